@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs every system package the build, the tests and the benchmarks need.
+# Run as root. Safe to run again: it does nothing when all packages are present.
+set -euo pipefail
+
+# The one list of packages. Add new ones here.
+PACKAGES=(
+  # native toolchain
+  g++ cmake ninja-build pkg-config dpkg-dev python3
+  # Windows cross toolchain and the runtime the Windows tests run in
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
+  # libraries for the native build
+  zlib1g-dev libpugixml-dev libpcre2-dev libzip-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # reference converter used by a benchmark
+  cmark
+)
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "setup-deps: must run as root" >&2
+  exit 1
+fi
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+  [[ $status == installed ]] || missing+=("$pkg")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  echo "setup-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "setup-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+
+# Refresh the package lists only when they are missing or older than a day.
+lists=/var/lib/apt/lists
+if ! compgen -G "$lists/*_Packages*" >/dev/null ||
+   [[ -z $(find "$lists" -maxdepth 1 -name '*_Packages*' -mtime -1 -print -quit) ]]; then
+  echo "setup-deps: apt-get update"
+  apt-get update -qq
+fi
+
+# A list younger than a day can still be out of step with the archive: on failure,
+# refresh once and try again.
+if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+  echo "setup-deps: install failed, refreshing package lists and retrying"
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+echo "setup-deps: done"

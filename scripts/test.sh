@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The one test command: installs what is missing, builds the Windows third-party
+# libraries if needed, then builds and tests
+#   linux-asan  native, AddressSanitizer + UndefinedBehaviorSanitizer
+#   windows     mingw-w64 cross build, tests under Wine in a throw-away prefix
+# and ends with the line "N passed, M failed" over both test runs.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+export QD_WIN_DEPS=${QD_WIN_DEPS:-${HOME:-/root}/.cache/w_quendal7v2k/win-deps}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+log_dir=$(mktemp -d "${TMPDIR:-/tmp}/qd-test.XXXXXX")
+wine_prefix=$log_dir/wine
+cleanup() {
+  if [[ -d $wine_prefix ]]; then
+    WINEPREFIX=$wine_prefix bash scripts/wine-run.sh --stop
+  fi
+  rm -rf "$log_dir"
+}
+trap cleanup EXIT
+
+step() { echo "=== $* ($(date +%H:%M:%S))"; }
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo env QD_WIN_DEPS="$QD_WIN_DEPS" "$@"
+  else
+    echo "test: $* needs root and sudo is not available" >&2
+    return 1
+  fi
+}
+
+passed=0
+failed=0
+broken=0
+
+# Adds the counts of one ctest run (from its log) to the totals.
+count() {
+  local line total fails
+  line=$(grep -Eo '[0-9]+ tests? failed out of [0-9]+' "$1" | tail -n1)
+  if [[ -z $line ]]; then
+    return
+  fi
+  fails=$(awk '{print $1}' <<<"$line")
+  total=$(awk '{print $NF}' <<<"$line")
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+}
+
+# Configures, builds (going on past errors) and tests one preset.
+run_preset() {
+  local preset=$1
+  step "configure $preset"
+  if ! cmake --preset "$preset"; then
+    echo "test: configuring $preset failed" >&2
+    broken=1
+    return
+  fi
+  step "build $preset"
+  if ! cmake --build --preset "$preset" -- -k 0; then
+    echo "test: building $preset failed" >&2
+    broken=1
+  fi
+  step "test $preset"
+  ctest --preset "$preset" 2>&1 | tee "$log_dir/ctest-$preset.log"
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || broken=1
+  count "$log_dir/ctest-$preset.log"
+}
+
+step "system packages"
+as_root bash scripts/setup-deps.sh || { echo "test: installing packages failed" >&2; echo "0 passed, 0 failed"; exit 1; }
+
+step "Windows libraries"
+as_root bash scripts/build-win-deps.sh || { echo "test: building the Windows libraries failed" >&2; broken=1; }
+
+run_preset linux-asan
+
+if [[ -f $QD_WIN_DEPS/.stamp ]]; then
+  step "Wine prefix"
+  export WINEPREFIX=$wine_prefix
+  if bash scripts/wine-run.sh --init; then
+    run_preset windows
+  else
+    echo "test: creating the Wine prefix failed" >&2
+    broken=1
+  fi
+fi
+
+echo "$passed passed, $failed failed"
+if [[ $broken -ne 0 || $failed -ne 0 ]]; then
+  exit 1
+fi

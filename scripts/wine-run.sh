@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs a Windows program under 64-bit Wine, headless, and passes its exit code through.
+#
+#   wine-run.sh PROGRAM.exe [ARGS...]   run a program
+#   wine-run.sh --init                  only create/initialise $WINEPREFIX
+#   wine-run.sh --stop                  end the wineserver of $WINEPREFIX
+#
+# With WINEPREFIX set, that prefix is used (and created on first use); a caller that
+# shares one prefix between many runs should call --init once first and --stop at the
+# end. Without WINEPREFIX, a throw-away prefix is made for this one run and removed.
+set -uo pipefail
+
+export WINEDEBUG=-all
+# No .NET or HTML engine prompts, and no desktop menu entries written into $HOME.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+# No window may appear (crash dialogs, first-run dialogs), display or not.
+unset DISPLAY WAYLAND_DISPLAY
+
+# Debian's wine64 package ships the loader in /usr/lib/wine; elsewhere use PATH.
+if [[ -x /usr/lib/wine/wine64 ]]; then
+  wine=/usr/lib/wine/wine64
+  export WINELOADER=$wine
+else
+  wine=$(command -v wine64 || command -v wine || true)
+fi
+if [[ -x /usr/lib/wine/wineserver64 ]]; then
+  wineserver=/usr/lib/wine/wineserver64
+else
+  wineserver=$(command -v wineserver || true)
+fi
+if [[ -z $wine || -z $wineserver ]]; then
+  echo "wine-run: no 64-bit Wine found (install wine64)" >&2
+  exit 127
+fi
+
+own_prefix=
+if [[ -z ${WINEPREFIX:-} ]]; then
+  own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/qd-wine.XXXXXX")
+  export WINEPREFIX=$own_prefix
+  trap '"$wineserver" -k >/dev/null 2>&1; "$wineserver" -w >/dev/null 2>&1; rm -rf "$own_prefix"' EXIT
+fi
+mkdir -p "$WINEPREFIX"
+WINEPREFIX=$(cd "$WINEPREFIX" && pwd)
+export WINEPREFIX
+
+# Create the prefix once. A lock keeps parallel first runs from racing.
+init_prefix() {
+  [[ -f $WINEPREFIX/.qd-ready ]] && return 0
+  exec 9>"$WINEPREFIX/.qd-lock"
+  flock 9
+  if [[ ! -f $WINEPREFIX/.qd-ready ]]; then
+    "$wine" wineboot -i >/dev/null 2>&1 </dev/null
+    "$wineserver" -w
+    touch "$WINEPREFIX/.qd-ready"
+  fi
+  flock -u 9
+  exec 9>&-
+}
+
+case "${1:-}" in
+  --init) init_prefix; exit $? ;;
+  --stop) "$wineserver" -k >/dev/null 2>&1; "$wineserver" -w >/dev/null 2>&1; exit 0 ;;
+  "") echo "usage: wine-run.sh PROGRAM.exe [ARGS...] | --init | --stop" >&2; exit 2 ;;
+esac
+
+init_prefix || { echo "wine-run: could not initialise $WINEPREFIX" >&2; exit 1; }
+"$wine" "$@"
+rc=$?
+exit $rc
