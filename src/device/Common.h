@@ -1,0 +1,64 @@
+// Field encoders of the scale records and the readers of input-table values.
+// Byte strings are std::string holding any byte; texts are UTF-8.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qd {
+
+// Font numbers of the first four lines of a text block; outside 0..9 = the default font.
+struct TFont {
+  int32_t F1 = -1;
+  int32_t F2 = -1;
+  int32_t F3 = -1;
+  int32_t F4 = -1;
+};
+
+// An amount counts ten-thousandths of the currency unit (12.5 is 125000).
+using TAmount = int64_t;
+
+// The encoders refuse values that do not fit their field with a general error
+// (std::runtime_error) naming AField and the value; nothing of a refused record is sent.
+
+// ASize bytes of packed decimal, most significant digits first. Range 0 .. 10^(2*ASize)-1.
+std::string IntToBCD(int64_t AValue, int ASize, std::string_view AField = {});
+// ASize bytes of unsigned binary, most / least significant byte first. Range 0 .. 256^ASize-1.
+std::string IntToBinBE(int64_t AValue, int ASize, std::string_view AField = {});
+std::string IntToBinLE(int64_t AValue, int ASize, std::string_view AField = {});
+// AByte with bit ABit (0 = least significant) set or cleared.
+uint8_t SetBit(uint8_t AByte, int ABit, bool AValue);
+
+// Code page 866, one byte per character, "?" for what the code page lacks.
+std::string EncodeCP866(const std::string& AText);
+
+// Lines separated by "||", at most AMaxLines of them; each line is font (one packed-decimal
+// byte), length (one byte), the bytes and 0x0D; the last 0x0D becomes 0x0C. An empty text is
+// the single byte 0x0C. Fails with "Некорректный номер шрифта" when a line has no valid font,
+// and refuses a line longer than 255 bytes.
+std::string EncodeTextBlock(const std::string& AText, int AMaxLines, int32_t ADefaultFont, const TFont& AFont,
+                            std::string_view AField = {});
+
+// Two upper-case hexadecimal digits per byte, each followed by ASeparator.
+std::string BytesToHex(const std::string& ABytes, const std::string& ASeparator = {});
+// Pairs of hexadecimal digits from the start; a trailing odd character is ignored.
+// A pair that is not hexadecimal is refused with a general error.
+std::string HexToBytes(const std::string& AText, std::string_view AField = {});
+// Hexadecimal text with an optional trailing "H"; 0 when any character is not a digit.
+int64_t HexToInt(const std::string& AText);
+
+// Readers of an input-table attribute (absent = nullopt). They never fail: unusable input
+// gives the default.
+int32_t VarToIntDef(const std::optional<std::string>& AValue, int32_t ADefault);
+// Decimal amount with up to four decimals; "." and "," both separate the decimals.
+TAmount VarToCurrDef(const std::optional<std::string>& AValue, TAmount ADefault);
+// "True" / "False" in any letter case; anything else gives the default.
+bool VarToBoolDef(const std::optional<std::string>& AValue, bool ADefault);
+// Drops every character that XML 1.0 does not allow (and every malformed UTF-8 byte).
+std::string StripInvalidXmlChars(const std::string& AText);
+
+// Removes leading and trailing characters with codes 0 to 32.
+std::string TrimControls(const std::string& AText);
+
+}  // namespace qd

@@ -1,0 +1,130 @@
+// The driver's model of one scale: builds one command per operation, runs the exchange
+// (command out, one reply byte in) over its TCP transport and judges the reply.
+//
+// Frame: command byte, table number, then nothing, a 4-byte packed-decimal key or a record.
+// Commands: 0xF1 write (success 0x06), 0xF2 clear (0x06), 0xF3 delete (0xE2), 0xF7 read
+// (not judged). A refused reply fails with a general error (std::runtime_error) carrying the
+// operation's message; transport failures are EquException 1001.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "device/Common.h"
+#include "device/DeviceCommon.h"
+#include "device/TCPSocket.h"
+
+namespace qd {
+
+// Command bytes and table numbers of the scale.
+namespace scale {
+constexpr uint8_t kCmdWrite = 0xF1;
+constexpr uint8_t kCmdClear = 0xF2;
+constexpr uint8_t kCmdDelete = 0xF3;
+constexpr uint8_t kCmdRead = 0xF7;
+constexpr uint8_t kAck = 0x06;
+constexpr uint8_t kDeleted = 0xE2;
+constexpr uint8_t kNak = 0x15;
+
+constexpr uint8_t kTableMainGroup = 0x23;
+constexpr uint8_t kTablePlu = 0x25;
+constexpr uint8_t kTableImage = 0x37;
+constexpr uint8_t kTableShop = 0x3D;
+constexpr uint8_t kTablePresetKey = 0x41;
+constexpr uint8_t kTableGroupImage = 0xA3;
+constexpr uint8_t kTablePieceUnitWeight = 0xAB;
+constexpr uint8_t kTableContainer = 0xDF;
+}  // namespace scale
+
+class TDevice {
+ public:
+  TDevice() = default;
+  TDevice(const TDevice&) = delete;
+  TDevice& operator=(const TDevice&) = delete;
+
+  // Connects the transport; failures pass through unchanged.
+  void Enable(const std::string& AIPAddress, int32_t AIPPort);
+  void Disable();
+  // One exchange: log, send, read one byte into Response, log. Does not judge the reply.
+  void RunCommand(const std::string& ACmd);
+
+  static TFont SetDefFont() { return TFont{}; }
+
+  // Goods (table 0x25), piece unit weights (0xAB), containers (0xDF).
+  void WritePlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
+                int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
+                const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
+                const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods, const TFont& ACommodityFont);
+  void WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight);
+  void WriteContainer(int32_t APLU, int32_t ACode);
+
+  // Main groups (0x23), group images (0xA3), images (0x37), shops (0x3D), preset keys (0x41).
+  void WriteGroup(int32_t ACode, const std::string& AName);
+  void WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber);
+  void WriteImage(int32_t AImageNumber, const std::string& AImageData);
+  void WriteShop(int32_t ACode, const std::string& AName);
+  void WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
+                      const std::string& AName);
+
+  void ClearPlu();
+  void ClearContainer();
+  void ClearMainGroup();
+  void ClearGroupImage();
+  void ClearPresetKeys();
+  void ClearImage();
+  void DeletePlu(int32_t ARecNumber);
+  void DeleteGroup(int32_t ARecNumber);
+  void DeleteContainer(int32_t ACode);
+  // The reply byte stays in Response, unjudged.
+  void ReadMainGroup(int32_t ARecNumber);
+  // Sends the command that the hexadecimal text spells; Request is left as it was.
+  void UploadData(const std::string& ARequest);
+
+  bool ExtLogEnabled() const { return FExtLogEnabled; }
+  void SetExtLogEnabled(bool AValue) { FExtLogEnabled = AValue; }
+  const std::string& Request() const { return FRequest; }
+  const std::string& Response() const { return FResponse; }
+  int32_t CommodityFont() const { return FCommodityFont; }
+  void SetCommodityFont(int32_t AValue) { FCommodityFont = AValue; }
+  int32_t IngredientFont() const { return FIngredientFont; }
+  void SetIngredientFont(int32_t AValue) { FIngredientFont = AValue; }
+  int32_t SpecMessageFont() const { return FSpecMessageFont; }
+  void SetSpecMessageFont(int32_t AValue) { FSpecMessageFont = AValue; }
+  int32_t CompanyFont() const { return FCompanyFont; }
+  void SetCompanyFont(int32_t AValue) { FCompanyFont = AValue; }
+  int32_t LabelFormatNumber() const { return FLabelFormatNumber; }
+  void SetLabelFormatNumber(int32_t AValue) { FLabelFormatNumber = AValue; }
+
+  const TPLURecord& PLURecord() const { return FPLURecord; }
+  TTCPSocket& TCPSocket() { return FTCPSocket; }
+
+  // The PLU command (0xF1 0x25 and the record) as WritePlu builds it, without sending it.
+  std::string BuildPlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
+                       int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
+                       const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
+                       const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
+                       const TFont& ACommodityFont);
+
+ private:
+  // Sets FRequest, runs it, fails with AMessage unless the reply is ASuccess.
+  void Exchange(std::string ARequest, uint8_t ASuccess, const std::string& AMessage);
+  void Clear(uint8_t ATable, const char* AMessage);
+  void Delete(uint8_t ATable, int32_t AKey, const char* AMessage);
+
+  TTCPSocket FTCPSocket;
+  std::string FRequest;
+  std::string FResponse;
+  bool FExtLogEnabled = false;
+  TPLURecord FPLURecord;
+  int32_t FCommodityFont = 0;
+  int32_t FIngredientFont = 0;
+  int32_t FCompanyFont = 0;
+  int32_t FSpecMessageFont = 0;
+  int32_t FLabelFormatNumber = 0;
+  uint8_t FPLU_StatusByte1 = 0;
+  uint8_t FPLU_StatusByte2 = 0;
+  uint8_t FPLU_Status2Byte1 = 0;
+  uint8_t FPLU_Status2Byte2 = 0;
+  uint8_t FPLU_Status2Byte3 = 0;
+};
+
+}  // namespace qd

@@ -1,0 +1,91 @@
+// TCP transport to the scale.
+#include "device/TCPSocket.h"
+
+#include <vector>
+
+#include "common/errors.h"
+#include "device/Common.h"
+
+namespace qd {
+
+namespace {
+constexpr char kMsgAddress[] = "Синтаксическая ошибка в IP-адресе";
+constexpr char kMsgPort[] = "Номер порта должен лежать в диапазоне 1-65535";
+constexpr char kMsgCreate[] = "Ошибка при создании сокета";
+constexpr char kMsgConnect[] = "Ошибка при установлении подключения";
+constexpr char kMsgSend[] = "Ошибка при отправке данных серверу";
+constexpr char kMsgReceive[] = "Ошибка при получении ответа от сервера";
+}  // namespace
+
+TTCPSocket::~TTCPSocket() {
+  if (FSocket != 0) CloseConnection();
+}
+
+void TTCPSocket::SetConnection() {
+  if (const char* e = platform::SocketServiceError()) throw EquException(kErrDriver, e);
+  uint32_t addr = 0;
+  if (!platform::ParseIPv4(TrimControls(FIPAddress), addr)) throw EquException(kErrDriver, kMsgAddress);
+  if (FIPPort < 1 || FIPPort > 65535) throw EquException(kErrDriver, kMsgPort);
+
+  FSocket = platform::CreateTcpSocket();
+  if (FSocket == platform::kInvalidSocket) throw EquException(kErrDriver, kMsgCreate);
+  platform::SetNonBlocking(FSocket, true);
+
+  switch (platform::StartConnect(FSocket, addr, static_cast<uint16_t>(FIPPort))) {
+    case platform::TConnectStart::Connected:
+      break;
+    case platform::TConnectStart::WouldBlock:
+      if (platform::WaitConnected(FSocket, kConnectWaitSeconds)) break;
+      [[fallthrough]];
+    case platform::TConnectStart::Failed:
+      platform::CloseSocket(FSocket);
+      FSocket = 0;
+      throw EquException(kErrDriver, kMsgConnect);
+  }
+  platform::SetNonBlocking(FSocket, false);
+  platform::SetReceiveTimeout(FSocket, kReceiveTimeoutMs);
+}
+
+void TTCPSocket::CloseConnection() {
+  if (FSocket != 0 && FSocket != platform::kInvalidSocket) {
+    platform::ShutdownBoth(FSocket);
+    platform::CloseSocket(FSocket);
+  }
+  FSocket = 0;
+}
+
+void TTCPSocket::WriteStr(const std::string& APacket) {
+  if (platform::Send(FSocket, APacket.data(), APacket.size()) < 0) throw EquException(kErrDriver, kMsgSend);
+}
+
+void TTCPSocket::ReadString(int ALen, std::string& ABytes) {
+  ABytes.clear();
+  std::string buffer(static_cast<size_t>(ALen > 0 ? ALen : 0), '\0');
+  if (platform::Receive(FSocket, buffer.data(), buffer.size()) < 0) throw EquException(kErrDriver, kMsgReceive);
+  ABytes = std::move(buffer);
+}
+
+void TTCPSocket::ReadString(std::string& ABytes) {
+  ABytes.clear();
+  std::string buffer;
+  for (;;) {
+    size_t held = buffer.size();
+    buffer.resize(held + 1024);
+    int64_t r = platform::Receive(FSocket, buffer.data() + held, 1024);
+    if (r <= 0) {
+      buffer.resize(held);
+      break;
+    }
+    buffer.resize(held + static_cast<size_t>(r));
+  }
+  if (buffer.empty()) throw EquException(kErrDriver, kMsgReceive);
+  ABytes = std::move(buffer);
+}
+
+void TTCPSocket::ReadChar(uint8_t& AByte) {
+  char c = '\0';
+  if (platform::Receive(FSocket, &c, 1) < 0) throw EquException(kErrDriver, kMsgReceive);
+  AByte = static_cast<uint8_t>(c);
+}
+
+}  // namespace qd

@@ -1,0 +1,48 @@
+// Client side of the one TCP connection between the driver and a scale: IPv4 numeric
+// address, connect with one 5 s wait, blocking send, replies read with a 2000 ms time-out.
+// Every failure is an EquException with code 1001.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/socket.h"
+
+namespace qd {
+
+class TTCPSocket {
+ public:
+  static constexpr int kConnectWaitSeconds = 5;
+  static constexpr int kReceiveTimeoutMs = 2000;
+
+  TTCPSocket() = default;
+  // Releases a connection its owner left open, so that no handle leaks.
+  ~TTCPSocket();
+  TTCPSocket(const TTCPSocket&) = delete;
+  TTCPSocket& operator=(const TTCPSocket&) = delete;
+
+  const std::string& IPAddress() const { return FIPAddress; }
+  void SetIPAddress(const std::string& AValue) { FIPAddress = AValue; }
+  int32_t IPPort() const { return FIPPort; }
+  void SetIPPort(int32_t AValue) { FIPPort = AValue; }
+  // The native handle; 0 when no connection is held.
+  platform::TSocketHandle Socket() const { return FSocket; }
+
+  void SetConnection();
+  // Shutdown and release; never fails, also when nothing is open.
+  void CloseConnection();
+  // One send of all bytes of APacket.
+  void WriteStr(const std::string& APacket);
+  // One receive of up to ALen bytes; ABytes always gets ALen bytes, 0x00 where nothing arrived.
+  void ReadString(int ALen, std::string& ABytes);
+  // Receives until the peer stops sending (closes, falls silent past the time-out or fails).
+  void ReadString(std::string& ABytes);
+  // One receive of one byte; 0x00 when the peer had closed.
+  void ReadChar(uint8_t& AByte);
+
+ private:
+  platform::TSocketHandle FSocket = 0;
+  std::string FIPAddress;
+  int32_t FIPPort = 0;
+};
+
+}  // namespace qd

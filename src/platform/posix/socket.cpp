@@ -1,0 +1,145 @@
+// POSIX implementation of the socket layer.
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace qd::platform {
+
+const TSocketHandle kInvalidSocket = -1;
+
+namespace {
+int Fd(TSocketHandle ASocket) { return static_cast<int>(ASocket); }
+}  // namespace
+
+const char* SocketServiceError() { return nullptr; }  // nothing to start on this system
+
+bool ParseIPv4(const std::string& AText, uint32_t& AAddr) {
+  AAddr = inet_addr(AText.c_str());
+  return AAddr != INADDR_NONE;
+}
+
+TSocketHandle CreateTcpSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  return fd < 0 ? kInvalidSocket : fd;
+}
+
+bool SetNonBlocking(TSocketHandle ASocket, bool AOn) {
+  int flags = fcntl(Fd(ASocket), F_GETFL, 0);
+  if (flags < 0) return false;
+  flags = AOn ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return fcntl(Fd(ASocket), F_SETFL, flags) == 0;
+}
+
+TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(APort);
+  sa.sin_addr.s_addr = AAddr;
+  if (::connect(Fd(ASocket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return TConnectStart::Connected;
+  // A non-blocking connect in progress is this system's "would block".
+  if (errno == EINPROGRESS || errno == EWOULDBLOCK || errno == EAGAIN) return TConnectStart::WouldBlock;
+  return TConnectStart::Failed;
+}
+
+bool WaitConnected(TSocketHandle ASocket, int ASeconds) {
+  pollfd p{Fd(ASocket), POLLOUT, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, ASeconds * 1000);
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0 || !(p.revents & POLLOUT)) return false;
+  // A refused connect also makes the socket writable here; only a clean state counts.
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(Fd(ASocket), SOL_SOCKET, SO_ERROR, &err, &len) != 0) return false;
+  return err == 0;
+}
+
+void SetReceiveTimeout(TSocketHandle ASocket, int AMilliseconds) {
+  timeval tv{};
+  tv.tv_sec = AMilliseconds / 1000;
+  tv.tv_usec = (AMilliseconds % 1000) * 1000;
+  setsockopt(Fd(ASocket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+void SetNoDelay(TSocketHandle ASocket) {
+  int one = 1;
+  setsockopt(Fd(ASocket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen) {
+  ssize_t r;
+  do {
+    r = ::send(Fd(ASocket), AData, ALen, MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
+  ssize_t r;
+  do {
+    r = ::recv(Fd(ASocket), ABuffer, ALen, 0);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+void ShutdownBoth(TSocketHandle ASocket) { ::shutdown(Fd(ASocket), SHUT_RDWR); }
+
+void CloseSocket(TSocketHandle ASocket) {
+  if (ASocket > 0) ::close(Fd(ASocket));  // 0 means "no socket" to the callers
+}
+
+TSocketHandle OpenServerSocket(const std::string& AAddress, uint16_t APort, bool AListen,
+                               uint16_t& ABoundPort, std::string& AError) {
+  uint32_t addr;
+  if (!ParseIPv4(AAddress, addr)) {
+    AError = "invalid IPv4 address: " + AAddress;
+    return kInvalidSocket;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) {
+    AError = std::strerror(errno);
+    return kInvalidSocket;
+  }
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(APort);
+  sa.sin_addr.s_addr = addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || (AListen && ::listen(fd, 16) != 0)) {
+    AError = std::strerror(errno);
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ABoundPort = ntohs(sa.sin_port);
+  return fd;
+}
+
+int WaitReadable(TSocketHandle ASocket, int AMilliseconds) {
+  pollfd p{Fd(ASocket), POLLIN, 0};
+  int r = ::poll(&p, 1, AMilliseconds);
+  if (r < 0) return errno == EINTR ? 0 : -1;
+  return r == 0 ? 0 : 1;
+}
+
+TSocketHandle AcceptConnection(TSocketHandle AListener) {
+  int fd;
+  do {
+    fd = ::accept4(Fd(AListener), nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? kInvalidSocket : fd;
+}
+
+}  // namespace qd::platform

@@ -1,0 +1,155 @@
+// WinSock implementation of the socket layer. The socket service is started when the
+// module is loaded and stopped when it is unloaded, by the static object below.
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+namespace qd::platform {
+
+const TSocketHandle kInvalidSocket = static_cast<TSocketHandle>(INVALID_SOCKET);
+
+namespace {
+
+SOCKET S(TSocketHandle ASocket) { return static_cast<SOCKET>(ASocket); }
+
+class TSocketService {
+ public:
+  TSocketService() {
+    if (WSAStartup(0x0101, &FData) != 0) FError = "Ошибка инициализации библиотеки WinSock";
+  }
+  ~TSocketService() {
+    // Nothing can be raised while the module unloads; the failure goes to the debugger.
+    if (FError == nullptr && WSACleanup() != 0) OutputDebugStringA("WSACleanup");
+  }
+  const char* Error() const { return FError; }
+
+ private:
+  WSADATA FData{};
+  const char* FError = nullptr;
+};
+
+TSocketService& Service() {
+  static TSocketService service;
+  return service;
+}
+
+// Started at load: referencing the service from here keeps it in every module that uses sockets.
+const bool kServiceStarted = Service().Error() == nullptr;
+
+}  // namespace
+
+const char* SocketServiceError() {
+  (void)kServiceStarted;
+  return Service().Error();
+}
+
+bool ParseIPv4(const std::string& AText, uint32_t& AAddr) {
+  AAddr = inet_addr(AText.c_str());
+  return AAddr != INADDR_NONE;
+}
+
+TSocketHandle CreateTcpSocket() {
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  return static_cast<TSocketHandle>(s);
+}
+
+bool SetNonBlocking(TSocketHandle ASocket, bool AOn) {
+  u_long mode = AOn ? 1 : 0;
+  return ioctlsocket(S(ASocket), FIONBIO, &mode) == 0;
+}
+
+TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(APort);
+  sa.sin_addr.s_addr = AAddr;
+  if (::connect(S(ASocket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return TConnectStart::Connected;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? TConnectStart::WouldBlock : TConnectStart::Failed;
+}
+
+bool WaitConnected(TSocketHandle ASocket, int ASeconds) {
+  fd_set writeSet, exceptSet;
+  FD_ZERO(&writeSet);
+  FD_ZERO(&exceptSet);
+  FD_SET(S(ASocket), &writeSet);
+  FD_SET(S(ASocket), &exceptSet);
+  timeval tv{ASeconds, 0};
+  if (::select(0, nullptr, &writeSet, &exceptSet, &tv) <= 0) return false;
+  return FD_ISSET(S(ASocket), &writeSet) != 0;
+}
+
+void SetReceiveTimeout(TSocketHandle ASocket, int AMilliseconds) {
+  DWORD ms = static_cast<DWORD>(AMilliseconds);
+  setsockopt(S(ASocket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+void SetNoDelay(TSocketHandle ASocket) {
+  BOOL one = TRUE;
+  setsockopt(S(ASocket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
+int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen) {
+  return ::send(S(ASocket), static_cast<const char*>(AData), static_cast<int>(ALen), 0);
+}
+
+int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
+  return ::recv(S(ASocket), static_cast<char*>(ABuffer), static_cast<int>(ALen), 0);
+}
+
+void ShutdownBoth(TSocketHandle ASocket) { ::shutdown(S(ASocket), SD_BOTH); }
+
+void CloseSocket(TSocketHandle ASocket) {
+  if (ASocket != 0 && ASocket != kInvalidSocket) ::closesocket(S(ASocket));
+}
+
+TSocketHandle OpenServerSocket(const std::string& AAddress, uint16_t APort, bool AListen,
+                               uint16_t& ABoundPort, std::string& AError) {
+  if (const char* e = SocketServiceError()) {
+    AError = e;
+    return kInvalidSocket;
+  }
+  uint32_t addr;
+  if (!ParseIPv4(AAddress, addr)) {
+    AError = "invalid IPv4 address: " + AAddress;
+    return kInvalidSocket;
+  }
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    AError = "socket: error " + std::to_string(WSAGetLastError());
+    return kInvalidSocket;
+  }
+  // Exclusive use: no other process may take over the port while we hold it.
+  BOOL one = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(APort);
+  sa.sin_addr.s_addr = addr;
+  if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || (AListen && ::listen(s, 16) != 0)) {
+    AError = "bind/listen: error " + std::to_string(WSAGetLastError());
+    ::closesocket(s);
+    return kInvalidSocket;
+  }
+  int len = sizeof sa;
+  getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+  ABoundPort = ntohs(sa.sin_port);
+  return static_cast<TSocketHandle>(s);
+}
+
+int WaitReadable(TSocketHandle ASocket, int AMilliseconds) {
+  fd_set readSet;
+  FD_ZERO(&readSet);
+  FD_SET(S(ASocket), &readSet);
+  timeval tv{AMilliseconds / 1000, (AMilliseconds % 1000) * 1000};
+  int r = ::select(0, &readSet, nullptr, nullptr, &tv);
+  if (r < 0) return -1;
+  return r == 0 ? 0 : 1;
+}
+
+TSocketHandle AcceptConnection(TSocketHandle AListener) {
+  return static_cast<TSocketHandle>(::accept(S(AListener), nullptr, nullptr));
+}
+
+}  // namespace qd::platform

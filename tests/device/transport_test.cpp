@@ -1,0 +1,135 @@
+// The TCP transport against a scripted peer on the loopback interface.
+#include <gtest/gtest.h>
+
+#include "common/errors.h"
+#include "device/TCPSocket.h"
+#include "scripted_server.h"
+
+using namespace qd;
+using qdtest::TReply;
+using qdtest::TScriptedServer;
+
+namespace {
+
+// The message of the EquException that AAction raises (code checked to be 1001).
+template <class F>
+std::string TransportError(F AAction) {
+  try {
+    AAction();
+  } catch (const EquException& e) {
+    EXPECT_EQ(e.Code, 1001);
+    return e.what();
+  }
+  return "(no error)";
+}
+
+class Transport : public ::testing::Test {
+ protected:
+  void Connect(const std::string& AAddress = "127.0.0.1") {
+    FSocket.SetIPAddress(AAddress);
+    FSocket.SetIPPort(FServer.Port());
+    FSocket.SetConnection();
+  }
+  void TearDown() override { FSocket.CloseConnection(); }
+
+  TScriptedServer FServer;
+  TTCPSocket FSocket;
+};
+
+TEST_F(Transport, AddressAndPortAreCheckedBeforeAnySocketExists) {
+  const struct {
+    const char* Address;
+    int32_t Port;
+    const char* Message;
+  } cases[] = {
+      {"scale.local", 5001, "Синтаксическая ошибка в IP-адресе"},
+      {"127.0.0.256", 5001, "Синтаксическая ошибка в IP-адресе"},
+      {"", 5001, "Синтаксическая ошибка в IP-адресе"},
+      {"127.0.0.1", 0, "Номер порта должен лежать в диапазоне 1-65535"},
+      {"127.0.0.1", 65536, "Номер порта должен лежать в диапазоне 1-65535"},
+      {"127.0.0.1", -1, "Номер порта должен лежать в диапазоне 1-65535"},
+  };
+  for (const auto& c : cases) {
+    TTCPSocket s;
+    s.SetIPAddress(c.Address);
+    s.SetIPPort(c.Port);
+    EXPECT_EQ(TransportError([&] { s.SetConnection(); }), c.Message) << c.Address << ":" << c.Port;
+    EXPECT_EQ(s.Socket(), 0);
+  }
+}
+
+TEST_F(Transport, AddressWithBlanksAroundConnects) {
+  Connect(" \t127.0.0.1 \r\n");
+  EXPECT_NE(FSocket.Socket(), 0);
+  FSocket.WriteStr("\xF2\x25");
+  std::string reply;
+  FSocket.ReadString(1, reply);
+  EXPECT_EQ(reply, "\x06");
+  ASSERT_EQ(FServer.Frames().size(), 1u);
+  EXPECT_EQ(FServer.Frames()[0], "\xF2\x25");
+}
+
+TEST_F(Transport, RefusedPortFailsToConnectAndLeavesNoSocket) {
+  qdtest::TRefusingPort refusing;
+  TTCPSocket s;
+  s.SetIPAddress("127.0.0.1");
+  s.SetIPPort(refusing.Port());
+  EXPECT_EQ(TransportError([&] { s.SetConnection(); }), "Ошибка при установлении подключения");
+  EXPECT_EQ(s.Socket(), 0);
+}
+
+TEST_F(Transport, ReadAlwaysReturnsTheAskedLength) {
+  FServer.Script({TReply{"A", false}, TReply::Hangup()});
+  Connect();
+  std::string reply;
+  FSocket.WriteStr("x");
+  FSocket.ReadString(3, reply);
+  EXPECT_EQ(reply, std::string("A\0\0", 3));
+  // A peer that closes instead of answering reads as zero bytes of the asked length.
+  FSocket.WriteStr("y");
+  FSocket.ReadString(1, reply);
+  EXPECT_EQ(reply, std::string(1, '\0'));
+  uint8_t byte = 0xFF;
+  FSocket.ReadChar(byte);
+  EXPECT_EQ(byte, 0);
+}
+
+TEST_F(Transport, SilentPeerTimesOutTheReceive) {
+  FServer.SetDefault(TReply::Silence());
+  Connect();
+  FSocket.WriteStr("\xF2\x25");
+  std::string reply = "old";
+  EXPECT_EQ(TransportError([&] { FSocket.ReadString(1, reply); }), "Ошибка при получении ответа от сервера");
+  EXPECT_NE(FSocket.Socket(), 0);  // the connection is kept
+}
+
+TEST_F(Transport, ReadUntilSilence) {
+  FServer.Script({TReply{"abc", true}, TReply::Hangup()});
+  Connect();
+  FSocket.WriteStr("q");
+  std::string all;
+  FSocket.ReadString(all);
+  EXPECT_EQ(all, "abc");
+
+  FSocket.CloseConnection();
+  Connect();
+  FSocket.WriteStr("q");
+  EXPECT_EQ(TransportError([&] { FSocket.ReadString(all); }), "Ошибка при получении ответа от сервера");
+}
+
+TEST_F(Transport, CloseNeverFails) {
+  TTCPSocket never;
+  never.CloseConnection();
+  never.CloseConnection();
+  EXPECT_EQ(never.Socket(), 0);
+  Connect();
+  FSocket.CloseConnection();
+  FSocket.CloseConnection();
+  EXPECT_EQ(FSocket.Socket(), 0);
+}
+
+TEST_F(Transport, SendOnAClosedConnectionFails) {
+  EXPECT_EQ(TransportError([&] { FSocket.WriteStr("x"); }), "Ошибка при отправке данных серверу");
+}
+
+}  // namespace
