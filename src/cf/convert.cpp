@@ -1,0 +1,179 @@
+#include "cf/convert.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/text.h"
+
+namespace qd {
+
+using abi::tVariant;
+using abi::WCHAR_T;
+
+namespace {
+
+const abi::TMemoryManagerTable& Table(void* AManager) {
+  return *static_cast<const abi::TMemoryManagerTable*>(static_cast<abi::THostObject*>(AManager)->Data);
+}
+
+}  // namespace
+
+void* THostMemory::Alloc(size_t ASize, bool AAllowHeap) const {
+  void* block = nullptr;
+  if (FManager) {
+    if (ASize > 0xFFFFFFFFu) throw std::runtime_error("Слишком большой объём данных для передачи");
+    Table(FManager).AllocMem(FManager, &block, static_cast<abi::host_ulong>(ASize));
+  } else if (AAllowHeap) {
+    block = std::malloc(ASize ? ASize : 1);
+  } else {
+    throw std::runtime_error("Менеджер памяти не задан");
+  }
+  if (!block) throw std::runtime_error("Не удалось выделить память");
+  return block;
+}
+
+void THostMemory::Free(void* ABlock, bool AAllowHeap) const {
+  if (!ABlock) return;
+  if (FManager)
+    Table(FManager).FreeMem(FManager, &ABlock);
+  else if (AAllowHeap)
+    std::free(ABlock);
+}
+
+WCHAR_T* THostMemory::NewText(const std::u16string& AText) const {
+  size_t bytes = (AText.size() + 1) * sizeof(WCHAR_T);
+  auto* text = static_cast<WCHAR_T*>(Alloc(bytes, true));
+  std::memset(text, 0, bytes);
+  if (!AText.empty()) std::memcpy(text, AText.data(), AText.size() * sizeof(WCHAR_T));
+  return text;
+}
+
+WCHAR_T* THostMemory::NewText(const std::string& AText, uint32_t* ALength) const {
+  std::u16string units = Utf8ToUtf16(AText);
+  if (ALength) *ALength = static_cast<uint32_t>(units.size());
+  return NewText(units);
+}
+
+void THostMemory::FreeText(WCHAR_T*& AText) const {
+  Free(AText, true);
+  AText = nullptr;
+}
+
+char* THostMemory::NewBlock(uint32_t ASize) const { return static_cast<char*>(Alloc(ASize, false)); }
+
+void THostMemory::FreeBlock(char*& ABlock) const {
+  Free(ABlock, false);
+  ABlock = nullptr;
+}
+
+std::string HostText(const WCHAR_T* AText) {
+  if (!AText) return std::string();
+  size_t n = 0;
+  while (AText[n]) ++n;
+  return Utf16ToUtf8(std::u16string_view(AText, n));
+}
+
+TValue HostToValue(const tVariant& AValue) {
+  switch (AValue.vt) {
+    case abi::VTYPE_EMPTY: return TValue();
+    case abi::VTYPE_I4: return TValue::Int(AValue.intVal);
+    case abi::VTYPE_R8: return TValue::Dbl(AValue.dbVal);
+    case abi::VTYPE_TM: {
+      const abi::host_tm& t = AValue.tmVal;
+      auto low16 = [](int64_t v) { return static_cast<int>(static_cast<uint16_t>(v)); };
+      int year = low16(static_cast<int64_t>(t.tm_year) + 1900), month = low16(static_cast<int64_t>(t.tm_mon) + 1);
+      int day = low16(t.tm_mday), hour = low16(t.tm_hour), minute = low16(t.tm_min), second = low16(t.tm_sec);
+      double days = 0;
+      if (!EncodeDateTime(year, month, day, hour, minute, second, 0, days)) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d %02d:%02d:%02d' is not a valid date and time", year, month,
+                      day, hour, minute, second);
+        throw std::runtime_error(buf);
+      }
+      return TValue::Date(days);
+    }
+    case abi::VTYPE_ERROR: {
+      // A 32-bit payload kept as the low half of a date-time's day number.
+      uint64_t bits = static_cast<uint32_t>(AValue.intVal);
+      double days;
+      std::memcpy(&days, &bits, sizeof days);
+      return TValue::Date(days);
+    }
+    case abi::VTYPE_BOOL: return TValue::Bool(AValue.bVal != 0);
+    case abi::VTYPE_PWSTR: return TValue::Str(HostText(AValue.wstr.pwstrVal));
+    case abi::VTYPE_BLOB: {
+      uint32_t n = AValue.str.strLen;
+      std::vector<uint8_t> bytes(static_cast<size_t>(n) + 1, 0);
+      if (n && AValue.str.pstrVal) std::memcpy(bytes.data(), AValue.str.pstrVal, n);
+      return TValue::Bytes(std::move(bytes));
+    }
+    default: throw std::runtime_error("Неподдерживаемый тип данных");
+  }
+}
+
+void ValueToHost(void* AMemoryManager, const TValue& AValue, tVariant& ATarget) {
+  THostMemory memory(AMemoryManager);
+  if (ATarget.vt == abi::VTYPE_PWSTR && ATarget.wstr.pwstrVal) memory.FreeText(ATarget.wstr.pwstrVal);
+  if (ATarget.vt == abi::VTYPE_BLOB && ATarget.str.pstrVal) {
+    if (AMemoryManager) memory.FreeBlock(ATarget.str.pstrVal);
+    ATarget.str.pstrVal = nullptr;
+  }
+  std::memset(&ATarget, 0, sizeof ATarget);
+  switch (AValue.Kind()) {
+    case TValueKind::Integer: {
+      int64_t v = AValue.AsInt();
+      if (std::fabs(static_cast<double>(v)) >= 2147483647.0) {
+        ATarget.IIVal = v;
+        ATarget.vt = abi::VTYPE_I8;
+      } else {
+        ATarget.intVal = static_cast<int32_t>(v);
+        ATarget.vt = abi::VTYPE_I4;
+      }
+      break;
+    }
+    case TValueKind::Double:
+      ATarget.dbVal = AValue.AsDouble();
+      ATarget.vt = abi::VTYPE_R8;
+      break;
+    case TValueKind::Currency:
+      ATarget.dbVal = static_cast<double>(AValue.AsInt()) / 10000.0;
+      ATarget.vt = abi::VTYPE_R8;
+      break;
+    case TValueKind::DateTime:
+      ATarget.date = AValue.AsDouble();
+      ATarget.vt = abi::VTYPE_DATE;
+      break;
+    case TValueKind::String: {
+      uint32_t length = 0;
+      ATarget.wstr.pwstrVal = memory.NewText(AValue.AsString(), &length);
+      ATarget.wstr.wstrLen = length;
+      ATarget.vt = abi::VTYPE_PWSTR;
+      break;
+    }
+    case TValueKind::Boolean:
+      ATarget.bVal = AValue.AsBool() ? 1 : 0;
+      ATarget.vt = abi::VTYPE_BOOL;
+      break;
+    case TValueKind::ByteArray: {
+      // The block holds elements 0 .. upper bound - 1: a block that came from the host
+      // (with its trailing zero element) goes back with its own length.
+      const std::vector<uint8_t>& bytes = AValue.AsBytes();
+      size_t n = bytes.empty() ? 0 : bytes.size() - 1;
+      if (n > 0xFFFFFFFFu) throw std::runtime_error("Слишком большой объём данных для передачи");
+      char* block = memory.NewBlock(static_cast<uint32_t>(n));
+      if (n) std::memcpy(block, bytes.data(), n);
+      ATarget.str.pstrVal = block;
+      ATarget.str.strLen = static_cast<uint32_t>(n);
+      ATarget.vt = abi::VTYPE_BLOB;
+      break;
+    }
+    case TValueKind::Array: throw std::runtime_error("Неподдерживаемый тип массива.");
+    case TValueKind::Empty:
+    case TValueKind::Null: break;
+  }
+}
+
+}  // namespace qd

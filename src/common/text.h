@@ -1,0 +1,30 @@
+// Text helpers shared by every layer. Internal texts are UTF-8; the host speaks UTF-16.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace qd {
+
+// UTF-16 -> UTF-8. A lone surrogate is kept as its own three-byte sequence, so that any
+// host text survives the round trip unchanged.
+std::string Utf16ToUtf8(std::u16string_view AText);
+// UTF-8 -> UTF-16; the inverse of Utf16ToUtf8. Bytes that do not form a sequence become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view AText);
+
+// Simple case folding (Latin, Latin-1, Latin Extended-A, Greek, Cyrillic and Armenian);
+// independent of the process locale.
+char32_t FoldCase(char32_t ACode);
+// Case-insensitive equality of two UTF-8 texts.
+bool SameText(std::string_view A, std::string_view B);
+
+// Removes leading and trailing characters with codes up to 32.
+std::string Trim(std::string_view AText);
+
+// The process-wide decimal separator of number <-> text conversions ("." by default).
+char DecimalSeparator();
+void SetDecimalSeparator(char ASeparator);
+
+// Shortest text that reads back as the same double, with the decimal separator above.
+std::string FloatToStr(double AValue);
+
+}  // namespace qd

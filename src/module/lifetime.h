@@ -1,0 +1,6 @@
+#pragma once
+
+namespace qd {
+// Registers the component classes a module offers; each module defines it once.
+void RegisterModuleClasses();
+}  // namespace qd

@@ -1,0 +1,40 @@
+// Questions to the operating system about this module, the machine and the user.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace qd::platform {
+
+// Full path of the module (shared library or executable) that contains this code; UTF-8.
+// Empty when it cannot be found.
+std::string ModulePath();
+
+struct TFileVersion {
+  uint16_t Major = 0, Minor = 0, Release = 0, Build = 0;
+};
+// The version the module carries (Windows version resource, or the version data of the
+// Linux module). All zero when the module carries none.
+TFileVersion ModuleVersion();
+
+// Name and version of the operating system, "name (numbers)".
+std::string OSName();
+
+// The name Windows versions are known by, from the numbers the system reports.
+// Service pack text may be empty. Shared so that the naming rule is testable everywhere.
+std::string WindowsOSName(uint32_t AMajor, uint32_t AMinor, uint32_t ABuild, uint32_t APlatformId,
+                          const std::string& AServicePack);
+
+// Folder for data shared by all users (created when missing where the system does that),
+// and the current user's data folder. Empty when unknown.
+std::string CommonDataFolder();
+std::string UserDataFolder();
+
+// Environment variable as UTF-8; empty when unset.
+std::string GetEnv(const char* AName);
+
+struct TLocalTime {
+  int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+TLocalTime LocalNow();
+
+}  // namespace qd::platform

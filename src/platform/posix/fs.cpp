@@ -1,0 +1,99 @@
+#include "platform/fs.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace qd::platform {
+
+const char kPathDelim = '/';
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& AWhat, int AErr) {
+  throw std::runtime_error(AWhat + ": " + std::strerror(AErr));
+}
+
+}  // namespace
+
+bool DirectoryExists(const std::string& APath) {
+  struct stat st {};
+  return stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& APath) {
+  struct stat st {};
+  return stat(APath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+void ForceDirectories(const std::string& APath) {
+  if (APath.empty()) throw std::runtime_error("Cannot create directory: empty path");
+  std::string path = APath;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (DirectoryExists(path)) return;
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) ForceDirectories(path.substr(0, slash));
+  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno("Cannot create directory " + path, errno);
+}
+
+void GrantFolderAccess(const std::string& AFolder) {
+  if (chmod(AFolder.c_str(), 01777) != 0) ThrowErrno("Cannot grant access to " + AFolder, errno);
+}
+
+bool FolderWritable(const std::string& AFolder) {
+  return DirectoryExists(AFolder) && access(AFolder.c_str(), W_OK | X_OK) == 0;
+}
+
+void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
+  const int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+  bool created = false;
+  int fd = open(AFileName.c_str(), flags | O_CREAT | O_EXCL, 0666);
+  if (fd >= 0) {
+    created = true;
+  } else if (errno == EEXIST) {
+    fd = open(AFileName.c_str(), flags);
+  }
+  if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
+  // The process umask would narrow the mode; log files are shared by every user.
+  if (created) (void)fchmod(fd, 0666);
+  const char* p = ABytes.data();
+  size_t left = ABytes.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      close(fd);
+      ThrowErrno("Cannot write file " + AFileName, err);
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
+}
+
+std::string ReadFile(const std::string& AFileName) {
+  int fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      close(fd);
+      ThrowErrno("Cannot read file " + AFileName, err);
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return out;
+}
+
+}  // namespace qd::platform
