@@ -8,7 +8,7 @@ PACKAGES=(
   # native toolchain
   g++ cmake ninja-build pkg-config dpkg-dev python3
   # Windows cross toolchain and the runtime the Windows tests run in
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine fonts-wine
   # libraries for the native build
   zlib1g-dev libpugixml-dev libpcre2-dev libzip-dev
   # tests and benchmarks
