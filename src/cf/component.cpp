@@ -234,8 +234,8 @@ bool TCustomNativeComponent::DoCallAsFunc(bool ATrace, host_long lMethodNum, tVa
     VarArrayData args(count);
     for (size_t i = 0; i < count; ++i) args[i] = HostToValue(paParams[i]);
     // The argument list is only built when the log keeps DEBUG lines.
-    bool trace = ATrace && GetLogLevel() >= kLogLevelAll;
-    if (trace) WriteLog("> " + name, "Params: " + ArgumentList(args), kLogDebug);
+    auto tracing = [ATrace] { return ATrace && GetLogLevel() >= kLogLevelAll; };
+    if (tracing()) WriteLog("> " + name, "Params: " + ArgumentList(args), kLogDebug);
     TValue result;
     if (pvarRetValue) {
       result = mt_Call(lMethodNum, args);
@@ -243,7 +243,7 @@ bool TCustomNativeComponent::DoCallAsFunc(bool ATrace, host_long lMethodNum, tVa
     } else {
       mt_Call(lMethodNum, args);
     }
-    if (trace) {
+    if (tracing()) {
       std::string resultPart;
       if (result.Kind() == TValueKind::Boolean) resultPart = std::string("Result=") + (result.AsBool() ? "True" : "False");
       WriteLog("< " + name, resultPart + "; Params: " + ArgumentList(args), kLogDebug);

@@ -168,7 +168,7 @@ class TComponent {
   void SetUserInterfaceLanguageCode(const std::string& ACode);
 
   // By name (either alias); throws std::runtime_error when the method does not exist.
-  TCallResult Call(const std::string& AMethod, const std::vector<THostValue>& AArgs);
+  TCallResult Call(const std::string& AMethod, const std::vector<THostValue>& AArgs = {});
   // "LastErrorDescription" as text.
   std::string LastErrorDescription();
 

@@ -1,0 +1,194 @@
+// Host values <-> component values, with a tracking memory manager standing in for the host's.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cf/component.h"
+#include "cf/convert.h"
+#include "host.h"
+
+namespace qd {
+namespace {
+
+using abi::tVariant;
+
+tVariant Zeroed() {
+  tVariant v;
+  std::memset(&v, 0, sizeof v);
+  return v;
+}
+
+class ValueConversion : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_TRUE(Memory.Faults().empty());
+  }
+  host::TMemoryManager Memory;
+};
+
+TEST_F(ValueConversion, IntegersChooseTheirWidthAtTheInt32Edge) {
+  struct Case {
+    int64_t value;
+    uint16_t vt;
+  } cases[] = {{0, 3}, {2147483646, 3}, {-2147483646, 3}, {2147483647, 17}, {-2147483647, 17}, {-2147483648LL, 17},
+               {int64_t(1) << 40, 17}};
+  for (const Case& c : cases) {
+    tVariant v = Zeroed();
+    ValueToHost(Memory.Object(), TValue::Int(c.value), v);
+    EXPECT_EQ(v.vt, c.vt) << c.value;
+    if (c.vt == 3) {
+      EXPECT_EQ(v.intVal, c.value);
+    }
+    if (c.vt == 17) {
+      EXPECT_EQ(v.IIVal, c.value);
+    }
+    EXPECT_EQ(v.cbElements, 0u);
+    EXPECT_EQ(v.reserved, 0u);
+  }
+}
+
+TEST_F(ValueConversion, BooleansDoublesCurrencyAndDates) {
+  tVariant v = Zeroed();
+  ValueToHost(Memory.Object(), TValue::Bool(true), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_BOOL);
+  EXPECT_EQ(v.bVal, 1);
+  ValueToHost(Memory.Object(), TValue::Dbl(2.5), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_R8);
+  EXPECT_EQ(v.dbVal, 2.5);
+  ValueToHost(Memory.Object(), TValue::Curr(125000), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_R8);
+  EXPECT_EQ(v.dbVal, 12.5);
+  ValueToHost(Memory.Object(), TValue::Date(45356.25), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_DATE);
+  EXPECT_EQ(v.date, 45356.25);
+  ValueToHost(Memory.Object(), TValue(), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_EMPTY);
+  ValueToHost(Memory.Object(), TValue::Null(), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_EMPTY);
+
+  tVariant b = Zeroed();
+  b.vt = abi::VTYPE_BOOL;
+  b.bVal = 2;
+  TValue t = HostToValue(b);
+  EXPECT_EQ(t.Kind(), TValueKind::Boolean);
+  EXPECT_TRUE(t.AsBool());
+}
+
+TEST_F(ValueConversion, HostTextIsCutAtTheFirstZeroAndLengthIsNotConsulted) {
+  char16_t units[] = {u'а', u'б', 0, u'в', 0};
+  tVariant v = Zeroed();
+  v.vt = abi::VTYPE_PWSTR;
+  v.wstr.pwstrVal = units;
+  v.wstr.wstrLen = 4;
+  EXPECT_EQ(HostToValue(v).AsString(), "аб");
+  v.wstr.pwstrVal = nullptr;
+  EXPECT_EQ(HostToValue(v).AsString(), "");
+}
+
+TEST_F(ValueConversion, TextGoesBackZeroTerminatedAndTheOldTextIsReleasedFirst) {
+  tVariant v = Zeroed();
+  ValueToHost(Memory.Object(), TValue::Str("Весы"), v);
+  ASSERT_EQ(v.vt, abi::VTYPE_PWSTR);
+  EXPECT_EQ(v.wstr.wstrLen, 4u);
+  EXPECT_EQ(std::u16string(v.wstr.pwstrVal), u"Весы");
+  EXPECT_EQ(Memory.LiveBlocks(), 1u);
+  ValueToHost(Memory.Object(), TValue::Str("😀"), v);  // two UTF-16 units
+  EXPECT_EQ(v.wstr.wstrLen, 2u);
+  EXPECT_EQ(Memory.LiveBlocks(), 1u);
+  EXPECT_EQ(Memory.Releases(), 1u);
+  ValueToHost(Memory.Object(), TValue::Int(1), v);
+  EXPECT_EQ(Memory.LiveBlocks(), 0u);
+}
+
+TEST_F(ValueConversion, WithoutMemoryManagerTextsUseTheLibraryHeap) {
+  tVariant v = Zeroed();
+  ValueToHost(nullptr, TValue::Str("x"), v);
+  EXPECT_EQ(std::u16string(v.wstr.pwstrVal), u"x");
+  ValueToHost(nullptr, TValue(), v);  // releases it again
+  EXPECT_EQ(v.vt, abi::VTYPE_EMPTY);
+  EXPECT_THROW(ValueToHost(nullptr, TValue::Bytes({1, 2, 0}), v), std::runtime_error);
+}
+
+TEST_F(ValueConversion, BlockOfThreeBytesBecomesFourElementsAndComesBackAsThree) {
+  char bytes[] = {'\x01', '\x00', '\xFF'};
+  tVariant v = Zeroed();
+  v.vt = abi::VTYPE_BLOB;
+  v.str.pstrVal = bytes;
+  v.str.strLen = 3;
+  TValue t = HostToValue(v);
+  ASSERT_EQ(t.Kind(), TValueKind::ByteArray);
+  EXPECT_EQ(t.AsBytes(), (std::vector<uint8_t>{1, 0, 255, 0}));
+  tVariant out = Zeroed();
+  ValueToHost(Memory.Object(), t, out);
+  ASSERT_EQ(out.vt, abi::VTYPE_BLOB);
+  ASSERT_EQ(out.str.strLen, 3u);
+  EXPECT_EQ(std::memcmp(out.str.pstrVal, bytes, 3), 0);
+  ValueToHost(Memory.Object(), TValue(), out);
+  EXPECT_EQ(Memory.LiveBlocks(), 0u);
+}
+
+TEST_F(ValueConversion, RefusedKindsCarryTheirMessages) {
+  tVariant v = Zeroed();
+  v.vt = abi::VTYPE_DATE;
+  v.date = 1;
+  try {
+    HostToValue(v);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Неподдерживаемый тип данных");
+  }
+  for (uint16_t code : {uint16_t(abi::VTYPE_I8), uint16_t(2), uint16_t(8), uint16_t(24), uint16_t(0xFFFF)}) {
+    v.vt = code;
+    EXPECT_THROW(HostToValue(v), std::runtime_error) << code;
+  }
+  tVariant out = Zeroed();
+  try {
+    ValueToHost(Memory.Object(), TValue::Arr({TValue::Int(1)}), out);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Неподдерживаемый тип массива.");
+  }
+}
+
+TEST_F(ValueConversion, CalendarValues) {
+  tVariant v = Zeroed();
+  v.vt = abi::VTYPE_TM;
+  v.tmVal.tm_year = 124;
+  v.tmVal.tm_mon = 2;
+  v.tmVal.tm_mday = 5;
+  v.tmVal.tm_hour = 12;
+  v.tmVal.tm_wday = 99;  // ignored
+  TValue t = HostToValue(v);
+  ASSERT_EQ(t.Kind(), TValueKind::DateTime);
+  EXPECT_DOUBLE_EQ(t.AsDouble(), 45356.5);  // 5 March 2024, noon
+  EXPECT_EQ(t.ToText(), "05.03.2024 12:00:00");
+
+  v.tmVal.tm_mon = 1;
+  v.tmVal.tm_mday = 31;
+  try {
+    HostToValue(v);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "'2024-02-31 12:00:00' is not a valid date and time");
+  }
+
+  tVariant nine = Zeroed();
+  nine.vt = abi::VTYPE_ERROR;
+  nine.intVal = -1;
+  EXPECT_EQ(HostToValue(nine).Kind(), TValueKind::DateTime);
+}
+
+TEST(ValueText, RenderingUsedInTraces) {
+  EXPECT_EQ(TValue().ToText(), "");
+  EXPECT_EQ(TValue::Int(-42).ToText(), "-42");
+  EXPECT_EQ(TValue::Bool(false).ToText(), "False");
+  EXPECT_EQ(TValue::Dbl(12.5).ToText(), "12.5");
+  EXPECT_EQ(TValue::Curr(-5000).ToText(), "-0.5");
+  EXPECT_EQ(TValue::Date(45356).ToText(), "05.03.2024");
+  EXPECT_EQ(TValue::Date(0).ToText(), "30.12.1899");
+  EXPECT_EQ(ArgumentList({}), "[]");
+  EXPECT_EQ(ArgumentList({TValue::Str("a"), TValue(), TValue::Int(3)}), "[a; ; 3]");
+}
+
+}  // namespace
+}  // namespace qd
