@@ -1,0 +1,867 @@
+// Block phase and rendering of the CommonMark engine.
+#include "markdown/MarkdownCommonMark.h"
+
+#include <algorithm>
+#include <typeinfo>
+
+#include "markdown/MarkdownHTMLEntities.h"
+#include "markdown/MarkdownInline.h"
+#include "markdown/MarkdownText.h"
+
+namespace qd::md {
+
+using namespace text;
+
+namespace {
+
+// Containers (quotes, lists) nested deeper than this are not opened: the marker stays text.
+// Keeps the recursion of the block phase and of rendering bounded.
+constexpr int kMaxNesting = 64;
+
+// ---- lines ---------------------------------------------------------------------------------
+
+// One source line with a cursor counted in columns (tab stops of 4). When the cursor stands
+// inside a tab, the tab's remaining columns are virtual spaces in front of FPos.
+class TCMLine {
+ public:
+  TCMLine(std::string_view ALine, int AIndex) : FLine(ALine), FIndex(AIndex) {}
+
+  std::string_view FLine;
+  int FIndex;
+
+  void reset() { FPos = 0; FCursor = 1; FVirt = 0; }
+  void mark() { FMarkPos = FPos; FMarkCursor = FCursor; FMarkVirt = FVirt; }
+  void rewind() { FPos = FMarkPos; FCursor = FMarkCursor; FVirt = FMarkVirt; }
+  int cursor() const { return FCursor; }
+
+  // current character (virtual spaces count as " "); 0 at the end
+  char peek() const { return FVirt > 0 ? ' ' : (FPos < FLine.size() ? FLine[FPos] : '\0'); }
+  bool atEnd() const { return FVirt == 0 && FPos >= FLine.size(); }
+
+  void advance1() {
+    if (FVirt > 0) {
+      --FVirt;
+    } else if (FPos < FLine.size()) {
+      if (FLine[FPos] == '\t') {
+        int width = 4 - (FCursor - 1) % 4;
+        FVirt = width - 1;
+      }
+      ++FPos;
+    } else {
+      return;
+    }
+    ++FCursor;
+  }
+  void advance(int ACols) {
+    for (int i = 0; i < ACols && !atEnd(); ++i) advance1();
+  }
+  // advances to the given column (no further than the line end)
+  void advanceTo(int ACol) { advance(ACol - FCursor); }
+  void skipWS() {
+    while (!atEnd() && (peek() == ' ' || peek() == '\t')) advance1();
+  }
+  int countWS() const {
+    int cols = FVirt;
+    int col = FCursor + FVirt;
+    for (std::size_t i = FPos; i < FLine.size(); ++i) {
+      if (FLine[i] == ' ') {
+        ++cols;
+        ++col;
+      } else if (FLine[i] == '\t') {
+        int w = 4 - (col - 1) % 4;
+        cols += w;
+        col += w;
+      } else {
+        break;
+      }
+    }
+    return cols;
+  }
+  bool isEmpty() const { return atEnd(); }
+  bool isWhitespace() const {
+    for (std::size_t i = FPos; i < FLine.size(); ++i)
+      if (FLine[i] != ' ' && FLine[i] != '\t' && FLine[i] != '\n') return false;
+    return true;
+  }
+  // the text from the cursor to the line end
+  std::string focus() const {
+    std::string s(static_cast<std::size_t>(FVirt), ' ');
+    s.append(FLine.substr(std::min(FPos, FLine.size())));
+    return s;
+  }
+  // the text after the spaces and tabs at the cursor
+  std::string_view afterWS() const {
+    std::size_t i = FPos;
+    while (i < FLine.size() && (FLine[i] == ' ' || FLine[i] == '\t')) ++i;
+    return FLine.substr(i);
+  }
+
+ private:
+  std::size_t FPos = 0;
+  int FCursor = 1;
+  int FVirt = 0;
+  std::size_t FMarkPos = 0;
+  int FMarkCursor = 1;
+  int FMarkVirt = 0;
+};
+
+bool IsOpenPlainPara(const TCMBlock* b) {
+  return b && !b->FClosed && typeid(*b) == typeid(TCMParagraphBlock) &&
+         static_cast<const TCMParagraphBlock*>(b)->FHeader == 0;
+}
+
+// The deepest open block under the container.
+const TCMBlock* InnermostOpen(const TCMContainerBlock* AContainer) {
+  const TCMBlock* b = AContainer;
+  for (;;) {
+    auto* c = dynamic_cast<const TCMContainerBlock*>(b);
+    if (!c) return b;
+    const TCMBlock* last = c->lastBlock();
+    if (!last || last->FClosed) return b;
+    if (IsOpenPlainPara(last)) return last;
+    b = last;
+  }
+}
+
+// A list marker at the start of AText (after indentation).
+struct TListMarker {
+  bool ok = false;
+  bool ordered = false;
+  char marker = 0;       // bullet character or delimiter
+  std::string start;     // ordered: the number without leading zeros
+  std::size_t length = 0;  // bytes of the marker
+};
+
+TListMarker ReadListMarker(std::string_view s) {
+  TListMarker m;
+  if (s.empty()) return m;
+  if (s[0] == '*' || s[0] == '+' || s[0] == '-') {
+    if (s.size() == 1 || s[1] == ' ' || s[1] == '\t') {
+      m.ok = true;
+      m.marker = s[0];
+      m.length = 1;
+    }
+    return m;
+  }
+  std::size_t i = 0;
+  while (i < s.size() && IsAsciiDigit(static_cast<unsigned char>(s[i]))) ++i;
+  if (i == 0 || i > 9 || i >= s.size() || (s[i] != '.' && s[i] != ')')) return m;
+  if (i + 1 < s.size() && s[i + 1] != ' ' && s[i + 1] != '\t') return m;
+  m.ok = true;
+  m.ordered = true;
+  m.marker = s[i];
+  m.length = i + 1;
+  std::size_t z = 0;
+  while (z + 1 < i && s[z] == '0') ++z;
+  m.start.assign(s.substr(z, i - z));
+  return m;
+}
+
+// ---- block processors ----------------------------------------------------------------------
+
+enum class TAccept { No, Yes, Lazy };
+
+class TCMBlockProcessor {
+ public:
+  explicit TCMBlockProcessor(TCMBlockProcessor* AParent) : FParent(AParent) {}
+  virtual ~TCMBlockProcessor() = default;
+  virtual TAccept acceptsLine(TCMLine& ALine) = 0;
+  virtual bool isContainerProcessor() const { return false; }
+  TCMBlockProcessor* FParent;
+};
+
+class TCMDocumentProcessor : public TCMBlockProcessor {
+ public:
+  TCMDocumentProcessor() : TCMBlockProcessor(nullptr) {}
+  TAccept acceptsLine(TCMLine&) override { return TAccept::Yes; }
+};
+
+// The interruption test: does a line that lacks the container's prefix end the container?
+bool Interrupts(const TCMLine& ALine, int AAllowance, const TCMContainerBlock* AContainer, bool AInOrderedList) {
+  int ind = ALine.countWS();
+  std::string_view s = ALine.afterWS();
+  char c = s.empty() ? '\0' : s[0];
+  if (ind <= AAllowance && (c == '*' || c == '-' || c == '+')) return true;
+  if (ind <= 3 && (s.starts_with("___") || c == '#' || c == '~' || c == '>' || c == '`')) return true;
+  const TCMBlock* inner = InnermostOpen(AContainer);
+  if (!IsOpenPlainPara(inner)) return true;
+  TListMarker m = ReadListMarker(s);
+  if (m.ok && m.ordered && (AInOrderedList || m.start == "1")) return true;
+  return false;
+}
+
+class TCMQuoteProcessor : public TCMBlockProcessor {
+ public:
+  TCMQuoteProcessor(TCMBlockProcessor* AParent, TCMQuoteBlock* AQuote) : TCMBlockProcessor(AParent), quote(AQuote) {}
+  bool isContainerProcessor() const override { return true; }
+  TAccept acceptsLine(TCMLine& ALine) override {
+    TAccept r = FParent->acceptsLine(ALine);
+    if (r != TAccept::Yes) return r;
+    int ind = ALine.countWS();
+    std::string_view s = ALine.afterWS();
+    if (ind <= 3 && !s.empty() && s[0] == '>') {
+      ALine.skipWS();
+      ALine.advance1();
+      if (ALine.peek() == ' ' || ALine.peek() == '\t') ALine.advance1();
+      return TAccept::Yes;
+    }
+    if (ALine.isWhitespace() || Interrupts(ALine, 3, quote, false)) return TAccept::No;
+    return TAccept::Lazy;
+  }
+  TCMQuoteBlock* quote;
+};
+
+class TCMListProcessor : public TCMBlockProcessor {
+ public:
+  TCMListProcessor(TCMBlockProcessor* AParent, TCMListBlock* AList, TCMListItemBlock* AItem, int AContentCol)
+      : TCMBlockProcessor(AParent), FList(AList), FItem(AItem), FContentCol(AContentCol) {}
+  bool isContainerProcessor() const override { return true; }
+  TAccept acceptsLine(TCMLine& ALine) override {
+    TAccept r = FParent->acceptsLine(ALine);
+    if (r != TAccept::Yes) return r;
+    if (ALine.FIndex == FItem->FLine) {  // the marker line
+      ALine.advanceTo(FContentCol);
+      return TAccept::Yes;
+    }
+    FHasContent = !FItem->FBlocks.empty();
+    if (ALine.isWhitespace()) {
+      // an item can begin with at most one blank line
+      if (!FHasContent) return TAccept::No;
+      if (FEmptyLine < 0) FEmptyLine = ALine.FIndex;
+      ALine.advanceTo(std::min(FContentCol, ALine.cursor() + ALine.countWS()));
+      return TAccept::Yes;
+    }
+    if (ALine.cursor() + ALine.countWS() >= FContentCol) {
+      ALine.advanceTo(FContentCol);
+      return TAccept::Yes;
+    }
+    if (Interrupts(ALine, FContentCol, FItem, FList->FOrdered)) return TAccept::No;
+    return TAccept::Lazy;
+  }
+  TCMListBlock* FList;
+  TCMListItemBlock* FItem;
+  int FContentCol;
+  bool FHasContent = false;
+  int FEmptyLine = -1;
+};
+
+// ---- engine ----------------------------------------------------------------------------------
+
+class TEngine {
+ public:
+  TEngine(std::string_view ASrc, bool AGfm);
+  void parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc);
+  void runInlines(TCMBlock* ABlock, bool AWantsInlines);
+
+ private:
+  TCMLine* nextLine() {
+    if (FCurrentLine + 1 >= static_cast<int>(FLines.size())) return nullptr;
+    return &FLines[static_cast<std::size_t>(++FCurrentLine)];
+  }
+  void stepBack() { --FCurrentLine; }
+  const TCMLine* peekLine() const {
+    std::size_t i = static_cast<std::size_t>(FCurrentLine + 1);
+    return i < FLines.size() ? &FLines[i] : nullptr;
+  }
+
+  template <class T>
+  T* addBlock(TCMContainerBlock* AContainer, int ALine) {
+    if (TCMBlock* last = AContainer->lastBlock()) last->FClosed = true;
+    auto b = std::make_unique<T>();
+    b->FLine = ALine;
+    T* raw = b.get();
+    AContainer->FBlocks.push_back(std::move(b));
+    return raw;
+  }
+  static TCMTextBlock* addText(TCMContainerBlock* AContainer, std::string AText, int ALine) {
+    auto tb = std::make_unique<TCMTextBlock>();
+    tb->FText = std::move(AText);
+    tb->FLine = ALine;
+    tb->FClosed = true;
+    TCMTextBlock* raw = tb.get();
+    AContainer->FBlocks.push_back(std::move(tb));
+    return raw;
+  }
+  void appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine);
+
+  bool trySetext(TCMContainerBlock* c, TCMLine& l);
+  bool tryThematicBreak(TCMContainerBlock* c, TCMLine& l);
+  bool tryAtxHeading(TCMContainerBlock* c, TCMLine& l);
+  bool tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
+  bool tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l, bool AOrdered);
+  bool tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
+  bool tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
+  bool tryTable(TCMContainerBlock* c, TCMLine& l);
+
+  std::string FSource;
+  std::vector<TCMLine> FLines;
+  int FCurrentLine = -1;
+  bool FGFMExtensions = true;
+  bool FLastLineBlank = false;
+  int FDepth = 0;
+};
+
+TEngine::TEngine(std::string_view ASrc, bool AGfm) : FGFMExtensions(AGfm) {
+  FSource.reserve(ASrc.size());
+  for (std::size_t i = 0; i < ASrc.size(); ++i) {
+    char c = ASrc[i];
+    if (c == '\r') {
+      FSource += '\n';
+      if (i + 1 < ASrc.size() && ASrc[i + 1] == '\n') ++i;
+    } else if (c == '\0') {
+      FSource += "\xEF\xBF\xBD";
+    } else {
+      FSource += c;
+    }
+  }
+  std::string_view s(FSource);
+  std::size_t start = 0;
+  int index = 0;
+  while (start < s.size()) {
+    std::size_t lf = s.find('\n', start);
+    if (lf == std::string_view::npos) lf = s.size();
+    FLines.emplace_back(s.substr(start, lf - start), index++);
+    start = lf + 1;
+  }
+}
+
+void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  TCMBlock* last = AContainer->lastBlock();
+  if (IsOpenPlainPara(last)) {
+    auto* para = static_cast<TCMParagraphBlock*>(last);
+    auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front().get());
+    tb->FText += '\n';
+    tb->FText += ALine.focus();
+    return;
+  }
+  auto* para = addBlock<TCMParagraphBlock>(AContainer, ALine.FIndex);
+  addText(para, ALine.focus(), ALine.FIndex);
+}
+
+void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc) {
+  auto* item = dynamic_cast<TCMListItemBlock*>(AContainer);
+  auto* listProc = item ? static_cast<TCMListProcessor*>(AProc) : nullptr;
+  for (;;) {
+    TCMLine* line = nextLine();
+    if (!line) return;
+    line->reset();
+    TAccept a = AProc->acceptsLine(*line);
+    if (a == TAccept::No) {
+      stepBack();
+      return;
+    }
+    if (a == TAccept::Lazy) {
+      appendParagraph(AContainer, *line);
+      FLastLineBlank = false;
+      continue;
+    }
+    bool blank = line->isWhitespace();
+    if (blank && item && line->FIndex == item->FLine) continue;  // item marker without content
+    if (blank) {
+      if (TCMBlock* last = AContainer->lastBlock(); IsOpenPlainPara(last)) last->FClosed = true;
+      FLastLineBlank = true;
+      continue;
+    }
+    // content after a blank line inside an item makes its list loose
+    if (listProc && FLastLineBlank && line->FIndex != item->FLine && !item->FBlocks.empty()) {
+      TCMBlock* last = item->lastBlock();
+      bool joinsNested = false;
+      if (auto* nested = dynamic_cast<TCMListBlock*>(last)) {
+        TCMLine probe = *line;
+        probe.skipWS();
+        TListMarker m = ReadListMarker(probe.afterWS());
+        joinsNested = m.ok && m.ordered == nested->FOrdered && std::string(1, m.marker) == nested->FMarker;
+      }
+      if (!joinsNested) listProc->FList->FLoose = true;
+    }
+    bool done = trySetext(AContainer, *line) || tryThematicBreak(AContainer, *line) ||
+                tryAtxHeading(AContainer, *line) || tryQuote(AContainer, AProc, *line) ||
+                tryListItem(AContainer, AProc, *line, false) || tryListItem(AContainer, AProc, *line, true) ||
+                tryIndentedCode(AContainer, AProc, *line) || tryFencedCode(AContainer, AProc, *line) ||
+                (FGFMExtensions && tryTable(AContainer, *line));
+    if (!done) {
+      appendParagraph(AContainer, *line);
+      FLastLineBlank = false;
+    }
+  }
+}
+
+bool TEngine::trySetext(TCMContainerBlock* c, TCMLine& l) {
+  if (l.countWS() >= 4) return false;
+  TCMBlock* last = c->lastBlock();
+  if (!IsOpenPlainPara(last)) return false;
+  std::string_view s = Trim(l.afterWS());
+  if (s.empty() || (s[0] != '=' && s[0] != '-')) return false;
+  if (s.find_first_not_of(s[0]) != std::string_view::npos) return false;
+  auto* para = static_cast<TCMParagraphBlock*>(last);
+  para->FHeader = s[0] == '=' ? 1 : 2;
+  para->FClosed = true;
+  FLastLineBlank = false;
+  return true;
+}
+
+bool TEngine::tryThematicBreak(TCMContainerBlock* c, TCMLine& l) {
+  if (l.countWS() >= 4) return false;
+  std::string_view s = l.afterWS();
+  char ch = s.empty() ? '\0' : s[0];
+  if (ch != '*' && ch != '-' && ch != '_') return false;
+  int count = 0;
+  for (char x : s) {
+    if (x == ' ' || x == '\t' || x == '\n') continue;
+    if (x != ch) return false;
+    ++count;
+  }
+  if (count < 3) return false;
+  addBlock<TCMThematicBreakBlock>(c, l.FIndex)->FClosed = true;
+  FLastLineBlank = false;
+  return true;
+}
+
+bool TEngine::tryAtxHeading(TCMContainerBlock* c, TCMLine& l) {
+  if (l.countWS() >= 4) return false;
+  std::string_view s = Trim(l.afterWS());
+  std::size_t level = 0;
+  while (level < s.size() && s[level] == '#') ++level;
+  if (level < 1 || level > 6) return false;
+  if (level < s.size() && s[level] != ' ' && s[level] != '\t') return false;
+  std::string_view content = Trim(s.substr(level));
+  if (!content.empty()) {
+    std::size_t e = content.size();
+    while (e > 0 && content[e - 1] == '#') --e;
+    if (e == 0) {
+      content = {};
+    } else if (e < content.size() && (content[e - 1] == ' ' || content[e - 1] == '\t')) {
+      content = Trim(content.substr(0, e));
+    }
+  }
+  auto* h = addBlock<TCMHeadingBlock>(c, l.FIndex);
+  h->FLevel = static_cast<int>(level);
+  h->FClosed = true;
+  addText(h, std::string(content), l.FIndex);
+  FLastLineBlank = false;
+  return true;
+}
+
+bool TEngine::tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
+  if (FDepth >= kMaxNesting || l.countWS() >= 4) return false;
+  std::string_view s = l.afterWS();
+  if (s.empty() || s[0] != '>') return false;
+  auto* q = addBlock<TCMQuoteBlock>(c, l.FIndex);
+  stepBack();
+  TCMQuoteProcessor qp(proc, q);
+  ++FDepth;
+  parseBlocks(q, &qp);
+  --FDepth;
+  q->FClosed = true;
+  return true;
+}
+
+bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l, bool AOrdered) {
+  if (FDepth >= kMaxNesting) return false;
+  int ind = l.countWS();
+  TListMarker m = ReadListMarker(l.afterWS());
+  if (!m.ok || m.ordered != AOrdered) return false;
+  TCMBlock* last = c->lastBlock();
+  auto* list = dynamic_cast<TCMListBlock*>(last);
+  bool joins = list && list->FOrdered == m.ordered && list->FMarker == std::string(1, m.marker);
+  int markerCol = l.cursor() + ind;
+  // deeper than 3 columns only when it does not reach the content of the list's last item
+  if (ind >= 4 && !(joins && markerCol < list->FLastIndent)) return false;
+
+  l.mark();
+  l.advance(ind + static_cast<int>(m.length));
+  int spaces = l.countWS();
+  bool blankContent = l.isWhitespace();
+  l.rewind();
+  int contentCol = markerCol + static_cast<int>(m.length) + ((blankContent || spaces >= 5) ? 1 : spaces);
+
+  if (IsOpenPlainPara(last)) {
+    if (blankContent) return false;
+    if (m.ordered && m.start != "1") return false;
+  }
+  if (joins) {
+    list->FLastIndent = contentCol;
+    if (FLastLineBlank) list->FLoose = true;
+  } else {
+    list = addBlock<TCMListBlock>(c, l.FIndex);
+    list->FOrdered = m.ordered;
+    list->FStart = m.start;
+    list->FMarker = std::string(1, m.marker);
+    list->FLastIndent = list->FBaseIndent = contentCol;
+  }
+  if (TCMBlock* prev = list->lastBlock()) prev->FClosed = true;
+  auto item = std::make_unique<TCMListItemBlock>();
+  item->FLine = l.FIndex;
+  TCMListItemBlock* it = item.get();
+  list->FBlocks.push_back(std::move(item));
+  stepBack();
+  TCMListProcessor lp(proc, list, it, contentCol);
+  ++FDepth;
+  FLastLineBlank = false;
+  parseBlocks(it, &lp);
+  --FDepth;
+  it->FClosed = true;
+  if (lp.FEmptyLine >= 0) list->FHasSeenEmptyLine = true;
+  return true;
+}
+
+bool TEngine::tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
+  if (l.countWS() < 4 || l.isWhitespace()) return false;
+  if (IsOpenPlainPara(c->lastBlock())) return false;
+  auto* code = addBlock<TCMCodeBlock>(c, l.FIndex);
+  l.advance(4);
+  addText(code, l.focus(), l.FIndex);
+  bool lastBlank = false;
+  for (;;) {
+    TCMLine* n = nextLine();
+    if (!n) break;
+    n->reset();
+    if (proc->acceptsLine(*n) != TAccept::Yes) {
+      stepBack();
+      break;
+    }
+    if (n->isWhitespace()) {
+      n->advance(std::min(4, n->countWS()));
+      addText(code, n->focus(), n->FIndex);
+      lastBlank = true;
+    } else if (n->countWS() >= 4) {
+      n->advance(4);
+      addText(code, n->focus(), n->FIndex);
+      lastBlank = false;
+    } else {
+      stepBack();
+      break;
+    }
+  }
+  while (!code->FBlocks.empty()) {
+    auto* tb = static_cast<TCMTextBlock*>(code->FBlocks.back().get());
+    if (tb->FText.find_first_not_of(" \t") != std::string::npos) break;
+    code->FBlocks.pop_back();
+  }
+  code->FClosed = true;
+  FLastLineBlank = lastBlank;
+  return true;
+}
+
+// Info string of a fence: backslash escapes removed, entity references decoded.
+std::string UnescapeInfo(std::string_view s) {
+  std::string r;
+  for (std::size_t i = 0; i < s.size();) {
+    if (s[i] == '\\' && i + 1 < s.size() && IsAsciiPunct(static_cast<unsigned char>(s[i + 1]))) {
+      r += s[i + 1];
+      i += 2;
+      continue;
+    }
+    if (s[i] == '&' && DecodeEntityRef(s, i, r, i)) continue;
+    r += s[i++];
+  }
+  return r;
+}
+
+bool TEngine::tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
+  int fenceIndent = l.countWS();
+  if (fenceIndent >= 4) return false;
+  std::string_view s = Trim(l.afterWS());
+  if (s.size() < 3 || (s[0] != '`' && s[0] != '~')) return false;
+  char fc = s[0];
+  std::size_t run = 0;
+  while (run < s.size() && s[run] == fc) ++run;
+  if (run < 3) return false;
+  std::string_view infoRaw = Trim(s.substr(run));
+  if (infoRaw.find('`') != std::string_view::npos) return false;
+  std::string_view firstWord = infoRaw.substr(0, infoRaw.find(' '));
+  if (firstWord.find(fc) != std::string_view::npos) return false;
+  std::string info = UnescapeInfo(infoRaw);
+
+  auto* code = addBlock<TCMCodeBlock>(c, l.FIndex);
+  code->FFenced = true;
+  code->FLang = info.substr(0, info.find(' '));
+  for (;;) {
+    TCMLine* n = nextLine();
+    if (!n) break;
+    n->reset();
+    if (proc->acceptsLine(*n) != TAccept::Yes) {
+      stepBack();
+      break;
+    }
+    if (n->countWS() < 4) {
+      std::string_view t = Trim(n->afterWS());
+      if (t.size() >= run && t.find_first_not_of(fc) == std::string_view::npos) break;
+    }
+    for (int i = 0; i < fenceIndent && (n->peek() == ' ' || n->peek() == '\t'); ++i) n->advance1();
+    addText(code, n->focus(), n->FIndex);
+  }
+  code->FClosed = true;
+  FLastLineBlank = false;
+  return true;
+}
+
+// Number of unescaped "|" plus one for a missing leading and one for a missing trailing "|".
+int CellCount(std::string_view ALine, bool* AHasPipe = nullptr) {
+  std::string_view s = Trim(ALine);
+  int pipes = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (s[i] == '|') ++pipes;
+  }
+  if (AHasPipe) *AHasPipe = pipes > 0;
+  int count = pipes;
+  if (s.empty() || s[0] != '|') ++count;
+  bool endsWithPipe = !s.empty() && s.back() == '|' && !(s.size() >= 2 && s[s.size() - 2] == '\\');
+  if (!endsWithPipe) ++count;
+  return count;
+}
+
+void SplitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex) {
+  std::string_view s = Trim(ALine);
+  std::size_t i = 0;
+  if (!s.empty() && s[0] == '|') i = 1;
+  std::string cell;
+  auto flush = [&] {
+    auto tb = std::make_unique<TCMTextBlock>();
+    tb->FText = std::string(Trim(cell));
+    tb->FLine = ALineIndex;
+    tb->FClosed = true;
+    ARow->FBlocks.push_back(std::move(tb));
+    cell.clear();
+  };
+  bool pending = false;
+  for (; i < s.size(); ++i) {
+    char ch = s[i];
+    if (ch == '\\' && i + 1 < s.size()) {
+      if (s[i + 1] == '|') {
+        cell += '|';
+      } else {
+        cell += ch;
+        cell += s[i + 1];
+      }
+      ++i;
+      pending = true;
+      continue;
+    }
+    if (ch == '|') {
+      flush();
+      pending = false;
+      continue;
+    }
+    cell += ch;
+    pending = true;
+  }
+  if (pending && !Trim(cell).empty()) flush();
+}
+
+bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
+  std::string header = l.focus();
+  if (Trim(header).empty()) return false;
+  bool hasPipe = false;
+  int cells = CellCount(header, &hasPipe);
+  if (!hasPipe) return false;
+  const TCMLine* delim = peekLine();
+  if (!delim) return false;
+  std::string_view d = Trim(delim->FLine);
+  if (d.empty() || d.find_first_not_of(" -:|") != std::string_view::npos) return false;
+  if (CellCount(d) != cells) return false;
+
+  auto* table = addBlock<TCMTableBlock>(c, l.FIndex);
+  auto* head = new TCMTableRowBlock();
+  table->FBlocks.emplace_back(head);
+  SplitRow(header, head, l.FIndex);
+  nextLine();  // the delimiter row
+  std::string_view parts = d;
+  if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
+  if (!parts.empty() && parts.back() == '|') parts.remove_suffix(1);
+  for (std::size_t start = 0;;) {
+    std::size_t bar = parts.find('|', start);
+    std::string_view part = Trim(parts.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+    TTextAlign a = TTextAlign::taLeft;
+    if (part.size() >= 2 && part.front() == ':' && part.back() == ':') a = TTextAlign::taCenter;
+    else if (!part.empty() && part.back() == ':') a = TTextAlign::taRight;
+    table->FColumns.push_back(a);
+    if (bar == std::string_view::npos) break;
+    start = bar + 1;
+  }
+  for (;;) {
+    const TCMLine* n = peekLine();
+    if (!n) break;
+    std::string_view raw = n->FLine;
+    if (Trim(raw).empty() || raw.starts_with(">") || raw.starts_with("#") || raw.starts_with("~") ||
+        raw.starts_with("   "))
+      break;
+    TCMLine* row = nextLine();
+    auto* r = new TCMTableRowBlock();
+    table->FBlocks.emplace_back(r);
+    SplitRow(row->FLine, r, row->FIndex);
+  }
+  table->FClosed = true;
+  FLastLineBlank = false;
+  return true;
+}
+
+void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
+  if (auto* tb = dynamic_cast<TCMTextBlock*>(ABlock)) {
+    ParseInlines(tb->FText, AWantsInlines, FGFMExtensions, tb->FNodes);
+    return;
+  }
+  if (auto* c = dynamic_cast<TCMContainerBlock*>(ABlock)) {
+    bool wants = c->wantsInlines();
+    for (auto& b : c->FBlocks) runInlines(b.get(), wants);
+  }
+}
+
+}  // namespace
+
+// ---- rendering -------------------------------------------------------------------------------
+
+void TCMContainerBlock::writeChildren(std::string& AOut) const {
+  for (const auto& b : FBlocks) b->writeHtml(this, AOut);
+}
+
+void TCommonMarkDocument::writeHtml(const TCMBlock*, std::string& AOut) const { writeChildren(AOut); }
+
+void TCMParagraphBlock::writeText(std::string& AOut) const {
+  bool first = true;
+  for (const auto& b : FBlocks) {
+    if (!first) AOut += '\n';
+    first = false;
+    b->writeHtml(this, AOut);
+  }
+}
+
+void TCMParagraphBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  const char* open = FHeader == 1 ? "<h1>" : FHeader == 2 ? "<h2>" : "<p>";
+  const char* close = FHeader == 1 ? "</h1>\n" : FHeader == 2 ? "</h2>\n" : "</p>\n";
+  AOut += open;
+  writeText(AOut);
+  AOut += close;
+}
+
+void TCMQuoteBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  AOut += "<blockquote>\n";
+  writeChildren(AOut);
+  AOut += "</blockquote>\n";
+}
+
+void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
+  if (FBlocks.empty()) {
+    AOut += "<li></li>\n";
+    return;
+  }
+  auto* list = dynamic_cast<const TCMListBlock*>(AParent);
+  bool loose = list && list->FLoose;
+  AOut += "<li>";
+  bool lfWritten = false;
+  for (const auto& b : FBlocks) {
+    auto* para = dynamic_cast<const TCMParagraphBlock*>(b.get());
+    if (!loose && para && para->isPlainPara()) {
+      para->writeText(AOut);
+      continue;
+    }
+    if (!lfWritten) {
+      AOut += '\n';
+      lfWritten = true;
+    }
+    b->writeHtml(this, AOut);
+  }
+  AOut += "</li>\n";
+}
+
+void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  if (!FOrdered) {
+    AOut += "<ul>\n";
+  } else if (FStart == "1") {
+    AOut += "<ol>\n";
+  } else {
+    AOut += "<ol start=\"";
+    AOut += FStart;
+    AOut += "\">\n";
+  }
+  writeChildren(AOut);
+  AOut += FOrdered ? "</ol>\n" : "</ul>\n";
+}
+
+void TCMHeadingBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  char level = static_cast<char>('0' + FLevel);
+  AOut += "<h";
+  AOut += level;
+  AOut += '>';
+  writeChildren(AOut);
+  AOut += "</h";
+  AOut += level;
+  AOut += ">\n";
+}
+
+void TCMCodeBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  if (FLang.empty()) {
+    AOut += "<pre><code>";
+  } else {
+    AOut += "<pre><code class=\"language-";
+    AppendEscaped(AOut, FLang);
+    AOut += "\">";
+  }
+  for (const auto& b : FBlocks) {
+    b->writeHtml(this, AOut);
+    AOut += '\n';
+  }
+  AOut += "</code></pre>\n";
+}
+
+void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  AOut += "<table>\n<thead>\n";
+  if (!FBlocks.empty()) FBlocks[0]->writeHtml(this, AOut);
+  AOut += "</thead>\n";
+  if (FBlocks.size() > 1) {
+    AOut += "<tbody>\n";
+    for (std::size_t i = 1; i < FBlocks.size(); ++i) FBlocks[i]->writeHtml(this, AOut);
+    AOut += "</tbody>\n";
+  }
+  AOut += "</table>\n";
+}
+
+void TCMTableRowBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
+  auto* table = static_cast<const TCMTableBlock*>(AParent);
+  bool head = !table->FBlocks.empty() && table->FBlocks[0].get() == this;
+  AOut += "<tr>\n";
+  for (std::size_t i = 0; i < table->FColumns.size(); ++i) {
+    AOut += head ? "<th" : "<td";
+    switch (table->FColumns[i]) {
+      case TTextAlign::taCenter: AOut += " align=\"center\""; break;
+      case TTextAlign::taRight: AOut += " align=\"right\""; break;
+      case TTextAlign::taLeft: break;
+    }
+    AOut += '>';
+    if (i < FBlocks.size()) FBlocks[i]->writeHtml(this, AOut);
+    AOut += head ? "</th>\n" : "</td>\n";
+  }
+  AOut += "</tr>\n";
+}
+
+void TCMThematicBreakBlock::writeHtml(const TCMBlock*, std::string& AOut) const { AOut += "<hr />\n"; }
+
+void TCMTextBlock::writeHtml(const TCMBlock*, std::string& AOut) const { FNodes.writeHtml(AOut); }
+
+// ---- engine interface ------------------------------------------------------------------------
+
+std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
+  auto doc = std::make_unique<TCommonMarkDocument>();
+  TEngine engine(ASrc, AGfm);
+  TCMDocumentProcessor root;
+  engine.parseBlocks(doc.get(), &root);
+  engine.runInlines(doc.get(), true);
+  return doc;
+}
+
+std::string TCommonMarkEngine::render(const TCommonMarkDocument& ADoc) {
+  std::string out;
+  ADoc.writeHtml(nullptr, out);
+  return out;
+}
+
+std::string TCommonMarkEngine::process(const std::string& ASrc, bool AGfm) {
+  auto doc = parse(ASrc, AGfm);
+  return render(*doc);
+}
+
+}  // namespace qd::md

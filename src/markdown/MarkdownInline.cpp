@@ -1,0 +1,957 @@
+// Inline phase of the CommonMark engine: turns the raw text of one text block into text nodes.
+#include "markdown/MarkdownInline.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "markdown/MarkdownHTMLEntities.h"
+#include "markdown/MarkdownText.h"
+
+namespace qd::md {
+
+using namespace text;
+
+// ---- TCMTextNodes --------------------------------------------------------------------------
+
+int TCMTextNodes::append(TCMTextNode&& ANode) {
+  if (FTail >= 0) FNodes[static_cast<std::size_t>(FTail)].FActive = false;
+  int idx = static_cast<int>(FNodes.size());
+  ANode.FPrev = FTail;
+  ANode.FNext = -1;
+  FNodes.push_back(std::move(ANode));
+  if (FTail >= 0) FNodes[static_cast<std::size_t>(FTail)].FNext = idx; else FHead = idx;
+  FTail = idx;
+  return idx;
+}
+
+int TCMTextNodes::insertAfter(int APos, TCMTextNode&& ANode) {
+  if (APos == FTail) return append(std::move(ANode));
+  int idx = static_cast<int>(FNodes.size());
+  int next = (APos < 0) ? FHead : (*this)[APos].FNext;
+  ANode.FPrev = APos;
+  ANode.FNext = next;
+  FNodes.push_back(std::move(ANode));
+  if (APos >= 0) (*this)[APos].FNext = idx; else FHead = idx;
+  (*this)[next].FPrev = idx;
+  return idx;
+}
+
+int TCMTextNodes::addOpener(const char* AName) {
+  TCMTextNode n;
+  n.FName = AName;
+  n.FOpener = true;
+  return append(std::move(n));
+}
+
+int TCMTextNodes::addCloser(const char* AName) {
+  TCMTextNode n;
+  n.FName = AName;
+  n.FCloser = true;
+  return append(std::move(n));
+}
+
+void TCMTextNodes::addText(std::string_view AText) {
+  if (FTail >= 0) {
+    TCMTextNode& last = (*this)[FTail];
+    if (last.FActive) {
+      last.FContent.append(AText);
+      return;
+    }
+  }
+  TCMTextNode n;
+  n.FContent.assign(AText);
+  int idx = append(std::move(n));
+  (*this)[idx].FActive = true;
+}
+
+int TCMTextNodes::addTextNode(std::string_view AText) {
+  TCMTextNode n;
+  n.FContent.assign(AText);
+  return append(std::move(n));
+}
+
+int TCMTextNodes::addOpenerAfter(const char* AName, int ANode) {
+  TCMTextNode n;
+  n.FName = AName;
+  n.FOpener = true;
+  return insertAfter(ANode, std::move(n));
+}
+
+int TCMTextNodes::addCloserBefore(const char* AName, int ANode) {
+  TCMTextNode n;
+  n.FName = AName;
+  n.FCloser = true;
+  return insertAfter((*this)[ANode].FPrev, std::move(n));
+}
+
+std::string TCMTextNodes::plainTextSince(int ANode) const {
+  std::string s;
+  for (int i = (*this)[ANode].FNext; i >= 0; i = (*this)[i].FNext) {
+    const TCMTextNode& n = (*this)[i];
+    if (!n.FName) s += n.FContent;
+    else if (n.FAttrs && n.FAttrs->hasAlt) s += n.FAttrs->alt;
+  }
+  return s;
+}
+
+void TCMTextNodes::removeAfter(int ANode) {
+  (*this)[ANode].FNext = -1;
+  FTail = ANode;
+}
+
+void TCMTextNodes::remove(int ANode) {
+  TCMTextNode& n = (*this)[ANode];
+  if (n.FPrev >= 0) (*this)[n.FPrev].FNext = n.FNext; else FHead = n.FNext;
+  if (n.FNext >= 0) (*this)[n.FNext].FPrev = n.FPrev; else FTail = n.FPrev;
+  n.FPrev = n.FNext = -1;
+  n.FActive = false;
+}
+
+void TCMTextNodes::writeHtml(std::string& AOut) const {
+  for (int i = FHead; i >= 0; i = (*this)[i].FNext) {
+    const TCMTextNode& n = (*this)[i];
+    if (!n.FName) {
+      AOut += n.FContent;
+      continue;
+    }
+    AOut += n.FOpener ? "<" : "</";
+    AOut += n.FName;
+    if (n.FOpener && n.FAttrs) {
+      const TCMNodeAttrs& a = *n.FAttrs;
+      auto attr = [&](const char* name, const std::string& v) {
+        AOut += ' ';
+        AOut += name;
+        AOut += "=\"";
+        AOut += v;
+        AOut += '"';
+      };
+      if (a.hasSrc) attr("src", a.src);
+      if (a.hasAlt) attr("alt", a.alt);
+      if (a.hasHref) attr("href", a.href);
+      if (a.hasTitle) attr("title", a.title);
+    }
+    AOut += (n.FOpener && n.FCloser) ? " />" : ">";
+  }
+}
+
+// ---- inline parser ---------------------------------------------------------------------------
+
+// Longest named reference is 33 characters with "&" and ";".
+constexpr std::size_t kMaxEntityName = 40;
+
+// Decodes a named or numeric reference at APos ("&"); appends the raw characters.
+bool DecodeEntityRef(std::string_view t, std::size_t APos, std::string& AOut, std::size_t& AEnd) {
+  std::size_t limit = std::min(t.size(), APos + kMaxEntityName);
+  std::size_t semi = APos + 1;
+  while (semi < limit && t[semi] != ';') ++semi;
+  if (semi >= limit) return false;
+  std::string_view ref = t.substr(APos, semi + 1 - APos);
+  if (const char* v = FindHtmlEntity(ref)) {
+    AOut += v;
+    AEnd = semi + 1;
+    return true;
+  }
+  std::string_view name = ref.substr(1, ref.size() - 2);
+  if (name.empty() || name[0] != '#' || name.size() > 9) return false;
+  std::string_view num = name.substr(1);
+  std::size_t i = 0;
+  while (i < num.size() && num[i] == ' ') ++i;
+  bool neg = false;
+  if (i < num.size() && (num[i] == '+' || num[i] == '-')) neg = num[i++] == '-';
+  int base = 10;
+  if (i < num.size() && (num[i] == 'x' || num[i] == 'X' || num[i] == '$')) {
+    base = 16;
+    ++i;
+  } else if (i + 1 < num.size() && num[i] == '0' && (num[i + 1] == 'x' || num[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= num.size()) return false;
+  int64_t v = 0;
+  for (; i < num.size(); ++i) {
+    unsigned char ch = static_cast<unsigned char>(num[i]);
+    int digit;
+    if (IsAsciiDigit(ch)) digit = ch - '0';
+    else if (base == 16 && IsHexDigit(ch)) digit = (ch | 0x20) - 'a' + 10;
+    else return false;
+    v = v * base + digit;
+  }
+  if (neg) v = (-v) & 0xFFFF;
+  char32_t cp = static_cast<char32_t>(v);
+  if (v <= 0 || v >= 0x10000 || (cp >= 0xD800 && cp <= 0xDFFF) || IsUnassigned(cp)) cp = 0xFFFD;
+  AppendUtf8(AOut, cp);
+  AEnd = semi + 1;
+  return true;
+}
+
+
+namespace {
+
+enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
+
+struct TCMDelimiter {
+  int FNode = -1;
+  char FChar = 0;      // '*', '_', '[' ('[' also for "![")
+  bool FImage = false;
+  int FLength = 0;     // characters of the run not yet matched
+  TCMDelimiterMode Fmode = dmNeither;
+  bool Factive = true;
+  int FPrev = -1, FNext = -1;
+  bool isEmph() const { return FChar != '['; }
+  bool isOpener() const { return Fmode == dmOpener || Fmode == dmBoth; }
+  bool isCloser() const { return Fmode == dmCloser || Fmode == dmBoth; }
+};
+
+// Nesting of parentheses allowed inside a plain link destination.
+constexpr int kMaxDestinationParens = 32;
+
+bool IsSpaceTabLf(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+class TInlineParser {
+ public:
+  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes) : t(AText), FGfm(AGfm), out(ANodes) {}
+  void run();
+
+ private:
+  // delimiter stack
+  int pushDelimiter(int ANode, char AChar, int ALen, bool AImage, TCMDelimiterMode AMode);
+  void removeDelimiter(int d);
+  void processEmphasis(int ABottom);
+
+  void handleRun(char c);
+  void handleCloseBracket();
+  bool handleCodeSpan();
+  bool handleStrikethrough();
+  bool handleAutolink();
+  bool handleExtendedAutolink();
+  bool handleExtendedEmail();
+  bool decodeEntity(std::size_t APos, std::string& AOut, std::size_t& AEnd) const {
+    return DecodeEntityRef(t, APos, AOut, AEnd);
+  }
+  bool parseLinkTail(std::size_t APos, std::string& AHref, std::string& ATitle, bool& AHasTitle, std::size_t& AEnd);
+  void plainRun();
+  bool mayStartExtended(std::size_t p) const;
+
+  TCMDelimiterMode flanking(std::size_t AStart, std::size_t AEnd) const;
+
+  std::string_view t;
+  std::size_t p = 0;
+  bool FGfm;
+  TCMTextNodes& out;
+
+  std::vector<TCMDelimiter> FStack;  // pool; entries linked in stack order
+  int FTop = -1;
+  std::vector<int> FBrackets;        // bracket entries, innermost last
+  int FLinkFloor = -1;               // "[" entries at or below this index are inactive
+
+  // positions of the maximal backtick runs, by length (built on first use)
+  bool FTicksScanned = false;
+  std::unordered_map<std::size_t, std::vector<std::size_t>> FTickRuns;
+  std::size_t FNoTildeCloserUntil = 0;  // a "~~" before this position has no closer
+  std::size_t FNoEmailUntil = 0;        // an e-mail autolink cannot start before this position
+  std::string FScratch;
+};
+
+int TInlineParser::pushDelimiter(int ANode, char AChar, int ALen, bool AImage, TCMDelimiterMode AMode) {
+  TCMDelimiter d;
+  d.FNode = ANode;
+  d.FChar = AChar;
+  d.FLength = ALen;
+  d.FImage = AImage;
+  d.Fmode = AMode;
+  d.FPrev = FTop;
+  int idx = static_cast<int>(FStack.size());
+  FStack.push_back(d);
+  if (FTop >= 0) FStack[static_cast<std::size_t>(FTop)].FNext = idx;
+  FTop = idx;
+  return idx;
+}
+
+void TInlineParser::removeDelimiter(int di) {
+  TCMDelimiter& d = FStack[static_cast<std::size_t>(di)];
+  if (d.FPrev >= 0) FStack[static_cast<std::size_t>(d.FPrev)].FNext = d.FNext;
+  if (d.FNext >= 0) FStack[static_cast<std::size_t>(d.FNext)].FPrev = d.FPrev; else FTop = d.FPrev;
+  d.FPrev = d.FNext = -1;
+}
+
+// The procedure "process emphasis" over the entries above ABottom (-1: the whole stack).
+// Entries are allocated in stack order, so an index also tells the position on the stack.
+void TInlineParser::processEmphasis(int ABottom) {
+  int openersBottom[2][2][3];
+  for (auto& a : openersBottom)
+    for (auto& b : a)
+      for (int& c : b) c = ABottom;
+
+  int first = -1;
+  if (ABottom >= 0) {
+    first = FStack[static_cast<std::size_t>(ABottom)].FNext;
+  } else {
+    first = FTop;
+    while (first >= 0 && FStack[static_cast<std::size_t>(first)].FPrev >= 0) first = FStack[static_cast<std::size_t>(first)].FPrev;
+  }
+
+  int closer = first;
+  while (closer >= 0) {
+    TCMDelimiter* c = &FStack[static_cast<std::size_t>(closer)];
+    if (!c->isEmph() || !c->isCloser()) {
+      closer = c->FNext;
+      continue;
+    }
+    int& bottom = openersBottom[c->FChar == '*' ? 0 : 1][c->isOpener() ? 1 : 0][c->FLength % 3];
+    int opener = c->FPrev;
+    bool found = false;
+    while (opener >= 0 && opener > bottom) {
+      const TCMDelimiter& o = FStack[static_cast<std::size_t>(opener)];
+      if (o.isEmph() && o.FChar == c->FChar && o.isOpener()) {
+        bool both = o.isCloser() || c->isOpener();
+        if (!(both && (o.FLength + c->FLength) % 3 == 0)) {
+          found = true;
+          break;
+        }
+      }
+      opener = o.FPrev;
+    }
+    if (!found) {
+      bottom = std::max(c->FPrev, ABottom);
+      int next = c->FNext;
+      if (!c->isOpener()) removeDelimiter(closer);
+      closer = next;
+      continue;
+    }
+    TCMDelimiter* o = &FStack[static_cast<std::size_t>(opener)];
+    int use = (o->FLength >= 2 && c->FLength >= 2) ? 2 : 1;
+    const char* tag = use == 2 ? "strong" : "em";
+    o->FLength -= use;
+    c->FLength -= use;
+    std::string& oc = out[o->FNode].FContent;
+    oc.resize(oc.size() - static_cast<std::size_t>(use));
+    std::string& cc = out[c->FNode].FContent;
+    cc.erase(0, static_cast<std::size_t>(use));
+    out.addOpenerAfter(tag, o->FNode);
+    out.addCloserBefore(tag, c->FNode);
+    // entries between opener and closer go
+    for (int d = o->FNext; d >= 0 && d != closer;) {
+      int next = FStack[static_cast<std::size_t>(d)].FNext;
+      removeDelimiter(d);
+      d = next;
+    }
+    if (o->FLength == 0) {
+      out.remove(o->FNode);
+      removeDelimiter(opener);
+    }
+    if (c->FLength == 0) {
+      int next = c->FNext;
+      out.remove(c->FNode);
+      removeDelimiter(closer);
+      closer = next;
+    }
+  }
+  // everything above the bottom leaves the stack
+  int d = (ABottom >= 0) ? FStack[static_cast<std::size_t>(ABottom)].FNext : first;
+  if (ABottom < 0) {
+    d = FTop;
+    while (d >= 0 && FStack[static_cast<std::size_t>(d)].FPrev >= 0) d = FStack[static_cast<std::size_t>(d)].FPrev;
+  }
+  while (d >= 0) {
+    int next = FStack[static_cast<std::size_t>(d)].FNext;
+    removeDelimiter(d);
+    d = next;
+  }
+}
+
+TCMDelimiterMode TInlineParser::flanking(std::size_t AStart, std::size_t AEnd) const {
+  char32_t before = DecodeBefore(t, AStart);
+  char32_t after = AEnd < t.size() ? DecodeAt(t, AEnd) : 0;
+  auto ws = [](char32_t c) { return c == 0 || c == ' ' || c == '\t' || c == '\n'; };
+  bool beforeWs = ws(before), afterWs = ws(after);
+  bool beforePunct = !beforeWs && IsPunctuation(before);
+  bool afterPunct = !afterWs && IsPunctuation(after);
+  bool left = !afterWs && (!afterPunct || beforeWs || beforePunct);
+  bool right = !beforeWs && (!beforePunct || afterWs || afterPunct);
+  if (left && right) return dmBoth;
+  if (left) return dmOpener;
+  if (right) return dmCloser;
+  return dmNeither;
+}
+
+void TInlineParser::handleRun(char c) {
+  std::size_t start = p;
+  while (p < t.size() && t[p] == c) ++p;
+  std::string_view run = t.substr(start, p - start);
+  if (c == '_') {
+    auto plain = [](unsigned char ch) { return !(ch == ' ' || ch == '\t' || ch == '\n' || IsAsciiPunct(ch)); };
+    bool hasBefore = start > 0, hasAfter = p < t.size();
+    if (hasBefore && hasAfter && plain(static_cast<unsigned char>(t[start - 1])) &&
+        plain(static_cast<unsigned char>(t[p]))) {
+      out.addText(run);
+      return;
+    }
+  }
+  int node = out.addTextNode(run);
+  pushDelimiter(node, c, static_cast<int>(run.size()), false, flanking(start, p));
+}
+
+// href encoding of a decoded link destination.
+void AppendHref(std::string& AOut, std::string_view ADest) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (char ch : ADest) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '&': AOut += "&amp;"; continue;
+      case '"': case '[': case '\\': case ']': case '`': case '<': case '>': case ' ': break;
+      default:
+        if (c < 0x7F) {
+          AOut += static_cast<char>(c);
+          continue;
+        }
+    }
+    AOut += '%';
+    AOut += kHex[c >> 4];
+    AOut += kHex[c & 15];
+  }
+}
+
+bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string& ATitle, bool& AHasTitle,
+                                  std::size_t& AEnd) {
+  const std::size_t n = t.size();
+  if (q >= n || t[q] != '(') return false;
+  ++q;
+  while (q < n && IsSpaceTabLf(t[q])) ++q;
+  std::string dest;
+  if (q < n && t[q] == '<') {
+    ++q;
+    for (;;) {
+      if (q >= n) return false;
+      char c = t[q];
+      if (c == '>') { ++q; break; }
+      if (c == ' ') {
+        if (!FGfm) return false;
+        dest += ' ';
+        ++q;
+      } else if (c == '\n' || c == '\t' || c == '\r') {
+        return false;
+      } else if (c == '\\' && q + 1 < n && IsAsciiPunct(static_cast<unsigned char>(t[q + 1]))) {
+        dest += t[q + 1];
+        q += 2;
+      } else if (c == '&' && decodeEntity(q, dest, q)) {
+      } else {
+        dest += c;
+        ++q;
+      }
+    }
+  } else {
+    int depth = 0;
+    while (q < n) {
+      char c = t[q];
+      if (IsSpaceTabLf(c)) break;
+      if (c == '(') {
+        if (++depth > kMaxDestinationParens) return false;
+      } else if (c == ')') {
+        if (depth == 0) break;
+        --depth;
+      }
+      if (c == '\\' && q + 1 < n && IsAsciiPunct(static_cast<unsigned char>(t[q + 1]))) {
+        dest += t[q + 1];
+        q += 2;
+      } else if (c == '&' && decodeEntity(q, dest, q)) {
+      } else {
+        dest += c;
+        ++q;
+      }
+    }
+    if (depth != 0) return false;
+  }
+  std::size_t wsStart = q;
+  while (q < n && IsSpaceTabLf(t[q])) ++q;
+  AHasTitle = false;
+  if (q > wsStart && q < n && (t[q] == '"' || t[q] == '\'' || t[q] == '(')) {
+    char close = t[q] == '(' ? ')' : t[q];
+    ++q;
+    std::string title;
+    for (;;) {
+      if (q >= n) return false;
+      char c = t[q];
+      if (c == close) { ++q; break; }
+      if (c == '\\' && q + 1 < n) {
+        std::size_t e;
+        DecodeAt(t, q + 1, &e);
+        AppendEscaped(title, t.substr(q + 1, e - q - 1));
+        q = e;
+      } else if (c == '&') {
+        std::string raw;
+        if (decodeEntity(q, raw, q)) {
+          AppendEscaped(title, raw);
+        } else {
+          title += "&amp;";
+          ++q;
+        }
+      } else if (c == '\n') {
+        title += ' ';
+        ++q;
+      } else {
+        AppendEscaped(title, c);
+        ++q;
+      }
+    }
+    ATitle = std::move(title);
+    AHasTitle = true;
+    while (q < n && IsSpaceTabLf(t[q])) ++q;
+  }
+  if (q >= n || t[q] != ')') return false;
+  AHref.clear();
+  AppendHref(AHref, dest);
+  AEnd = q + 1;
+  return true;
+}
+
+void TInlineParser::handleCloseBracket() {
+  ++p;  // "]"
+  if (FBrackets.empty()) {
+    out.addText("]");
+    return;
+  }
+  int di = FBrackets.back();
+  TCMDelimiter& d = FStack[static_cast<std::size_t>(di)];
+  bool active = d.FImage || di > FLinkFloor;
+  std::string href, title;
+  bool hasTitle = false;
+  std::size_t end = 0;
+  if (!active || !parseLinkTail(p, href, title, hasTitle, end)) {
+    FBrackets.pop_back();
+    removeDelimiter(di);
+    out.addText("]");
+    return;
+  }
+  p = end;
+  int node = d.FNode;
+  FBrackets.pop_back();
+  if (d.FImage) {
+    processEmphasis(di);
+    std::string alt = out.plainTextSince(node);
+    out.removeAfter(node);
+    TCMTextNode& img = out[node];
+    img.FContent.clear();
+    img.FName = "img";
+    img.FOpener = img.FCloser = true;
+    img.FAttrs = std::make_unique<TCMNodeAttrs>();
+    img.FAttrs->src = std::move(href);
+    img.FAttrs->hasSrc = true;
+    img.FAttrs->alt = std::move(alt);
+    img.FAttrs->hasAlt = true;
+    if (hasTitle) {
+      img.FAttrs->title = std::move(title);
+      img.FAttrs->hasTitle = true;
+    }
+  } else {
+    TCMTextNode& a = out[node];
+    a.FContent.clear();
+    a.FName = "a";
+    a.FOpener = true;
+    a.FAttrs = std::make_unique<TCMNodeAttrs>();
+    a.FAttrs->href = std::move(href);
+    a.FAttrs->hasHref = true;
+    if (hasTitle) {
+      a.FAttrs->title = std::move(title);
+      a.FAttrs->hasTitle = true;
+    }
+    out.addCloser("a");
+    // no links inside links: every "[" below becomes inactive
+    FLinkFloor = std::max(FLinkFloor, di);
+    processEmphasis(di);
+  }
+  removeDelimiter(di);
+}
+
+// Code span content: outer spaces and line feeds dropped, inner runs of them become one space.
+void AppendSpanContent(std::string& AOut, std::string_view AContent) {
+  std::size_t b = 0, e = AContent.size();
+  auto blank = [](char c) { return c == ' ' || c == '\n'; };
+  while (b < e && blank(AContent[b])) ++b;
+  while (e > b && blank(AContent[e - 1])) --e;
+  std::string s;
+  s.reserve(e - b);
+  for (std::size_t i = b; i < e; ++i) {
+    if (blank(AContent[i])) {
+      s += ' ';
+      while (i + 1 < e && blank(AContent[i + 1])) ++i;
+    } else {
+      s += AContent[i];
+    }
+  }
+  AppendEscaped(AOut, s);
+}
+
+bool TInlineParser::handleCodeSpan() {
+  std::size_t start = p;
+  std::size_t e = p;
+  while (e < t.size() && t[e] == '`') ++e;
+  std::size_t len = e - start;
+  if (!FTicksScanned) {
+    FTicksScanned = true;
+    for (std::size_t i = 0; i < t.size();) {
+      if (t[i] != '`') {
+        ++i;
+        continue;
+      }
+      std::size_t j = i;
+      while (j < t.size() && t[j] == '`') ++j;
+      FTickRuns[j - i].push_back(i);
+      i = j;
+    }
+  }
+  auto it = FTickRuns.find(len);
+  std::size_t closeAt = std::string_view::npos;
+  if (it != FTickRuns.end()) {
+    auto pos = std::lower_bound(it->second.begin(), it->second.end(), e);
+    if (pos != it->second.end()) closeAt = *pos;
+  }
+  if (closeAt == std::string_view::npos) {
+    out.addText(t.substr(start, len));
+    p = e;
+    return true;
+  }
+  out.addOpener("code");
+  FScratch.clear();
+  AppendSpanContent(FScratch, t.substr(e, closeAt - e));
+  out.addTextNode(FScratch);
+  out.addCloser("code");
+  p = closeAt + len;
+  return true;
+}
+
+bool TInlineParser::handleStrikethrough() {
+  std::size_t start = p;
+  std::size_t e = p;
+  while (e < t.size() && t[e] == '~') ++e;
+  p = e;
+  if (!FGfm || e - start != 2 || start < FNoTildeCloserUntil) {
+    out.addText(t.substr(start, e - start));
+    return true;
+  }
+  std::size_t q = e;
+  std::size_t closeAt = std::string_view::npos;
+  while (q < t.size() && t[q] != '\n') {
+    if (t[q] != '~') {
+      ++q;
+      continue;
+    }
+    std::size_t r = q;
+    while (r < t.size() && t[r] == '~') ++r;
+    if (r - q == 2) {
+      closeAt = q;
+      break;
+    }
+    q = r;
+  }
+  if (closeAt == std::string_view::npos) {
+    FNoTildeCloserUntil = q;
+    out.addText(t.substr(start, 2));
+    return true;
+  }
+  out.addOpener("del");
+  FScratch.clear();
+  AppendSpanContent(FScratch, t.substr(e, closeAt - e));
+  out.addTextNode(FScratch);
+  out.addCloser("del");
+  p = closeAt + 2;
+  return true;
+}
+
+bool TInlineParser::handleAutolink() {
+  std::size_t q = p + 1;
+  while (q < t.size() && t[q] != '>' && t[q] != ' ' && t[q] != '\t' && t[q] != '\n' && t[q] != '<') ++q;
+  if (q >= t.size() || t[q] != '>') return false;
+  std::string_view s = t.substr(p + 1, q - p - 1);
+  std::size_t i = 0;
+  bool uri = false;
+  if (!s.empty() && IsAsciiAlpha(static_cast<unsigned char>(s[0]))) {
+    i = 1;
+    while (i < s.size() && (IsAsciiAlnum(static_cast<unsigned char>(s[i])) || s[i] == '+' || s[i] == '.' || s[i] == '-')) ++i;
+    uri = i >= 2 && i <= 32 && i < s.size() && s[i] == ':';
+  }
+  std::string href;
+  if (uri) {
+    AppendHref(href, s);
+  } else if (IsEmailAddress(s)) {
+    href = "mailto:";
+    AppendEscaped(href, s);
+  } else {
+    return false;
+  }
+  int a = out.addOpener("a");
+  out[a].FAttrs = std::make_unique<TCMNodeAttrs>();
+  out[a].FAttrs->href = std::move(href);
+  out[a].FAttrs->hasHref = true;
+  FScratch.clear();
+  AppendEscaped(FScratch, s);
+  out.addTextNode(FScratch);
+  out.addCloser("a");
+  p = q + 1;
+  return true;
+}
+
+bool IsDomainChar(unsigned char c) { return IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.'; }
+bool IsEmailRunChar(unsigned char c) { return IsAsciiAlnum(c) || c == '+' || c == '-' || c == '.' || c == '_' || c == '@'; }
+
+bool TInlineParser::mayStartExtended(std::size_t q) const {
+  unsigned char c = static_cast<unsigned char>(t[q]);
+  if (c == 'w' || c == 'h' || c == 'f') {
+    std::string_view rest = t.substr(q);
+    if (rest.starts_with("www.") || rest.starts_with("http://") || rest.starts_with("https://") ||
+        rest.starts_with("ftp://"))
+      return true;
+  }
+  return q >= FNoEmailUntil && IsEmailRunChar(c);
+}
+
+bool TInlineParser::handleExtendedAutolink() {
+  std::string_view rest = t.substr(p);
+  std::size_t prefix = 0;
+  bool www = false;
+  if (rest.starts_with("www.")) { prefix = 4; www = true; }
+  else if (rest.starts_with("http://")) prefix = 7;
+  else if (rest.starts_with("https://")) prefix = 8;
+  else if (rest.starts_with("ftp://")) prefix = 6;
+  if (prefix == 0) return handleExtendedEmail();
+
+  std::size_t q = p + prefix;
+  bool dot = false;
+  while (q < t.size() && IsDomainChar(static_cast<unsigned char>(t[q]))) dot |= t[q++] == '.';
+  if (!dot) return false;
+  while (q < t.size() && t[q] != ' ' && t[q] != '\n' && t[q] != '<') ++q;
+  std::string_view link = t.substr(p, q - p);
+  std::size_t keep = link.size();
+  if (keep > 0) {
+    char last = link[keep - 1];
+    if (last == '!' || last == '*' || last == ',' || last == '.' || last == ':' || last == '?' || last == '_' ||
+        last == '~') {
+      --keep;
+    } else if (last == ')') {
+      auto open = std::count(link.begin(), link.end(), '(');
+      auto close = std::count(link.begin(), link.end(), ')');
+      if (close > open) --keep;
+    } else if (last == ';') {
+      std::size_t amp = link.rfind('&');
+      if (amp != std::string_view::npos && amp + 1 < keep - 1) {
+        bool alnum = true;
+        for (std::size_t i = amp + 1; i + 1 < keep; ++i) alnum &= IsAsciiAlnum(static_cast<unsigned char>(link[i]));
+        if (alnum) keep = amp;
+      }
+    }
+  }
+  std::string_view shown = link.substr(0, keep);
+  std::string href;
+  if (www) href = "http://";
+  AppendEscaped(href, shown);
+  int a = out.addOpener("a");
+  out[a].FAttrs = std::make_unique<TCMNodeAttrs>();
+  out[a].FAttrs->href = std::move(href);
+  out[a].FAttrs->hasHref = true;
+  FScratch.clear();
+  AppendEscaped(FScratch, shown);
+  out.addTextNode(FScratch);
+  out.addCloser("a");
+  p += keep;
+  return true;
+}
+
+bool TInlineParser::handleExtendedEmail() {
+  if (p < FNoEmailUntil) return false;
+  std::size_t q = p;
+  std::size_t at = std::string_view::npos;
+  int ats = 0;
+  while (q < t.size() && IsEmailRunChar(static_cast<unsigned char>(t[q]))) {
+    if (t[q] == '@') {
+      if (ats++ == 0) at = q;
+    }
+    ++q;
+  }
+  std::size_t e = q;
+  auto fail = [&] {
+    // no position before the first "@" can start an address of this run
+    FNoEmailUntil = (ats >= 2) ? at + 1 : e;
+    return false;
+  };
+  if (ats != 1 || t[p] == '@') return fail();
+  if (e > p && t[e - 1] == '.') --e;
+  if (e <= at + 1) return fail();
+  char last = t[e - 1];
+  if (last == '-' || last == '_') return fail();
+  std::string_view domain = t.substr(at + 1, e - at - 1);
+  if (domain.find('.') == std::string_view::npos || domain.find('+') != std::string_view::npos) return fail();
+  std::string_view addr = t.substr(p, e - p);
+  std::string href = "mailto:";
+  AppendEscaped(href, addr);
+  int a = out.addOpener("a");
+  out[a].FAttrs = std::make_unique<TCMNodeAttrs>();
+  out[a].FAttrs->href = std::move(href);
+  out[a].FAttrs->hasHref = true;
+  FScratch.clear();
+  AppendEscaped(FScratch, addr);
+  out.addTextNode(FScratch);
+  out.addCloser("a");
+  p = e;
+  return true;
+}
+
+bool IsSpecial(unsigned char c) {
+  switch (c) {
+    case '!': case '"': case '>': case '&': case '*': case '<': case '[': case '\\': case ']': case '_':
+    case '`': case '~': case ' ': case '\t': case '\n': case '\0':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Plain characters up to the next one that needs attention.
+void TInlineParser::plainRun() {
+  std::size_t start = p;
+  ++p;  // the current character is plain (checked by the caller)
+  while (p < t.size()) {
+    unsigned char c = static_cast<unsigned char>(t[p]);
+    if (IsSpecial(c)) break;
+    if (FGfm && mayStartExtended(p)) break;
+    ++p;
+  }
+  out.addText(t.substr(start, p - start));
+}
+
+void TInlineParser::run() {
+  const std::size_t n = t.size();
+  bool lineStart = true;
+  while (p < n) {
+    char c = t[p];
+    if (c == ' ' || c == '\t') {
+      std::size_t q = p;
+      while (q < n && (t[q] == ' ' || t[q] == '\t')) ++q;
+      if (lineStart) {
+        p = q;
+        continue;
+      }
+      if (q >= n) break;  // trailing spaces of the text
+      if (t[q] == '\n') {
+        if (q - p >= 2 && t[q - 1] == ' ' && t[q - 2] == ' ') {
+          int br = out.addOpener("br");
+          out[br].FCloser = true;
+        }
+      } else {
+        out.addText(t.substr(p, q - p));
+      }
+      p = q;
+      continue;
+    }
+    if (c == '\n') {
+      out.addText("\n");
+      ++p;
+      lineStart = true;
+      continue;
+    }
+    lineStart = false;
+    switch (c) {
+      case '!':
+        if (p + 1 < n && t[p + 1] == '[') {
+          int node = out.addTextNode("![");
+          FBrackets.push_back(pushDelimiter(node, '[', 2, true, dmNeither));
+          p += 2;
+        } else {
+          out.addText("!");
+          ++p;
+        }
+        break;
+      case '"':
+        out.addText("&quot;");
+        ++p;
+        break;
+      case '>':
+        out.addText("&gt;");
+        ++p;
+        break;
+      case '&': {
+        FScratch.clear();
+        std::size_t end;
+        if (decodeEntity(p, FScratch, end)) {
+          std::string esc;
+          AppendEscaped(esc, FScratch);
+          out.addText(esc);
+          p = end;
+        } else {
+          out.addText("&amp;");
+          ++p;
+        }
+        break;
+      }
+      case '*':
+      case '_':
+        handleRun(c);
+        break;
+      case '<':
+        if (!handleAutolink()) {
+          out.addText("&lt;");
+          ++p;
+        }
+        break;
+      case '[': {
+        int node = out.addTextNode("[");
+        FBrackets.push_back(pushDelimiter(node, '[', 1, false, dmNeither));
+        ++p;
+        break;
+      }
+      case '\\':
+        if (p + 1 < n && IsAsciiPunct(static_cast<unsigned char>(t[p + 1]))) {
+          FScratch.clear();
+          AppendEscaped(FScratch, t[p + 1]);
+          out.addText(FScratch);
+          p += 2;
+        } else if (p + 1 < n && t[p + 1] == '\n') {
+          int br = out.addOpener("br");
+          out[br].FCloser = true;
+          ++p;
+        } else {
+          out.addText("\\");
+          ++p;
+        }
+        break;
+      case ']':
+        handleCloseBracket();
+        break;
+      case '`':
+        handleCodeSpan();
+        break;
+      case '~':
+        handleStrikethrough();
+        break;
+      default:
+        if (FGfm && mayStartExtended(p) && handleExtendedAutolink()) break;
+        if (c == '\0') {
+          out.addText("\xEF\xBF\xBD");
+          ++p;
+          break;
+        }
+        plainRun();
+        break;
+    }
+  }
+  processEmphasis(-1);
+  FBrackets.clear();
+  assert(FTop < 0);
+}
+
+}  // namespace
+
+void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes& ANodes) {
+  if (!AInlines) {
+    std::string s;
+    s.reserve(AText.size() + 16);
+    AppendEscaped(s, AText);
+    ANodes.addTextNode(s);
+    return;
+  }
+  TInlineParser parser(AText, AGfm, ANodes);
+  parser.run();
+}
+
+}  // namespace qd::md

@@ -1,0 +1,18 @@
+// Inline phase of the CommonMark engine.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "markdown/MarkdownCommonMark.h"
+
+namespace qd::md {
+
+// Parses the raw text of one text block into nodes. With AInlines false (code lines) every
+// character is written escaped as plain text.
+void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes& ANodes);
+
+// Decodes the named or numeric character reference that starts at APos ("&"): appends the
+// characters (not escaped) and sets AEnd after the ";". False when there is none.
+bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut, std::size_t& AEnd);
+
+}  // namespace qd::md
