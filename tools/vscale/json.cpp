@@ -1,0 +1,116 @@
+#include "json.h"
+
+#include <cstdio>
+
+namespace qd::vscale {
+
+namespace {
+
+const TJson& NullValue() {
+  static const TJson null;
+  return null;
+}
+
+void WriteString(std::string& AOut, const std::string& AText) {
+  AOut += '"';
+  for (unsigned char c : AText) {
+    switch (c) {
+      case '"': AOut += "\\\""; break;
+      case '\\': AOut += "\\\\"; break;
+      case '\n': AOut += "\\n"; break;
+      case '\r': AOut += "\\r"; break;
+      case '\t': AOut += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          AOut += buf;
+        } else {
+          AOut += static_cast<char>(c);
+        }
+    }
+  }
+  AOut += '"';
+}
+
+}  // namespace
+
+TJson TJson::Number(std::string ADigits) {
+  TJson j(TKind::Number);
+  j.FText = std::move(ADigits);
+  return j;
+}
+
+TJson& TJson::Set(const std::string& AKey, TJson AValue) {
+  for (auto& m : FMembers)
+    if (m.first == AKey) {
+      m.second = std::move(AValue);
+      return *this;
+    }
+  FMembers.emplace_back(AKey, std::move(AValue));
+  return *this;
+}
+
+TJson& TJson::Push(TJson AValue) {
+  FItems.push_back(std::move(AValue));
+  return *this;
+}
+
+const TJson& TJson::operator[](const std::string& AKey) const {
+  for (const auto& m : FMembers)
+    if (m.first == AKey) return m.second;
+  return NullValue();
+}
+
+const TJson& TJson::operator[](size_t AIndex) const { return AIndex < FItems.size() ? FItems[AIndex] : NullValue(); }
+
+size_t TJson::Size() const { return FKind == TKind::Object ? FMembers.size() : FItems.size(); }
+
+std::string TJson::Dump() const {
+  std::string out;
+  Write(out, 0);
+  out += '\n';
+  return out;
+}
+
+void TJson::Write(std::string& AOut, int ADepth) const {
+  const std::string pad(static_cast<size_t>(2 * (ADepth + 1)), ' ');
+  const std::string closePad(static_cast<size_t>(2 * ADepth), ' ');
+  switch (FKind) {
+    case TKind::Null: AOut += "null"; break;
+    case TKind::Bool: AOut += FBool ? "true" : "false"; break;
+    case TKind::Integer: AOut += std::to_string(FInt); break;
+    case TKind::Number: AOut += FText; break;
+    case TKind::String: WriteString(AOut, FText); break;
+    case TKind::Array:
+      if (FItems.empty()) {
+        AOut += "[]";
+        break;
+      }
+      AOut += "[\n";
+      for (size_t i = 0; i < FItems.size(); ++i) {
+        AOut += pad;
+        FItems[i].Write(AOut, ADepth + 1);
+        AOut += i + 1 < FItems.size() ? ",\n" : "\n";
+      }
+      AOut += closePad + "]";
+      break;
+    case TKind::Object:
+      if (FMembers.empty()) {
+        AOut += "{}";
+        break;
+      }
+      AOut += "{\n";
+      for (size_t i = 0; i < FMembers.size(); ++i) {
+        AOut += pad;
+        WriteString(AOut, FMembers[i].first);
+        AOut += ": ";
+        FMembers[i].second.Write(AOut, ADepth + 1);
+        AOut += i + 1 < FMembers.size() ? ",\n" : "\n";
+      }
+      AOut += closePad + "}";
+      break;
+  }
+}
+
+}  // namespace qd::vscale
