@@ -1,0 +1,40 @@
+// Temporary folders and whole-file access for the help viewer. Paths are UTF-8.
+// Failures throw std::runtime_error carrying the operating system's message.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace qd::platform::tempfs {
+
+// The user's temporary folder as the system reports it, in its long form, without a
+// trailing delimiter.
+std::string UserTempFolder();
+
+// A freshly generated GUID in its 38-character registry form: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::string NewGuidText();
+
+// Creates the folder and every missing parent.
+void CreateFolders(const std::string& APath);
+
+// Deletes the folder with everything in it. Symbolic links are removed, never followed.
+// Whatever cannot be deleted is left behind without an error.
+void RemoveTree(const std::string& APath);
+
+bool FileExists(const std::string& APath);     // a regular file (links are not followed)
+bool FolderExists(const std::string& APath);
+
+// Reads the whole file; other processes may read it meanwhile but not write it.
+std::string ReadWholeFile(const std::string& APath);
+
+// Creates the file (replacing an existing one) and writes the bytes. Refuses to write through
+// a symbolic link.
+void WriteWholeFile(const std::string& APath, const std::string& ABytes);
+
+// Names (not paths) of the entries at the top level of the folder whose name matches "*." +
+// AExtension (letter case ignored), in the order the system lists them.
+std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension);
+
+// True for a rooted path: a leading delimiter, or (on Windows) a drive.
+bool IsRootedPath(const std::string& APath);
+
+}  // namespace qd::platform::tempfs

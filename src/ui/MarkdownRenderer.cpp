@@ -1,0 +1,352 @@
+#include "ui/MarkdownRenderer.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "markdown/MarkdownProcessor.h"
+#include "platform/tempfs.h"
+
+namespace qd::ui {
+
+namespace fs = qd::platform::tempfs;
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kDelim = '\\';
+#else
+constexpr char kDelim = '/';
+#endif
+
+TMarkdownRenderer::TResourceReader& ResourceReader() {
+  static TMarkdownRenderer::TResourceReader reader;
+  return reader;
+}
+
+TMarkdownRenderer::TDocumentViewer& DocumentViewer() {
+  static TMarkdownRenderer::TDocumentViewer viewer;
+  return viewer;
+}
+
+void AppendUtf8(std::string& AOut, char32_t c) {
+  if (c < 0x80) {
+    AOut += static_cast<char>(c);
+  } else if (c < 0x800) {
+    AOut += static_cast<char>(0xC0 | (c >> 6));
+    AOut += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    AOut += static_cast<char>(0xE0 | (c >> 12));
+    AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    AOut += static_cast<char>(0xF0 | (c >> 18));
+    AOut += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string Utf16ToUtf8(const std::string& ABytes, std::size_t AStart, bool ABigEndian) {
+  std::string out;
+  out.reserve(ABytes.size());
+  auto unit = [&](std::size_t i) -> char32_t {
+    auto b0 = static_cast<unsigned char>(ABytes[i]);
+    auto b1 = static_cast<unsigned char>(ABytes[i + 1]);
+    return ABigEndian ? (char32_t(b0) << 8 | b1) : (char32_t(b1) << 8 | b0);
+  };
+  for (std::size_t i = AStart; i + 1 < ABytes.size(); i += 2) {
+    char32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < ABytes.size()) {
+      char32_t lo = unit(i + 2);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // unpaired surrogate
+    AppendUtf8(out, u);
+  }
+  return out;
+}
+
+// ---- archive checks ----------------------------------------------------------------------------
+
+[[noreturn]] void Refuse(const std::string& AWhy, const std::string& AName) {
+  throw std::runtime_error(AWhy + ": \"" + AName + "\"");
+}
+
+bool IsDeviceName(std::string ABase) {
+  std::size_t dot = ABase.find('.');
+  if (dot != std::string::npos) ABase.resize(dot);
+  for (char& c : ABase) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  while (!ABase.empty() && ABase.back() == ' ') ABase.pop_back();
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* n : kNames)
+    if (ABase == n) return true;
+  if (ABase.size() == 4 && (ABase.starts_with("COM") || ABase.starts_with("LPT")) && ABase[3] >= '0' && ABase[3] <= '9')
+    return true;
+  return false;
+}
+
+// The parts of an entry's relative path; refuses every name that could land outside the folder
+// or mean something other than a plain file on either system.
+std::vector<std::string> SafeParts(const std::string& AName) {
+  if (AName.empty()) Refuse("Архив справки содержит запись без имени", AName);
+  if (AName[0] == '/' || AName[0] == '\\') Refuse("Архив справки содержит абсолютный путь", AName);
+  if (AName.find(':') != std::string::npos) Refuse("Архив справки содержит путь с именем диска или потока", AName);
+  std::vector<std::string> parts;
+  std::string part;
+  auto flush = [&] {
+    if (part.empty() || part == ".") {
+      part.clear();
+      return;
+    }
+    if (part == "..") Refuse("Архив справки содержит путь, выходящий за пределы папки", AName);
+    if (part.back() == '.' || part.back() == ' ') Refuse("Архив справки содержит недопустимое имя файла", AName);
+    if (IsDeviceName(part)) Refuse("Архив справки содержит имя устройства", AName);
+    parts.push_back(part);
+    part.clear();
+  };
+  for (char c : AName) {
+    auto u = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\') {
+      flush();
+      continue;
+    }
+    if (u < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
+      Refuse("Архив справки содержит недопустимое имя файла", AName);
+    part += c;
+  }
+  flush();
+  return parts;
+}
+
+struct TZipCloser {
+  void operator()(zip_t* z) const { zip_discard(z); }
+};
+struct TZipFileCloser {
+  void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+
+constexpr zip_uint32_t kUnixFileTypeMask = 0170000;
+constexpr zip_uint32_t kUnixSymlink = 0120000;
+
+}  // namespace
+
+// ---- TMarkdownRenderer ---------------------------------------------------------------------------
+
+void TMarkdownRenderer::SetResourceReader(TResourceReader AReader) { ResourceReader() = std::move(AReader); }
+void TMarkdownRenderer::SetDocumentViewer(TDocumentViewer AViewer) { DocumentViewer() = std::move(AViewer); }
+
+TMarkdownRenderer::TMarkdownRenderer() {
+  FTempDirectory = fs::UserTempFolder() + kDelim + fs::NewGuidText();
+  fs::CreateFolders(FTempDirectory);
+}
+
+TMarkdownRenderer::TMarkdownRenderer(const std::string& ASourceName) : TMarkdownRenderer() {
+  FSourceName = ASourceName;
+}
+
+TMarkdownRenderer::~TMarkdownRenderer() {
+  try {
+    fs::RemoveTree(FTempDirectory);
+  } catch (...) {
+  }
+}
+
+bool TMarkdownRenderer::SourceExist(const std::string& ASourceName) {
+  if (ASourceName.empty()) return false;
+  const TResourceReader& reader = ResourceReader();
+  return reader && reader(ASourceName).has_value();
+}
+
+void TMarkdownRenderer::Render(const std::string& ASourceName, const std::string& ACaption) {
+  if (!SourceExist(ASourceName)) throw std::runtime_error("File not found: " + ASourceName);
+  TMarkdownRenderer renderer(ASourceName);  // its destructor removes the folder on every path
+  renderer.Render(ACaption);
+}
+
+std::string TMarkdownRenderer::Render(const std::string& ACaption) {
+  if (!SourceExist()) throw std::runtime_error("File not found: " + FSourceName);
+  ExtractArchive(SaveSourceArchive());
+  std::string mdName = FindSourceFile("md");
+  if (mdName.empty()) throw std::runtime_error("Mardown file not found");
+  std::string html = MarkdownToHtml(LoadSourceText(mdName));
+  std::string css = FindSourceFile("css");
+  std::string page = SaveHtmlFile(html, css, "");
+  if (const TDocumentViewer& viewer = DocumentViewer()) viewer(page, ACaption);
+  return page;
+}
+
+void TMarkdownRenderer::ConvertToHtml(const std::string& ASource, const std::string& ADestination,
+                                      const std::string& ACss) {
+  if (!fs::FileExists(ASource)) throw std::runtime_error("File not found: " + ASource);
+  if (!ACss.empty() && !fs::FileExists(ACss)) throw std::runtime_error("File not found: " + ACss);
+  TMarkdownRenderer renderer(ASource);
+  renderer.ConvertToHtml(ADestination, ACss);
+}
+
+void TMarkdownRenderer::ConvertToHtml(const std::string& ADestination, const std::string& ACss) {
+  SaveHtmlFile(MarkdownToHtml(LoadSourceText(FSourceName)), ACss, ADestination);
+}
+
+std::string TMarkdownRenderer::SaveSourceArchive() {
+  const TResourceReader& reader = ResourceReader();
+  std::optional<std::string> data;
+  if (reader && !FSourceName.empty()) data = reader(FSourceName);
+  if (!data) throw std::runtime_error("File not found: " + FSourceName);
+  std::string path = FTempDirectory + kDelim + "md.zip";
+  fs::WriteWholeFile(path, *data);
+  return path;
+}
+
+void TMarkdownRenderer::ExtractArchive(const std::string& AArchivePath) {
+  // The archive is read from memory, so an entry may even replace the archive file itself.
+  const std::string bytes = fs::ReadWholeFile(AArchivePath);
+  zip_error_t ze;
+  zip_error_init(&ze);
+  zip_source_t* src = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &ze);
+  std::unique_ptr<zip_t, TZipCloser> za(src ? zip_open_from_source(src, ZIP_RDONLY, &ze) : nullptr);
+  if (!za) {
+    if (src) zip_source_free(src);
+    std::string why = zip_error_strerror(&ze);
+    zip_error_fini(&ze);
+    throw std::runtime_error("Не удалось открыть архив справки: " + why);
+  }
+  zip_error_fini(&ze);
+  zip_int64_t count = zip_get_num_entries(za.get(), 0);
+  if (count < 0 || static_cast<unsigned long long>(count) > kMaxEntries)
+    throw std::runtime_error("Архив справки содержит слишком много записей");
+
+  // Every entry is checked before anything is written.
+  struct TEntry {
+    zip_uint64_t index;
+    std::vector<std::string> parts;
+    bool folder;
+    std::string name;
+  };
+  std::vector<TEntry> entries;
+  unsigned long long total = 0;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+      throw std::runtime_error("Архив справки повреждён: " + std::string(zip_strerror(za.get())));
+    std::string name = st.name;
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attr = 0;
+    if (zip_file_get_external_attributes(za.get(), static_cast<zip_uint64_t>(i), 0, &opsys, &attr) == 0 &&
+        opsys == ZIP_OPSYS_UNIX && ((attr >> 16) & kUnixFileTypeMask) == kUnixSymlink)
+      Refuse("Архив справки содержит символическую ссылку", name);
+    TEntry e{static_cast<zip_uint64_t>(i), SafeParts(name), !name.empty() && (name.back() == '/' || name.back() == '\\'), name};
+    if (e.parts.empty()) {
+      if (e.folder) continue;  // "./" and the like
+      Refuse("Архив справки содержит недопустимое имя файла", name);
+    }
+    if (!e.folder) {
+      if (!(st.valid & ZIP_STAT_SIZE) || st.size > kMaxEntrySize)
+        Refuse("Файл в архиве справки слишком велик", name);
+      total += st.size;
+      if (total > kMaxArchiveSize) throw std::runtime_error("Архив справки слишком велик");
+    }
+    entries.push_back(std::move(e));
+  }
+
+  // Created paths, so that a failure takes everything of the archive away again.
+  std::vector<std::string> created;
+  auto cleanup = [&] {
+    for (auto it = created.rbegin(); it != created.rend(); ++it) fs::RemoveTree(*it);
+  };
+  try {
+    auto makeFolders = [&](const std::vector<std::string>& AParts, std::size_t ACount) {
+      std::string path = FTempDirectory;
+      for (std::size_t k = 0; k < ACount; ++k) {
+        path += kDelim;
+        path += AParts[k];
+        if (fs::FolderExists(path)) continue;
+        if (fs::FileExists(path)) throw std::runtime_error("Архив справки содержит конфликтующие пути: \"" + path + "\"");
+        fs::CreateFolders(path);
+        created.push_back(path);
+      }
+      return path;
+    };
+    unsigned long long written = 0;
+    for (const TEntry& e : entries) {
+      if (e.folder) {
+        makeFolders(e.parts, e.parts.size());
+        continue;
+      }
+      std::string dir = makeFolders(e.parts, e.parts.size() - 1);
+      std::string path = dir + kDelim + e.parts.back();
+      std::unique_ptr<zip_file_t, TZipFileCloser> zf(zip_fopen_index(za.get(), e.index, 0));
+      if (!zf) throw std::runtime_error("Архив справки повреждён: " + std::string(zip_strerror(za.get())));
+      std::string data;
+      char buf[65536];
+      for (;;) {
+        zip_int64_t n = zip_fread(zf.get(), buf, sizeof buf);
+        if (n < 0) throw std::runtime_error("Архив справки повреждён: " + std::string(zip_file_strerror(zf.get())));
+        if (n == 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+        written += static_cast<unsigned long long>(n);
+        // the stored sizes may lie: count what actually comes out
+        if (data.size() > kMaxEntrySize) Refuse("Файл в архиве справки слишком велик", e.name);
+        if (written > kMaxArchiveSize) throw std::runtime_error("Архив справки слишком велик");
+      }
+      if (fs::FolderExists(path)) throw std::runtime_error("Архив справки содержит конфликтующие пути: \"" + e.name + "\"");
+      bool existed = fs::FileExists(path);
+      fs::WriteWholeFile(path, data);
+      if (!existed) created.push_back(path);
+    }
+  } catch (...) {
+    cleanup();
+    throw;
+  }
+}
+
+std::string TMarkdownRenderer::FindSourceFile(const std::string& AExtension) const {
+  std::vector<std::string> names = fs::ListFolder(FTempDirectory, AExtension);
+  return names.empty() ? std::string() : names.front();
+}
+
+std::string TMarkdownRenderer::LoadSourceText(const std::string& AFileName) const {
+  std::string path = fs::IsRootedPath(AFileName) ? AFileName : FTempDirectory + kDelim + AFileName;
+  return DecodeTextFile(fs::ReadWholeFile(path));
+}
+
+std::string TMarkdownRenderer::MarkdownToHtml(const std::string& AText) {
+  std::unique_ptr<md::TMarkdownProcessor> processor = md::TMarkdownProcessor::CreateDialect(md::mdCommonMark);
+  return processor->process(AText);
+}
+
+std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AHtml, const std::string& ACss,
+                                            const std::string& ADestination) const {
+  std::string path = ADestination.empty() ? FTempDirectory + kDelim + "md.html" : ADestination;
+  std::string page = "\xEF\xBB\xBF";
+  if (ACss.empty()) {
+    page += AHtml;
+  } else {
+    page += "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<link href=\"";
+    page += ACss;
+    page += "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n";
+    page += AHtml;
+    page += "\r\n</body>\r\n</html>";
+  }
+  fs::WriteWholeFile(path, page);
+  return path;
+}
+
+std::string DecodeTextFile(const std::string& ABytes) {
+  auto starts = [&](const char* AMark, std::size_t ALen) { return ABytes.compare(0, ALen, AMark, ALen) == 0; };
+  if (ABytes.size() >= 3 && starts("\xEF\xBB\xBF", 3)) return ABytes.substr(3);
+  if (ABytes.size() >= 2 && starts("\xFF\xFE", 2)) return Utf16ToUtf8(ABytes, 2, false);
+  if (ABytes.size() >= 2 && starts("\xFE\xFF", 2)) return Utf16ToUtf8(ABytes, 2, true);
+  return ABytes;
+}
+
+}  // namespace qd::ui

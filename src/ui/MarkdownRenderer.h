@@ -1,0 +1,66 @@
+// Help viewer file work: unpacks the help archive into a private temporary folder, converts
+// its Markdown document to an HTML page there and hands the page to the document window.
+// Texts and paths are UTF-8.
+#pragma once
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace qd::ui {
+
+class TMarkdownRenderer {
+ public:
+  // Looks a raw-data resource of the driver module up by name (letter case ignored); nothing
+  // when the module carries none of that name. The module installs its reader at start-up.
+  using TResourceReader = std::function<std::optional<std::string>(const std::string& AName)>;
+  // Shows the page modally and returns when the window has been closed.
+  using TDocumentViewer = std::function<void(const std::string& AHtmlFilePath, const std::string& ACaption)>;
+
+  static void SetResourceReader(TResourceReader AReader);
+  static void SetDocumentViewer(TDocumentViewer AViewer);
+
+  // Limits for unpacking an archive.
+  static constexpr unsigned long long kMaxEntrySize = 64ull << 20;    // one file
+  static constexpr unsigned long long kMaxArchiveSize = 256ull << 20; // all files together
+  static constexpr unsigned long long kMaxEntries = 10000;
+
+  TMarkdownRenderer();
+  explicit TMarkdownRenderer(const std::string& ASourceName);
+  ~TMarkdownRenderer();
+  TMarkdownRenderer(const TMarkdownRenderer&) = delete;
+  TMarkdownRenderer& operator=(const TMarkdownRenderer&) = delete;
+
+  const std::string& SourceName() const { return FSourceName; }
+  void SetSourceName(const std::string& AValue) { FSourceName = AValue; }
+  const std::string& TempDirectory() const { return FTempDirectory; }
+
+  static bool SourceExist(const std::string& ASourceName);
+  bool SourceExist() const { return SourceExist(FSourceName); }
+
+  // The help entry point: unpack, convert, show, clean up.
+  static void Render(const std::string& ASourceName, const std::string& ACaption);
+  // Returns the full path of the page that it showed.
+  std::string Render(const std::string& ACaption);
+
+  // File-to-file conversion.
+  static void ConvertToHtml(const std::string& ASource, const std::string& ADestination, const std::string& ACss);
+  void ConvertToHtml(const std::string& ADestination, const std::string& ACss);
+
+  // Steps shared by both paths.
+  std::string SaveSourceArchive();
+  void ExtractArchive(const std::string& AArchivePath);
+  std::string FindSourceFile(const std::string& AExtension) const;
+  std::string LoadSourceText(const std::string& AFileName) const;
+  static std::string MarkdownToHtml(const std::string& AText);
+  std::string SaveHtmlFile(const std::string& AHtml, const std::string& ACss, const std::string& ADestination) const;
+
+ private:
+  std::string FSourceName;
+  std::string FTempDirectory;
+};
+
+// Decodes the bytes of a text file: a UTF-8 byte-order mark (EF BB BF), UTF-16 little-endian
+// (FF FE) or big-endian (FE FF) mark chooses the encoding; without one the bytes are UTF-8.
+std::string DecodeTextFile(const std::string& ABytes);
+
+}  // namespace qd::ui
