@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qd::platform {
 
@@ -31,6 +32,12 @@ std::string UserDataFolder();
 
 // Environment variable as UTF-8; empty when unset.
 std::string GetEnv(const char* AName);
+
+// The program's arguments as UTF-8 (on Windows taken from the wide command line, so that
+// texts outside the ANSI code page survive), without the program name.
+std::vector<std::string> CommandLineArgs(int argc, char** argv);
+// Console output in UTF-8 (a no-op where the terminal already speaks it).
+void PrepareConsoleOutput();
 
 struct TLocalTime {
   int Year, Month, Day, Hour, Minute, Second, Millisecond;

@@ -363,6 +363,24 @@ TEST_F(Tracing, SuccessfulCallWritesEntryAndExitLines) {
   EXPECT_EQ(lines, expected);
 }
 
+TEST_F(Tracing, StartBannerNamesTheModuleAndItsVersion) {
+  Call("SetLogLevel", {THostValue::Int(3)});
+  Call("ReturnTrue");
+  ASSERT_TRUE(std::filesystem::exists(LogDir()));
+  std::string text;
+  for (const auto& entry : std::filesystem::directory_iterator(LogDir())) text += test::ReadAll(entry.path());
+#if defined(_WIN32)
+  const char* file = "qd_testaddin.dll";
+#else
+  const char* file = "qd_testaddin.so";
+#endif
+  EXPECT_EQ(text.rfind(std::string(40, ' ') + "\r\n============Start log=============\r\nOS version:\t", 0), 0u) << text;
+  EXPECT_NE(text.find(std::string("\r\nApplication:\t") + file + "\r\nApp. version:\t1.0.0.0\r\n" +
+                      std::string(40, ' ') + "\r\n"),
+            std::string::npos)
+      << text;
+}
+
 TEST_F(Tracing, FailingCallWritesOnlyTheEntryLine) {
   Call("SetLogLevel", {THostValue::Int(3)});
   Call("Open", {THostValue::Text("M")});

@@ -11,6 +11,7 @@
 
 #include "host.h"
 #include "platform/env.h"
+#include "platform/fs.h"
 
 using qd::host::TCallResult;
 using qd::host::TComponent;
@@ -48,11 +49,7 @@ const char* kUsage =
 bool IsArgument(const std::string& AToken) { return AToken.size() >= 2 && AToken[1] == ':'; }
 
 std::string ReadTextFile(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + APath);
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string text = s.str();
+  std::string text = qd::platform::ReadFile(APath);
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   return text;
 }
@@ -121,15 +118,17 @@ int Run(int argc, char** argv) {
   std::string className;
   bool keepGoing = false;
   std::vector<std::string> tokens;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
+  std::vector<std::string> argList = qd::platform::CommandLineArgs(argc, argv);
+  qd::platform::PrepareConsoleOutput();
+  for (size_t i = 0; i < argList.size(); ++i) {
+    const std::string& a = argList[i];
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
-    } else if (a == "--module" && i + 1 < argc) {
-      modulePath = argv[++i];
-    } else if (a == "--class" && i + 1 < argc) {
-      className = argv[++i];
+    } else if (a == "--module" && i + 1 < argList.size()) {
+      modulePath = argList[++i];
+    } else if (a == "--class" && i + 1 < argList.size()) {
+      className = argList[++i];
     } else if (a == "--keep-going") {
       keepGoing = true;
     } else {

@@ -93,6 +93,14 @@ std::string GetEnv(const char* AName) {
   return v ? std::string(v) : std::string();
 }
 
+std::vector<std::string> CommandLineArgs(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+void PrepareConsoleOutput() {}
+
 TLocalTime LocalNow() {
   timeval tv{};
   gettimeofday(&tv, nullptr);

@@ -1,6 +1,7 @@
 #include "platform/env.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include "platform/win32/wintext.h"
@@ -73,6 +74,21 @@ std::string GetEnv(const char* AName) {
   n = GetEnvironmentVariableW(name.c_str(), value.data(), n);
   return Narrow(value.c_str(), static_cast<int>(n));
 }
+
+std::vector<std::string> CommandLineArgs(int argc, char** argv) {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) {
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+  }
+  for (int i = 1; i < count; ++i) args.push_back(Narrow(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+
+void PrepareConsoleOutput() { SetConsoleOutputCP(CP_UTF8); }
 
 TLocalTime LocalNow() {
   SYSTEMTIME t{};
