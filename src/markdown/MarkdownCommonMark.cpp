@@ -298,7 +298,22 @@ class TEngine {
   int FCurrentLine = -1;
   bool FGFMExtensions = true;
   bool FLastLineBlank = false;
+  const TCMContainerBlock* FBlankIn = nullptr;  // the container whose loop took the last blank line
   int FDepth = 0;
+
+  // Whether the last line was blank and belonged to AContainer or to the lists and items at
+  // its end (a blank line inside a quote does not loosen the list around the quote).
+  bool blankCountsFor(const TCMContainerBlock* AContainer) const {
+    if (!FLastLineBlank) return false;
+    for (const TCMBlock* b = AContainer; b;) {
+      if (b == FBlankIn) return true;
+      auto* c = dynamic_cast<const TCMContainerBlock*>(b);
+      const TCMBlock* last = c ? c->lastBlock() : nullptr;
+      if (!dynamic_cast<const TCMListBlock*>(last) && !dynamic_cast<const TCMListItemBlock*>(last)) return false;
+      b = last;
+    }
+    return false;
+  }
 };
 
 TEngine::TEngine(std::string_view ASrc, bool AGfm) : FGFMExtensions(AGfm) {
@@ -360,10 +375,11 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
     if (blank) {
       if (TCMBlock* last = AContainer->lastBlock(); IsOpenPlainPara(last)) last->FClosed = true;
       FLastLineBlank = true;
+      FBlankIn = AContainer;
       continue;
     }
     // content after a blank line inside an item makes its list loose
-    if (listProc && FLastLineBlank && line->FIndex != item->FLine && !item->FBlocks.empty()) {
+    if (listProc && line->FIndex != item->FLine && !item->FBlocks.empty() && blankCountsFor(item)) {
       TCMBlock* last = item->lastBlock();
       bool joinsNested = false;
       if (auto* nested = dynamic_cast<TCMListBlock*>(last)) {
@@ -481,7 +497,7 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   }
   if (joins) {
     list->FLastIndent = contentCol;
-    if (FLastLineBlank) list->FLoose = true;
+    if (blankCountsFor(list)) list->FLoose = true;
   } else {
     list = addBlock<TCMListBlock>(c, l.FIndex);
     list->FOrdered = m.ordered;

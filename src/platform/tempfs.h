@@ -34,6 +34,9 @@ void WriteWholeFile(const std::string& APath, const std::string& ABytes);
 // AExtension (letter case ignored), in the order the system lists them.
 std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension);
 
+// Names of every entry at the top level of the folder.
+std::vector<std::string> ListFolderAll(const std::string& APath);
+
 // True for a rooted path: a leading delimiter, or (on Windows) a drive.
 bool IsRootedPath(const std::string& APath);
 

@@ -163,6 +163,18 @@ std::vector<std::string> ListFolder(const std::string& APath, const std::string&
   return names;
 }
 
+std::vector<std::string> ListFolderAll(const std::string& APath) {
+  std::vector<std::string> names;
+  DIR* d = opendir(APath.c_str());
+  if (!d) return names;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
 bool IsRootedPath(const std::string& APath) { return !APath.empty() && APath[0] == '/'; }
 
 }  // namespace qd::platform::tempfs

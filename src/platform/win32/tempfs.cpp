@@ -161,6 +161,17 @@ std::vector<std::string> ListFolder(const std::string& APath, const std::string&
   return names;
 }
 
+std::vector<std::string> ListFolderAll(const std::string& APath) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW fd;
+  TFindHandle find{FindFirstFileW(Widen(APath + "\\*").c_str(), &fd)};
+  if (find.h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) names.push_back(Narrow(fd.cFileName));
+  } while (FindNextFileW(find.h, &fd));
+  return names;
+}
+
 bool IsRootedPath(const std::string& APath) {
   if (APath.empty()) return false;
   if (APath[0] == '\\' || APath[0] == '/') return true;

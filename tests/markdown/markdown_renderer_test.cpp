@@ -1,0 +1,334 @@
+// The help viewer's file work: temporary folder, archive extraction and its guards, reading the
+// document, writing the page, both conversion paths.
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/tempfs.h"
+#include "ui/MarkdownRenderer.h"
+
+namespace qd::ui {
+namespace {
+
+namespace fs = qd::platform::tempfs;
+
+#ifdef _WIN32
+constexpr char kDelim = '\\';
+void SetEnv(const char* AName, const std::string& AValue) { _putenv_s(AName, AValue.c_str()); }
+#else
+constexpr char kDelim = '/';
+void SetEnv(const char* AName, const std::string& AValue) { setenv(AName, AValue.c_str(), 1); }
+#endif
+
+const char* const kTempVars[] = {"TMPDIR", "TMP", "TEMP"};
+
+struct TZipEntry {
+  std::string name;
+  std::string data;
+  bool folder = false;
+  bool symlink = false;
+};
+
+// Every renderer of a test works inside the test's own temporary folder: the user's temporary
+// folder is pointed there for the time of the test.
+class RendererTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FBase = fs::UserTempFolder() + kDelim + "qd_md_test_" + fs::NewGuidText();
+    fs::CreateFolders(FBase);
+    for (const char* v : kTempVars) {
+      const char* old = std::getenv(v);
+      FSaved.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
+      SetEnv(v, FBase);
+    }
+    FResources.clear();
+    TMarkdownRenderer::SetResourceReader([this](const std::string& AName) -> std::optional<std::string> {
+      for (const auto& [name, data] : FResources)
+        if (name == AName) return data;
+      return std::nullopt;
+    });
+    TMarkdownRenderer::SetDocumentViewer([this](const std::string& APath, const std::string& ACaption) {
+      FShownPath = APath;
+      FShownCaption = ACaption;
+      FShownPage = fs::ReadWholeFile(APath);
+      FShownFolder = Listing(APath.substr(0, APath.find_last_of(kDelim)));
+    });
+  }
+
+  void TearDown() override {
+    TMarkdownRenderer::SetResourceReader(nullptr);
+    TMarkdownRenderer::SetDocumentViewer(nullptr);
+    for (const auto& [name, value] : FSaved) SetEnv(name.c_str(), value ? *value : std::string());
+    fs::RemoveTree(FBase);
+  }
+
+  static std::vector<std::string> Listing(const std::string& AFolder) { return fs::ListFolderAll(AFolder); }
+
+  std::string MakeZip(const std::vector<TZipEntry>& AEntries) {
+    std::string path = FBase + kDelim + "build" + std::to_string(FZipCount++) + ".zip";
+    int err = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    EXPECT_NE(za, nullptr);
+    for (const TZipEntry& e : AEntries) {
+      zip_int64_t idx;
+      if (e.folder) {
+        idx = zip_dir_add(za, e.name.c_str(), ZIP_FL_ENC_UTF_8);
+      } else {
+        zip_source_t* src = zip_source_buffer(za, e.data.data(), e.data.size(), 0);
+        idx = zip_file_add(za, e.name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+      }
+      EXPECT_GE(idx, 0) << e.name << ": " << zip_strerror(za);
+      if (e.symlink)
+        zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(idx), 0, ZIP_OPSYS_UNIX, (0120777u) << 16);
+    }
+    EXPECT_EQ(zip_close(za), 0);
+    std::string bytes = fs::ReadWholeFile(path);
+    fs::RemoveTree(path);
+    return bytes;
+  }
+
+  // Runs the help entry point over an archive and returns the failure message (empty on success).
+  std::string RenderArchive(const std::string& AArchive) {
+    FResources = {{"help", AArchive}};
+    try {
+      TMarkdownRenderer::Render("help", "Справка");
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  bool BaseIsEmpty() const { return Listing(FBase).empty(); }
+
+  std::string FBase;
+  std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
+  std::vector<std::pair<std::string, std::string>> FResources;
+  std::string FShownPath, FShownCaption, FShownPage;
+  std::vector<std::string> FShownFolder;
+  int FZipCount = 0;
+};
+
+TEST_F(RendererTest, TemporaryFolderIsPrivateAndRemoved) {
+  std::string first, second;
+  {
+    TMarkdownRenderer a;
+    TMarkdownRenderer b("x.md");
+    first = a.TempDirectory();
+    second = b.TempDirectory();
+    EXPECT_EQ(a.SourceName(), "");
+    EXPECT_EQ(b.SourceName(), "x.md");
+    EXPECT_NE(first, second);
+    std::string guid = first.substr(first.find_last_of(kDelim) + 1);
+    ASSERT_EQ(guid.size(), 38u);
+    EXPECT_EQ(guid.front(), '{');
+    EXPECT_EQ(guid.back(), '}');
+    for (std::size_t i : {9u, 14u, 19u, 24u}) EXPECT_EQ(guid[i], '-') << guid;
+    EXPECT_EQ(first.substr(0, first.size() - 39), FBase);
+    EXPECT_TRUE(fs::FolderExists(first));
+    // something nested inside goes too
+    fs::CreateFolders(first + kDelim + "a" + kDelim + "b");
+    fs::WriteWholeFile(first + kDelim + "a" + kDelim + "b" + kDelim + "f.txt", "x");
+  }
+  EXPECT_FALSE(fs::FolderExists(first));
+  EXPECT_FALSE(fs::FolderExists(second));
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, SourceExist) {
+  FResources = {{"help", "bytes"}};
+  EXPECT_TRUE(TMarkdownRenderer::SourceExist("help"));
+  EXPECT_FALSE(TMarkdownRenderer::SourceExist("other"));
+  EXPECT_FALSE(TMarkdownRenderer::SourceExist(""));
+  TMarkdownRenderer r("help");
+  EXPECT_TRUE(r.SourceExist());
+  r.SetSourceName("");
+  EXPECT_FALSE(r.SourceExist());
+  try {
+    r.Render("x");
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "File not found: ");
+  }
+}
+
+TEST_F(RendererTest, RenderShowsThePageAndLeavesNothing) {
+  std::string archive = MakeZip({{"help.md", "# Справка\n\n![схема](images/pic.png)\n"},
+                                 {"style.css", "body { color: black; }"},
+                                 {"images/", "", true},
+                                 {"images/pic.png", std::string("\x89PNG\r\n", 6)}});
+  EXPECT_EQ(RenderArchive(archive), "");
+  EXPECT_EQ(FShownCaption, "Справка");
+  EXPECT_EQ(FShownPath.substr(FShownPath.size() - 8), std::string(1, kDelim) + "md.html");
+  EXPECT_EQ(FShownPage,
+            "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<link href=\"style.css\" rel=\"stylesheet\">\r\n</head>\r\n"
+            "<body>\r\n<h1>Справка</h1>\n<p><img src=\"images/pic.png\" alt=\"схема\" /></p>\n\r\n</body>\r\n</html>");
+  // while shown, the folder held the archive, its files and the page
+  std::string folder = FShownPath.substr(0, FShownPath.find_last_of(kDelim));
+  EXPECT_EQ(FShownFolder.size(), 5u);  // md.zip, help.md, style.css, images, md.html
+  EXPECT_FALSE(fs::FolderExists(folder));
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, PageWithoutStyleSheetIsTheBareFragment) {
+  EXPECT_EQ(RenderArchive(MakeZip({{"doc.md", "text"}})), "");
+  EXPECT_EQ(FShownPage, "\xEF\xBB\xBF<p>text</p>\n");
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, MarkdownOnlyAtTheTopLevel) {
+  EXPECT_EQ(RenderArchive(MakeZip({{"docs/help.md", "# x"}, {"a.css", ""}})), "Mardown file not found");
+  EXPECT_TRUE(FShownPath.empty());
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, MissingResource) {
+  FResources.clear();
+  try {
+    TMarkdownRenderer::Render("help", "c");
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "File not found: help");
+  }
+  try {
+    TMarkdownRenderer::Render("", "c");
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "File not found: ");
+  }
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, FirstListedFileIsUsed) {
+  TMarkdownRenderer r;
+  EXPECT_EQ(r.FindSourceFile("md"), "");
+  fs::WriteWholeFile(r.TempDirectory() + kDelim + "one.md", "1");
+  fs::WriteWholeFile(r.TempDirectory() + kDelim + "two.md", "2");
+  fs::WriteWholeFile(r.TempDirectory() + kDelim + "x.mdx", "3");
+  std::string found = r.FindSourceFile("md");
+  EXPECT_TRUE(found == "one.md" || found == "two.md") << found;
+  EXPECT_EQ(r.FindSourceFile("css"), "");
+}
+
+TEST_F(RendererTest, ByteOrderMarks) {
+  struct {
+    const char* name;
+    std::string bytes;
+    std::string text;
+  } const cases[] = {
+      {"utf-8 mark", "\xEF\xBB\xBF# Ж", "# Ж"},
+      {"no mark", "# Ж", "# Ж"},
+      {"utf-16 le", std::string("\xFF\xFE#\0 \0\x16\x04", 8), "# Ж"},
+      {"utf-16 be", std::string("\xFE\xFF\0#\0 \x04\x16", 8), "# Ж"},
+      {"utf-16 le pair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
+      {"lone surrogate", std::string("\xFF\xFE\x3D\xD8" "a\0", 6), "\xEF\xBF\xBD" "a"},
+      {"empty", "", ""},
+  };
+  TMarkdownRenderer r;
+  for (const auto& c : cases) {
+    fs::WriteWholeFile(r.TempDirectory() + kDelim + "t.md", c.bytes);
+    EXPECT_EQ(r.LoadSourceText("t.md"), c.text) << c.name;
+    EXPECT_EQ(r.LoadSourceText(r.TempDirectory() + kDelim + "t.md"), c.text) << c.name << " (rooted)";
+  }
+}
+
+TEST_F(RendererTest, ConvertToHtmlFileToFile) {
+  std::string src = FBase + kDelim + "in.md";
+  std::string dst = FBase + kDelim + "out.html";
+  std::string css = FBase + kDelim + "s.css";
+  fs::WriteWholeFile(src, std::string("\xFF\xFE*\0x\0*\0", 8));
+  fs::WriteWholeFile(css, "p{}");
+  TMarkdownRenderer::ConvertToHtml(src, dst, "");
+  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF<p><em>x</em></p>\n");
+  TMarkdownRenderer::ConvertToHtml(src, dst, css);
+  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<link href=\"" + css +
+                                        "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n<p><em>x</em></p>\n\r\n</body>\r\n</html>");
+  for (const auto& [s, c, msg] : {std::tuple<std::string, std::string, std::string>{FBase + kDelim + "none.md", "", "File not found: " + FBase + kDelim + "none.md"},
+                                  {src, FBase + kDelim + "none.css", "File not found: " + FBase + kDelim + "none.css"}}) {
+    try {
+      TMarkdownRenderer::ConvertToHtml(s, dst, c);
+      ADD_FAILURE() << msg;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), msg);
+    }
+  }
+  // the renderer folders are gone, the named files stay
+  EXPECT_EQ(Listing(FBase).size(), 3u);
+}
+
+TEST_F(RendererTest, ConvertWithoutDestinationWritesIntoTheRendererFolder) {
+  std::string src = FBase + kDelim + "in.md";
+  fs::WriteWholeFile(src, "a");
+  TMarkdownRenderer r(src);
+  r.ConvertToHtml("", "");
+  EXPECT_EQ(fs::ReadWholeFile(r.TempDirectory() + kDelim + "md.html"), "\xEF\xBB\xBF<p>a</p>\n");
+}
+
+TEST_F(RendererTest, UnsafeEntriesAreRefused) {
+  const std::vector<std::vector<TZipEntry>> archives = {
+      {{"help.md", "x"}, {"../evil.txt", "x"}},
+      {{"help.md", "x"}, {"a/../../evil.txt", "x"}},
+      {{"help.md", "x"}, {"/abs.txt", "x"}},
+      {{"help.md", "x"}, {"\\abs.txt", "x"}},
+      {{"help.md", "x"}, {"C:evil.txt", "x"}},
+      {{"help.md", "x"}, {"c:\\evil.txt", "x"}},
+      {{"help.md", "x"}, {"..\\evil.txt", "x"}},
+      {{"help.md", "x"}, {"sub/NUL.txt", "x"}},
+      {{"help.md", "x"}, {"con", "x"}},
+      {{"help.md", "x"}, {"com1.md", "x"}},
+      {{"help.md", "x"}, {"name.", "x"}},
+      {{"help.md", "x"}, {"file:stream", "x"}},
+      {{"help.md", "x"}, {"link", "/etc/passwd", false, true}},
+  };
+  for (const auto& entries : archives) {
+    std::string msg = RenderArchive(MakeZip(entries));
+    EXPECT_FALSE(msg.empty()) << entries.back().name;
+    EXPECT_NE(msg.find("Архив справки"), std::string::npos) << msg;
+    EXPECT_NE(msg.find(entries.back().name), std::string::npos) << msg;
+    EXPECT_TRUE(FShownPath.empty());
+    EXPECT_TRUE(BaseIsEmpty()) << entries.back().name;
+  }
+}
+
+TEST_F(RendererTest, NothingOfARefusedArchiveStays) {
+  TMarkdownRenderer r("help");
+  FResources = {{"help", MakeZip({{"help.md", "x"}, {"dir/a.txt", "a"}, {"dir/sub/b.txt", "b"}, {"dir/sub", "file in the way"}})}};
+  std::string zip = r.SaveSourceArchive();
+  EXPECT_THROW(r.ExtractArchive(zip), std::runtime_error);
+  auto names = Listing(r.TempDirectory());
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0], "md.zip");
+}
+
+TEST_F(RendererTest, OversizedEntryIsRefused) {
+  std::string big(TMarkdownRenderer::kMaxEntrySize + 1, '\0');
+  std::string msg = RenderArchive(MakeZip({{"help.md", "x"}, {"big.bin", big}}));
+  EXPECT_NE(msg.find("слишком велик"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("big.bin"), std::string::npos) << msg;
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, DamagedArchive) {
+  std::string msg = RenderArchive("PK\x03\x04 this is not really an archive");
+  EXPECT_NE(msg.find("Не удалось открыть архив справки"), std::string::npos) << msg;
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+TEST_F(RendererTest, ShippedHelpArchive) {
+  std::string archive = fs::ReadWholeFile(QD_HELP_ARCHIVE_PATH);
+  EXPECT_EQ(RenderArchive(archive), "");
+  EXPECT_EQ(FShownPage.rfind("\xEF\xBB\xBF<!DOCTYPE html>\r\n", 0), 0u);
+  EXPECT_NE(FShownPage.find("<h1>"), std::string::npos);
+  EXPECT_NE(FShownPage.find("<table>"), std::string::npos);
+  EXPECT_NE(FShownPage.find("<img src=\""), std::string::npos);
+  EXPECT_EQ(FShownPage.find("&lt;script"), std::string::npos);
+  EXPECT_TRUE(BaseIsEmpty());
+}
+
+}  // namespace
+}  // namespace qd::ui
