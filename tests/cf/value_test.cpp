@@ -192,3 +192,38 @@ TEST(ValueText, RenderingUsedInTraces) {
 
 }  // namespace
 }  // namespace qd
+
+#include "cf/registry.h"
+
+namespace qd {
+namespace {
+
+class TAlpha : public TCustomNativeComponent {
+ public:
+  static std::string ClassName() { return "Alpha"; }
+  std::string NCClassName() const override { return ClassName(); }
+};
+
+TEST(ClassList, NamesFollowRegistrationAndAnEmptyListGivesEmptyText) {
+  ClearNativeComponents();
+  EXPECT_EQ(std::u16string(GetClassNamesImpl()), u"");
+  RegisterNativeComponent(NativeComponentClass<TAlpha>());
+  EXPECT_EQ(std::u16string(GetClassNamesImpl()), u"Alpha");
+  RegisterNativeComponent(NativeComponentClass<TCustomNativeComponent>());
+  EXPECT_EQ(std::u16string(GetClassNamesImpl()), u"Alpha|AddInNativeExtension");
+
+  void* object = reinterpret_cast<void*>(16);
+  EXPECT_EQ(GetClassObjectImpl(u"alpha", &object), 0);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(GetClassObjectImpl(u"AddInNativeExtension", &object), 1);
+  ASSERT_NE(object, nullptr);
+  auto* header = static_cast<abi::TObjectHeader*>(object);
+  EXPECT_EQ(static_cast<TCustomNativeComponent*>(header->Self)->NCClassName(), "AddInNativeExtension");
+  EXPECT_EQ(DestroyObjectImpl(&object), 0);
+  EXPECT_EQ(object, nullptr);
+  ClearNativeComponents();
+  EXPECT_EQ(std::u16string(GetClassNamesImpl()), u"");
+}
+
+}  // namespace
+}  // namespace qd
