@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -188,7 +189,10 @@ void TMarkdownRenderer::ConvertToHtml(const std::string& ASource, const std::str
                                       const std::string& ACss) {
   if (!fs::FileExists(ASource)) throw std::runtime_error("File not found: " + ASource);
   if (!ACss.empty() && !fs::FileExists(ACss)) throw std::runtime_error("File not found: " + ACss);
-  TMarkdownRenderer renderer(ASource);
+  // A relative source would otherwise be looked for in the renderer's own folder.
+  std::u8string source(ASource.begin(), ASource.end());
+  std::u8string full = std::filesystem::absolute(std::filesystem::path(source)).u8string();
+  TMarkdownRenderer renderer(std::string(full.begin(), full.end()));
   renderer.ConvertToHtml(ADestination, ACss);
 }
 
