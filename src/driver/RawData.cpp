@@ -1,0 +1,50 @@
+// Raw data: command prefix and cutting the data into records.
+#include "driver/RawData.h"
+
+#include <stdexcept>
+
+#include "device/Common.h"
+
+namespace qd {
+
+namespace {
+
+char Upper(char AChar) { return AChar >= 'a' && AChar <= 'z' ? static_cast<char>(AChar - 'a' + 'A') : AChar; }
+
+// Characters 9 to 12 of a record.
+constexpr size_t kLengthOffset = 8;
+constexpr size_t kLengthDigits = 4;
+
+}  // namespace
+
+std::string DataCommandPrefix(const std::string& AFileName) {
+  if (AFileName.empty()) throw std::runtime_error(kMsgBadFileName);
+  std::string prefix;
+  switch (Upper(AFileName[0])) {
+    case 'D': prefix = "F2"; break;
+    case 'F': prefix = "F1"; break;
+    case 'T': prefix = "F7"; break;
+    default: throw std::runtime_error(kMsgBadFileName);
+  }
+  for (size_t i = 1; i < 3 && i < AFileName.size(); ++i) prefix += Upper(AFileName[i]);
+  return prefix;
+}
+
+std::vector<std::string> SplitDataRecords(const std::string& AData) {
+  std::vector<std::string> records;
+  if (AData.empty()) throw std::runtime_error(kMsgBadData);
+  size_t pos = 0;
+  while (pos < AData.size()) {
+    size_t rest = AData.size() - pos;
+    if (rest < kLengthOffset + kLengthDigits) throw std::runtime_error(kMsgBadData);
+    uint64_t bytes = static_cast<uint64_t>(HexToInt(AData.substr(pos + kLengthOffset, kLengthDigits)));
+    uint64_t chars = 2 * bytes;
+    // A length of 0 would take nothing and never come to an end.
+    if (chars == 0 || chars > rest) throw std::runtime_error(kMsgBadData);
+    records.push_back(AData.substr(pos, chars));
+    pos += chars;
+  }
+  return records;
+}
+
+}  // namespace qd

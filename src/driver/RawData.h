@@ -1,0 +1,23 @@
+// Ready-made scale records passed through to the scale: the file name chooses the command
+// and the table, the data is a run of records written as hexadecimal text.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace qd {
+
+inline constexpr const char* kMsgBadFileName = "Некорректное имя файла";
+inline constexpr const char* kMsgBadData = "Некорректные входные данные";
+
+// Command prefix for a file name: "D" -> "F2", "F" -> "F1", "T" -> "F7" (first character in
+// either letter case), followed by the name's characters 2 and 3 upper-cased. Fails with
+// kMsgBadFileName for any other first character or an empty name.
+std::string DataCommandPrefix(const std::string& AFileName);
+
+// Cuts the data into records by the length (in bytes) that characters 9 to 12 of each record
+// state. The whole data is cut before anything is used, so malformed data fails with
+// kMsgBadData and nothing of it is sent: empty data, a rest too short to hold a length field,
+// a length of 0 (or unreadable), or a length longer than what remains.
+std::vector<std::string> SplitDataRecords(const std::string& AData);
+
+}  // namespace qd

@@ -1,0 +1,222 @@
+// Input tables and raw data, below the driver: parsing, record walking, attribute readers,
+// record checks and cutting raw data into records.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "driver/RawData.h"
+#include "driver/Tables.h"
+
+namespace qd {
+namespace {
+
+std::string ErrorOf(const std::function<void()>& AAction) {
+  try {
+    AAction();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// ---- the table and its records ----
+
+TEST(InputTable, RecordsAreChildrenNamedRecordInAnyCaseInDocumentOrder) {
+  TInputTable t(
+      "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
+      "<Table><Record n=\"1\"/><!-- note --><Item n=\"x\"/>text<RECORD n=\"2\"><Record n=\"y\"/></RECORD>"
+      "<record n=\"3\"/></Table>");
+  std::vector<std::string> seen;
+  t.ForEachRecord([&](pugi::xml_node r) { seen.push_back(r.attribute("n").value()); });
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3"}));
+}
+
+TEST(InputTable, TopLevelTableIsFoundByExactName) {
+  struct {
+    const char* Text;
+    bool Found;
+  } cases[] = {
+      {"<Table/>", true},
+      {"<!-- x --><Table><Record/></Table>", true},
+      {"<table><Record/></table>", false},
+      {"<Root><Table><Record/></Table></Root>", false},
+  };
+  for (const auto& c : cases) {
+    TInputTable t(c.Text);
+    EXPECT_EQ(ErrorOf([&] { t.ForEachRecord([](pugi::xml_node) {}); }), c.Found ? "" : kMsgNoTable) << c.Text;
+  }
+}
+
+TEST(InputTable, TextThatIsNotWellFormedFailsWithTheParsersMessage) {
+  for (const char* text : {"", "<Table><Record></Table>", "not xml", "<Table a=1/>"}) {
+    std::string e = ErrorOf([&] { TInputTable t(text); });
+    EXPECT_EQ(e.rfind("Ошибка разбора XML: ", 0), 0u) << text << " -> " << e;
+    EXPECT_NE(e.find("(позиция "), std::string::npos) << e;
+  }
+}
+
+TEST(InputTable, CharactersXmlDoesNotAllowAreRemovedBeforeParsing) {
+  // A form feed and an emoji inside a name, a vertical tab between attributes.
+  TInputTable t("<Table><Record Name=\"Сыр\x0C \xF0\x9F\xA7\x80твёрдый\"\x0B PLU=\"4\"/></Table>");
+  t.ForEachRecord([](pugi::xml_node r) {
+    EXPECT_STREQ(r.attribute("Name").value(), "Сыр твёрдый");
+    EXPECT_STREQ(r.attribute("PLU").value(), "4");
+  });
+}
+
+// ---- attribute readers ----
+
+pugi::xml_node FirstRecord(const TInputTable& ATable) {
+  pugi::xml_node first;
+  ATable.ForEachRecord([&](pugi::xml_node r) {
+    if (!first) first = r;
+  });
+  return first;
+}
+
+TEST(AttributeReaders, EachReaderWithItsDefaults) {
+  TInputTable t(
+      "<Table><Record i1=\" 12 \" i2=\"1a\" i3=\"\" i4=\"-999999\" i5=\"-7\" "
+      "a1=\"12,5\" a2=\"12.50\" a3=\"1 200.00\" a4=\"abc\" a5=\"\" "
+      "b1=\"FALSE\" b2=\"True\" b3=\"0\" b4=\"no\" "
+      "t1=\"  Молоко  \" plu=\"3\"/></Table>");
+  pugi::xml_node r = FirstRecord(t);
+  EXPECT_EQ(ReadInt(r, "i1", kInvalidNumber), 12);
+  EXPECT_EQ(ReadInt(r, "i2", kInvalidNumber), kInvalidNumber);
+  EXPECT_EQ(ReadInt(r, "i3", 0), 0);
+  EXPECT_EQ(ReadInt(r, "i4", 0), kInvalidNumber);
+  EXPECT_EQ(ReadInt(r, "i5", 0), -7);
+  EXPECT_EQ(ReadInt(r, "missing", -1), -1);
+  EXPECT_EQ(ReadInt(r, "PLU", kInvalidNumber), kInvalidNumber);  // names are exact: "plu" is not "PLU"
+  EXPECT_EQ(ReadAmount(r, "a1", kInvalidNumber), 125000);
+  EXPECT_EQ(ReadAmount(r, "a2", kInvalidNumber), 125000);
+  EXPECT_EQ(ReadAmount(r, "a3", kInvalidNumber), kInvalidNumber);
+  EXPECT_EQ(ReadAmount(r, "a4", kInvalidNumber), kInvalidNumber);
+  EXPECT_EQ(ReadAmount(r, "a5", kInvalidNumber), kInvalidNumber);
+  EXPECT_FALSE(ReadBool(r, "b1", true));
+  EXPECT_TRUE(ReadBool(r, "b2", false));
+  EXPECT_TRUE(ReadBool(r, "b3", true));
+  EXPECT_TRUE(ReadBool(r, "b4", true));
+  EXPECT_EQ(ReadText(r, "t1"), "  Молоко  ");
+  EXPECT_EQ(ReadText(r, "missing"), "");
+}
+
+TEST(GoodsRecord, MissingAttributesGiveTheDefaults) {
+  TInputTable t("<Table><Record/></Table>");
+  TGoodsRecord g = ReadGoodsRecord(FirstRecord(t));
+  for (int32_t v : {g.PLU, g.Code, g.GroupCode, g.SellByDate, g.SellByTime, g.UsedByDate, g.PackedDate,
+                    g.PackedTime})
+    EXPECT_EQ(v, kInvalidNumber);
+  EXPECT_EQ(g.Price, kInvalidNumber);
+  EXPECT_EQ(g.PLUTare, 0);
+  EXPECT_TRUE(g.IsWeightGoods);
+  EXPECT_EQ(g.Font.F1, -1);
+  EXPECT_EQ(g.Font.F4, -1);
+  EXPECT_EQ(g.UnitWeight, 0);
+  EXPECT_EQ(g.TotalUnitWeight, 0);
+  EXPECT_FALSE(g.HasUnitWeights());
+  // The unchecked dates reach the scale as "not set".
+  EXPECT_EQ(g.UsedByDateOrZero(), 0);
+  EXPECT_EQ(g.PackedDateOrZero(), 0);
+  EXPECT_EQ(g.PackedTimeOrZero(), 0);
+}
+
+TEST(GoodsRecord, KeyNameAndPresetNumbers) {
+  TGoodsRecord g;
+  g.Name = "Колбаса докторская варёная высший сорт ГОСТ";  // 43 characters
+  EXPECT_EQ(g.KeyName(), "Колбаса докторская варёная высши");
+  g.ShortName = "Докторская";
+  EXPECT_EQ(g.KeyName(), "Докторская");
+  g.GroupCode = 1;
+  g.Code = 5;
+  EXPECT_EQ(g.FirstPresetNumber(), 5);
+  EXPECT_EQ(g.SecondPresetNumber(), 90005);
+  g.GroupCode = 3;
+  g.Code = 12;
+  EXPECT_EQ(g.FirstPresetNumber(), 2012);
+  EXPECT_EQ(g.SecondPresetNumber(), 92012);
+  g.GroupCode = 2147483;  // wraps in 32 bits instead of overflowing
+  g.Code = 2147483647;
+  EXPECT_EQ(g.SecondPresetNumber(), static_cast<int32_t>(static_cast<uint32_t>(2147572000u + 2147483647u)));
+}
+
+TEST(OtherRecords, ReadersAndChecks) {
+  struct {
+    const char* Record;
+    const char* Kind;
+    const char* Error;
+  } cases[] = {
+      {"<Record Code=\"7\" Name=\"Сыры\"/>", "group", ""},
+      {"<Record Code=\"7\" ImageNumber=\"\"/>", "group", ""},
+      {"<Record Code=\"7\" ImageNumber=\" \"/>", "group", kMsgBadImage},
+      {"<Record Code=\"7\" ImageNumber=\"-999999\"/>", "group", kMsgBadImage},
+      {"<Record Code=\"x\" ImageNumber=\"y\"/>", "group", kMsgBadGroup},
+      {"<Record code=\"7\"/>", "group", kMsgBadGroup},
+      {"<Record Code=\"2\" Name=\"Магазин\"/>", "shop", ""},
+      {"<Record Code=\"\"/>", "shop", kMsgBadShop},
+      {"<Record ImageNumber=\"3\"/>", "image", ""},
+      {"<Record ImageData=\"00\"/>", "image", kMsgBadImage},
+  };
+  for (const auto& c : cases) {
+    TInputTable t(std::string("<Table>") + c.Record + "</Table>");
+    pugi::xml_node r = FirstRecord(t);
+    std::string kind = c.Kind;
+    std::string e = ErrorOf([&] {
+      if (kind == "group") CheckGroupRecord(ReadGroupRecord(r));
+      if (kind == "shop") CheckShopRecord(ReadShopRecord(r));
+      if (kind == "image") CheckImageRecord(ReadImageRecord(r));
+    });
+    EXPECT_EQ(e, c.Error) << c.Record;
+  }
+  TInputTable t("<Table><Record Code=\"7\"/></Table>");
+  TGroupRecord g = ReadGroupRecord(FirstRecord(t));
+  EXPECT_EQ(g.ImageNumber, 0);
+  EXPECT_EQ(g.Name, "");
+}
+
+// ---- raw data ----
+
+TEST(RawData, CommandPrefixFromTheFileName) {
+  struct {
+    const char* Name;
+    const char* Prefix;
+  } cases[] = {
+      {"d01", "F201"}, {"f25", "F125"}, {"t7f", "F77F"}, {"D", "F2"},
+      {"F3d.dat", "F13D"}, {"X25", nullptr}, {"", nullptr}, {"Дата", nullptr},
+  };
+  for (const auto& c : cases) {
+    if (c.Prefix) {
+      EXPECT_EQ(DataCommandPrefix(c.Name), c.Prefix) << c.Name;
+    } else {
+      EXPECT_EQ(ErrorOf([&] { DataCommandPrefix(c.Name); }), kMsgBadFileName) << c.Name;
+    }
+  }
+}
+
+TEST(RawData, RecordsAreCutByTheirLengthField) {
+  // Two records: 10 bytes (000A) and 12 bytes (000c, lower case).
+  std::string a = "00000001000A11223344";
+  std::string b = "00000002000c556677889900";
+  EXPECT_EQ(SplitDataRecords(a), (std::vector<std::string>{a}));
+  EXPECT_EQ(SplitDataRecords(a + b), (std::vector<std::string>{a, b}));
+}
+
+TEST(RawData, MalformedDataIsRefusedAsAWhole) {
+  const char* cases[] = {
+      "",                                              // nothing
+      "00000001",                                      // no length field
+      "00000001000",                                   // half a length field
+      "000000010000112233",                            // length 0
+      "00000001000G11223344",                          // length not hexadecimal
+      "00000001000B11223344",                          // one byte more than remains
+      "00000001000A1122334400000002000D556677889900",  // the second one byte too long
+      "00000001000A1122334400",                        // a rest without a length field
+  };
+  for (const char* data : cases) EXPECT_EQ(ErrorOf([&] { SplitDataRecords(data); }), kMsgBadData) << data;
+}
+
+}  // namespace
+}  // namespace qd
