@@ -2,6 +2,7 @@
 // Raw HTML is never passed through and there are no link reference definitions.
 // Texts are UTF-8; lines use tab stops of 4 columns.
 #pragma once
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,7 @@ class TCMTextNodes {
  private:
   int append(TCMTextNode&& ANode);
   int insertAfter(int APos, TCMTextNode&& ANode);
-  std::vector<TCMTextNode> FNodes;
+  std::deque<TCMTextNode> FNodes;  // no reallocation while it grows
   int FHead = -1;
   int FTail = -1;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -242,7 +243,7 @@ class TInlineParser {
   bool FGfm;
   TCMTextNodes& out;
 
-  std::vector<TCMDelimiter> FStack;  // pool; entries linked in stack order
+  std::deque<TCMDelimiter> FStack;  // pool; entries linked in stack order
   int FTop = -1;
   std::vector<int> FBrackets;        // bracket entries, innermost last
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive

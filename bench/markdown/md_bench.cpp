@@ -1,0 +1,166 @@
+// md_bench [megabytes]
+// 1. Throughput: converts a generated document (10 MB by default) that mixes every construct
+//    and, when the reference converter "cmark" is on the PATH, times it on the same file.
+// 2. Linearity: times pathological inputs at size n and 10 n; the ratio should stay near 10.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "markdown/MarkdownProcessor.h"
+#include "platform/tempfs.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = qd::platform::tempfs;
+
+const char* const kWords[] = {"lorem", "ipsum", "dolor", "sit", "amet", "весы", "товар", "цена", "этикетка", "scale"};
+
+std::string Words(std::mt19937& rng, int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) {
+    if (i) s += ' ';
+    s += kWords[rng() % std::size(kWords)];
+  }
+  return s;
+}
+
+// A document of about ABytes bytes in which every block and inline construct occurs.
+std::string MixedDocument(std::size_t ABytes) {
+  std::mt19937 rng(12345);
+  const char* const kInline[] = {
+      " *emphasis* and **strong** text",   " `code span` here",
+      " [a link](http://example.com/a \"title\")", " ![picture](images/p.png)",
+      " <http://auto.link/x> &amp; &copy; &#169; &#x41;", " ~~struck~~ www.example.com/path.",
+      " mail@example.com _under_ \\*escaped\\*", " <b>raw</b> tag",
+      " ***both*** __strong__ *a **b** c*",  " trailing break  ",
+  };
+  std::string doc;
+  doc.reserve(ABytes + 1024);
+  while (doc.size() < ABytes) {
+    switch (rng() % 12) {
+      case 0: case 1: case 2: case 3: {  // paragraph
+        int lines = 3 + static_cast<int>(rng() % 5);
+        for (int i = 0; i < lines; ++i) {
+          doc += Words(rng, 5 + static_cast<int>(rng() % 8));
+          if (rng() % 2) doc += kInline[rng() % std::size(kInline)];
+          doc += '\n';
+        }
+        doc += '\n';
+        break;
+      }
+      case 4: doc += "## Heading *" + std::to_string(rng() % 100) + "*\n\nSetext\n------\n\n"; break;
+      case 5:
+        for (int i = 0; i < 4; ++i) doc += "- item " + Words(rng, 3) + "\n";
+        doc += "  - nested `x`\n    1. deep\n\n";
+        break;
+      case 6: doc += "1. step *one*\n2. step\n\n   continued\n3) other\n\n"; break;
+      case 7: doc += "> quoted **text**\n> more\nlazy line\n> > inner\n\n"; break;
+      case 8: doc += "```cpp\nint x = 1 < 2;\n\treturn x;\n```\n\n"; break;
+      case 9: doc += "    indented code\n    more\n\n"; break;
+      case 10: doc += "| a | b | c |\n|:--|:-:|--:|\n| 1 | *2* | 3 |\n| x \\| y | z |\n\n"; break;
+      default: doc += "***\n\n"; break;
+    }
+  }
+  return doc;
+}
+
+double Seconds(const std::function<void()>& AWork, int ARuns) {
+  double best = 1e9;
+  for (int i = 0; i < ARuns; ++i) {
+    auto t0 = Clock::now();
+    AWork();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  return best;
+}
+
+double ConvertSeconds(const std::string& ADoc, int ARuns, std::size_t* AOutSize = nullptr) {
+  auto p = qd::md::TMarkdownProcessor::CreateDialect(qd::md::mdCommonMark);
+  std::string out;
+  double s = Seconds([&] { out = p->process(ADoc); }, ARuns);
+  if (AOutSize) *AOutSize = out.size();
+  return s;
+}
+
+std::string Repeat(const std::string& AUnit, std::size_t ACount) {
+  std::string s;
+  s.reserve(AUnit.size() * ACount);
+  for (std::size_t i = 0; i < ACount; ++i) s += AUnit;
+  return s;
+}
+
+struct TPathological {
+  const char* name;
+  std::function<std::string(std::size_t)> make;  // input of about n bytes
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double mb = argc > 1 ? std::atof(argv[1]) : 10.0;
+  std::size_t bytes = static_cast<std::size_t>(mb * 1024 * 1024);
+  std::string doc = MixedDocument(bytes);
+  std::size_t outSize = 0;
+  double mine = ConvertSeconds(doc, 5, &outSize);
+  std::printf("mixed document: %.1f MB in, %.1f MB out\n", doc.size() / 1048576.0, outSize / 1048576.0);
+  std::printf("  engine:  %.3f s  (%.1f MB/s)\n", mine, doc.size() / 1048576.0 / mine);
+
+  std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();
+  fs::CreateFolders(dir);
+  std::string file = dir + "/mixed.md";
+  fs::WriteWholeFile(file, doc);
+  std::string cmd = "cmark --unsafe -e table -e strikethrough -e autolink \"" + file + "\" > \"" + dir + "/out.html\" 2>/dev/null";
+  std::string plain = "cmark \"" + file + "\" > \"" + dir + "/out.html\" 2>/dev/null";
+  int rc = std::system(plain.c_str());
+  if (rc == 0) {
+    // the Debian build has no extension switches; fall back to plain CommonMark when refused
+    bool ext = std::system(cmd.c_str()) == 0;
+    const std::string& run = ext ? cmd : plain;
+    double ref = Seconds([&] { (void)std::system(run.c_str()); }, 5);
+    std::printf("  cmark%s: %.3f s (whole process)\n", ext ? " (gfm)" : "", ref);
+    std::printf("  ratio engine / cmark: %.2f\n", mine / ref);
+  } else {
+    std::printf("  cmark not found, no reference time\n");
+  }
+  fs::RemoveTree(dir);
+
+  const std::size_t n = std::max<std::size_t>(bytes / 20, 50000);
+  const TPathological cases[] = {
+      {"nested brackets", [](std::size_t k) { return std::string(k / 2, '[') + std::string(k / 2, ']'); }},
+      {"open brackets with parens", [](std::size_t k) { return Repeat("[a](", k / 4); }},
+      {"emphasis runs", [](std::size_t k) { return Repeat("*a **a ", k / 7) + Repeat("_b __b ", k / 14); }},
+      {"alternating emphasis", [](std::size_t k) { return Repeat("*_", k / 2) + "\n"; }},
+      {"backtick runs", [](std::size_t k) {
+         std::string s;
+         for (std::size_t i = 1; s.size() < k; ++i) s += std::string(i % 64 + 1, '`') + "x";
+         return s;
+       }},
+      {"unclosed code spans", [](std::size_t k) { return Repeat("`a``b", k / 5); }},
+      {"tildes", [](std::size_t k) { return Repeat("~~a ~~~b ", k / 9); }},
+      {"nested quotes", [](std::size_t k) { return Repeat(std::string(200, '>') + " a\n", k / 204); }},
+      {"nested lists", [](std::size_t k) {
+         std::string s;
+         for (std::size_t i = 0; s.size() < k; ++i) s += std::string((i % 60) * 2, ' ') + "- x\n";
+         return s;
+       }},
+      {"list of quotes", [](std::size_t k) { return Repeat("- > - > - > a\n", k / 14); }},
+      {"angle brackets", [](std::size_t k) { return Repeat("<a", k / 2); }},
+      {"entities", [](std::size_t k) { return Repeat("&aaaaaaaaaaaaaaaaaaaaaaa", k / 24); }},
+      {"letters (autolink scan)", [](std::size_t k) { return std::string(k, 'w') + "@"; }},
+      {"dots for www", [](std::size_t k) { return Repeat("www.", k / 4); }},
+      {"table rows", [](std::size_t k) { return "a|b\n-|-\n" + Repeat("x|y|z\n", k / 6); }},
+  };
+  std::printf("\nlinearity (time at 10 n / time at n, n = %zu bytes; 10 is linear, at most 12 wanted)\n", n);
+  for (const TPathological& c : cases) {
+    std::string small = c.make(n), large = c.make(n * 10);
+    double t1 = ConvertSeconds(small, 3), t10 = ConvertSeconds(large, 3);
+    std::printf("  %-28s %8.4f s  %8.4f s  ratio %5.2f\n", c.name, t1, t10, t10 / t1);
+  }
+  return 0;
+}
