@@ -2,9 +2,11 @@
 // Raw HTML is never passed through and there are no link reference definitions.
 // Texts are UTF-8; lines use tab stops of 4 columns.
 #pragma once
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qd::md {
@@ -18,21 +20,27 @@ struct TCMNodeAttrs {
   bool hasSrc = false, hasAlt = false, hasHref = false, hasTitle = false;
 };
 
-// One piece of inline output. A node without a name is text (already escaped); a named node
-// is an element tag: FOpener writes the start tag, FCloser the end tag, both a self-closing tag.
+// Element names of inline output.
+enum class TCMElement : std::uint8_t { None, Em, Strong, Code, Del, A, Img, Br };
+const char* ElementName(TCMElement AElement);
+
+// One piece of inline output. A node without a name is text (already escaped) kept in the
+// owning list's text buffer; a named node is an element tag: FOpener writes the start tag,
+// FCloser the end tag, both a self-closing tag.
 struct TCMTextNode {
-  std::string FContent;
-  const char* FName = nullptr;
-  std::unique_ptr<TCMNodeAttrs> FAttrs;
+  std::uint32_t FStart = 0;   // content: FLength bytes of the list's buffer from FStart
+  std::uint32_t FLength = 0;
+  std::int32_t FPrev = -1;
+  std::int32_t FNext = -1;
+  std::int32_t FAttrs = -1;   // index of the attributes, -1 for none
+  TCMElement FName = TCMElement::None;
   bool FOpener = false;
   bool FCloser = false;
-  bool FActive = false;  // plain text that may still be extended
-  int FPrev = -1;
-  int FNext = -1;
+  bool FActive = false;       // plain text that may still be extended
 };
 
-// Ordered list of nodes, kept as a doubly linked list inside one vector so that elements can
-// be inserted in the middle when emphasis is resolved.
+// Ordered list of nodes, kept as a doubly linked list inside one vector so that elements
+// can be inserted in the middle when emphasis is resolved.
 class TCMTextNodes {
  public:
   int first() const { return FHead; }
@@ -40,21 +48,29 @@ class TCMTextNodes {
   TCMTextNode& operator[](int i) { return FNodes[static_cast<std::size_t>(i)]; }
   const TCMTextNode& operator[](int i) const { return FNodes[static_cast<std::size_t>(i)]; }
 
-  int addOpener(const char* AName);
-  int addCloser(const char* AName);
-  void addText(std::string_view AText);      // extends the last node when it is open text
-  int addTextNode(std::string_view AText);   // always a new, closed node
-  int addOpenerAfter(const char* AName, int ANode);
-  int addCloserBefore(const char* AName, int ANode);
+  int addOpener(TCMElement AName);
+  int addCloser(TCMElement AName);
+  int addEmpty(TCMElement AName);             // a self-closing element
+  void addText(std::string_view AText);       // extends the last node when it is open text
+  int addTextNode(std::string_view AText);    // always a new, closed node
+  int addOpenerAfter(TCMElement AName, int ANode);
+  int addCloserBefore(TCMElement AName, int ANode);
   std::string plainTextSince(int ANode) const;
   void removeAfter(int ANode);
   void remove(int ANode);
   void writeHtml(std::string& AOut) const;
 
+  std::string_view content(int ANode) const;
+  void dropFront(int ANode, std::uint32_t ACount);  // removes characters of a text node
+  void dropBack(int ANode, std::uint32_t ACount);
+  TCMNodeAttrs& attrs(int ANode);                   // created when first needed
+
  private:
   int append(TCMTextNode&& ANode);
   int insertAfter(int APos, TCMTextNode&& ANode);
-  std::deque<TCMTextNode> FNodes;  // no reallocation while it grows
+  std::string FText;
+  std::vector<TCMTextNode> FNodes;
+  std::vector<TCMNodeAttrs> FAttrList;
   int FHead = -1;
   int FTail = -1;
 };

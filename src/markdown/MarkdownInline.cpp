@@ -17,13 +17,27 @@ using namespace text;
 
 // ---- TCMTextNodes --------------------------------------------------------------------------
 
+const char* ElementName(TCMElement AElement) {
+  switch (AElement) {
+    case TCMElement::Em: return "em";
+    case TCMElement::Strong: return "strong";
+    case TCMElement::Code: return "code";
+    case TCMElement::Del: return "del";
+    case TCMElement::A: return "a";
+    case TCMElement::Img: return "img";
+    case TCMElement::Br: return "br";
+    case TCMElement::None: break;
+  }
+  return "";
+}
+
 int TCMTextNodes::append(TCMTextNode&& ANode) {
-  if (FTail >= 0) FNodes[static_cast<std::size_t>(FTail)].FActive = false;
+  if (FTail >= 0) (*this)[FTail].FActive = false;
   int idx = static_cast<int>(FNodes.size());
   ANode.FPrev = FTail;
   ANode.FNext = -1;
-  FNodes.push_back(std::move(ANode));
-  if (FTail >= 0) FNodes[static_cast<std::size_t>(FTail)].FNext = idx; else FHead = idx;
+  FNodes.push_back(ANode);
+  if (FTail >= 0) (*this)[FTail].FNext = idx; else FHead = idx;
   FTail = idx;
   return idx;
 }
@@ -34,66 +48,95 @@ int TCMTextNodes::insertAfter(int APos, TCMTextNode&& ANode) {
   int next = (APos < 0) ? FHead : (*this)[APos].FNext;
   ANode.FPrev = APos;
   ANode.FNext = next;
-  FNodes.push_back(std::move(ANode));
+  FNodes.push_back(ANode);
   if (APos >= 0) (*this)[APos].FNext = idx; else FHead = idx;
   (*this)[next].FPrev = idx;
   return idx;
 }
 
-int TCMTextNodes::addOpener(const char* AName) {
+int TCMTextNodes::addOpener(TCMElement AName) {
   TCMTextNode n;
   n.FName = AName;
   n.FOpener = true;
   return append(std::move(n));
 }
 
-int TCMTextNodes::addCloser(const char* AName) {
+int TCMTextNodes::addCloser(TCMElement AName) {
   TCMTextNode n;
   n.FName = AName;
   n.FCloser = true;
   return append(std::move(n));
 }
 
-void TCMTextNodes::addText(std::string_view AText) {
-  if (FTail >= 0) {
-    TCMTextNode& last = (*this)[FTail];
-    if (last.FActive) {
-      last.FContent.append(AText);
-      return;
-    }
-  }
+int TCMTextNodes::addEmpty(TCMElement AName) {
   TCMTextNode n;
-  n.FContent.assign(AText);
-  int idx = append(std::move(n));
+  n.FName = AName;
+  n.FOpener = n.FCloser = true;
+  return append(std::move(n));
+}
+
+// The active node is always the last one and its text the end of the buffer: nodes inserted
+// in the middle are elements without text.
+void TCMTextNodes::addText(std::string_view AText) {
+  if (FTail >= 0 && (*this)[FTail].FActive) {
+    FText.append(AText);
+    (*this)[FTail].FLength += static_cast<std::uint32_t>(AText.size());
+    return;
+  }
+  int idx = addTextNode(AText);
   (*this)[idx].FActive = true;
 }
 
 int TCMTextNodes::addTextNode(std::string_view AText) {
   TCMTextNode n;
-  n.FContent.assign(AText);
+  n.FStart = static_cast<std::uint32_t>(FText.size());
+  n.FLength = static_cast<std::uint32_t>(AText.size());
+  FText.append(AText);
   return append(std::move(n));
 }
 
-int TCMTextNodes::addOpenerAfter(const char* AName, int ANode) {
+int TCMTextNodes::addOpenerAfter(TCMElement AName, int ANode) {
   TCMTextNode n;
   n.FName = AName;
   n.FOpener = true;
   return insertAfter(ANode, std::move(n));
 }
 
-int TCMTextNodes::addCloserBefore(const char* AName, int ANode) {
+int TCMTextNodes::addCloserBefore(TCMElement AName, int ANode) {
   TCMTextNode n;
   n.FName = AName;
   n.FCloser = true;
   return insertAfter((*this)[ANode].FPrev, std::move(n));
 }
 
+std::string_view TCMTextNodes::content(int ANode) const {
+  const TCMTextNode& n = (*this)[ANode];
+  return std::string_view(FText).substr(n.FStart, n.FLength);
+}
+
+void TCMTextNodes::dropFront(int ANode, std::uint32_t ACount) {
+  TCMTextNode& n = (*this)[ANode];
+  n.FStart += ACount;
+  n.FLength -= ACount;
+}
+
+void TCMTextNodes::dropBack(int ANode, std::uint32_t ACount) { (*this)[ANode].FLength -= ACount; }
+
+TCMNodeAttrs& TCMTextNodes::attrs(int ANode) {
+  TCMTextNode& n = (*this)[ANode];
+  if (n.FAttrs < 0) {
+    n.FAttrs = static_cast<std::int32_t>(FAttrList.size());
+    FAttrList.emplace_back();
+  }
+  return FAttrList[static_cast<std::size_t>(n.FAttrs)];
+}
+
 std::string TCMTextNodes::plainTextSince(int ANode) const {
   std::string s;
   for (int i = (*this)[ANode].FNext; i >= 0; i = (*this)[i].FNext) {
     const TCMTextNode& n = (*this)[i];
-    if (!n.FName) s += n.FContent;
-    else if (n.FAttrs && n.FAttrs->hasAlt) s += n.FAttrs->alt;
+    if (n.FName == TCMElement::None) s += content(i);
+    else if (n.FAttrs >= 0 && FAttrList[static_cast<std::size_t>(n.FAttrs)].hasAlt) s += FAttrList[static_cast<std::size_t>(n.FAttrs)].alt;
   }
   return s;
 }
@@ -114,14 +157,14 @@ void TCMTextNodes::remove(int ANode) {
 void TCMTextNodes::writeHtml(std::string& AOut) const {
   for (int i = FHead; i >= 0; i = (*this)[i].FNext) {
     const TCMTextNode& n = (*this)[i];
-    if (!n.FName) {
-      AOut += n.FContent;
+    if (n.FName == TCMElement::None) {
+      AOut += content(i);
       continue;
     }
     AOut += n.FOpener ? "<" : "</";
-    AOut += n.FName;
-    if (n.FOpener && n.FAttrs) {
-      const TCMNodeAttrs& a = *n.FAttrs;
+    AOut += ElementName(n.FName);
+    if (n.FOpener && n.FAttrs >= 0) {
+      const TCMNodeAttrs& a = FAttrList[static_cast<std::size_t>(n.FAttrs)];
       auto attr = [&](const char* name, const std::string& v) {
         AOut += ' ';
         AOut += name;
@@ -324,13 +367,11 @@ void TInlineParser::processEmphasis(int ABottom) {
     }
     TCMDelimiter* o = &FStack[static_cast<std::size_t>(opener)];
     int use = (o->FLength >= 2 && c->FLength >= 2) ? 2 : 1;
-    const char* tag = use == 2 ? "strong" : "em";
+    TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
     o->FLength -= use;
     c->FLength -= use;
-    std::string& oc = out[o->FNode].FContent;
-    oc.resize(oc.size() - static_cast<std::size_t>(use));
-    std::string& cc = out[c->FNode].FContent;
-    cc.erase(0, static_cast<std::size_t>(use));
+    out.dropBack(o->FNode, static_cast<std::uint32_t>(use));
+    out.dropFront(c->FNode, static_cast<std::uint32_t>(use));
     out.addOpenerAfter(tag, o->FNode);
     out.addCloserBefore(tag, c->FNode);
     // entries between opener and closer go
@@ -534,31 +575,31 @@ void TInlineParser::handleCloseBracket() {
     std::string alt = out.plainTextSince(node);
     out.removeAfter(node);
     TCMTextNode& img = out[node];
-    img.FContent.clear();
-    img.FName = "img";
+    img.FLength = 0;
+    img.FName = TCMElement::Img;
     img.FOpener = img.FCloser = true;
-    img.FAttrs = std::make_unique<TCMNodeAttrs>();
-    img.FAttrs->src = std::move(href);
-    img.FAttrs->hasSrc = true;
-    img.FAttrs->alt = std::move(alt);
-    img.FAttrs->hasAlt = true;
+    TCMNodeAttrs& at = out.attrs(node);
+    at.src = std::move(href);
+    at.hasSrc = true;
+    at.alt = std::move(alt);
+    at.hasAlt = true;
     if (hasTitle) {
-      img.FAttrs->title = std::move(title);
-      img.FAttrs->hasTitle = true;
+      at.title = std::move(title);
+      at.hasTitle = true;
     }
   } else {
     TCMTextNode& a = out[node];
-    a.FContent.clear();
-    a.FName = "a";
+    a.FLength = 0;
+    a.FName = TCMElement::A;
     a.FOpener = true;
-    a.FAttrs = std::make_unique<TCMNodeAttrs>();
-    a.FAttrs->href = std::move(href);
-    a.FAttrs->hasHref = true;
+    TCMNodeAttrs& at = out.attrs(node);
+    at.href = std::move(href);
+    at.hasHref = true;
     if (hasTitle) {
-      a.FAttrs->title = std::move(title);
-      a.FAttrs->hasTitle = true;
+      at.title = std::move(title);
+      at.hasTitle = true;
     }
-    out.addCloser("a");
+    out.addCloser(TCMElement::A);
     // no links inside links: every "[" below becomes inactive
     FLinkFloor = std::max(FLinkFloor, di);
     processEmphasis(di);
@@ -614,11 +655,11 @@ bool TInlineParser::handleCodeSpan() {
     p = e;
     return true;
   }
-  out.addOpener("code");
+  out.addOpener(TCMElement::Code);
   FScratch.clear();
   AppendSpanContent(FScratch, t.substr(e, closeAt - e));
   out.addTextNode(FScratch);
-  out.addCloser("code");
+  out.addCloser(TCMElement::Code);
   p = closeAt + len;
   return true;
 }
@@ -652,11 +693,11 @@ bool TInlineParser::handleStrikethrough() {
     out.addText(t.substr(start, 2));
     return true;
   }
-  out.addOpener("del");
+  out.addOpener(TCMElement::Del);
   FScratch.clear();
   AppendSpanContent(FScratch, t.substr(e, closeAt - e));
   out.addTextNode(FScratch);
-  out.addCloser("del");
+  out.addCloser(TCMElement::Del);
   p = closeAt + 2;
   return true;
 }
@@ -682,14 +723,13 @@ bool TInlineParser::handleAutolink() {
   } else {
     return false;
   }
-  int a = out.addOpener("a");
-  out[a].FAttrs = std::make_unique<TCMNodeAttrs>();
-  out[a].FAttrs->href = std::move(href);
-  out[a].FAttrs->hasHref = true;
+  int a = out.addOpener(TCMElement::A);
+  out.attrs(a).href = std::move(href);
+  out.attrs(a).hasHref = true;
   FScratch.clear();
   AppendEscaped(FScratch, s);
   out.addTextNode(FScratch);
-  out.addCloser("a");
+  out.addCloser(TCMElement::A);
   p = q + 1;
   return true;
 }
@@ -747,14 +787,13 @@ bool TInlineParser::handleExtendedAutolink() {
   std::string href;
   if (www) href = "http://";
   AppendEscaped(href, shown);
-  int a = out.addOpener("a");
-  out[a].FAttrs = std::make_unique<TCMNodeAttrs>();
-  out[a].FAttrs->href = std::move(href);
-  out[a].FAttrs->hasHref = true;
+  int a = out.addOpener(TCMElement::A);
+  out.attrs(a).href = std::move(href);
+  out.attrs(a).hasHref = true;
   FScratch.clear();
   AppendEscaped(FScratch, shown);
   out.addTextNode(FScratch);
-  out.addCloser("a");
+  out.addCloser(TCMElement::A);
   p += keep;
   return true;
 }
@@ -786,14 +825,13 @@ bool TInlineParser::handleExtendedEmail() {
   std::string_view addr = t.substr(p, e - p);
   std::string href = "mailto:";
   AppendEscaped(href, addr);
-  int a = out.addOpener("a");
-  out[a].FAttrs = std::make_unique<TCMNodeAttrs>();
-  out[a].FAttrs->href = std::move(href);
-  out[a].FAttrs->hasHref = true;
+  int a = out.addOpener(TCMElement::A);
+  out.attrs(a).href = std::move(href);
+  out.attrs(a).hasHref = true;
   FScratch.clear();
   AppendEscaped(FScratch, addr);
   out.addTextNode(FScratch);
-  out.addCloser("a");
+  out.addCloser(TCMElement::A);
   p = e;
   return true;
 }
@@ -836,8 +874,7 @@ void TInlineParser::run() {
       if (q >= n) break;  // trailing spaces of the text
       if (t[q] == '\n') {
         if (q - p >= 2 && t[q - 1] == ' ' && t[q - 2] == ' ') {
-          int br = out.addOpener("br");
-          out[br].FCloser = true;
+          out.addEmpty(TCMElement::Br);
         }
       } else {
         out.addText(t.substr(p, q - p));
@@ -908,8 +945,7 @@ void TInlineParser::run() {
           out.addText(FScratch);
           p += 2;
         } else if (p + 1 < n && t[p + 1] == '\n') {
-          int br = out.addOpener("br");
-          out[br].FCloser = true;
+          out.addEmpty(TCMElement::Br);
           ++p;
         } else {
           out.addText("\\");
