@@ -65,7 +65,9 @@ TValue TCustomNativeComponent::mt_Call(int64_t AIndex, VarArrayData& AParams) {
 
 void TCustomNativeComponent::pt_Add(const std::string& APropertyName1, const std::string& APropertyName2,
                                     bool AIsReadonly, const TValue& AValue) {
-  if (pt_Find(APropertyName1) >= 0 || pt_Find(APropertyName2) >= 0)
+  // An empty name (a setting the host added by its name alone) takes nothing.
+  if ((!APropertyName1.empty() && pt_Find(APropertyName1) >= 0) ||
+      (!APropertyName2.empty() && pt_Find(APropertyName2) >= 0))
     throw std::runtime_error("Свойство с указанным именем уже зарегистрировано. [" + APropertyName1 + "," +
                              APropertyName2 + "]");
   _pl.push_back(TProperty{APropertyName1, APropertyName2, AIsReadonly, AValue});

@@ -1,0 +1,14 @@
+// Test module offering the test driver class through the real exports.
+#include "cf/registry.h"
+#include "common/resources.h"
+#include "driver/testdriver.h"
+#include "module/lifetime.h"
+
+namespace qd {
+
+void RegisterModuleClasses() {
+  TCommonDriver::GetDriverInfo<test::TTestDriver>("w_quendal7v2k", LoadResourceString(kStrDriverDescription));
+  RegisterNativeComponent(NativeComponentClass<test::TTestDriver>());
+}
+
+}  // namespace qd
