@@ -1,20 +1,26 @@
 // The component classes this library offers to the host.
 #include "cf/registry.h"
+#include "common/resources.h"
+#include "driver/CommonDriver.h"
 #include "module/lifetime.h"
 
 namespace qd {
 namespace {
 
-// The scale driver's component. Its driver methods and settings are registered by the
-// driver layer; this class is the registered entry point under the library's class name.
-class TModuleComponent : public TExtNativeComponent {
+// The library's component under its class name: the standard driver methods for now; the
+// scale driver takes its place.
+class TModuleComponent : public TCommonDriver {
  public:
   static std::string ClassName() { return "w_quendal7v2k"; }
   std::string NCClassName() const override { return ClassName(); }
+  std::string DriverClassName() const override { return "TModuleComponent"; }
 };
 
 }  // namespace
 
-void RegisterModuleClasses() { RegisterNativeComponent(NativeComponentClass<TModuleComponent>()); }
+void RegisterModuleClasses() {
+  TCommonDriver::GetDriverInfo<TModuleComponent>("w_quendal7v2k", LoadResourceString(kStrDriverDescription));
+  RegisterNativeComponent(NativeComponentClass<TModuleComponent>());
+}
 
 }  // namespace qd
