@@ -440,22 +440,22 @@ TEST(CommonMarkInlines, Autolinks) {
 
 TEST(CommonMarkInlines, ExtendedAutolinks) {
   const TCase cases[] = {
-      {"www", "www.commonmark.org\n", "<p><a href=\"http://www.commonmark.org\">www.commonmark.org</a></p>\n"},
-      {"www with path", "Visit www.commonmark.org/help for more information.\n",
-       "<p>Visit <a href=\"http://www.commonmark.org/help\">www.commonmark.org/help</a> for more information.</p>\n"},
-      {"trailing full stop", "Visit www.commonmark.org.\n",
-       "<p>Visit <a href=\"http://www.commonmark.org\">www.commonmark.org</a>.</p>\n"},
-      {"two full stops", "Visit www.commonmark.org/a.b..\n",
-       "<p>Visit <a href=\"http://www.commonmark.org/a.b.\">www.commonmark.org/a.b.</a>.</p>\n"},
+      {"www", "www.example.org\n", "<p><a href=\"http://www.example.org\">www.example.org</a></p>\n"},
+      {"www with path", "Visit www.example.org/help for more information.\n",
+       "<p>Visit <a href=\"http://www.example.org/help\">www.example.org/help</a> for more information.</p>\n"},
+      {"trailing full stop", "Visit www.example.org.\n",
+       "<p>Visit <a href=\"http://www.example.org\">www.example.org</a>.</p>\n"},
+      {"two full stops", "Visit www.example.org/a.b..\n",
+       "<p>Visit <a href=\"http://www.example.org/a.b.\">www.example.org/a.b.</a>.</p>\n"},
       {"parentheses", "www.google.com/search?q=(business))+ok\n",
        "<p><a href=\"http://www.google.com/search?q=(business))+ok\">www.google.com/search?q=(business))+ok</a></p>\n"},
       {"surplus closing paren", "(www.google.com/search?q=Markup+(business)))\n",
        "<p>(<a href=\"http://www.google.com/search?q=Markup+(business))\">www.google.com/search?q=Markup+(business))</a>)</p>\n"},
       {"entity-like tail", "www.google.com/search?q=commonmark&hl;\n",
        "<p><a href=\"http://www.google.com/search?q=commonmark\">www.google.com/search?q=commonmark</a>&amp;hl;</p>\n"},
-      {"ends at angle", "www.commonmark.org/he<lp\n", "<p><a href=\"http://www.commonmark.org/he\">www.commonmark.org/he</a>&lt;lp</p>\n"},
-      {"http and https", "http://commonmark.org https://x.org/a?b=c ftp://f.net\n",
-       "<p><a href=\"http://commonmark.org\">http://commonmark.org</a> <a href=\"https://x.org/a?b=c\">https://x.org/a?b=c</a> "
+      {"ends at angle", "www.example.org/he<lp\n", "<p><a href=\"http://www.example.org/he\">www.example.org/he</a>&lt;lp</p>\n"},
+      {"http and https", "http://example.org https://x.org/a?b=c ftp://f.net\n",
+       "<p><a href=\"http://example.org\">http://example.org</a> <a href=\"https://x.org/a?b=c\">https://x.org/a?b=c</a> "
        "<a href=\"ftp://f.net\">ftp://f.net</a></p>\n"},
       {"after a letter", "xhttp://a.com\n", "<p>x<a href=\"http://a.com\">http://a.com</a></p>\n"},
       {"no dot no link", "www.localhost and http://localhost\n", "<p>www.localhost and http://localhost</p>\n"},
