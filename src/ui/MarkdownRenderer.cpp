@@ -1,5 +1,7 @@
 #include "ui/MarkdownRenderer.h"
 
+#include "common/text.h"
+
 #include <zip.h>
 
 #include <algorithm>
@@ -34,46 +36,25 @@ TMarkdownRenderer::TDocumentViewer& DocumentViewer() {
   return viewer;
 }
 
-void AppendUtf8(std::string& AOut, char32_t c) {
-  if (c < 0x80) {
-    AOut += static_cast<char>(c);
-  } else if (c < 0x800) {
-    AOut += static_cast<char>(0xC0 | (c >> 6));
-    AOut += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    AOut += static_cast<char>(0xE0 | (c >> 12));
-    AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    AOut += static_cast<char>(0xF0 | (c >> 18));
-    AOut += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-std::string Utf16ToUtf8(const std::string& ABytes, std::size_t AStart, bool ABigEndian) {
-  std::string out;
-  out.reserve(ABytes.size());
-  auto unit = [&](std::size_t i) -> char32_t {
+// UTF-16 text of a file (after its byte-order mark) as UTF-8; an unpaired surrogate becomes
+// U+FFFD, since a page cannot carry it.
+std::string Utf16BytesToUtf8(const std::string& ABytes, std::size_t AStart, bool ABigEndian) {
+  std::u16string units;
+  units.reserve(ABytes.size() / 2);
+  for (std::size_t i = AStart; i + 1 < ABytes.size(); i += 2) {
     auto b0 = static_cast<unsigned char>(ABytes[i]);
     auto b1 = static_cast<unsigned char>(ABytes[i + 1]);
-    return ABigEndian ? (char32_t(b0) << 8 | b1) : (char32_t(b1) << 8 | b0);
-  };
-  for (std::size_t i = AStart; i + 1 < ABytes.size(); i += 2) {
-    char32_t u = unit(i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < ABytes.size()) {
-      char32_t lo = unit(i + 2);
-      if (lo >= 0xDC00 && lo <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;  // unpaired surrogate
-    AppendUtf8(out, u);
+    units += static_cast<char16_t>(ABigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
   }
-  return out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) units[i] = 0xFFFD;
+  }
+  return Utf16ToUtf8(units);
 }
 
 // ---- archive checks ----------------------------------------------------------------------------
@@ -348,8 +329,8 @@ std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AHtml, const std:
 std::string DecodeTextFile(const std::string& ABytes) {
   auto starts = [&](const char* AMark, std::size_t ALen) { return ABytes.compare(0, ALen, AMark, ALen) == 0; };
   if (ABytes.size() >= 3 && starts("\xEF\xBB\xBF", 3)) return ABytes.substr(3);
-  if (ABytes.size() >= 2 && starts("\xFF\xFE", 2)) return Utf16ToUtf8(ABytes, 2, false);
-  if (ABytes.size() >= 2 && starts("\xFE\xFF", 2)) return Utf16ToUtf8(ABytes, 2, true);
+  if (ABytes.size() >= 2 && starts("\xFF\xFE", 2)) return Utf16BytesToUtf8(ABytes, 2, false);
+  if (ABytes.size() >= 2 && starts("\xFE\xFF", 2)) return Utf16BytesToUtf8(ABytes, 2, true);
   return ABytes;
 }
 
