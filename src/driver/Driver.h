@@ -1,0 +1,68 @@
+// The scale driver: the component the host creates under the library's class name. It owns
+// the device object that talks to one scale over TCP, registers the scale settings and the
+// ten scale methods, and opens, closes and tests the connection.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "device/Device.h"
+#include "driver/ScaleOfflineDriver.h"
+#include "driver/Tables.h"
+
+namespace qd {
+
+inline constexpr const char* kDriverClassName = "w_quendal7v2k";
+inline constexpr const char* kMsgScaleConnected = "Весы подключены";
+
+class TDriver : public TScaleOfflineDriver {
+ public:
+  TDriver() = default;
+  ~TDriver() override;
+
+  static std::string ClassName() { return kDriverClassName; }
+  std::string NCClassName() const override { return ClassName(); }
+  std::string DriverClassName() const override { return "TDriver"; }
+
+  void Create() override;
+  void RegisterMethods() override;
+  void RegisterSettings() override;
+  void Open() override;
+  void Close() override;
+  void DeviceTest(std::string& ADescription, std::string& ADemoModeIsActivated) override;
+
+  TDevice* Device() const { return FDevice.get(); }
+
+  // The scale operations behind the host methods; each fails with its message.
+  void UploadGoods(const std::string& ATable);
+  void UploadGroups(const std::string& ATable);
+  void UploadShops(const std::string& ATable);
+  void UploadImages(const std::string& ATable);
+  void ClearGoods();
+  void ClearGroups();
+  void ClearImages();
+  void DeleteGood(const TValue& APLU);
+  void DeleteGroup(const TValue& AGroup);
+  void UploadData(const TValue& AFileName, const TValue& AData);
+
+ private:
+  // Closes the connection and opens a fresh one with the address and port of the settings.
+  void Reconnect();
+
+  void WriteGoodsTable(const TInputTable& ATable);
+  void WriteGroupsTable(const TInputTable& ATable);
+  void WriteShopsTable(const TInputTable& ATable);
+  void WriteImagesTable(const TInputTable& ATable);
+  void SendDataFile(const std::string& AFileName, const std::string& AData);
+
+  // Every value of a record passes its field's encoder here, before the first of the
+  // record's commands is sent, so that a refused value leaves nothing of the record behind.
+  void PrepareGoods(const TGoodsRecord& AGoods);
+  void PrepareGroup(const TGroupRecord& AGroup);
+
+  std::unique_ptr<TDevice> FDevice;
+};
+
+// The library-load steps of the driver's class: description record and registration.
+void RegisterDriverClass();
+
+}  // namespace qd

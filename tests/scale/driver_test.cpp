@@ -1,0 +1,564 @@
+// The scale driver driven through the real exports of the product module, as the host drives
+// it, against the virtual scale on loopback. A relay between the two records every frame the
+// scale receives.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <clocale>
+#include <thread>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame_tap.h"
+#include "host.h"
+#include "scale.h"
+#include "support/testenv.h"
+
+namespace qd {
+namespace {
+
+using host::TCallResult;
+using host::TComponent;
+using host::THostValue;
+using host::TModule;
+using vscale::TFault;
+using vscale::TFaultKind;
+using vscale::TJson;
+using vscale::TVirtualScale;
+
+// One log folder for the whole program: the module reads it when it loads.
+class ModuleEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    Logs = std::make_unique<test::TTempDir>();
+    test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", (Logs->Path() / "logs").string());
+    Module = std::make_unique<TModule>(test::ModuleFile("w_quendal7v2k"));
+  }
+  void TearDown() override {
+    Module.reset();
+    Logs.reset();
+  }
+  static std::unique_ptr<test::TTempDir> Logs;
+  static std::unique_ptr<TModule> Module;
+};
+std::unique_ptr<test::TTempDir> ModuleEnvironment::Logs;
+std::unique_ptr<TModule> ModuleEnvironment::Module;
+const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+
+const TModule& Mod() { return *ModuleEnvironment::Module; }
+
+std::string Rep(const std::string& APiece, int ACount) {
+  std::string out;
+  for (int i = 0; i < ACount; ++i) out += APiece;
+  return out;
+}
+
+THostValue S(const std::string& AText) { return THostValue::Text(AText); }
+THostValue E() { return THostValue::Empty(); }
+
+std::string Table(const std::string& ARecords) { return "<?xml version=\"1.0\"?><Table>" + ARecords + "</Table>"; }
+
+// The log lines written since AFrom bytes of the scale's log file, without their time stamps.
+std::vector<std::string> LogLinesSince(const std::filesystem::path& AFile, size_t AFrom) {
+  std::string text = test::ReadAll(AFile);
+  std::vector<std::string> lines;
+  size_t pos = AFrom;
+  while (pos < text.size()) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    if (line.size() > 24 && line[4] == '.' && line[23] == '\t') line = line.substr(24);
+    lines.push_back(line);
+    pos = end + 2;
+  }
+  return lines;
+}
+
+class ScaleDriver : public ::testing::Test {
+ protected:
+  void SetUp() override { StartScale({}); }
+
+  void StartScale(vscale::TOptions AOptions) {
+    C.reset();
+    Tap.reset();
+    Scale = std::make_unique<TVirtualScale>(std::move(AOptions));
+    Scale->Start();
+    Tap = std::make_unique<test::TFrameTap>(Scale->Port());
+    C = std::make_unique<TComponent>(Mod(), "w_quendal7v2k");
+    ASSERT_TRUE(Param("IPAddress", "127.0.0.1"));
+    ASSERT_TRUE(Param("IPPort", std::to_string(Tap->Port())));
+  }
+
+  void TearDown() override {
+    if (!C) return;
+    C->Destroy();
+    EXPECT_TRUE(C->Memory.Faults().empty());
+    EXPECT_EQ(C->Memory.LiveBlocks(), 0u);
+  }
+
+  bool Param(const std::string& AName, const std::string& AValue) { return Call("SetParameter", {S(AName), S(AValue)}); }
+
+  // A Boolean method: true only for the result true.
+  bool Call(const std::string& AMethod, std::vector<THostValue> AArgs) {
+    TCallResult r = C->Call(AMethod, AArgs);
+    LastArgs = r.Args;
+    return r.Returned && r.Result.vt == abi::VTYPE_BOOL && r.Result.i != 0;
+  }
+  bool Open() { return Call("Open", {E()}); }
+
+  std::pair<int64_t, std::string> LastError() {
+    TCallResult r = C->Call("GetLastError", {S("")});
+    return {r.Result.i, r.Args.at(0).text};
+  }
+
+  std::vector<std::string> Frames() { return Tap->Frames(); }
+  // The relay takes connections one after another, so a new one shows once the previous one
+  // is closed: wait until the count reaches AExpected and stays there for a moment.
+  bool ConnectionsAre(int AExpected) {
+    for (int i = 0; i < 100 && Tap->Connections() < AExpected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return Tap->Connections() == AExpected;
+  }
+  TJson Tables() const { return Scale->Snapshot(); }
+
+  std::unique_ptr<TVirtualScale> Scale;
+  std::unique_ptr<test::TFrameTap> Tap;
+  std::unique_ptr<TComponent> C;
+  std::vector<THostValue> LastArgs;
+};
+
+// ---- every scale method's success path, frame by frame ----
+
+// The goods of the worked example: PLU 1, group 2, 5 days, barcode data 2200001, Milk, 12.50.
+const std::string kMilkPlu =
+    "F125" "00000001" "0038" "7400" "1DE05F" "00001250" "11" "05" "22000010000001" "0002" "0005" "0000" "0000"
+    "0000" "0000" "00" "000000000000000000" "06044D696C6B0C" "0C" "0C" "00";
+const std::string kMilkContainer = "F1DF" "00001001" "000A" "00000001";
+std::string GoodsKey(const std::string& ANumber, const std::string& ANameHex, int ABlanks) {
+  return "F141" + ANumber + "0059" "00000001" "00" "00" + ANameHex + Rep("20", ABlanks) + "00000000" + Rep("00", 31) +
+         "32" "00" "00000000" "00000000";
+}
+
+struct TMethodCase {
+  const char* Name;
+  const char* Method;
+  std::vector<THostValue> Args;
+  std::vector<std::string> Frames;
+};
+
+class ScaleMethods : public ScaleDriver, public ::testing::WithParamInterface<TMethodCase> {};
+
+TEST_P(ScaleMethods, SendExactlyTheirFramesOverAFreshConnection) {
+  const TMethodCase& c = GetParam();
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_TRUE(ConnectionsAre(1));
+  EXPECT_TRUE(Call(c.Method, c.Args)) << LastError().second;
+  EXPECT_EQ(Frames(), c.Frames);
+  EXPECT_TRUE(ConnectionsAre(2));  // every scale operation reconnects
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{0, ""}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, ScaleMethods,
+    ::testing::Values(
+        TMethodCase{"WeighedGoods", "UploadGoods",
+                    {E(),
+                     S(Table("<Record PLU=\"1\" Code=\"1001\" GroupCode=\"2\" EANData=\"2200001\" Name=\"Milk\" "
+                             "Price=\"12.50\" SellByDate=\"5\" SellByTime=\"0\"/>")),
+                     E()},
+                    {kMilkPlu, kMilkContainer, GoodsKey("00002001", "4D696C6B", 28),
+                     GoodsKey("00092001", "4D696C6B", 28)}},
+        TMethodCase{"PieceGoodsWithTareAndUnitWeights", "UploadGoods",
+                    {E(),
+                     S(Table("<Record PLU=\"1\" Code=\"1001\" GroupCode=\"2\" EANData=\"2200001\" Name=\"Milk\" "
+                             "ShortName=\"M\" Price=\"12,50\" SellByDate=\"5\" SellByTime=\"0\" "
+                             "IsWeightGoods=\"false\" PLUTare=\"150\" UnitWeight=\"250\" TotalUnitWeight=\"1000\"/>")),
+                     E()},
+                    {"F125" "00000001" "003A" "7500" "5DE05F" "00001250" "11" "05" "22000010000002" "0002" "0005"
+                     "0000" "0000" "0000" "0000" "0150" "00" "000000000000000000" "06044D696C6B0C" "0C" "0C" "00",
+                     "F1AB" "00000001" "0016" "00000250" "00001000" "0000000000000000", kMilkContainer,
+                     GoodsKey("00002001", "4D", 31), GoodsKey("00092001", "4D", 31)}},
+        TMethodCase{"Groups", "UploadGroups",
+                    {S(Table("<Record Code=\"7\" ImageNumber=\"3\" Name=\"Fish\"/>"))},
+                    {"F123" "00000007" "000B" "00" "46697368", "F1A3" "00000007" "0008" "0003",
+                     "F141" "00000007" "0059" "00000007" "20" "00" "46697368" + Rep("20", 28) + "00000000" +
+                         Rep("00", 31) + "32" "00" "03000000" "00000000"}},
+        TMethodCase{"Shops", "UploadShops",
+                    {S(Table("<Record Code=\"2\" Name=\"Shop||Main St\"/>"))},
+                    {"F13D" "00000002" "0019" "0011" "0004" "53686F70" "0D" "0007" "4D61696E205374" "0C"}},
+        TMethodCase{"Images", "UploadImages",
+                    {S(Table("<Record ImageNumber=\"3\" ImageData=\"AB\"/>"))},
+                    {"F137" "00000003" "0009" "00" "4142"}},
+        TMethodCase{"ClearGoods", "ClearGoods", {S("anything")}, {"F225", "F2DF"}},
+        TMethodCase{"ClearGroups", "ClearGroups", {}, {"F223", "F2A3", "F241", "F237"}},
+        TMethodCase{"ClearImages", "ClearImages", {}, {"F237"}},
+        TMethodCase{"DeleteGood", "DeleteGood", {S("15")}, {"F32500000015", "F3DF00000015"}},
+        TMethodCase{"DeleteGroup", "DeleteGroup", {THostValue::Int(7)}, {"F32300000007"}},
+        TMethodCase{"UploadData", "UploadData",
+                    {S("d01"), S("00000001000A11223344")}, {"F20100000001000A11223344"}},
+        TMethodCase{"UploadDataTwoRecords", "UploadData",
+                    {S("f23"), S("00000050000B00416B6369" "00000051000A00426F6E")},
+                    {"F12300000050000B00416B6369", "F12300000051000A00426F6E"}}),
+    [](const ::testing::TestParamInfo<TMethodCase>& AInfo) { return std::string(AInfo.param.Name); });
+
+// ---- the checks of a goods record, one case each ----
+
+struct TGoodsCase {
+  const char* Attributes;
+  const char* Error;     // "" = uploaded
+  int CommandsSent;      // frames the scale received
+};
+
+// A record that passes every check; each case replaces or removes some of its attributes.
+const char* const kValidGoods =
+    "PLU=\"100\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Name=\"Milk\" Price=\"12.50\" SellByDate=\"5\" "
+    "SellByTime=\"0\"";
+
+class GoodsChecks : public ScaleDriver, public ::testing::WithParamInterface<TGoodsCase> {};
+
+TEST_P(GoodsChecks, FirstFailingCheckGivesItsMessage) {
+  const TGoodsCase& c = GetParam();
+  ASSERT_TRUE(Open());
+  bool ok = Call("UploadGoods", {E(), S(Table(std::string("<Record ") + c.Attributes + "/>")), E()});
+  EXPECT_EQ(ok, *c.Error == '\0');
+  if (*c.Error) EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Error}));
+  EXPECT_EQ(static_cast<int>(Frames().size()), c.CommandsSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, GoodsChecks,
+    ::testing::Values(
+        // The barcode test comes first, even when everything else is missing.
+        TGoodsCase{"EANData=\"220000\"", "Длина данных штрихкода меньше 7 символов", 0},
+        TGoodsCase{"EANData=\"2200001\"", "Некорректный номер товара", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1x\"", "Некорректный номер товара", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"\"", "Некорректный номер товара", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"-999999\"", "Некорректный номер товара", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\"", "Некорректный код товара", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\"", "Некорректный код группы товара", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\"", "Некорректная цена", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"\"", "Некорректная цена", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"abc\"", "Некорректная цена", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1 200.00\"", "Некорректная цена",
+                   0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1\"",
+                   "Некорректный срок продажи в днях", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1\" SellByDate=\"2\"",
+                   "Некорректный срок продажи в часах и минутах", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1\" SellByDate=\"2\" "
+                   "SellByTime=\"0\" PLUTare=\"-999999\"",
+                   "Некорректный вес тары", 0},
+        // Passing records: 1 PLU, 1 container, 2 keys (and 1 piece weight when given).
+        TGoodsCase{kValidGoods, "", 4},
+        TGoodsCase{"PLU=\" 100 \" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"12.5\" SellByDate=\"5\" "
+                   "SellByTime=\"0\" PLUTare=\"abc\"",
+                   "", 4},
+        TGoodsCase{"PLU=\"100\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"12.5\" SellByDate=\"5\" "
+                   "SellByTime=\"0\" UnitWeight=\"0\" TotalUnitWeight=\"0\"",
+                   "", 4},
+        TGoodsCase{"PLU=\"100\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"12.5\" SellByDate=\"5\" "
+                   "SellByTime=\"0\" TotalUnitWeight=\"1000\"",
+                   "", 5},
+        // Values the record cannot hold fail with the encoder's error before anything is sent.
+        TGoodsCase{"PLU=\"123456789\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\"",
+                   "Недопустимое значение поля \"PLU_Number\": 123456789 (не более 8 десятичных цифр)", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\" UsedByDate=\"12345\"",
+                   "Недопустимое значение поля \"Used_By_Date\": 12345 (не более 4 десятичных цифр)", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"-5\" "
+                   "SellByTime=\"0\"",
+                   "Недопустимое значение поля \"Sell_By_Date\": -5 (значение не может быть отрицательным)", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"0\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\"",
+                   "Недопустимое значение поля \"номер клавиши\": -995 (значение не может быть отрицательным)", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\" UnitWeight=\"-1\"",
+                   "Недопустимое значение поля \"вес единицы товара\": -1 (значение не может быть отрицательным)",
+                   0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"22A0001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\"",
+                   "'22A00010000001' is not a valid integer value", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\" F1=\"3\" Name=\"a||b||c||d||e\"",
+                   "", 4}));
+
+// ---- what the scale holds after an upload ----
+
+TEST_F(ScaleDriver, GoodsFieldsAsTheScaleDecodesThem) {
+  ASSERT_TRUE(Open());
+  std::string name40 = "Колбаса докторская варёная высший сорт Г";  // 40 characters
+  ASSERT_TRUE(Call("UploadGoods",
+                   {E(),
+                    S(Table("<Record PLU=\"100\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Name=\"" + name40 +
+                            "\" Price=\"12,5\" SellByDate=\"5\" SellByTime=\"0\" IsWeightGoods=\"FALSE\"/>"
+                            "<RECORD PLU=\"101\" Code=\"6\" GroupCode=\"1\" EANData=\"2200002\" Name=\"Сыр\x0C "
+                            "\xF0\x9F\xA7\x80твёрдый\" Price=\"3\" SellByDate=\"5\" SellByTime=\"0\" "
+                            "IsWeightGoods=\"no\" PLUTare=\"abc\"/>"
+                            "<Item PLU=\"102\"/>")),
+                    E()}))
+      << LastError().second;
+  TJson t = Tables();
+  ASSERT_EQ(t["plu"].Size(), 2u);
+  const TJson& first = t["plu"][0];
+  EXPECT_EQ(first["unit_price"].Str(), "12.50");
+  EXPECT_TRUE(first["status"]["piece_goods"].Bool());
+  EXPECT_EQ(first["used_by_date"].Int(), 0);  // missing: not set
+  EXPECT_EQ(first["packed_date"].Int(), 0);
+  EXPECT_EQ(first["packed_time"].Int(), 0);
+  const TJson& second = t["plu"][1];
+  EXPECT_FALSE(second["status"]["piece_goods"].Bool());
+  EXPECT_TRUE(second["tare"].IsNull());
+  EXPECT_EQ(second["commodity"][0]["text"].Str(), "Сыр твёрдый");
+  // Keys 5 and 90005 for goods code 5 in group 1, named with the first 32 characters.
+  ASSERT_EQ(t["preset_keys"].Size(), 4u);
+  EXPECT_EQ(t["preset_keys"][0]["key"].Int(), 5);
+  EXPECT_EQ(t["preset_keys"][0]["preset_key"].Int(), 100);
+  EXPECT_EQ(t["preset_keys"][0]["name"].Str(), "Колбаса докторская варёная высши");
+  EXPECT_EQ(t["preset_keys"][2]["key"].Int(), 90005);
+  EXPECT_EQ(t["preset_keys"][2]["preset_key"].Int(), 100);
+  EXPECT_EQ(t["containers"].Size(), 2u);
+}
+
+TEST_F(ScaleDriver, TableWithoutRecordsReconnectsAndWritesNothing) {
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(Call("UploadGoods", {E(), S("<Table><!-- nothing --></Table>"), E()}));
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_TRUE(ConnectionsAre(2));
+}
+
+TEST_F(ScaleDriver, GroupsShopsImagesChecksAndDefaults) {
+  ASSERT_TRUE(Open());
+  struct {
+    const char* Method;
+    const char* Records;
+    const char* Error;
+  } cases[] = {
+      {"UploadGroups", "<Record Code=\"7\" ImageNumber=\" \"/>", "Некорректный номер картинки"},
+      {"UploadGroups", "<Record Code=\"x\" ImageNumber=\"y\"/>", "Некорректный номер группы"},
+      {"UploadGroups", "<Record Code=\"7\" ImageNumber=\"12345\"/>",
+       "Недопустимое значение поля \"номер изображения\": 12345 (не более 4 десятичных цифр)"},
+      {"UploadShops", "<record code=\"1\" Name=\"a\"/>", "Некорректный номер магазина"},
+      {"UploadImages", "<Record ImageData=\"00\"/>", "Некорректный номер картинки"},
+  };
+  for (const auto& c : cases) {
+    Tap->Clear();
+    EXPECT_FALSE(Call(c.Method, {S(Table(c.Records))})) << c.Records;
+    EXPECT_EQ(LastError().second, c.Error) << c.Records;
+    EXPECT_TRUE(Frames().empty()) << c.Records;
+  }
+  ASSERT_TRUE(Call("UploadGroups", {S(Table("<Record Code=\"4\" Name=\"Бакалея\"/>"))}));
+  ASSERT_TRUE(Call("UploadImages", {S(Table("<Record ImageNumber=\"9\"/>"))}));
+  TJson t = Tables();
+  EXPECT_EQ(t["group_images"][0]["image"].Int(), 0);
+  EXPECT_EQ(t["preset_keys"][0]["image"].Int(), 0);
+  EXPECT_EQ(t["preset_keys"][0]["status"]["value"].Int(), 32);
+  EXPECT_EQ(t["main_groups"][0]["name"].Str(), "Бакалея");
+  EXPECT_EQ(t["images"][0]["data"].Str(), "");
+}
+
+TEST_F(ScaleDriver, DeleteGoodRemovesTheContainerOfTheSameNumber) {
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Call("UploadGoods", {E(), S(Table("<Record " + std::string(kValidGoods) + "/>")), E()}));
+  ASSERT_TRUE(Call("DeleteGood", {S("100")}));
+  TJson t = Tables();
+  EXPECT_EQ(t["plu"].Size(), 0u);
+  ASSERT_EQ(t["containers"].Size(), 1u);  // keyed by goods code 5, not by the PLU number
+  EXPECT_EQ(t["containers"][0]["key"].Int(), 5);
+  EXPECT_EQ(t["preset_keys"].Size(), 2u);
+}
+
+// ---- failures ----
+
+TEST_F(ScaleDriver, EveryScaleMethodNeedsAnOpenedDriver) {
+  const std::vector<std::pair<const char*, std::vector<THostValue>>> calls = {
+      {"UploadGoods", {E(), S("<Table/>"), E()}}, {"UploadGroups", {S("<Table/>")}}, {"UploadShops", {S("<Table/>")}},
+      {"ClearGoods", {E()}}, {"ClearGroups", {}}, {"DeleteGood", {S("1")}}, {"DeleteGroup", {S("1")}},
+      {"UploadData", {S("d01"), S("")}}, {"UploadImages", {S("<Table/>")}}, {"ClearImages", {}},
+  };
+  for (int round = 0; round < 2; ++round) {  // never opened, then opened and closed
+    for (const auto& [method, args] : calls) {
+      EXPECT_FALSE(Call(method, args)) << method;
+      EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Устройство не включено"})) << method;
+    }
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Call("Close", {E()}));
+    ASSERT_TRUE(Call("Close", {E()}));  // twice in a row
+  }
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_TRUE(ConnectionsAre(2));  // only the two Opens
+}
+
+TEST_F(ScaleDriver, RefusedRecordMidTableKeepsTheRecordsBeforeIt) {
+  ASSERT_TRUE(Open());
+  std::string goods = Table("<Record PLU=\"1\" Code=\"1\" GroupCode=\"1\" EANData=\"2200001\" Name=\"A\" Price=\"1\" "
+                            "SellByDate=\"1\" SellByTime=\"0\"/>"
+                            "<Record PLU=\"2\" Code=\"2\" GroupCode=\"1\" EANData=\"2200002\" Name=\"Б\" Price=\"1\" "
+                            "SellByDate=\"1\" SellByTime=\"0\"/>"
+                            "<Record PLU=\"3\" Code=\"3\" GroupCode=\"1\" EANData=\"2200003\" Name=\"C\" Price=\"1\" "
+                            "SellByDate=\"1\" SellByTime=\"0\"/>");
+  // The first PLU write passes (the first fault only delays it), the second is refused.
+  Scale->SetFaults({TFault{0xF1, 0x25, TFaultKind::Delay, 0, 0, 1}, TFault{0xF1, 0x25, TFaultKind::Answer, 0x15, 0, 1}});
+  EXPECT_FALSE(Call("UploadGoods", {E(), S(goods), E()}));
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Ошибка записи в таблицу 25, Plu = 2; Name = Б"}));
+  EXPECT_EQ(Frames().size(), 5u);  // four of the first record, the refused PLU write
+  TJson t = Tables();
+  ASSERT_EQ(t["plu"].Size(), 1u);
+  EXPECT_EQ(t["plu"][0]["key"].Int(), 1);
+  EXPECT_EQ(t["preset_keys"].Size(), 2u);
+  // The host sees the failure as the method's false result; the guarded call path adds nothing.
+  EXPECT_EQ(C->LastErrorDescription(), "");
+  EXPECT_TRUE(C->Connection.Errors.empty());
+}
+
+TEST_F(ScaleDriver, ScaleThatClosesTheConnectionFailsTheCommandWithItsMessage) {
+  ASSERT_TRUE(Param("ExtLogEnabled", "true"));
+  ASSERT_TRUE(Param("LogEnabled", "true"));
+  ASSERT_TRUE(Open());
+  std::filesystem::path log = ModuleEnvironment::Logs->Path() / "logs";
+  std::filesystem::path file;
+  for (const auto& e : std::filesystem::directory_iterator(log))
+    if (e.path().filename().string().rfind("127_0_0_1_", 0) == 0) file = e.path();
+  ASSERT_FALSE(file.empty());
+  size_t from = std::filesystem::file_size(file);
+  Scale->SetFaults({TFault{0xF2, 0x25, TFaultKind::Close, 0, 0, -1}});
+  EXPECT_FALSE(Call("ClearGoods", {E()}));
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Ошибка удаления из таблицы 25"}));
+  EXPECT_EQ(Frames(), (std::vector<std::string>{"F225"}));
+  std::vector<std::string> lines = LogLinesSince(file, from);
+  std::vector<std::string> expected = {
+      "DEBUG\t> ClearGoods: \tParams: []",
+      "DEBUG\tДанные обмена ->: \tF225",
+      "DEBUG\tДанные обмена <-: \t00",
+      "ERROR\tException: \tОшибка удаления из таблицы 25",
+      "DEBUG\t< ClearGoods: \tResult=False; Params: []",
+  };
+  // GetLastError's own trace lines follow; the call's lines come first.
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()), expected);
+  ASSERT_TRUE(Param("LogEnabled", "false"));
+  ASSERT_TRUE(Open());  // switches the log off again for the other tests
+}
+
+TEST_F(ScaleDriver, SilentScaleTimesOut) {
+  ASSERT_TRUE(Open());
+  Scale->SetFaults({TFault{0xF2, -1, TFaultKind::Silent, 0, 0, -1}});
+  EXPECT_FALSE(Call("ClearImages", {}));
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Ошибка при получении ответа от сервера"}));
+  // The next operation reconnects and works.
+  Scale->SetFaults({});
+  EXPECT_TRUE(Call("ClearImages", {}));
+}
+
+TEST_F(ScaleDriver, UnreachableScale) {
+  uint16_t port = Tap->Port();
+  Tap.reset();  // nothing listens on the port any more
+  ASSERT_TRUE(Param("IPPort", std::to_string(port)));
+  EXPECT_FALSE(Open());
+  std::pair<int64_t, std::string> openError = LastError();
+  EXPECT_EQ(openError.first, 1001);
+  EXPECT_FALSE(openError.second.empty());
+  // Opened without a connection: an upload passes the check and fails at its own reconnect.
+  EXPECT_FALSE(Call("UploadGoods", {E(), S("<Table/>"), E()}));
+  EXPECT_EQ(LastError(), openError);
+  // DeviceTest on a closed driver fails and leaves it closed and its outputs untouched.
+  ASSERT_TRUE(Call("Close", {E()}));
+  EXPECT_FALSE(Call("DeviceTest", {S("a"), S("b")}));
+  EXPECT_EQ(LastArgs.at(0).text, "a");
+  EXPECT_EQ(LastArgs.at(1).text, "b");
+  EXPECT_EQ(LastError(), openError);
+  EXPECT_FALSE(Call("ClearImages", {}));
+  EXPECT_EQ(LastError().second, "Устройство не включено");
+}
+
+TEST_F(ScaleDriver, MalformedTablesFailBeforeOrAfterTheReconnect) {
+  ASSERT_TRUE(Open());
+  // Not XML: the parser's message, no connection.
+  EXPECT_FALSE(Call("UploadShops", {S("<Table><Record Code=\"1\"></Table>")}));
+  EXPECT_EQ(LastError().second.rfind("Ошибка разбора XML: ", 0), 0u) << LastError().second;
+  EXPECT_TRUE(ConnectionsAre(1));
+  // No top-level "Table" (letter case counts): after the reconnect.
+  EXPECT_FALSE(Call("UploadGroups", {S("<table><Record Code=\"1\"/></table>")}));
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Не найден корневой узел"}));
+  EXPECT_TRUE(ConnectionsAre(2));
+  EXPECT_TRUE(Frames().empty());
+}
+
+TEST_F(ScaleDriver, RawDataIsRefusedAsAWholeBeforeAnythingIsSent) {
+  ASSERT_TRUE(Open());
+  struct {
+    const char* Name;
+    const char* Data;
+    const char* Error;
+  } cases[] = {
+      {"X25", "00000001000A11223344", "Некорректное имя файла"},
+      {"", "00000001000A11223344", "Некорректное имя файла"},
+      {"d01", "", "Некорректные входные данные"},
+      {"d01", "0000000", "Некорректные входные данные"},
+      {"d01", "000000010000", "Некорректные входные данные"},
+      {"d01", "00000001000A11223344" "00000002000B11223344", "Некорректные входные данные"},
+      {"d01", "00000001000A11223344" "00000002000AXX223344",
+       "Недопустимое значение поля \"данные\": \"XX\" в позиции 17 не является шестнадцатеричным числом"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(Call("UploadData", {S(c.Name), S(c.Data)})) << c.Data;
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Error})) << c.Data;
+  }
+  EXPECT_TRUE(Frames().empty());
+}
+
+TEST_F(ScaleDriver, DeleteWithAnArgumentThatIsNotANumberSendsNothing) {
+  ASSERT_TRUE(Open());
+  EXPECT_FALSE(Call("DeleteGroup", {S("abc")}));
+  EXPECT_EQ(LastError().first, 1001);
+  EXPECT_FALSE(LastError().second.empty());
+  EXPECT_TRUE(ConnectionsAre(2));  // after the reconnect
+  EXPECT_TRUE(Frames().empty());
+}
+
+// ---- open, close, device test ----
+
+TEST_F(ScaleDriver, DeviceTestOnAClosedDriverConnectsAndEndsClosed) {
+  EXPECT_TRUE(Call("DeviceTest", {S(""), S("x")}));
+  EXPECT_EQ(LastArgs.at(0).text, "Весы подключены");
+  EXPECT_EQ(LastArgs.at(1).text, "");
+  EXPECT_TRUE(ConnectionsAre(1));
+  EXPECT_FALSE(Call("ClearImages", {}));  // closed again
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(Call("DeviceTest", {S(""), S("")}));  // opened: no new connection
+  EXPECT_EQ(LastArgs.at(0).text, "Весы подключены");
+  EXPECT_TRUE(ConnectionsAre(2));
+  EXPECT_TRUE(Call("ClearImages", {}));  // still opened
+}
+
+TEST_F(ScaleDriver, SettingThatDoesNotConvertFailsOpen) {
+  ASSERT_TRUE(Param("IPPort", "abc"));
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(LastError().first, 1001);
+  EXPECT_TRUE(ConnectionsAre(0));
+}
+
+TEST_F(ScaleDriver, PricesAreReadWithAFullStopWhateverTheProcessLocale) {
+  // A locale whose decimal separator is a comma, when the system has one.
+  const char* before = std::setlocale(LC_NUMERIC, nullptr);
+  std::string saved = before ? before : "C";
+  const char* commaLocale = nullptr;
+  for (const char* name : {"ru_RU.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", "Russian_Russia.1251", "German_Germany.1252"})
+    if (std::setlocale(LC_NUMERIC, name)) {
+      commaLocale = name;
+      break;
+    }
+  ASSERT_TRUE(Open());
+  std::string during = std::setlocale(LC_NUMERIC, nullptr);
+  EXPECT_EQ(during, commaLocale ? commaLocale : saved.c_str());  // Open leaves the process locale alone
+  EXPECT_TRUE(Call("UploadGoods", {E(), S(Table("<Record " + std::string(kValidGoods) + "/>")), E()}));
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(Tables()["plu"][0]["unit_price"].Str(), "12.50");
+  if (!commaLocale) GTEST_SKIP() << "no locale with a decimal comma on this system; checked with the C locale";
+}
+
+}  // namespace
+}  // namespace qd
