@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The main job end to end: builds the driver module, the command-line host and the virtual
+# scale, starts the virtual scale on 127.0.0.1, loads the sample groups, shops, images,
+# goods and raw data of examples/ through the driver's exports, and prints what the scale
+# now holds.
+#
+#   bash scripts/demo.sh                         against the virtual scale
+#   bash scripts/demo.sh --address A --port P    against a real scale at A:P
+#
+# The driver's log (with every exchange in hexadecimal) goes to build/demo/logs.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+address=""
+port=""
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --address) address=${2:?--address needs a value}; shift 2 ;;
+    --port) port=${2:?--port needs a value}; shift 2 ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+if [[ -n $address && -z $port ]] || [[ -z $address && -n $port ]]; then
+  echo "demo: --address and --port go together" >&2
+  exit 2
+fi
+
+step() { echo "=== $*"; }
+
+# ---- packages and build ----
+need_setup=0
+for tool in cmake ninja g++ python3; do
+  command -v "$tool" >/dev/null || need_setup=1
+done
+[[ -f /usr/include/pugixml.hpp && -f /usr/include/pcre2.h ]] || need_setup=1
+if [[ $need_setup -eq 1 ]]; then
+  step "installing the build packages"
+  if [[ $(id -u) -eq 0 ]]; then
+    bash scripts/setup-deps.sh
+  else
+    sudo bash scripts/setup-deps.sh
+  fi
+fi
+
+build=build/demo
+step "building the driver, the host and the virtual scale into $build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQD_BUILD_TESTS=OFF -DQD_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j 2 --target w_quendal7v2k addin-host vscale >/dev/null
+bin=$build/bin
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qd-demo.XXXXXX")
+vscale_pid=""
+cleanup() {
+  if [[ -n $vscale_pid ]] && kill -0 "$vscale_pid" 2>/dev/null; then
+    kill "$vscale_pid" 2>/dev/null || true
+    wait "$vscale_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# ---- the scale ----
+if [[ -z $address ]]; then
+  step "starting the virtual scale on 127.0.0.1"
+  "$bin/vscale" --port 0 --dump "$work/tables.json" >"$work/vscale.out" 2>"$work/vscale.err" &
+  vscale_pid=$!
+  for _ in $(seq 1 100); do
+    [[ -s $work/vscale.out ]] && break
+    sleep 0.05
+  done
+  line=$(head -n1 "$work/vscale.out" || true)
+  if [[ $line != listening* ]]; then
+    echo "demo: the virtual scale did not start" >&2
+    cat "$work/vscale.err" >&2
+    exit 1
+  fi
+  address=127.0.0.1
+  port=${line##*:}
+  echo "virtual scale listening on $address:$port"
+fi
+
+# ---- the upload, through the driver's exports ----
+logs=$root/$build/logs
+mkdir -p "$logs"
+step "uploading examples/ to $address:$port"
+status=0
+W_QUENDAL7V2K_LOG_DIR=$logs "$bin/addin-host" \
+  param IPAddress "$address" param IPPort "$port" \
+  param LogEnabled true param ExtLogEnabled true \
+  call Open e: \
+  call ClearGoods e: \
+  call ClearGroups \
+  call UploadImages f:examples/images.xml \
+  call UploadGroups f:examples/groups.xml \
+  call UploadShops f:examples/shops.xml \
+  call UploadGoods e: f:examples/goods.xml e: \
+  call UploadData s:f23 f:examples/data-f23.hex \
+  call Close e: >"$work/host.out" 2>&1 || status=$?
+# One line per call: its name and result; a failure with its message.
+awk '/^call /{name=$2} /^  result: /{sub(/^  result: /, ""); print "  " name " " $0}' "$work/host.out"
+if [[ $status -ne 0 ]]; then
+  echo "demo: a call failed (exit status $status); the host's output:" >&2
+  cat "$work/host.out" >&2
+  W_QUENDAL7V2K_LOG_DIR=$logs "$bin/addin-host" lasterror >&2 || true
+  exit 1
+fi
+echo "driver log: $logs"
+
+if [[ -z $vscale_pid ]]; then
+  echo "uploaded to the scale at $address:$port"
+  exit 0
+fi
+
+# ---- what the scale holds ----
+kill "$vscale_pid"
+wait "$vscale_pid" 2>/dev/null || true
+vscale_pid=""
+step "what the virtual scale holds now"
+python3 - "$work/tables.json" <<'EOF'
+import json, sys
+
+tables = json.load(open(sys.argv[1], encoding="utf-8"))
+
+def lines(block):
+    return " / ".join(l["text"] for l in block) if block else ""
+
+def show(title, header, rows):
+    print(f"\n{title} ({len(rows)})")
+    if not rows:
+        return
+    rows = [[str(c) for c in r] for r in rows]
+    widths = [max(len(h), *(len(r[i]) for r in rows)) for i, h in enumerate(header)]
+    print(("  " + "  ".join(h.ljust(w) for h, w in zip(header, widths))).rstrip())
+    for r in rows:
+        print(("  " + "  ".join(c.ljust(w) for c, w in zip(r, widths))).rstrip())
+
+show("Goods (table 25)",
+     ["PLU", "group", "price", "kind", "tare", "barcode", "days", "name", "ingredients"],
+     [[p["key"], p["main_group"], "%.2f" % p["unit_price"], "piece" if p["status"]["piece_goods"] else "weighed",
+       p["tare"] if p["tare"] is not None else "", p["ean_data"], p["sell_by_date"], lines(p["commodity"]),
+       lines(p["ingredient"])] for p in tables["plu"]])
+show("Piece unit weights (table AB)", ["PLU", "unit weight", "total"],
+     [[w["key"], w["unit_weight"], w["total_unit_weight"]] for w in tables["piece_unit_weights"]])
+show("Containers (table DF)", ["goods code", "PLU"], [[c["key"], c["plu"]] for c in tables["containers"]])
+show("Main groups (table 23)", ["group", "name"], [[g["key"], g["name"]] for g in tables["main_groups"]])
+show("Group pictures (table A3)", ["group", "picture"], [[g["key"], g["image"]] for g in tables["group_images"]])
+show("Pictures (table 37)", ["picture", "data"], [[i["key"], i["data"]] for i in tables["images"]])
+show("Shops (table 3D)", ["shop", "label format", "name"],
+     [[s["key"], s["label_format"], lines(s["name"])] for s in tables["shops"]])
+show("Preset keys (table 41)", ["key", "code", "group key", "picture", "name"],
+     [[k["key"], k["preset_key"], "yes" if k["status"]["group_key"] else "", k["image"], k["name"].rstrip()]
+      for k in tables["preset_keys"]])
+EOF
