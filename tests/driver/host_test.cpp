@@ -140,7 +140,7 @@ TEST_F(HostDriver, DescriptionDocument) {
   std::string path = attrs[9].second;
   ASSERT_FALSE(path.empty());
   EXPECT_TRUE(path.back() == '/' || path.back() == '\\') << path;
-  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::u8path(path), LogDir())) << path;
+  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::u8path(path.substr(0, path.size() - 1)), LogDir())) << path;
 }
 
 TEST_F(HostDriver, SettingsDocumentIsTheStoredOne) {
