@@ -224,7 +224,9 @@ TEST_P(GoodsChecks, FirstFailingCheckGivesItsMessage) {
   ASSERT_TRUE(Open());
   bool ok = Call("UploadGoods", {E(), S(Table(std::string("<Record ") + c.Attributes + "/>")), E()});
   EXPECT_EQ(ok, *c.Error == '\0');
-  if (*c.Error) EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Error}));
+  if (*c.Error) {
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Error}));
+  }
   EXPECT_EQ(static_cast<int>(Frames().size()), c.CommandsSent);
 }
 
