@@ -2,11 +2,15 @@
 // Raw HTML is never passed through and there are no link reference definitions.
 // Texts are UTF-8; lines use tab stops of 4 columns.
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace qd::md {
@@ -24,22 +28,66 @@ struct TCMNodeAttrs {
 enum class TCMElement : std::uint8_t { None, Em, Strong, Code, Del, A, Img, Br };
 const char* ElementName(TCMElement AElement);
 
-// One piece of inline output. A node without a name is text (already escaped) kept in the
-// owning list's text buffer; a named node is an element tag: FOpener writes the start tag,
-// FCloser the end tag, both a self-closing tag.
-struct TCMTextNode {
-  std::uint32_t FStart = 0;   // content: FLength bytes of the list's buffer from FStart
-  std::uint32_t FLength = 0;
-  std::int32_t FPrev = -1;
-  std::int32_t FNext = -1;
-  std::int32_t FAttrs = -1;   // index of the attributes, -1 for none
-  TCMElement FName = TCMElement::None;
-  bool FOpener = false;
-  bool FCloser = false;
-  bool FActive = false;       // plain text that may still be extended
+// Growable array of trivially copyable items. Grows with realloc, so a large array is moved
+// by the allocator (usually without copying) rather than copied into a fresh block.
+template <class T>
+class TCMPodArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  TCMPodArray() = default;
+  TCMPodArray(const TCMPodArray&) = delete;
+  TCMPodArray& operator=(const TCMPodArray&) = delete;
+  ~TCMPodArray() { std::free(FData); }
+  std::size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+  T& operator[](std::size_t i) { return FData[i]; }
+  const T& operator[](std::size_t i) const { return FData[i]; }
+  T& back() { return FData[FSize - 1]; }
+  void pop_back() { --FSize; }
+  void clear() { FSize = 0; }
+  void push_back(const T& AItem) {
+    if (FSize == FCapacity) grow(FSize + 1);
+    FData[FSize++] = AItem;
+  }
+  void reserve(std::size_t ACount) {
+    if (ACount > FCapacity) grow(ACount);
+  }
+
+ private:
+  void grow(std::size_t AMin) {
+    std::size_t cap = std::max<std::size_t>({AMin, FCapacity + FCapacity / 2, 8});
+    void* p = std::realloc(FData, cap * sizeof(T));
+    if (!p) throw std::bad_alloc();
+    FData = static_cast<T*>(p);
+    FCapacity = cap;
+  }
+  T* FData = nullptr;
+  std::size_t FSize = 0;
+  std::size_t FCapacity = 0;
 };
 
-// Ordered list of nodes, kept as a doubly linked list inside one vector so that elements
+// One piece of inline output: text (already escaped) kept in the owning list's text buffer,
+// or an element tag. Text nodes hold FLength bytes of the buffer from FStart. Element nodes
+// have kElement set in FInfo with the name and the tag kind beside it; FStart is then the
+// index of their attributes (kNoAttrs for none).
+struct TCMTextNode {
+  static constexpr std::uint32_t kElement = 0x80000000u;
+  static constexpr std::uint32_t kOpener = 0x40000000u;  // writes the start tag
+  static constexpr std::uint32_t kCloser = 0x20000000u;  // writes the end tag; both: self-closing
+  static constexpr std::uint32_t kNoAttrs = 0xFFFFFFFFu;
+  std::uint32_t FStart = 0;
+  std::uint32_t FInfo = 0;   // text: the length; element: kElement | kinds | name
+  std::int32_t FPrev = -1;
+  std::int32_t FNext = -1;
+  bool isElement() const { return (FInfo & kElement) != 0; }
+  bool isOpener() const { return (FInfo & kOpener) != 0; }
+  bool isCloser() const { return (FInfo & kCloser) != 0; }
+  TCMElement name() const { return isElement() ? static_cast<TCMElement>(FInfo & 0xFF) : TCMElement::None; }
+  std::uint32_t length() const { return isElement() ? 0 : FInfo; }
+};
+
+// Ordered list of nodes, kept as a doubly linked list inside one array so that elements
 // can be inserted in the middle when emphasis is resolved.
 class TCMTextNodes {
  public:
@@ -48,6 +96,7 @@ class TCMTextNodes {
   TCMTextNode& operator[](int i) { return FNodes[static_cast<std::size_t>(i)]; }
   const TCMTextNode& operator[](int i) const { return FNodes[static_cast<std::size_t>(i)]; }
 
+  void reserve(std::size_t ANodes, std::size_t AText);
   int addOpener(TCMElement AName);
   int addCloser(TCMElement AName);
   int addEmpty(TCMElement AName);             // a self-closing element
@@ -55,24 +104,28 @@ class TCMTextNodes {
   int addTextNode(std::string_view AText);    // always a new, closed node
   int addOpenerAfter(TCMElement AName, int ANode);
   int addCloserBefore(TCMElement AName, int ANode);
+  void makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser);  // turns text into a tag
   std::string plainTextSince(int ANode) const;
   void removeAfter(int ANode);
   void remove(int ANode);
   void writeHtml(std::string& AOut) const;
 
   std::string_view content(int ANode) const;
+  std::uint32_t length(int ANode) const { return (*this)[ANode].length(); }
   void dropFront(int ANode, std::uint32_t ACount);  // removes characters of a text node
   void dropBack(int ANode, std::uint32_t ACount);
-  TCMNodeAttrs& attrs(int ANode);                   // created when first needed
+  TCMNodeAttrs& attrs(int ANode);                   // of an element, created when first needed
 
  private:
-  int append(TCMTextNode&& ANode);
-  int insertAfter(int APos, TCMTextNode&& ANode);
+  int append(const TCMTextNode& ANode);
+  int insertAfter(int APos, const TCMTextNode& ANode);
+  static TCMTextNode element(TCMElement AName, bool AOpener, bool ACloser);
   std::string FText;
-  std::vector<TCMTextNode> FNodes;
+  TCMPodArray<TCMTextNode> FNodes;
   std::vector<TCMNodeAttrs> FAttrList;
   int FHead = -1;
   int FTail = -1;
+  bool FTailOpen = false;  // the last node is plain text that may still be extended
 };
 
 // ---- blocks --------------------------------------------------------------------------------

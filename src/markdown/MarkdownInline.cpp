@@ -31,112 +31,115 @@ const char* ElementName(TCMElement AElement) {
   return "";
 }
 
-int TCMTextNodes::append(TCMTextNode&& ANode) {
-  if (FTail >= 0) (*this)[FTail].FActive = false;
+void TCMTextNodes::reserve(std::size_t ANodes, std::size_t AText) {
+  FNodes.reserve(ANodes);
+  FText.reserve(AText);
+}
+
+int TCMTextNodes::append(const TCMTextNode& ANode) {
+  FTailOpen = false;
   int idx = static_cast<int>(FNodes.size());
-  ANode.FPrev = FTail;
-  ANode.FNext = -1;
   FNodes.push_back(ANode);
+  TCMTextNode& n = FNodes.back();
+  n.FPrev = FTail;
+  n.FNext = -1;
   if (FTail >= 0) (*this)[FTail].FNext = idx; else FHead = idx;
   FTail = idx;
   return idx;
 }
 
-int TCMTextNodes::insertAfter(int APos, TCMTextNode&& ANode) {
-  if (APos == FTail) return append(std::move(ANode));
+int TCMTextNodes::insertAfter(int APos, const TCMTextNode& ANode) {
+  if (APos == FTail) return append(ANode);
   int idx = static_cast<int>(FNodes.size());
   int next = (APos < 0) ? FHead : (*this)[APos].FNext;
-  ANode.FPrev = APos;
-  ANode.FNext = next;
   FNodes.push_back(ANode);
+  TCMTextNode& n = FNodes.back();
+  n.FPrev = APos;
+  n.FNext = next;
   if (APos >= 0) (*this)[APos].FNext = idx; else FHead = idx;
   (*this)[next].FPrev = idx;
   return idx;
 }
 
-int TCMTextNodes::addOpener(TCMElement AName) {
+TCMTextNode TCMTextNodes::element(TCMElement AName, bool AOpener, bool ACloser) {
   TCMTextNode n;
-  n.FName = AName;
-  n.FOpener = true;
-  return append(std::move(n));
+  n.FStart = TCMTextNode::kNoAttrs;
+  n.FInfo = TCMTextNode::kElement | static_cast<std::uint32_t>(AName) | (AOpener ? TCMTextNode::kOpener : 0) |
+            (ACloser ? TCMTextNode::kCloser : 0);
+  return n;
 }
 
-int TCMTextNodes::addCloser(TCMElement AName) {
-  TCMTextNode n;
-  n.FName = AName;
-  n.FCloser = true;
-  return append(std::move(n));
-}
+int TCMTextNodes::addOpener(TCMElement AName) { return append(element(AName, true, false)); }
 
-int TCMTextNodes::addEmpty(TCMElement AName) {
-  TCMTextNode n;
-  n.FName = AName;
-  n.FOpener = n.FCloser = true;
-  return append(std::move(n));
-}
+int TCMTextNodes::addCloser(TCMElement AName) { return append(element(AName, false, true)); }
 
-// The active node is always the last one and its text the end of the buffer: nodes inserted
+int TCMTextNodes::addEmpty(TCMElement AName) { return append(element(AName, true, true)); }
+
+// The open node is always the last one and its text the end of the buffer: nodes inserted
 // in the middle are elements without text.
 void TCMTextNodes::addText(std::string_view AText) {
-  if (FTail >= 0 && (*this)[FTail].FActive) {
+  if (FTailOpen) {
     FText.append(AText);
-    (*this)[FTail].FLength += static_cast<std::uint32_t>(AText.size());
+    (*this)[FTail].FInfo += static_cast<std::uint32_t>(AText.size());
     return;
   }
-  int idx = addTextNode(AText);
-  (*this)[idx].FActive = true;
+  addTextNode(AText);
+  FTailOpen = true;
 }
 
 int TCMTextNodes::addTextNode(std::string_view AText) {
   TCMTextNode n;
   n.FStart = static_cast<std::uint32_t>(FText.size());
-  n.FLength = static_cast<std::uint32_t>(AText.size());
+  n.FInfo = static_cast<std::uint32_t>(AText.size());
   FText.append(AText);
-  return append(std::move(n));
+  return append(n);
 }
 
 int TCMTextNodes::addOpenerAfter(TCMElement AName, int ANode) {
-  TCMTextNode n;
-  n.FName = AName;
-  n.FOpener = true;
-  return insertAfter(ANode, std::move(n));
+  return insertAfter(ANode, element(AName, true, false));
 }
 
 int TCMTextNodes::addCloserBefore(TCMElement AName, int ANode) {
-  TCMTextNode n;
-  n.FName = AName;
-  n.FCloser = true;
-  return insertAfter((*this)[ANode].FPrev, std::move(n));
+  return insertAfter((*this)[ANode].FPrev, element(AName, false, true));
+}
+
+void TCMTextNodes::makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser) {
+  TCMTextNode& n = (*this)[ANode];
+  TCMTextNode e = element(AName, AOpener, ACloser);
+  n.FStart = e.FStart;
+  n.FInfo = e.FInfo;
+  if (ANode == FTail) FTailOpen = false;
 }
 
 std::string_view TCMTextNodes::content(int ANode) const {
   const TCMTextNode& n = (*this)[ANode];
-  return std::string_view(FText).substr(n.FStart, n.FLength);
+  return std::string_view(FText).substr(n.FStart, n.length());
 }
 
 void TCMTextNodes::dropFront(int ANode, std::uint32_t ACount) {
   TCMTextNode& n = (*this)[ANode];
   n.FStart += ACount;
-  n.FLength -= ACount;
+  n.FInfo -= ACount;
 }
 
-void TCMTextNodes::dropBack(int ANode, std::uint32_t ACount) { (*this)[ANode].FLength -= ACount; }
+void TCMTextNodes::dropBack(int ANode, std::uint32_t ACount) { (*this)[ANode].FInfo -= ACount; }
 
 TCMNodeAttrs& TCMTextNodes::attrs(int ANode) {
   TCMTextNode& n = (*this)[ANode];
-  if (n.FAttrs < 0) {
-    n.FAttrs = static_cast<std::int32_t>(FAttrList.size());
+  assert(n.isElement());
+  if (n.FStart == TCMTextNode::kNoAttrs) {
+    n.FStart = static_cast<std::uint32_t>(FAttrList.size());
     FAttrList.emplace_back();
   }
-  return FAttrList[static_cast<std::size_t>(n.FAttrs)];
+  return FAttrList[n.FStart];
 }
 
 std::string TCMTextNodes::plainTextSince(int ANode) const {
   std::string s;
   for (int i = (*this)[ANode].FNext; i >= 0; i = (*this)[i].FNext) {
     const TCMTextNode& n = (*this)[i];
-    if (n.FName == TCMElement::None) s += content(i);
-    else if (n.FAttrs >= 0 && FAttrList[static_cast<std::size_t>(n.FAttrs)].hasAlt) s += FAttrList[static_cast<std::size_t>(n.FAttrs)].alt;
+    if (!n.isElement()) s += content(i);
+    else if (n.FStart != TCMTextNode::kNoAttrs && FAttrList[n.FStart].hasAlt) s += FAttrList[n.FStart].alt;
   }
   return s;
 }
@@ -144,27 +147,29 @@ std::string TCMTextNodes::plainTextSince(int ANode) const {
 void TCMTextNodes::removeAfter(int ANode) {
   (*this)[ANode].FNext = -1;
   FTail = ANode;
+  FTailOpen = false;
 }
 
 void TCMTextNodes::remove(int ANode) {
   TCMTextNode& n = (*this)[ANode];
   if (n.FPrev >= 0) (*this)[n.FPrev].FNext = n.FNext; else FHead = n.FNext;
   if (n.FNext >= 0) (*this)[n.FNext].FPrev = n.FPrev; else FTail = n.FPrev;
+  if (n.FNext < 0) FTailOpen = false;  // it was the last node
   n.FPrev = n.FNext = -1;
-  n.FActive = false;
 }
 
 void TCMTextNodes::writeHtml(std::string& AOut) const {
   for (int i = FHead; i >= 0; i = (*this)[i].FNext) {
     const TCMTextNode& n = (*this)[i];
-    if (n.FName == TCMElement::None) {
-      AOut += content(i);
+    if (!n.isElement()) {
+      AOut.append(FText, n.FStart, n.FInfo);
       continue;
     }
-    AOut += n.FOpener ? "<" : "</";
-    AOut += ElementName(n.FName);
-    if (n.FOpener && n.FAttrs >= 0) {
-      const TCMNodeAttrs& a = FAttrList[static_cast<std::size_t>(n.FAttrs)];
+    bool opener = n.isOpener();
+    AOut += opener ? "<" : "</";
+    AOut += ElementName(n.name());
+    if (opener && n.FStart != TCMTextNode::kNoAttrs) {
+      const TCMNodeAttrs& a = FAttrList[n.FStart];
       auto attr = [&](const char* name, const std::string& v) {
         AOut += ' ';
         AOut += name;
@@ -177,7 +182,7 @@ void TCMTextNodes::writeHtml(std::string& AOut) const {
       if (a.hasHref) attr("href", a.href);
       if (a.hasTitle) attr("title", a.title);
     }
-    AOut += (n.FOpener && n.FCloser) ? " />" : ">";
+    AOut += (opener && n.isCloser()) ? " />" : ">";
   }
 }
 
@@ -236,14 +241,14 @@ namespace {
 
 enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 
+// An entry of the delimiter stack. The characters of an emphasis run not yet matched are
+// the text of its node.
 struct TCMDelimiter {
-  int FNode = -1;
+  std::int32_t FNode = -1;
+  std::int32_t FPrev = -1, FNext = -1;
   char FChar = 0;      // '*', '_', '[' ('[' also for "![")
   bool FImage = false;
-  int FLength = 0;     // characters of the run not yet matched
-  TCMDelimiterMode Fmode = dmNeither;
-  bool Factive = true;
-  int FPrev = -1, FNext = -1;
+  std::uint8_t Fmode = dmNeither;
   bool isEmph() const { return FChar != '['; }
   bool isOpener() const { return Fmode == dmOpener || Fmode == dmBoth; }
   bool isCloser() const { return Fmode == dmCloser || Fmode == dmBoth; }
@@ -261,7 +266,7 @@ class TInlineParser {
 
  private:
   // delimiter stack
-  int pushDelimiter(int ANode, char AChar, int ALen, bool AImage, TCMDelimiterMode AMode);
+  int pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode);
   void removeDelimiter(int d);
   void processEmphasis(int ABottom);
 
@@ -286,7 +291,7 @@ class TInlineParser {
   bool FGfm;
   TCMTextNodes& out;
 
-  std::deque<TCMDelimiter> FStack;  // pool; entries linked in stack order
+  TCMPodArray<TCMDelimiter> FStack;  // pool; entries linked in stack order
   int FTop = -1;
   std::vector<int> FBrackets;        // bracket entries, innermost last
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive
@@ -299,11 +304,10 @@ class TInlineParser {
   std::string FScratch;
 };
 
-int TInlineParser::pushDelimiter(int ANode, char AChar, int ALen, bool AImage, TCMDelimiterMode AMode) {
+int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
   TCMDelimiter d;
   d.FNode = ANode;
   d.FChar = AChar;
-  d.FLength = ALen;
   d.FImage = AImage;
   d.Fmode = AMode;
   d.FPrev = FTop;
@@ -344,14 +348,15 @@ void TInlineParser::processEmphasis(int ABottom) {
       closer = c->FNext;
       continue;
     }
-    int& bottom = openersBottom[c->FChar == '*' ? 0 : 1][c->isOpener() ? 1 : 0][c->FLength % 3];
+    const std::uint32_t closerLength = out.length(c->FNode);
+    int& bottom = openersBottom[c->FChar == '*' ? 0 : 1][c->isOpener() ? 1 : 0][closerLength % 3];
     int opener = c->FPrev;
     bool found = false;
     while (opener >= 0 && opener > bottom) {
       const TCMDelimiter& o = FStack[static_cast<std::size_t>(opener)];
       if (o.isEmph() && o.FChar == c->FChar && o.isOpener()) {
         bool both = o.isCloser() || c->isOpener();
-        if (!(both && (o.FLength + c->FLength) % 3 == 0)) {
+        if (!(both && (out.length(o.FNode) + closerLength) % 3 == 0)) {
           found = true;
           break;
         }
@@ -366,10 +371,8 @@ void TInlineParser::processEmphasis(int ABottom) {
       continue;
     }
     TCMDelimiter* o = &FStack[static_cast<std::size_t>(opener)];
-    int use = (o->FLength >= 2 && c->FLength >= 2) ? 2 : 1;
+    int use = (out.length(o->FNode) >= 2 && closerLength >= 2) ? 2 : 1;
     TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
-    o->FLength -= use;
-    c->FLength -= use;
     out.dropBack(o->FNode, static_cast<std::uint32_t>(use));
     out.dropFront(c->FNode, static_cast<std::uint32_t>(use));
     out.addOpenerAfter(tag, o->FNode);
@@ -380,11 +383,11 @@ void TInlineParser::processEmphasis(int ABottom) {
       removeDelimiter(d);
       d = next;
     }
-    if (o->FLength == 0) {
+    if (out.length(o->FNode) == 0) {
       out.remove(o->FNode);
       removeDelimiter(opener);
     }
-    if (c->FLength == 0) {
+    if (out.length(c->FNode) == 0) {
       int next = c->FNext;
       out.remove(c->FNode);
       removeDelimiter(closer);
@@ -432,8 +435,13 @@ void TInlineParser::handleRun(char c) {
       return;
     }
   }
+  TCMDelimiterMode mode = flanking(start, p);
+  if (mode == dmNeither) {  // can neither open nor close: plain text
+    out.addText(run);
+    return;
+  }
   int node = out.addTextNode(run);
-  pushDelimiter(node, c, static_cast<int>(run.size()), false, flanking(start, p));
+  pushDelimiter(node, c, false, mode);
 }
 
 // href encoding of a decoded link destination.
@@ -574,10 +582,7 @@ void TInlineParser::handleCloseBracket() {
     processEmphasis(di);
     std::string alt = out.plainTextSince(node);
     out.removeAfter(node);
-    TCMTextNode& img = out[node];
-    img.FLength = 0;
-    img.FName = TCMElement::Img;
-    img.FOpener = img.FCloser = true;
+    out.makeElement(node, TCMElement::Img, true, true);
     TCMNodeAttrs& at = out.attrs(node);
     at.src = std::move(href);
     at.hasSrc = true;
@@ -588,10 +593,7 @@ void TInlineParser::handleCloseBracket() {
       at.hasTitle = true;
     }
   } else {
-    TCMTextNode& a = out[node];
-    a.FLength = 0;
-    a.FName = TCMElement::A;
-    a.FOpener = true;
+    out.makeElement(node, TCMElement::A, true, false);
     TCMNodeAttrs& at = out.attrs(node);
     at.href = std::move(href);
     at.hasHref = true;
@@ -893,7 +895,7 @@ void TInlineParser::run() {
       case '!':
         if (p + 1 < n && t[p + 1] == '[') {
           int node = out.addTextNode("![");
-          FBrackets.push_back(pushDelimiter(node, '[', 2, true, dmNeither));
+          FBrackets.push_back(pushDelimiter(node, '[', true, dmNeither));
           p += 2;
         } else {
           out.addText("!");
@@ -934,7 +936,7 @@ void TInlineParser::run() {
         break;
       case '[': {
         int node = out.addTextNode("[");
-        FBrackets.push_back(pushDelimiter(node, '[', 1, false, dmNeither));
+        FBrackets.push_back(pushDelimiter(node, '[', false, dmNeither));
         ++p;
         break;
       }
@@ -987,6 +989,7 @@ void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes
     ANodes.addTextNode(s);
     return;
   }
+  ANodes.reserve(AText.size() / 8 + 4, AText.size() + 16);
   TInlineParser parser(AText, AGfm, ANodes);
   parser.run();
 }
