@@ -860,6 +860,8 @@ void TCMTextBlock::writeHtml(const TCMBlock*, std::string& AOut) const { FNodes.
 
 // ---- engine interface ------------------------------------------------------------------------
 
+std::size_t TCommonMarkEngine::HtmlSizeHint(std::size_t ASourceSize) { return ASourceSize + ASourceSize / 2 + 64; }
+
 std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
   auto doc = std::make_unique<TCommonMarkDocument>();
   TEngine engine(ASrc, AGfm);
@@ -869,15 +871,16 @@ std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string&
   return doc;
 }
 
-std::string TCommonMarkEngine::render(const TCommonMarkDocument& ADoc) {
+std::string TCommonMarkEngine::render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint) {
   std::string out;
+  out.reserve(ASizeHint);
   ADoc.writeHtml(nullptr, out);
   return out;
 }
 
 std::string TCommonMarkEngine::process(const std::string& ASrc, bool AGfm) {
   auto doc = parse(ASrc, AGfm);
-  return render(*doc);
+  return render(*doc, HtmlSizeHint(ASrc.size()));
 }
 
 }  // namespace qd::md

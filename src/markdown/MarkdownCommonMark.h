@@ -46,7 +46,7 @@ class TCMPodArray {
   T& back() { return FData[FSize - 1]; }
   void pop_back() { --FSize; }
   void clear() { FSize = 0; }
-  void push_back(const T& AItem) {
+  void push_back(T AItem) {  // by value: the item may live in this array
     if (FSize == FCapacity) grow(FSize + 1);
     FData[FSize++] = AItem;
   }
@@ -78,7 +78,6 @@ struct TCMTextNode {
   static constexpr std::uint32_t kNoAttrs = 0xFFFFFFFFu;
   std::uint32_t FStart = 0;
   std::uint32_t FInfo = 0;   // text: the length; element: kElement | kinds | name
-  std::int32_t FPrev = -1;
   std::int32_t FNext = -1;
   bool isElement() const { return (FInfo & kElement) != 0; }
   bool isOpener() const { return (FInfo & kOpener) != 0; }
@@ -87,8 +86,9 @@ struct TCMTextNode {
   std::uint32_t length() const { return isElement() ? 0 : FInfo; }
 };
 
-// Ordered list of nodes, kept as a doubly linked list inside one array so that elements
-// can be inserted in the middle when emphasis is resolved.
+// Ordered list of nodes, kept as a singly linked list inside one array so that elements
+// can be inserted in the middle when emphasis is resolved. A removed node stays in the list
+// as empty text.
 class TCMTextNodes {
  public:
   int first() const { return FHead; }
@@ -103,7 +103,8 @@ class TCMTextNodes {
   void addText(std::string_view AText);       // extends the last node when it is open text
   int addTextNode(std::string_view AText);    // always a new, closed node
   int addOpenerAfter(TCMElement AName, int ANode);
-  int addCloserBefore(TCMElement AName, int ANode);
+  // Inserts the end tag in front of ANode, whose content moves to a new index (returned).
+  [[nodiscard]] int addCloserBefore(TCMElement AName, int ANode);
   void makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser);  // turns text into a tag
   std::string plainTextSince(int ANode) const;
   void removeAfter(int ANode);
@@ -230,8 +231,11 @@ class TCommonMarkEngine {
  public:
   // The caller owns the document.
   static std::unique_ptr<TCommonMarkDocument> parse(const std::string& ASrc, bool AGfm);
-  static std::string render(const TCommonMarkDocument& ADoc);
+  // ASizeHint: expected size of the HTML (reserved up front), 0 for none.
+  static std::string render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint = 0);
   static std::string process(const std::string& ASrc, bool AGfm);
+  // HTML is usually somewhat longer than its source; the spare room is not touched unless used.
+  static std::size_t HtmlSizeHint(std::size_t ASourceSize);
 };
 
 }  // namespace qd::md

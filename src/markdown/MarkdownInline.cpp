@@ -40,9 +40,7 @@ int TCMTextNodes::append(const TCMTextNode& ANode) {
   FTailOpen = false;
   int idx = static_cast<int>(FNodes.size());
   FNodes.push_back(ANode);
-  TCMTextNode& n = FNodes.back();
-  n.FPrev = FTail;
-  n.FNext = -1;
+  FNodes.back().FNext = -1;
   if (FTail >= 0) (*this)[FTail].FNext = idx; else FHead = idx;
   FTail = idx;
   return idx;
@@ -53,11 +51,8 @@ int TCMTextNodes::insertAfter(int APos, const TCMTextNode& ANode) {
   int idx = static_cast<int>(FNodes.size());
   int next = (APos < 0) ? FHead : (*this)[APos].FNext;
   FNodes.push_back(ANode);
-  TCMTextNode& n = FNodes.back();
-  n.FPrev = APos;
-  n.FNext = next;
+  FNodes.back().FNext = next;
   if (APos >= 0) (*this)[APos].FNext = idx; else FHead = idx;
-  (*this)[next].FPrev = idx;
   return idx;
 }
 
@@ -100,7 +95,13 @@ int TCMTextNodes::addOpenerAfter(TCMElement AName, int ANode) {
 }
 
 int TCMTextNodes::addCloserBefore(TCMElement AName, int ANode) {
-  return insertAfter((*this)[ANode].FPrev, element(AName, false, true));
+  int moved = static_cast<int>(FNodes.size());
+  FNodes.push_back((*this)[ANode]);
+  TCMTextNode tag = element(AName, false, true);
+  tag.FNext = moved;
+  (*this)[ANode] = tag;
+  if (ANode == FTail) FTail = moved;
+  return moved;
 }
 
 void TCMTextNodes::makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser) {
@@ -152,10 +153,9 @@ void TCMTextNodes::removeAfter(int ANode) {
 
 void TCMTextNodes::remove(int ANode) {
   TCMTextNode& n = (*this)[ANode];
-  if (n.FPrev >= 0) (*this)[n.FPrev].FNext = n.FNext; else FHead = n.FNext;
-  if (n.FNext >= 0) (*this)[n.FNext].FPrev = n.FPrev; else FTail = n.FPrev;
-  if (n.FNext < 0) FTailOpen = false;  // it was the last node
-  n.FPrev = n.FNext = -1;
+  n.FStart = 0;
+  n.FInfo = 0;
+  if (ANode == FTail) FTailOpen = false;
 }
 
 void TCMTextNodes::writeHtml(std::string& AOut) const {
@@ -298,7 +298,7 @@ class TInlineParser {
 
   // positions of the maximal backtick runs, by length (built on first use)
   bool FTicksScanned = false;
-  std::unordered_map<std::size_t, std::vector<std::size_t>> FTickRuns;
+  std::unordered_map<std::size_t, std::vector<std::uint32_t>> FTickRuns;
   std::size_t FNoTildeCloserUntil = 0;  // a "~~" before this position has no closer
   std::size_t FNoEmailUntil = 0;        // an e-mail autolink cannot start before this position
   std::string FScratch;
@@ -376,7 +376,7 @@ void TInlineParser::processEmphasis(int ABottom) {
     out.dropBack(o->FNode, static_cast<std::uint32_t>(use));
     out.dropFront(c->FNode, static_cast<std::uint32_t>(use));
     out.addOpenerAfter(tag, o->FNode);
-    out.addCloserBefore(tag, c->FNode);
+    c->FNode = out.addCloserBefore(tag, c->FNode);
     // entries between opener and closer go
     for (int d = o->FNext; d >= 0 && d != closer;) {
       int next = FStack[static_cast<std::size_t>(d)].FNext;
@@ -615,17 +615,16 @@ void AppendSpanContent(std::string& AOut, std::string_view AContent) {
   auto blank = [](char c) { return c == ' ' || c == '\n'; };
   while (b < e && blank(AContent[b])) ++b;
   while (e > b && blank(AContent[e - 1])) --e;
-  std::string s;
-  s.reserve(e - b);
-  for (std::size_t i = b; i < e; ++i) {
-    if (blank(AContent[i])) {
-      s += ' ';
-      while (i + 1 < e && blank(AContent[i + 1])) ++i;
-    } else {
-      s += AContent[i];
-    }
+  // copied in pieces between the runs of blanks
+  for (std::size_t i = b; i < e;) {
+    std::size_t j = i;
+    while (j < e && !blank(AContent[j])) ++j;
+    AppendEscaped(AOut, AContent.substr(i, j - i));
+    if (j >= e) break;
+    AOut += ' ';
+    while (j < e && blank(AContent[j])) ++j;
+    i = j;
   }
-  AppendEscaped(AOut, s);
 }
 
 bool TInlineParser::handleCodeSpan() {
@@ -642,14 +641,14 @@ bool TInlineParser::handleCodeSpan() {
       }
       std::size_t j = i;
       while (j < t.size() && t[j] == '`') ++j;
-      FTickRuns[j - i].push_back(i);
+      FTickRuns[j - i].push_back(static_cast<std::uint32_t>(i));
       i = j;
     }
   }
   auto it = FTickRuns.find(len);
   std::size_t closeAt = std::string_view::npos;
   if (it != FTickRuns.end()) {
-    auto pos = std::lower_bound(it->second.begin(), it->second.end(), e);
+    auto pos = std::lower_bound(it->second.begin(), it->second.end(), static_cast<std::uint32_t>(e));
     if (pos != it->second.end()) closeAt = *pos;
   }
   if (closeAt == std::string_view::npos) {
