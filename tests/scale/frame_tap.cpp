@@ -68,13 +68,13 @@ void TFrameTap::Relay(TSocketHandle AClient) {
   std::string frame;
   char buf[65536];
   while (!FStop) {
-    if (WaitReadable(AClient, 2) > 0) {
+    if (WaitReadable(AClient, frame.empty() ? 2 : 0) > 0) {
       int64_t n = Receive(AClient, buf, sizeof buf);
       if (n <= 0) break;
       frame.append(buf, static_cast<size_t>(n));
       if (Send(up, buf, static_cast<size_t>(n)) != n) break;
     }
-    if (WaitReadable(up, 0) > 0) {
+    if (WaitReadable(up, frame.empty() ? 0 : 2) > 0) {
       int64_t n = Receive(up, buf, sizeof buf);
       if (n <= 0) break;
       Flush(frame);

@@ -1,0 +1,73 @@
+// Peak memory of one goods upload of 100,000 records through the module's exports: the rise of
+// the process's peak resident size during the call, against the size of the XML text. The
+// virtual scale answers every frame without storing it, so its tables take no memory.
+//
+//   bench_scale_memory [GOODS]
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "common/text.h"
+#include "goods_table.h"
+#include "host.h"
+#include "scale.h"
+#include "support/testenv.h"
+
+namespace {
+
+// Peak resident size in bytes, from the process status; 0 when the system does not offer it.
+long long PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using qd::host::TComponent;
+  using qd::host::THostValue;
+  int goods = argc > 1 ? std::atoi(argv[1]) : 100000;
+
+  qd::test::TTempDir logs;
+  qd::test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", logs.Str());
+  qd::host::TModule module(qd::test::ModuleFile("w_quendal7v2k"));
+  qd::vscale::TOptions options;
+  options.Faults = {qd::vscale::TFault{-1, -1, qd::vscale::TFaultKind::Answer, 0x06, 0, -1}};
+  qd::vscale::TVirtualScale scale(options);
+  scale.Start();
+
+  std::string table = qd::bench::GoodsTable(goods);
+  size_t utf16Bytes = qd::Utf8ToUtf16(table).size() * 2;
+  TComponent c(module, "w_quendal7v2k");
+  c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
+  c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(scale.Port()))});
+  c.Call("Open", {THostValue::Empty()});
+  // A small upload first, so that one-time allocations do not count.
+  c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(qd::bench::GoodsTable(10)), THostValue::Empty()});
+
+  long long before = PeakResidentBytes();
+  auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(table), THostValue::Empty()});
+  long long after = PeakResidentBytes();
+  c.Call("Close", {THostValue::Empty()});
+  if (!r.Result.i) {
+    std::fprintf(stderr, "upload failed: %s\n", c.LastErrorDescription().c_str());
+    return 1;
+  }
+  if (before == 0) {
+    std::printf("peak resident size is not available on this system\n");
+    return 0;
+  }
+  long long rise = after - before;
+  std::printf("goods: %d, frames: %llu\n", goods, static_cast<unsigned long long>(scale.Frames()));
+  std::printf("XML text: %zu bytes UTF-8, %zu bytes as the host's UTF-16 value\n", table.size(), utf16Bytes);
+  std::printf("peak rise during the call: %lld bytes = %.2f x the UTF-8 text, %.2f x the UTF-16 text (goal <= 4)\n",
+              rise, static_cast<double>(rise) / static_cast<double>(table.size()),
+              static_cast<double>(rise) / static_cast<double>(utf16Bytes));
+  std::printf("without the host's own UTF-16 copy of the argument: %.2f x the UTF-8 text\n",
+              static_cast<double>(rise - static_cast<long long>(utf16Bytes)) / static_cast<double>(table.size()));
+  return 0;
+}

@@ -1,0 +1,205 @@
+// Goods upload through the module's exports to the virtual scale on loopback, beside a raw
+// client that sends exactly the same frames (recorded once through a relay) and reads the
+// same one-byte answers. Prints goods per second of both and their ratio.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "../../tests/scale/frame_tap.h"
+#include "device/Common.h"
+#include "goods_table.h"
+#include "host.h"
+#include "platform/socket.h"
+#include "scale.h"
+#include "support/testenv.h"
+
+namespace {
+
+using qd::host::TComponent;
+using qd::host::THostValue;
+using qd::host::TModule;
+
+constexpr int kGoods = 10000;
+
+struct TSetup {
+  std::unique_ptr<qd::test::TTempDir> Logs;
+  std::unique_ptr<TModule> Module;
+  std::string Table;
+  std::vector<std::string> Frames;  // bytes
+
+  TSetup() {
+    Logs = std::make_unique<qd::test::TTempDir>();
+    qd::test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", Logs->Str());
+    Module = std::make_unique<TModule>(qd::test::ModuleFile("w_quendal7v2k"));
+    Table = qd::bench::GoodsTable(kGoods);
+    // The frames the driver sends for this table, recorded once.
+    qd::vscale::TVirtualScale scale;
+    scale.Start();
+    qd::test::TFrameTap tap(scale.Port());
+    TComponent c(*Module, "w_quendal7v2k");
+    c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
+    c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(tap.Port()))});
+    c.Call("Open", {THostValue::Empty()});
+    auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(Table), THostValue::Empty()});
+    if (!r.Result.i) throw std::runtime_error("the recording upload failed");
+    c.Call("Close", {THostValue::Empty()});
+    for (const std::string& hex : tap.Frames()) Frames.push_back(qd::HexToBytes(hex));
+  }
+};
+
+TSetup& Setup() {
+  static TSetup setup;
+  return setup;
+}
+
+void BM_DriverUploadGoods(benchmark::State& AState) {
+  TSetup& s = Setup();
+  qd::vscale::TVirtualScale scale;
+  scale.Start();
+  TComponent c(*s.Module, "w_quendal7v2k");
+  c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
+  c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(scale.Port()))});
+  c.Call("Open", {THostValue::Empty()});
+  for (auto _ : AState) {
+    auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(s.Table), THostValue::Empty()});
+    if (!r.Result.i) {
+      AState.SkipWithError("upload failed");
+      break;
+    }
+  }
+  c.Call("Close", {THostValue::Empty()});
+  AState.SetItemsProcessed(AState.iterations() * kGoods);
+  AState.counters["commands"] = static_cast<double>(s.Frames.size());
+}
+BENCHMARK(BM_DriverUploadGoods)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void BM_RawClientSameFrames(benchmark::State& AState) {
+  using namespace qd::platform;
+  TSetup& s = Setup();
+  qd::vscale::TVirtualScale scale;
+  scale.Start();
+  uint32_t addr = 0;
+  ParseIPv4("127.0.0.1", addr);
+  for (auto _ : AState) {
+    // A fresh connection per table, as the driver makes one per upload.
+    TSocketHandle sock = CreateTcpSocket();
+    if (StartConnect(sock, addr, scale.Port()) != TConnectStart::Connected) {
+      CloseSocket(sock);
+      AState.SkipWithError("connect failed");
+      break;
+    }
+    bool ok = true;
+    for (const std::string& f : s.Frames) {
+      char reply = 0;
+      if (Send(sock, f.data(), f.size()) != static_cast<int64_t>(f.size()) || Receive(sock, &reply, 1) != 1 ||
+          reply != 0x06) {
+        ok = false;
+        break;
+      }
+    }
+    ShutdownBoth(sock);
+    CloseSocket(sock);
+    if (!ok) {
+      AState.SkipWithError("exchange failed");
+      break;
+    }
+  }
+  AState.SetItemsProcessed(AState.iterations() * kGoods);
+  AState.counters["commands"] = static_cast<double>(s.Frames.size());
+}
+BENCHMARK(BM_RawClientSameFrames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Both in turn, each round a raw pass and a driver pass, so that the load of a shared machine
+// falls on both alike; the best pass of each gives the ratio.
+bool RawPass(uint16_t APort, const std::vector<std::string>& AFrames) {
+  using namespace qd::platform;
+  uint32_t addr = 0;
+  ParseIPv4("127.0.0.1", addr);
+  TSocketHandle sock = CreateTcpSocket();
+  if (StartConnect(sock, addr, APort) != TConnectStart::Connected) {
+    CloseSocket(sock);
+    return false;
+  }
+  bool ok = true;
+  for (const std::string& f : AFrames) {
+    char reply = 0;
+    if (Send(sock, f.data(), f.size()) != static_cast<int64_t>(f.size()) || Receive(sock, &reply, 1) != 1 ||
+        reply != 0x06) {
+      ok = false;
+      break;
+    }
+  }
+  ShutdownBoth(sock);
+  CloseSocket(sock);
+  return ok;
+}
+
+void BM_DriverBesideRawClient(benchmark::State& AState) {
+  using Clock = std::chrono::steady_clock;
+  TSetup& s = Setup();
+  qd::vscale::TVirtualScale scale;
+  scale.Start();
+  TComponent c(*s.Module, "w_quendal7v2k");
+  c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
+  c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(scale.Port()))});
+  double bestRaw = 1e30, bestDriver = 1e30;
+  // The virtual scale serves one connection at a time: the driver's is closed before the raw
+  // client connects.
+  for (auto _ : AState) {
+    c.Call("Open", {THostValue::Empty()});
+    auto t0 = Clock::now();
+    auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(s.Table), THostValue::Empty()});
+    auto t1 = Clock::now();
+    c.Call("Close", {THostValue::Empty()});
+    if (!r.Result.i) {
+      AState.SkipWithError("upload failed");
+      break;
+    }
+    auto t2 = Clock::now();
+    if (!RawPass(scale.Port(), s.Frames)) {
+      AState.SkipWithError("raw exchange failed");
+      break;
+    }
+    auto t3 = Clock::now();
+    bestDriver = std::min(bestDriver, std::chrono::duration<double>(t1 - t0).count());
+    bestRaw = std::min(bestRaw, std::chrono::duration<double>(t3 - t2).count());
+  }
+  AState.counters["driver_goods/s"] = kGoods / bestDriver;
+  AState.counters["raw_goods/s"] = kGoods / bestRaw;
+  AState.counters["ratio"] = bestRaw / bestDriver;
+}
+BENCHMARK(BM_DriverBesideRawClient)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
+
+// Keeps the goods rate of both runs to print their ratio at the end.
+class TRatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& ARuns) override {
+    for (const Run& r : ARuns) {
+      auto it = r.counters.find("items_per_second");
+      if (it == r.counters.end()) continue;
+      if (r.benchmark_name().find("BM_DriverUploadGoods") == 0) Driver = it->second;
+      if (r.benchmark_name().find("BM_RawClientSameFrames") == 0) Raw = it->second;
+    }
+    ConsoleReporter::ReportRuns(ARuns);
+  }
+  double Driver = 0, Raw = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  TRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (reporter.Driver > 0 && reporter.Raw > 0)
+    std::printf("\ngoods/s through the driver: %.0f, raw client: %.0f, ratio %.3f (goal >= 0.9); %zu commands per "
+                "%d goods\n",
+                reporter.Driver, reporter.Raw, reporter.Driver / reporter.Raw, Setup().Frames.size(), kGoods);
+  benchmark::Shutdown();
+  return 0;
+}
