@@ -13,9 +13,12 @@
 
 namespace qd {
 
-// Built before the module's start-up code runs, which fills it (the order of ordinary static
-// objects across files is not defined).
-TDriverInfo DriverInfo __attribute__((init_priority(200)));
+// Built on first use, so the module's start-up code can fill it whatever the order of static
+// objects across files.
+TDriverInfo& DriverInfo() {
+  static TDriverInfo info;
+  return info;
+}
 
 namespace {
 
@@ -84,7 +87,7 @@ TCommonDriver::~TCommonDriver() {
 
 void TCommonDriver::Create() {
   TCustomDriver::Create();
-  UpdateDriverInfo(DriverInfo);
+  UpdateDriverInfo(DriverInfo());
   RegisterMethods();
   RegisterSettings();
 }
@@ -92,8 +95,8 @@ void TCommonDriver::Create() {
 void TCommonDriver::FillDriverInfo(const std::string& AName, const std::string& ADescription) {
   SetLogFileBaseName(AName);
   // The start banner comes with the first line the log writes; at library load it is off.
-  DriverInfo.Name = AName;
-  DriverInfo.Description = ADescription;
+  DriverInfo().Name = AName;
+  DriverInfo().Description = ADescription;
 }
 
 void TCommonDriver::ClassUpdateDriverInfo(TDriverInfo& ADriverInfo) {
@@ -194,7 +197,7 @@ void TCommonDriver::DeviceTest(std::string& ADescription, std::string& ADemoMode
   std::string failure;
   try {
     Open();
-    ADescription = DriverInfo.Description;
+    ADescription = DriverInfo().Description;
   } catch (const std::exception& e) {
     failed = true;
     failure = e.what();
@@ -243,14 +246,14 @@ void TCommonDriver::ShowHelp() { throw std::runtime_error("Окно справк
 std::string TCommonDriver::MakeDescriptionXml() {
   pugi::xml_document document = NewDocument();
   pugi::xml_node root = document.append_child("DriverDescription");
-  root.append_attribute("Name") = DriverInfo.Name.c_str();
-  root.append_attribute("Description") = DriverInfo.Description.c_str();
-  root.append_attribute("EquipmentType") = GetEquipmentTypeName(DriverInfo.EquipmentType).c_str();
-  root.append_attribute("IntegrationComponent") = BoolText(DriverInfo.IntegrationComponent);
-  root.append_attribute("MainDriverInstalled") = BoolText(DriverInfo.MainDriverInstalled);
-  root.append_attribute("DriverVersion") = DriverInfo.DriverVersion.c_str();
-  root.append_attribute("IntegrationComponentVersion") = DriverInfo.IntegrationComponentVersion.c_str();
-  root.append_attribute("DownloadURL") = DriverInfo.DownloadURL.c_str();
+  root.append_attribute("Name") = DriverInfo().Name.c_str();
+  root.append_attribute("Description") = DriverInfo().Description.c_str();
+  root.append_attribute("EquipmentType") = GetEquipmentTypeName(DriverInfo().EquipmentType).c_str();
+  root.append_attribute("IntegrationComponent") = BoolText(DriverInfo().IntegrationComponent);
+  root.append_attribute("MainDriverInstalled") = BoolText(DriverInfo().MainDriverInstalled);
+  root.append_attribute("DriverVersion") = DriverInfo().DriverVersion.c_str();
+  root.append_attribute("IntegrationComponentVersion") = DriverInfo().IntegrationComponentVersion.c_str();
+  root.append_attribute("DownloadURL") = DriverInfo().DownloadURL.c_str();
   root.append_attribute("LogIsEnabled") = BoolText(LogEnabled());
   root.append_attribute("LogPath") = GetLogFileName(true).c_str();
   return SaveXml(document);

@@ -53,7 +53,8 @@ struct TDriverInfo {
 };
 
 // The one description record of the library.
-extern TDriverInfo DriverInfo;
+// The one process-wide description record, built on first use.
+TDriverInfo& DriverInfo();
 
 // "Number", "Boolean" or "String": the setting type the generated settings document shows.
 std::string GetSettingTypeName(const TValue& AValue);
@@ -84,7 +85,7 @@ class TCommonDriver : public TCustomDriver {
   template <class T>
   static void GetDriverInfo(const std::string& AName, const std::string& ADescription) {
     FillDriverInfo(AName, ADescription);
-    T::ClassUpdateDriverInfo(DriverInfo);
+    T::ClassUpdateDriverInfo(DriverInfo());
   }
   static void ClassUpdateDriverInfo(TDriverInfo& ADriverInfo);
   virtual void UpdateDriverInfo(TDriverInfo& ADriverInfo) { ClassUpdateDriverInfo(ADriverInfo); }

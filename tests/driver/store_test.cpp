@@ -242,7 +242,7 @@ TEST_F(Driver, CheckEnabledNeedsAnOpenedDriver) {
 }
 
 TEST_F(Driver, DeviceTestOpensReportsAndCloses) {
-  DriverInfo.Description = "Описание драйвера";
+  DriverInfo().Description = "Описание драйвера";
   std::string description = "x", second = "y";
   D->DeviceTest(description, second);
   EXPECT_EQ(description, "Описание драйвера");
@@ -367,7 +367,7 @@ TEST_F(Driver, DescriptionShowsTheLiveLogState) {
   EXPECT_EQ(logIsEnabled(), "false");
   TCommonDriver::SetLogEnabled(true);
   EXPECT_EQ(logIsEnabled(), "true");
-  EXPECT_FALSE(DriverInfo.LogIsEnabled) << "the record itself is not changed";
+  EXPECT_FALSE(DriverInfo().LogIsEnabled) << "the record itself is not changed";
 }
 
 TEST(ModuleResources, StringTableAndRawDataAreFound) {
