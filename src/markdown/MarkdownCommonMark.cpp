@@ -2,7 +2,7 @@
 #include "markdown/MarkdownCommonMark.h"
 
 #include <algorithm>
-#include <typeinfo>
+#include <cstring>
 
 #include "markdown/MarkdownHTMLEntities.h"
 #include "markdown/MarkdownInline.h"
@@ -11,6 +11,67 @@
 namespace qd::md {
 
 using namespace text;
+
+// ---- block memory ----------------------------------------------------------------------------
+
+TCMArena::~TCMArena() {
+  while (FChunk) {
+    TChunk* prev = FChunk->FPrev;
+    std::free(FChunk);
+    FChunk = prev;
+  }
+}
+
+void* TCMArena::allocate(std::size_t ASize, std::size_t AAlign) {
+  auto aligned = [&](char* p) {
+    auto v = reinterpret_cast<std::uintptr_t>(p);
+    return reinterpret_cast<char*>((v + AAlign - 1) & ~static_cast<std::uintptr_t>(AAlign - 1));
+  };
+  char* p = FPos ? aligned(FPos) : nullptr;
+  if (!p || p + ASize > FEnd) {
+    // chunks double up to 64 KiB; a larger request gets a chunk of its own size
+    std::size_t want = std::max(FNextSize, sizeof(TChunk) + ASize + AAlign);
+    void* mem = std::malloc(want);
+    if (!mem) throw std::bad_alloc();
+    auto* chunk = static_cast<TChunk*>(mem);
+    chunk->FPrev = FChunk;
+    FChunk = chunk;
+    FPos = static_cast<char*>(mem) + sizeof(TChunk);
+    FEnd = static_cast<char*>(mem) + want;
+    FNextSize = std::min<std::size_t>(FNextSize * 2, 64 * 1024);
+    p = aligned(FPos);
+  }
+  FPos = p + ASize;
+  return p;
+}
+
+void TCMBlockList::push_back(TCMArena& AArena, TCMBlock* ABlock) {
+  if (FSize == 0 && FCapacity == 1) {
+    FOnly = ABlock;
+    FSize = 1;
+    return;
+  }
+  if (FSize == FCapacity) {
+    // the old room stays in the arena; doubling keeps that waste below the final size
+    std::uint32_t cap = FCapacity * 2;
+    auto* items = static_cast<TCMBlock**>(AArena.allocate(cap * sizeof(TCMBlock*), alignof(TCMBlock*)));
+    std::memcpy(items, data(), FSize * sizeof(TCMBlock*));
+    FItems = items;
+    FCapacity = cap;
+  }
+  FItems[FSize++] = ABlock;
+}
+
+void TCMBlockList::pop_back() {
+  TCMBlock* b = back();
+  --FSize;
+  b->~TCMBlock();
+}
+
+void TCMBlockList::clear() {
+  for (TCMBlock* b : *this) b->~TCMBlock();
+  FSize = 0;
+}
 
 namespace {
 
@@ -105,16 +166,13 @@ class TCMLine {
   int FMarkVirt = 0;
 };
 
-bool IsOpenPlainPara(const TCMBlock* b) {
-  return b && !b->FClosed && typeid(*b) == typeid(TCMParagraphBlock) &&
-         static_cast<const TCMParagraphBlock*>(b)->FHeader == 0;
-}
+bool IsOpenPlainPara(const TCMBlock* b) { return b && !b->FClosed && b->isPlainPara(); }
 
 // The deepest open block under the container.
 const TCMBlock* InnermostOpen(const TCMContainerBlock* AContainer) {
   const TCMBlock* b = AContainer;
   for (;;) {
-    auto* c = dynamic_cast<const TCMContainerBlock*>(b);
+    const TCMContainerBlock* c = b->asContainer();
     if (!c) return b;
     const TCMBlock* last = c->lastBlock();
     if (!last || last->FClosed) return b;
@@ -249,7 +307,7 @@ class TCMListProcessor : public TCMBlockProcessor {
 
 class TEngine {
  public:
-  TEngine(std::string_view ASrc, bool AGfm);
+  TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena);
   void parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc);
   void runInlines(TCMBlock* ABlock, bool AWantsInlines);
 
@@ -264,24 +322,26 @@ class TEngine {
     return i < FLines.size() ? &FLines[i] : nullptr;
   }
 
+  // a new block in the arena, owned by AContainer
+  template <class T>
+  T* adopt(TCMContainerBlock* AContainer, int ALine) {
+    T* b = FArena.make<T>();
+    b->FLine = ALine;
+    AContainer->FBlocks.push_back(FArena, b);
+    return b;
+  }
   template <class T>
   T* addBlock(TCMContainerBlock* AContainer, int ALine) {
     if (TCMBlock* last = AContainer->lastBlock()) last->FClosed = true;
-    auto b = std::make_unique<T>();
-    b->FLine = ALine;
-    T* raw = b.get();
-    AContainer->FBlocks.push_back(std::move(b));
-    return raw;
+    return adopt<T>(AContainer, ALine);
   }
-  static TCMTextBlock* addText(TCMContainerBlock* AContainer, std::string AText, int ALine) {
-    auto tb = std::make_unique<TCMTextBlock>();
+  TCMTextBlock* addText(TCMContainerBlock* AContainer, std::string AText, int ALine) {
+    TCMTextBlock* tb = adopt<TCMTextBlock>(AContainer, ALine);
     tb->FText = std::move(AText);
-    tb->FLine = ALine;
     tb->FClosed = true;
-    TCMTextBlock* raw = tb.get();
-    AContainer->FBlocks.push_back(std::move(tb));
-    return raw;
+    return tb;
   }
+  void splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex);
   void appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine);
 
   bool trySetext(TCMContainerBlock* c, TCMLine& l);
@@ -293,6 +353,7 @@ class TEngine {
   bool tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
   bool tryTable(TCMContainerBlock* c, TCMLine& l);
 
+  TCMArena& FArena;
   std::string FSource;
   std::vector<TCMLine> FLines;
   int FCurrentLine = -1;
@@ -307,16 +368,16 @@ class TEngine {
     if (!FLastLineBlank) return false;
     for (const TCMBlock* b = AContainer; b;) {
       if (b == FBlankIn) return true;
-      auto* c = dynamic_cast<const TCMContainerBlock*>(b);
+      const TCMContainerBlock* c = b->asContainer();
       const TCMBlock* last = c ? c->lastBlock() : nullptr;
-      if (!dynamic_cast<const TCMListBlock*>(last) && !dynamic_cast<const TCMListItemBlock*>(last)) return false;
+      if (!last || (last->kind() != TCMBlockKind::List && last->kind() != TCMBlockKind::ListItem)) return false;
       b = last;
     }
     return false;
   }
 };
 
-TEngine::TEngine(std::string_view ASrc, bool AGfm) : FGFMExtensions(AGfm) {
+TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AArena), FGFMExtensions(AGfm) {
   FSource.reserve(ASrc.size());
   for (std::size_t i = 0; i < ASrc.size(); ++i) {
     char c = ASrc[i];
@@ -330,6 +391,7 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm) : FGFMExtensions(AGfm) {
     }
   }
   std::string_view s(FSource);
+  FLines.reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')) + 1);
   std::size_t start = 0;
   int index = 0;
   while (start < s.size()) {
@@ -344,7 +406,7 @@ void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
   TCMBlock* last = AContainer->lastBlock();
   if (IsOpenPlainPara(last)) {
     auto* para = static_cast<TCMParagraphBlock*>(last);
-    auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front().get());
+    auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front());
     tb->FText += '\n';
     tb->FText += ALine.focus();
     return;
@@ -354,7 +416,7 @@ void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
 }
 
 void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc) {
-  auto* item = dynamic_cast<TCMListItemBlock*>(AContainer);
+  auto* item = AContainer->kind() == TCMBlockKind::ListItem ? static_cast<TCMListItemBlock*>(AContainer) : nullptr;
   auto* listProc = item ? static_cast<TCMListProcessor*>(AProc) : nullptr;
   for (;;) {
     TCMLine* line = nextLine();
@@ -382,11 +444,12 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
     if (listProc && line->FIndex != item->FLine && !item->FBlocks.empty() && blankCountsFor(item)) {
       TCMBlock* last = item->lastBlock();
       bool joinsNested = false;
-      if (auto* nested = dynamic_cast<TCMListBlock*>(last)) {
+      if (last->kind() == TCMBlockKind::List) {
+        auto* nested = static_cast<TCMListBlock*>(last);
         TCMLine probe = *line;
         probe.skipWS();
         TListMarker m = ReadListMarker(probe.afterWS());
-        joinsNested = m.ok && m.ordered == nested->FOrdered && std::string(1, m.marker) == nested->FMarker;
+        joinsNested = m.ok && m.ordered == nested->FOrdered && m.marker == nested->FMarker;
       }
       if (!joinsNested) listProc->FList->FLoose = true;
     }
@@ -478,8 +541,8 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   TListMarker m = ReadListMarker(l.afterWS());
   if (!m.ok || m.ordered != AOrdered) return false;
   TCMBlock* last = c->lastBlock();
-  auto* list = dynamic_cast<TCMListBlock*>(last);
-  bool joins = list && list->FOrdered == m.ordered && list->FMarker == std::string(1, m.marker);
+  auto* list = last && last->kind() == TCMBlockKind::List ? static_cast<TCMListBlock*>(last) : nullptr;
+  bool joins = list && list->FOrdered == m.ordered && list->FMarker == m.marker;
   int markerCol = l.cursor() + ind;
   // deeper than 3 columns only when it does not reach the content of the list's last item
   if (ind >= 4 && !(joins && markerCol < list->FLastIndent)) return false;
@@ -502,14 +565,11 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
     list = addBlock<TCMListBlock>(c, l.FIndex);
     list->FOrdered = m.ordered;
     list->FStart = m.start;
-    list->FMarker = std::string(1, m.marker);
+    list->FMarker = m.marker;
     list->FLastIndent = list->FBaseIndent = contentCol;
   }
   if (TCMBlock* prev = list->lastBlock()) prev->FClosed = true;
-  auto item = std::make_unique<TCMListItemBlock>();
-  item->FLine = l.FIndex;
-  TCMListItemBlock* it = item.get();
-  list->FBlocks.push_back(std::move(item));
+  TCMListItemBlock* it = adopt<TCMListItemBlock>(list, l.FIndex);
   stepBack();
   TCMListProcessor lp(proc, list, it, contentCol);
   ++FDepth;
@@ -550,7 +610,7 @@ bool TEngine::tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCM
     }
   }
   while (!code->FBlocks.empty()) {
-    auto* tb = static_cast<TCMTextBlock*>(code->FBlocks.back().get());
+    auto* tb = static_cast<TCMTextBlock*>(code->FBlocks.back());
     if (tb->FText.find_first_not_of(" \t") != std::string::npos) break;
     code->FBlocks.pop_back();
   }
@@ -631,17 +691,13 @@ int CellCount(std::string_view ALine, bool* AHasPipe = nullptr) {
   return count;
 }
 
-void SplitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex) {
+void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex) {
   std::string_view s = Trim(ALine);
   std::size_t i = 0;
   if (!s.empty() && s[0] == '|') i = 1;
   std::string cell;
   auto flush = [&] {
-    auto tb = std::make_unique<TCMTextBlock>();
-    tb->FText = std::string(Trim(cell));
-    tb->FLine = ALineIndex;
-    tb->FClosed = true;
-    ARow->FBlocks.push_back(std::move(tb));
+    addText(ARow, std::string(Trim(cell)), ALineIndex);
     cell.clear();
   };
   bool pending = false;
@@ -682,9 +738,8 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
   if (CellCount(d) != cells) return false;
 
   auto* table = addBlock<TCMTableBlock>(c, l.FIndex);
-  auto* head = new TCMTableRowBlock();
-  table->FBlocks.emplace_back(head);
-  SplitRow(header, head, l.FIndex);
+  auto* head = adopt<TCMTableRowBlock>(table, l.FIndex);
+  splitRow(header, head, l.FIndex);
   nextLine();  // the delimiter row
   std::string_view parts = d;
   if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
@@ -707,9 +762,8 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
         raw.starts_with("   "))
       break;
     TCMLine* row = nextLine();
-    auto* r = new TCMTableRowBlock();
-    table->FBlocks.emplace_back(r);
-    SplitRow(row->FLine, r, row->FIndex);
+    auto* r = adopt<TCMTableRowBlock>(table, row->FIndex);
+    splitRow(row->FLine, r, row->FIndex);
   }
   table->FClosed = true;
   FLastLineBlank = false;
@@ -717,13 +771,15 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
 }
 
 void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
-  if (auto* tb = dynamic_cast<TCMTextBlock*>(ABlock)) {
+  if (ABlock->kind() == TCMBlockKind::Text) {
+    auto* tb = static_cast<TCMTextBlock*>(ABlock);
     ParseInlines(tb->FText, AWantsInlines, FGFMExtensions, tb->FNodes);
+    std::string().swap(tb->FText);  // the nodes hold everything from here on
     return;
   }
-  if (auto* c = dynamic_cast<TCMContainerBlock*>(ABlock)) {
+  if (TCMContainerBlock* c = ABlock->asContainer()) {
     bool wants = c->wantsInlines();
-    for (auto& b : c->FBlocks) runInlines(b.get(), wants);
+    for (TCMBlock* b : c->FBlocks) runInlines(b, wants);
   }
 }
 
@@ -732,14 +788,14 @@ void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
 // ---- rendering -------------------------------------------------------------------------------
 
 void TCMContainerBlock::writeChildren(std::string& AOut) const {
-  for (const auto& b : FBlocks) b->writeHtml(this, AOut);
+  for (const TCMBlock* b : FBlocks) b->writeHtml(this, AOut);
 }
 
 void TCommonMarkDocument::writeHtml(const TCMBlock*, std::string& AOut) const { writeChildren(AOut); }
 
 void TCMParagraphBlock::writeText(std::string& AOut) const {
   bool first = true;
-  for (const auto& b : FBlocks) {
+  for (const TCMBlock* b : FBlocks) {
     if (!first) AOut += '\n';
     first = false;
     b->writeHtml(this, AOut);
@@ -765,14 +821,12 @@ void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) con
     AOut += "<li></li>\n";
     return;
   }
-  auto* list = dynamic_cast<const TCMListBlock*>(AParent);
-  bool loose = list && list->FLoose;
+  bool loose = AParent && AParent->kind() == TCMBlockKind::List && static_cast<const TCMListBlock*>(AParent)->FLoose;
   AOut += "<li>";
   bool lfWritten = false;
-  for (const auto& b : FBlocks) {
-    auto* para = dynamic_cast<const TCMParagraphBlock*>(b.get());
-    if (!loose && para && para->isPlainPara()) {
-      para->writeText(AOut);
+  for (const TCMBlock* b : FBlocks) {
+    if (!loose && b->isPlainPara()) {
+      static_cast<const TCMParagraphBlock*>(b)->writeText(AOut);
       continue;
     }
     if (!lfWritten) {
@@ -817,7 +871,7 @@ void TCMCodeBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
     AppendEscaped(AOut, FLang);
     AOut += "\">";
   }
-  for (const auto& b : FBlocks) {
+  for (const TCMBlock* b : FBlocks) {
     b->writeHtml(this, AOut);
     AOut += '\n';
   }
@@ -838,7 +892,7 @@ void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
 
 void TCMTableRowBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
   auto* table = static_cast<const TCMTableBlock*>(AParent);
-  bool head = !table->FBlocks.empty() && table->FBlocks[0].get() == this;
+  bool head = !table->FBlocks.empty() && table->FBlocks[0] == this;
   AOut += "<tr>\n";
   for (std::size_t i = 0; i < table->FColumns.size(); ++i) {
     AOut += head ? "<th" : "<td";
@@ -864,16 +918,49 @@ std::size_t TCommonMarkEngine::HtmlSizeHint(std::size_t ASourceSize) { return AS
 
 std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
   auto doc = std::make_unique<TCommonMarkDocument>();
-  TEngine engine(ASrc, AGfm);
+  TEngine engine(ASrc, AGfm, doc->FArena);
   TCMDocumentProcessor root;
   engine.parseBlocks(doc.get(), &root);
   engine.runInlines(doc.get(), true);
   return doc;
 }
 
+namespace {
+
+// At most the bytes that writeHtml appends for the block: the output is reserved from this, so
+// that a large page is written into one block instead of a chain of ever larger copies.
+std::size_t HtmlSizeBound(const TCMBlock* ABlock, std::size_t AColumns = 0) {
+  constexpr std::size_t kBlockTags = 48;  // the longest pair of block tags with line feeds
+  std::size_t n = kBlockTags;
+  switch (ABlock->kind()) {
+    case TCMBlockKind::Text:
+      return n + static_cast<const TCMTextBlock*>(ABlock)->FNodes.htmlSizeBound();
+    case TCMBlockKind::List:
+      n += static_cast<const TCMListBlock*>(ABlock)->FStart.size();
+      break;
+    case TCMBlockKind::Code:
+      n += 6 * static_cast<const TCMCodeBlock*>(ABlock)->FLang.size();  // "&quot;" per character at most
+      break;
+    case TCMBlockKind::Table:
+      AColumns = static_cast<const TCMTableBlock*>(ABlock)->FColumns.size();
+      break;
+    case TCMBlockKind::TableRow:
+      n += AColumns * kBlockTags;  // every column has a cell, written or empty
+      break;
+    default:
+      break;
+  }
+  if (const TCMContainerBlock* c = ABlock->asContainer()) {
+    for (const TCMBlock* b : c->FBlocks) n += HtmlSizeBound(b, AColumns);
+  }
+  return n;
+}
+
+}  // namespace
+
 std::string TCommonMarkEngine::render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint) {
   std::string out;
-  out.reserve(ASizeHint);
+  out.reserve(std::max(ASizeHint, HtmlSizeBound(&ADoc)));
   ADoc.writeHtml(nullptr, out);
   return out;
 }

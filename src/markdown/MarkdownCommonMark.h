@@ -56,15 +56,16 @@ class TCMPodArray {
 
  private:
   void grow(std::size_t AMin) {
-    std::size_t cap = std::max<std::size_t>({AMin, FCapacity + FCapacity / 2, 8});
+    std::size_t cap = std::max<std::size_t>({AMin, FCapacity + FCapacity / 2, 4});
+    if (cap > 0xFFFFFFFFu) throw std::bad_alloc();
     void* p = std::realloc(FData, cap * sizeof(T));
     if (!p) throw std::bad_alloc();
     FData = static_cast<T*>(p);
-    FCapacity = cap;
+    FCapacity = static_cast<std::uint32_t>(cap);
   }
   T* FData = nullptr;
-  std::size_t FSize = 0;
-  std::size_t FCapacity = 0;
+  std::uint32_t FSize = 0;
+  std::uint32_t FCapacity = 0;
 };
 
 // One piece of inline output: text (already escaped) kept in the owning list's text buffer,
@@ -110,6 +111,7 @@ class TCMTextNodes {
   void removeAfter(int ANode);
   void remove(int ANode);
   void writeHtml(std::string& AOut) const;
+  std::size_t htmlSizeBound() const;  // writeHtml appends at most this many bytes
 
   std::string_view content(int ANode) const;
   std::uint32_t length(int ANode) const { return (*this)[ANode].length(); }
@@ -123,7 +125,7 @@ class TCMTextNodes {
   static TCMTextNode element(TCMElement AName, bool AOpener, bool ACloser);
   std::string FText;
   TCMPodArray<TCMTextNode> FNodes;
-  std::vector<TCMNodeAttrs> FAttrList;
+  std::unique_ptr<std::vector<TCMNodeAttrs>> FAttrList;  // made for the first element with attributes
   int FHead = -1;
   int FTail = -1;
   bool FTailOpen = false;  // the last node is plain text that may still be extended
@@ -131,33 +133,100 @@ class TCMTextNodes {
 
 // ---- blocks --------------------------------------------------------------------------------
 
+// Memory for the blocks of one document: carved from chunks that are released together, so a
+// document of many small blocks costs few allocations. Objects made here are destroyed by
+// their owner, not by the arena.
+class TCMArena {
+ public:
+  TCMArena() = default;
+  TCMArena(const TCMArena&) = delete;
+  TCMArena& operator=(const TCMArena&) = delete;
+  ~TCMArena();
+  void* allocate(std::size_t ASize, std::size_t AAlign);
+  template <class T>
+  T* make() { return new (allocate(sizeof(T), alignof(T))) T(); }
+
+ private:
+  struct TChunk {
+    TChunk* FPrev;
+  };
+  TChunk* FChunk = nullptr;
+  char* FPos = nullptr;
+  char* FEnd = nullptr;
+  std::size_t FNextSize = 1024;
+};
+
+class TCMBlock;
+
+// Children of a container, in order. The first child is kept in the list itself; more take
+// room from the document's arena. The list owns its blocks (it runs their destructors).
+class TCMBlockList {
+ public:
+  TCMBlockList() = default;
+  TCMBlockList(const TCMBlockList&) = delete;
+  TCMBlockList& operator=(const TCMBlockList&) = delete;
+  ~TCMBlockList() { clear(); }
+  std::size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+  TCMBlock* operator[](std::size_t i) const { return data()[i]; }
+  TCMBlock* front() const { return data()[0]; }
+  TCMBlock* back() const { return data()[FSize - 1]; }
+  TCMBlock* const* begin() const { return data(); }
+  TCMBlock* const* end() const { return data() + FSize; }
+  void push_back(TCMArena& AArena, TCMBlock* ABlock);
+  void pop_back();  // destroys the last block
+  void clear();     // destroys every block
+
+ private:
+  TCMBlock* const* data() const { return FCapacity > 1 ? FItems : &FOnly; }
+  union {
+    TCMBlock* FOnly = nullptr;  // while the capacity is 1
+    TCMBlock** FItems;          // arena storage once there is more than one child
+  };
+  std::uint32_t FSize = 0;
+  std::uint32_t FCapacity = 1;
+};
+
 class TCMContainerBlock;
+
+enum class TCMBlockKind : std::uint8_t {
+  Document, Paragraph, Quote, ListItem, List, Heading, Code, Table, TableRow, ThematicBreak, Text
+};
 
 class TCMBlock {
  public:
   virtual ~TCMBlock() = default;
   virtual void writeHtml(const TCMBlock* AParent, std::string& AOut) const = 0;
   virtual bool wantsInlines() const { return true; }
+  virtual TCMBlockKind kind() const = 0;
+  virtual bool isPlainPara() const { return false; }  // a paragraph, not a heading or container
+  virtual TCMContainerBlock* asContainer() { return nullptr; }
+  const TCMContainerBlock* asContainer() const { return const_cast<TCMBlock*>(this)->asContainer(); }
   bool FClosed = false;
   int FLine = 0;
 };
 
 class TCMContainerBlock : public TCMBlock {
  public:
-  std::vector<std::unique_ptr<TCMBlock>> FBlocks;
-  TCMBlock* lastBlock() const { return FBlocks.empty() ? nullptr : FBlocks.back().get(); }
+  TCMBlockList FBlocks;
+  TCMBlock* lastBlock() const { return FBlocks.empty() ? nullptr : FBlocks.back(); }
   void writeChildren(std::string& AOut) const;
+  TCMContainerBlock* asContainer() override { return this; }
 };
 
 class TCommonMarkDocument : public TCMContainerBlock {
  public:
+  ~TCommonMarkDocument() override { FBlocks.clear(); }  // before the arena goes
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::Document; }
+  TCMArena FArena;  // holds every block below the document
 };
 
 class TCMParagraphBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
-  virtual bool isPlainPara() const { return FHeader == 0; }
+  TCMBlockKind kind() const override { return TCMBlockKind::Paragraph; }
+  bool isPlainPara() const override { return FHeader == 0; }
   void writeText(std::string& AOut) const;
   int FHeader = 0;  // 0 paragraph, 1 or 2 setext heading level
 };
@@ -165,21 +234,24 @@ class TCMParagraphBlock : public TCMContainerBlock {
 class TCMQuoteBlock : public TCMParagraphBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::Quote; }
   bool isPlainPara() const override { return false; }
 };
 
 class TCMListItemBlock : public TCMParagraphBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::ListItem; }
   bool isPlainPara() const override { return false; }
 };
 
 class TCMListBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::List; }
   bool FOrdered = false;
   std::string FStart;
-  std::string FMarker;
+  char FMarker = 0;  // bullet character or the delimiter after the number
   bool FLoose = false;
   int FLastIndent = 0;
   int FBaseIndent = 0;
@@ -189,12 +261,14 @@ class TCMListBlock : public TCMContainerBlock {
 class TCMHeadingBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::Heading; }
   int FLevel = 1;
 };
 
 class TCMCodeBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::Code; }
   bool wantsInlines() const override { return false; }
   bool FFenced = false;
   std::string FLang;
@@ -203,23 +277,27 @@ class TCMCodeBlock : public TCMContainerBlock {
 class TCMTableBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::Table; }
   std::vector<TTextAlign> FColumns;
 };
 
 class TCMTableRowBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  TCMBlockKind kind() const override { return TCMBlockKind::TableRow; }
 };
 
 class TCMLeafBlock : public TCMBlock {};
 
 class TCMThematicBreakBlock : public TCMLeafBlock {
  public:
+  TCMBlockKind kind() const override { return TCMBlockKind::ThematicBreak; }
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
 };
 
 class TCMTextBlock : public TCMLeafBlock {
  public:
+  TCMBlockKind kind() const override { return TCMBlockKind::Text; }
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   std::string FText;
   TCMTextNodes FNodes;
@@ -231,7 +309,7 @@ class TCommonMarkEngine {
  public:
   // The caller owns the document.
   static std::unique_ptr<TCommonMarkDocument> parse(const std::string& ASrc, bool AGfm);
-  // ASizeHint: expected size of the HTML (reserved up front), 0 for none.
+  // The output is reserved up front from the document (at least ASizeHint bytes).
   static std::string render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint = 0);
   static std::string process(const std::string& ASrc, bool AGfm);
   // HTML is usually somewhat longer than its source; the spare room is not touched unless used.

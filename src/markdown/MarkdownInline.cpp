@@ -129,10 +129,11 @@ TCMNodeAttrs& TCMTextNodes::attrs(int ANode) {
   TCMTextNode& n = (*this)[ANode];
   assert(n.isElement());
   if (n.FStart == TCMTextNode::kNoAttrs) {
-    n.FStart = static_cast<std::uint32_t>(FAttrList.size());
-    FAttrList.emplace_back();
+    if (!FAttrList) FAttrList = std::make_unique<std::vector<TCMNodeAttrs>>();
+    n.FStart = static_cast<std::uint32_t>(FAttrList->size());
+    FAttrList->emplace_back();
   }
-  return FAttrList[n.FStart];
+  return (*FAttrList)[n.FStart];
 }
 
 std::string TCMTextNodes::plainTextSince(int ANode) const {
@@ -140,7 +141,7 @@ std::string TCMTextNodes::plainTextSince(int ANode) const {
   for (int i = (*this)[ANode].FNext; i >= 0; i = (*this)[i].FNext) {
     const TCMTextNode& n = (*this)[i];
     if (!n.isElement()) s += content(i);
-    else if (n.FStart != TCMTextNode::kNoAttrs && FAttrList[n.FStart].hasAlt) s += FAttrList[n.FStart].alt;
+    else if (n.FStart != TCMTextNode::kNoAttrs && (*FAttrList)[n.FStart].hasAlt) s += (*FAttrList)[n.FStart].alt;
   }
   return s;
 }
@@ -158,6 +159,24 @@ void TCMTextNodes::remove(int ANode) {
   if (ANode == FTail) FTailOpen = false;
 }
 
+std::size_t TCMTextNodes::htmlSizeBound() const {
+  // every node of the array counts, also those no longer in the list
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < FNodes.size(); ++i) {
+    const TCMTextNode& node = FNodes[i];
+    if (!node.isElement()) {
+      n += node.FInfo;
+      continue;
+    }
+    n += 4 + std::char_traits<char>::length(ElementName(node.name()));  // "</name>" or "<name />"
+    if (node.FStart != TCMTextNode::kNoAttrs) {
+      const TCMNodeAttrs& a = (*FAttrList)[node.FStart];
+      n += 4 * 9 + a.src.size() + a.alt.size() + a.href.size() + a.title.size();
+    }
+  }
+  return n;
+}
+
 void TCMTextNodes::writeHtml(std::string& AOut) const {
   for (int i = FHead; i >= 0; i = (*this)[i].FNext) {
     const TCMTextNode& n = (*this)[i];
@@ -169,7 +188,7 @@ void TCMTextNodes::writeHtml(std::string& AOut) const {
     AOut += opener ? "<" : "</";
     AOut += ElementName(n.name());
     if (opener && n.FStart != TCMTextNode::kNoAttrs) {
-      const TCMNodeAttrs& a = FAttrList[n.FStart];
+      const TCMNodeAttrs& a = (*FAttrList)[n.FStart];
       auto attr = [&](const char* name, const std::string& v) {
         AOut += ' ';
         AOut += name;
@@ -988,7 +1007,8 @@ void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes
     ANodes.addTextNode(s);
     return;
   }
-  ANodes.reserve(AText.size() / 8 + 4, AText.size() + 16);
+  // short texts fit the string's own room and a few nodes
+  if (AText.size() > 15) ANodes.reserve(AText.size() / 8 + 4, AText.size() + 16);
   TInlineParser parser(AText, AGfm, ANodes);
   parser.run();
 }

@@ -505,5 +505,29 @@ TEST(CommonMarkEngine, DeepNestingStaysBounded) {
   EXPECT_NE(Convert(stars).find("<strong>"), std::string::npos);
 }
 
+// Containers with many children, and output larger than the source by far.
+TEST(CommonMarkEngine, ManyBlocksKeepTheirOrder) {
+  std::string items, itemsHtml;
+  std::string rows = "| a | b | c |\n|:-|:-:|-:|\n", rowsHtml;
+  for (int i = 0; i < 300; ++i) {
+    std::string n = std::to_string(i);
+    items += "- > *" + n + "*\n";
+    itemsHtml += "<li>\n<blockquote>\n<p><em>" + n + "</em></p>\n</blockquote>\n</li>\n";
+    rows += "| " + n + " |\n";
+    rowsHtml += "<tr>\n<td>" + n + "</td>\n<td align=\"center\"></td>\n<td align=\"right\"></td>\n</tr>\n";
+  }
+  EXPECT_EQ(Convert(items), "<ul>\n" + itemsHtml + "</ul>\n");
+  EXPECT_EQ(Convert(rows),
+            "<table>\n<thead>\n<tr>\n<th>a</th>\n<th align=\"center\">b</th>\n<th align=\"right\">c</th>\n</tr>\n"
+            "</thead>\n<tbody>\n" + rowsHtml + "</tbody>\n</table>\n");
+  // blank lines at the end of indented code go, those inside stay
+  EXPECT_EQ(Convert("    a\n    \n    b\n    \n      \n"), "<pre><code>a\n\nb\n</code></pre>\n");
+  std::string tags;
+  for (int i = 0; i < 2000; ++i) tags += "*_";
+  std::string html = Convert(tags + "\n");
+  EXPECT_EQ(html.substr(0, 23), "<p><em>_</em><em>*</em>");
+  EXPECT_EQ(html.size(), 13339u);
+}
+
 }  // namespace
 }  // namespace qd::md
