@@ -46,6 +46,7 @@ class TCMPodArray {
   T& back() { return FData[FSize - 1]; }
   void pop_back() { --FSize; }
   void clear() { FSize = 0; }
+  void truncate(std::size_t ASize) { FSize = static_cast<std::uint32_t>(ASize); }
   void push_back(T AItem) {  // by value: the item may live in this array
     if (FSize == FCapacity) grow(FSize + 1);
     FData[FSize++] = AItem;

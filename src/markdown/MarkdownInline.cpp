@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstdint>
 #include <deque>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -260,17 +261,28 @@ namespace {
 
 enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 
-// An entry of the delimiter stack. The characters of an emphasis run not yet matched are
-// the text of its node.
+// An entry of the delimiter stack (8 bytes). The characters of an emphasis run not yet
+// matched are the text of its node. FBits holds the node index, the kind (bits 28-29) and the
+// mode (bits 30-31). An entry on the stack links to the entry below it (FLink >= -1); a removed
+// entry keeps in FLink, as -2 - index, a later index no further than the next entry still on
+// the stack, so that walking up passes runs of removed entries in one step.
 struct TCMDelimiter {
-  std::int32_t FNode = -1;
-  std::int32_t FPrev = -1, FNext = -1;
-  char FChar = 0;      // '*', '_', '[' ('[' also for "![")
-  bool FImage = false;
-  std::uint8_t Fmode = dmNeither;
-  bool isEmph() const { return FChar != '['; }
-  bool isOpener() const { return Fmode == dmOpener || Fmode == dmBoth; }
-  bool isCloser() const { return Fmode == dmCloser || Fmode == dmBoth; }
+  static constexpr std::uint32_t kNodeMask = 0x0FFFFFFFu;
+  enum TKind : std::uint32_t { kStar, kUnderscore, kBracket, kImage };
+  std::uint32_t FBits = 0;
+  std::int32_t FLink = -1;
+  int node() const { return static_cast<int>(FBits & kNodeMask); }
+  void setNode(int ANode) { FBits = (FBits & ~kNodeMask) | static_cast<std::uint32_t>(ANode); }
+  std::uint32_t kind() const { return (FBits >> 28) & 3; }
+  std::uint32_t mode() const { return FBits >> 30; }
+  bool isEmph() const { return kind() <= kUnderscore; }
+  bool isImage() const { return kind() == kImage; }
+  bool isOpener() const { return mode() == dmOpener || mode() == dmBoth; }
+  bool isCloser() const { return mode() == dmCloser || mode() == dmBoth; }
+  bool removed() const { return FLink <= -2; }
+  int prev() const { return FLink; }
+  int skip() const { return -2 - FLink; }
+  void setSkip(int AIndex) { FLink = -2 - AIndex; }
 };
 
 // Nesting of parentheses allowed inside a plain link destination.
@@ -287,6 +299,9 @@ class TInlineParser {
   // delimiter stack
   int pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode);
   void removeDelimiter(int d);
+  int nextOnStack(int d);         // the first entry above d still on the stack, -1 for none
+  void truncateStack(int ATop);   // everything above ATop leaves the stack
+  TCMDelimiter& at(int d) { return FStack[static_cast<std::size_t>(d)]; }
   void processEmphasis(int ABottom);
 
   void handleRun(char c);
@@ -310,7 +325,7 @@ class TInlineParser {
   bool FGfm;
   TCMTextNodes& out;
 
-  TCMPodArray<TCMDelimiter> FStack;  // pool; entries linked in stack order
+  TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
   std::vector<int> FBrackets;        // bracket entries, innermost last
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive
@@ -324,106 +339,116 @@ class TInlineParser {
 };
 
 int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
+  if (static_cast<std::uint32_t>(ANode) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
+  std::uint32_t kind = AChar == '*'   ? TCMDelimiter::kStar
+                       : AChar == '_' ? TCMDelimiter::kUnderscore
+                       : AImage       ? TCMDelimiter::kImage
+                                      : TCMDelimiter::kBracket;
   TCMDelimiter d;
-  d.FNode = ANode;
-  d.FChar = AChar;
-  d.FImage = AImage;
-  d.Fmode = AMode;
-  d.FPrev = FTop;
-  int idx = static_cast<int>(FStack.size());
+  d.FBits = static_cast<std::uint32_t>(ANode) | (kind << 28) | (static_cast<std::uint32_t>(AMode) << 30);
+  d.FLink = FTop;
   FStack.push_back(d);
-  if (FTop >= 0) FStack[static_cast<std::size_t>(FTop)].FNext = idx;
-  FTop = idx;
-  return idx;
+  FTop = static_cast<int>(FStack.size()) - 1;
+  return FTop;
+}
+
+int TInlineParser::nextOnStack(int di) {
+  const int n = static_cast<int>(FStack.size());
+  int j = di + 1;
+  while (j < n && at(j).removed()) j = at(j).skip();
+  // the removed entries passed now point straight at j
+  for (int k = di + 1; k < j;) {
+    int next = at(k).skip();
+    at(k).setSkip(j);
+    k = next;
+  }
+  return j < n ? j : -1;
+}
+
+void TInlineParser::truncateStack(int ATop) {
+  FStack.truncate(static_cast<std::size_t>(ATop + 1));
+  FTop = ATop;
+  // indices above the top are given out again and must not count as inactive brackets
+  FLinkFloor = std::min(FLinkFloor, ATop);
 }
 
 void TInlineParser::removeDelimiter(int di) {
-  TCMDelimiter& d = FStack[static_cast<std::size_t>(di)];
-  if (d.FPrev >= 0) FStack[static_cast<std::size_t>(d.FPrev)].FNext = d.FNext;
-  if (d.FNext >= 0) FStack[static_cast<std::size_t>(d.FNext)].FPrev = d.FPrev; else FTop = d.FPrev;
-  d.FPrev = d.FNext = -1;
+  int next = nextOnStack(di);
+  int prev = at(di).prev();
+  if (next < 0) {
+    truncateStack(prev);  // the entries between prev and di were removed before
+    return;
+  }
+  at(next).FLink = prev;
+  at(di).setSkip(next);
 }
 
 // The procedure "process emphasis" over the entries above ABottom (-1: the whole stack).
-// Entries are allocated in stack order, so an index also tells the position on the stack.
+// The index of an entry also tells its position on the stack.
 void TInlineParser::processEmphasis(int ABottom) {
   int openersBottom[2][2][3];
   for (auto& a : openersBottom)
     for (auto& b : a)
       for (int& c : b) c = ABottom;
 
-  int first = -1;
-  if (ABottom >= 0) {
-    first = FStack[static_cast<std::size_t>(ABottom)].FNext;
-  } else {
-    first = FTop;
-    while (first >= 0 && FStack[static_cast<std::size_t>(first)].FPrev >= 0) first = FStack[static_cast<std::size_t>(first)].FPrev;
-  }
-
-  int closer = first;
+  int closer = nextOnStack(ABottom);
   while (closer >= 0) {
-    TCMDelimiter* c = &FStack[static_cast<std::size_t>(closer)];
+    TCMDelimiter* c = &at(closer);
     if (!c->isEmph() || !c->isCloser()) {
-      closer = c->FNext;
+      closer = nextOnStack(closer);
       continue;
     }
-    const std::uint32_t closerLength = out.length(c->FNode);
-    int& bottom = openersBottom[c->FChar == '*' ? 0 : 1][c->isOpener() ? 1 : 0][closerLength % 3];
-    int opener = c->FPrev;
+    const std::uint32_t closerLength = out.length(c->node());
+    int& bottom = openersBottom[c->kind() == TCMDelimiter::kStar ? 0 : 1][c->isOpener() ? 1 : 0][closerLength % 3];
+    int opener = c->prev();
     bool found = false;
     while (opener >= 0 && opener > bottom) {
-      const TCMDelimiter& o = FStack[static_cast<std::size_t>(opener)];
-      if (o.isEmph() && o.FChar == c->FChar && o.isOpener()) {
+      const TCMDelimiter& o = at(opener);
+      if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
         bool both = o.isCloser() || c->isOpener();
-        if (!(both && (out.length(o.FNode) + closerLength) % 3 == 0)) {
+        if (!(both && (out.length(o.node()) + closerLength) % 3 == 0)) {
           found = true;
           break;
         }
       }
-      opener = o.FPrev;
+      opener = o.prev();
     }
     if (!found) {
-      bottom = std::max(c->FPrev, ABottom);
-      int next = c->FNext;
+      bottom = std::max(c->prev(), ABottom);
+      int next = nextOnStack(closer);
       if (!c->isOpener()) removeDelimiter(closer);
       closer = next;
       continue;
     }
-    TCMDelimiter* o = &FStack[static_cast<std::size_t>(opener)];
-    int use = (out.length(o->FNode) >= 2 && closerLength >= 2) ? 2 : 1;
+    TCMDelimiter* o = &at(opener);
+    int use = (out.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
     TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
-    out.dropBack(o->FNode, static_cast<std::uint32_t>(use));
-    out.dropFront(c->FNode, static_cast<std::uint32_t>(use));
-    out.addOpenerAfter(tag, o->FNode);
-    c->FNode = out.addCloserBefore(tag, c->FNode);
+    out.dropBack(o->node(), static_cast<std::uint32_t>(use));
+    out.dropFront(c->node(), static_cast<std::uint32_t>(use));
+    out.addOpenerAfter(tag, o->node());
+    int moved = out.addCloserBefore(tag, c->node());
+    if (static_cast<std::uint32_t>(moved) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
+    c->setNode(moved);
     // entries between opener and closer go
-    for (int d = o->FNext; d >= 0 && d != closer;) {
-      int next = FStack[static_cast<std::size_t>(d)].FNext;
-      removeDelimiter(d);
+    for (int d = nextOnStack(opener); d >= 0 && d != closer;) {
+      int next = nextOnStack(d);
+      at(d).setSkip(closer);
       d = next;
     }
-    if (out.length(o->FNode) == 0) {
-      out.remove(o->FNode);
+    c->FLink = opener;
+    if (out.length(o->node()) == 0) {
+      out.remove(o->node());
       removeDelimiter(opener);
     }
-    if (out.length(c->FNode) == 0) {
-      int next = c->FNext;
-      out.remove(c->FNode);
+    if (out.length(c->node()) == 0) {
+      int next = nextOnStack(closer);
+      out.remove(c->node());
       removeDelimiter(closer);
       closer = next;
     }
   }
   // everything above the bottom leaves the stack
-  int d = (ABottom >= 0) ? FStack[static_cast<std::size_t>(ABottom)].FNext : first;
-  if (ABottom < 0) {
-    d = FTop;
-    while (d >= 0 && FStack[static_cast<std::size_t>(d)].FPrev >= 0) d = FStack[static_cast<std::size_t>(d)].FPrev;
-  }
-  while (d >= 0) {
-    int next = FStack[static_cast<std::size_t>(d)].FNext;
-    removeDelimiter(d);
-    d = next;
-  }
+  truncateStack(ABottom);
 }
 
 TCMDelimiterMode TInlineParser::flanking(std::size_t AStart, std::size_t AEnd) const {
@@ -583,8 +608,8 @@ void TInlineParser::handleCloseBracket() {
     return;
   }
   int di = FBrackets.back();
-  TCMDelimiter& d = FStack[static_cast<std::size_t>(di)];
-  bool active = d.FImage || di > FLinkFloor;
+  TCMDelimiter& d = at(di);
+  bool active = d.isImage() || di > FLinkFloor;
   std::string href, title;
   bool hasTitle = false;
   std::size_t end = 0;
@@ -595,9 +620,10 @@ void TInlineParser::handleCloseBracket() {
     return;
   }
   p = end;
-  int node = d.FNode;
+  int node = d.node();
+  const bool image = d.isImage();
   FBrackets.pop_back();
-  if (d.FImage) {
+  if (image) {
     processEmphasis(di);
     std::string alt = out.plainTextSince(node);
     out.removeAfter(node);
