@@ -2,6 +2,7 @@
 #include "markdown/MarkdownCommonMark.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "markdown/MarkdownHTMLEntities.h"
@@ -341,7 +342,8 @@ class TEngine {
     tb->FClosed = true;
     return tb;
   }
-  void splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex);
+  // the cells of a row, no more than ACells (surplus cells are never written)
+  void splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells);
   void appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine);
 
   bool trySetext(TCMContainerBlock* c, TCMLine& l);
@@ -691,7 +693,7 @@ int CellCount(std::string_view ALine, bool* AHasPipe = nullptr) {
   return count;
 }
 
-void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex) {
+void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells) {
   std::string_view s = Trim(ALine);
   std::size_t i = 0;
   if (!s.empty() && s[0] == '|') i = 1;
@@ -701,7 +703,7 @@ void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALine
     cell.clear();
   };
   bool pending = false;
-  for (; i < s.size(); ++i) {
+  for (; i < s.size() && ARow->FBlocks.size() < ACells; ++i) {
     char ch = s[i];
     if (ch == '\\' && i + 1 < s.size()) {
       if (s[i + 1] == '|') {
@@ -722,7 +724,7 @@ void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALine
     cell += ch;
     pending = true;
   }
-  if (pending && !Trim(cell).empty()) flush();
+  if (pending && ARow->FBlocks.size() < ACells && !Trim(cell).empty()) flush();
 }
 
 bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
@@ -739,7 +741,7 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
 
   auto* table = addBlock<TCMTableBlock>(c, l.FIndex);
   auto* head = adopt<TCMTableRowBlock>(table, l.FIndex);
-  splitRow(header, head, l.FIndex);
+  splitRow(header, head, l.FIndex, SIZE_MAX);
   nextLine();  // the delimiter row
   std::string_view parts = d;
   if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
@@ -763,7 +765,7 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
       break;
     TCMLine* row = nextLine();
     auto* r = adopt<TCMTableRowBlock>(table, row->FIndex);
-    splitRow(row->FLine, r, row->FIndex);
+    splitRow(row->FLine, r, row->FIndex, table->FColumns.size());
   }
   table->FClosed = true;
   FLastLineBlank = false;
