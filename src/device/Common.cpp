@@ -1,12 +1,8 @@
 // Field encoders and input value readers.
 #include "device/Common.h"
 
-#include <pcre2.h>
-
 #include <cstdio>
-#include <memory>
 #include <stdexcept>
-#include <vector>
 
 #include "platform/textconv.h"
 
@@ -28,9 +24,10 @@ void CheckNumber(int64_t AValue, int ASize, bool ADecimal, std::string_view AFie
   if (AValue < 0) RefuseNumber(AField, AValue, "значение не может быть отрицательным");
   if (ADecimal) {
     if (ASize >= 10) return;  // 20 digits hold every 64-bit value
-    int64_t limit = 1;
-    for (int i = 0; i < 2 * ASize; ++i) limit *= 10;
-    if (AValue >= limit)
+    static constexpr int64_t kLimits[10] = {1,          100,          10000,          1000000,          100000000,
+                                            10000000000, 1000000000000, 100000000000000, 10000000000000000,
+                                            1000000000000000000};
+    if (AValue >= kLimits[ASize])
       RefuseNumber(AField, AValue, "не более " + std::to_string(2 * ASize) + " десятичных цифр");
   } else {
     if (ASize >= 8) return;
@@ -46,37 +43,63 @@ int HexDigit(char AChar) {
   return -1;
 }
 
-// The compiled line separator of text blocks, shared by every thread (matching is read-only).
-struct TSeparator {
-  pcre2_code* Code = nullptr;
-  TSeparator() {
-    int err = 0;
-    PCRE2_SIZE offset = 0;
-    Code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>("[|]{2}"), PCRE2_ZERO_TERMINATED, 0, &err, &offset, nullptr);
-    if (Code == nullptr) throw std::runtime_error("text block separator does not compile");
+// Code page 866 byte of a character above ASCII; 0 for one the direct mapping does not
+// cover. Russian letters take their two ranges, Ё ё and a few signs of goods texts the top row.
+unsigned char Cp866Byte(uint32_t ACode) {
+  if (ACode >= 0x410 && ACode <= 0x43F) return static_cast<unsigned char>(0x80 + (ACode - 0x410));
+  if (ACode >= 0x440 && ACode <= 0x44F) return static_cast<unsigned char>(0xE0 + (ACode - 0x440));
+  switch (ACode) {
+    case 0x401: return 0xF0;   // Ё
+    case 0x451: return 0xF1;   // ё
+    case 0x404: return 0xF2;   // Є
+    case 0x454: return 0xF3;   // є
+    case 0x407: return 0xF4;   // Ї
+    case 0x457: return 0xF5;   // ї
+    case 0x40E: return 0xF6;   // Ў
+    case 0x45E: return 0xF7;   // ў
+    case 0xB0: return 0xF8;    // degree
+    case 0x2219: return 0xF9;  // bullet operator
+    case 0xB7: return 0xFA;    // middle dot
+    case 0x221A: return 0xFB;  // square root
+    case 0x2116: return 0xFC;  // numero
+    case 0xA4: return 0xFD;    // currency sign
+    case 0x25A0: return 0xFE;  // black square
+    case 0xA0: return 0xFF;    // no-break space
+    default: return 0;
   }
-  ~TSeparator() { pcre2_code_free(Code); }
-};
+}
 
-std::vector<std::string> SplitLines(const std::string& ABytes) {
-  static const TSeparator separator;
-  struct TMatchData {
-    pcre2_match_data* Data;
-    ~TMatchData() { pcre2_match_data_free(Data); }
-  };
-  thread_local TMatchData md{pcre2_match_data_create_from_pattern(separator.Code, nullptr)};
-  std::vector<std::string> lines;
-  auto subject = reinterpret_cast<PCRE2_SPTR>(ABytes.data());
-  size_t start = 0;
-  for (;;) {
-    int rc = pcre2_match(separator.Code, subject, ABytes.size(), start, 0, md.Data, nullptr);
-    if (rc < 0) break;
-    PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md.Data);
-    lines.push_back(ABytes.substr(start, ov[0] - start));
-    start = ov[1];
+// Appends the code page 866 bytes of a text made of ASCII and the characters Cp866Byte knows,
+// which is nearly every goods text. False (AOut may then hold part of the text) when the text
+// has anything else; the system's converter then takes the whole text.
+bool AppendCP866Direct(std::string& AOut, std::string_view AText) {
+  const auto* p = reinterpret_cast<const unsigned char*>(AText.data());
+  size_t n = AText.size(), at = AOut.size();
+  AOut.resize(at + n);  // never more bytes than the UTF-8 text
+  char* out = AOut.data() + at;
+  for (size_t i = 0; i < n;) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+      cp = (static_cast<uint32_t>(c & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
+      i += 2;
+    } else if (c == 0xE2 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+      cp = (static_cast<uint32_t>(c & 0x0F) << 12) | (static_cast<uint32_t>(p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3Fu);
+      i += 3;
+    } else {
+      return false;
+    }
+    unsigned char b = Cp866Byte(cp);
+    if (b == 0) return false;
+    *out++ = static_cast<char>(b);
   }
-  lines.push_back(ABytes.substr(start));
-  return lines;
+  AOut.resize(static_cast<size_t>(out - AOut.data()));
+  return true;
 }
 
 // Decodes one UTF-8 character at APos; false for a malformed sequence (APos then skips one byte).
@@ -144,33 +167,51 @@ std::string TrimControls(const std::string& AText) {
   return AText.substr(b, e - b);
 }
 
-std::string IntToBCD(int64_t AValue, int ASize, std::string_view AField) {
+void AppendBCD(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
   CheckNumber(AValue, ASize, true, AField);
-  std::string out(static_cast<size_t>(ASize), '\0');
+  size_t at = AOut.size();
+  AOut.append(static_cast<size_t>(ASize), '\0');
+  char* out = AOut.data() + at;
   uint64_t v = static_cast<uint64_t>(AValue);
   for (int i = ASize - 1; i >= 0 && v != 0; --i) {
-    unsigned lo = v % 10;
-    v /= 10;
-    unsigned hi = v % 10;
-    v /= 10;
-    out[static_cast<size_t>(i)] = static_cast<char>((hi << 4) | lo);
+    unsigned pair = static_cast<unsigned>(v % 100);
+    v /= 100;
+    out[i] = static_cast<char>(((pair / 10) << 4) | (pair % 10));
   }
+}
+
+void AppendBinBE(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
+  CheckNumber(AValue, ASize, false, AField);
+  size_t at = AOut.size();
+  AOut.append(static_cast<size_t>(ASize), '\0');
+  uint64_t v = static_cast<uint64_t>(AValue);
+  for (int i = ASize - 1; i >= 0 && v != 0; --i, v >>= 8)
+    AOut[at + static_cast<size_t>(i)] = static_cast<char>(v & 0xFF);
+}
+
+void AppendBinLE(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
+  CheckNumber(AValue, ASize, false, AField);
+  size_t at = AOut.size();
+  AOut.append(static_cast<size_t>(ASize), '\0');
+  uint64_t v = static_cast<uint64_t>(AValue);
+  for (int i = 0; i < ASize && v != 0; ++i, v >>= 8) AOut[at + static_cast<size_t>(i)] = static_cast<char>(v & 0xFF);
+}
+
+std::string IntToBCD(int64_t AValue, int ASize, std::string_view AField) {
+  std::string out;
+  AppendBCD(out, AValue, ASize, AField);
   return out;
 }
 
 std::string IntToBinBE(int64_t AValue, int ASize, std::string_view AField) {
-  CheckNumber(AValue, ASize, false, AField);
-  std::string out(static_cast<size_t>(ASize), '\0');
-  uint64_t v = static_cast<uint64_t>(AValue);
-  for (int i = ASize - 1; i >= 0 && v != 0; --i, v >>= 8) out[static_cast<size_t>(i)] = static_cast<char>(v & 0xFF);
+  std::string out;
+  AppendBinBE(out, AValue, ASize, AField);
   return out;
 }
 
 std::string IntToBinLE(int64_t AValue, int ASize, std::string_view AField) {
-  CheckNumber(AValue, ASize, false, AField);
-  std::string out(static_cast<size_t>(ASize), '\0');
-  uint64_t v = static_cast<uint64_t>(AValue);
-  for (int i = 0; i < ASize && v != 0; ++i, v >>= 8) out[static_cast<size_t>(i)] = static_cast<char>(v & 0xFF);
+  std::string out;
+  AppendBinLE(out, AValue, ASize, AField);
   return out;
 }
 
@@ -179,31 +220,63 @@ uint8_t SetBit(uint8_t AByte, int ABit, bool AValue) {
   return AValue ? static_cast<uint8_t>(AByte | mask) : static_cast<uint8_t>(AByte & ~mask);
 }
 
-std::string EncodeCP866(const std::string& AText) { return platform::Utf8ToCp866(AText); }
+void AppendCP866(std::string& AOut, std::string_view AText) {
+  size_t at = AOut.size();
+  if (AppendCP866Direct(AOut, AText)) return;
+  AOut.resize(at);
+  AOut += platform::Utf8ToCp866(std::string(AText));
+}
+
+std::string EncodeCP866(const std::string& AText) {
+  std::string out;
+  AppendCP866(out, AText);
+  return out;
+}
+
+void AppendTextBlock(std::string& AOut, std::string_view AText, int AMaxLines, int32_t ADefaultFont,
+                     const TFont& AFont, std::string_view AField) {
+  // The lines are cut from the encoded bytes, at every "||" from the left.
+  thread_local std::string t;
+  t.clear();
+  AppendCP866(t, AText);
+  size_t at = AOut.size();
+  if (t.empty()) {
+    AOut += '\x0C';
+    return;
+  }
+  try {
+    size_t start = 0;
+    for (int n = 1; n <= AMaxLines; ++n) {
+      size_t sep = t.find("||", start);
+      size_t end = sep == std::string::npos ? t.size() : sep;
+      int32_t f = n == 1 ? AFont.F1 : n == 2 ? AFont.F2 : n == 3 ? AFont.F3 : n == 4 ? AFont.F4 : -1;
+      if (f < 0 || f > 9) f = ADefaultFont;
+      if (f < 0 || f > 9) throw std::runtime_error("Некорректный номер шрифта");
+      size_t length = end - start;
+      if (length > 255)
+        throw std::runtime_error(FieldPrefix(AField) + "строка " + std::to_string(n) + " длиной " +
+                                 std::to_string(length) + " байт (не более 255)");
+      AppendBCD(AOut, f, 1);
+      AOut += static_cast<char>(length);
+      AOut.append(t, start, length);
+      AOut += '\x0D';
+      if (sep == std::string::npos) break;
+      start = sep + 2;
+    }
+  } catch (...) {
+    AOut.resize(at);
+    throw;
+  }
+  if (AOut.size() == at)
+    AOut += '\x0C';
+  else
+    AOut.back() = '\x0C';
+}
 
 std::string EncodeTextBlock(const std::string& AText, int AMaxLines, int32_t ADefaultFont, const TFont& AFont,
                             std::string_view AField) {
-  std::string t = EncodeCP866(AText);
-  if (t.empty()) return std::string(1, '\x0C');
-  std::vector<std::string> lines = SplitLines(t);
   std::string out;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    int n = static_cast<int>(i) + 1;
-    if (n > AMaxLines) break;
-    int32_t f = n == 1 ? AFont.F1 : n == 2 ? AFont.F2 : n == 3 ? AFont.F3 : n == 4 ? AFont.F4 : -1;
-    if (f < 0 || f > 9) f = ADefaultFont;
-    if (f < 0 || f > 9) throw std::runtime_error("Некорректный номер шрифта");
-    const std::string& line = lines[i];
-    if (line.size() > 255)
-      throw std::runtime_error(FieldPrefix(AField) + "строка " + std::to_string(n) + " длиной " +
-                               std::to_string(line.size()) + " байт (не более 255)");
-    out += IntToBCD(f, 1);
-    out += IntToBinBE(static_cast<int64_t>(line.size()), 1);
-    out += line;
-    out += '\x0D';
-  }
-  if (out.empty()) return std::string(1, '\x0C');
-  out.back() = '\x0C';
+  AppendTextBlock(out, AText, AMaxLines, ADefaultFont, AFont, AField);
   return out;
 }
 
@@ -349,16 +422,31 @@ bool VarToBoolDef(const std::optional<std::string>& AValue, bool ADefault) {
 }
 
 std::string StripInvalidXmlChars(const std::string& AText) {
+  // Runs of kept bytes are copied whole; printable ASCII and two-byte sequences (always
+  // allowed) are passed without decoding.
   std::string out;
   out.reserve(AText.size());
-  size_t pos = 0;
-  while (pos < AText.size()) {
+  const auto* p = reinterpret_cast<const unsigned char*>(AText.data());
+  size_t n = AText.size(), pos = 0, run = 0;
+  while (pos < n) {
+    unsigned char c = p[pos];
+    if ((c >= 0x20 && c < 0x80) || c == 0x09 || c == 0x0A || c == 0x0D) {
+      ++pos;
+      continue;
+    }
+    if (c >= 0xC2 && c <= 0xDF && pos + 1 < n && (p[pos + 1] & 0xC0) == 0x80) {
+      pos += 2;
+      continue;
+    }
     size_t start = pos;
     uint32_t cp = 0;
-    if (!NextCodePoint(AText, pos, cp)) continue;
-    if (cp == 0x09 || cp == 0x0A || cp == 0x0D || (cp >= 0x20 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFFFD))
-      out.append(AText, start, pos - start);
+    if (NextCodePoint(AText, pos, cp) &&
+        (cp == 0x09 || cp == 0x0A || cp == 0x0D || (cp >= 0x20 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFFFD)))
+      continue;
+    out.append(AText, run, start - run);
+    run = pos;
   }
+  out.append(AText, run, n - run);
   return out;
 }
 

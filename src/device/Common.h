@@ -27,11 +27,16 @@ std::string IntToBCD(int64_t AValue, int ASize, std::string_view AField = {});
 // ASize bytes of unsigned binary, most / least significant byte first. Range 0 .. 256^ASize-1.
 std::string IntToBinBE(int64_t AValue, int ASize, std::string_view AField = {});
 std::string IntToBinLE(int64_t AValue, int ASize, std::string_view AField = {});
+// The same, appended to AOut (which is left as it was when the value is refused).
+void AppendBCD(std::string& AOut, int64_t AValue, int ASize, std::string_view AField = {});
+void AppendBinBE(std::string& AOut, int64_t AValue, int ASize, std::string_view AField = {});
+void AppendBinLE(std::string& AOut, int64_t AValue, int ASize, std::string_view AField = {});
 // AByte with bit ABit (0 = least significant) set or cleared.
 uint8_t SetBit(uint8_t AByte, int ABit, bool AValue);
 
 // Code page 866, one byte per character, "?" for what the code page lacks.
 std::string EncodeCP866(const std::string& AText);
+void AppendCP866(std::string& AOut, std::string_view AText);
 
 // Lines separated by "||", at most AMaxLines of them; each line is font (one packed-decimal
 // byte), length (one byte), the bytes and 0x0D; the last 0x0D becomes 0x0C. An empty text is
@@ -39,6 +44,9 @@ std::string EncodeCP866(const std::string& AText);
 // and refuses a line longer than 255 bytes.
 std::string EncodeTextBlock(const std::string& AText, int AMaxLines, int32_t ADefaultFont, const TFont& AFont,
                             std::string_view AField = {});
+// The same block appended to AOut (left as it was when the block is refused).
+void AppendTextBlock(std::string& AOut, std::string_view AText, int AMaxLines, int32_t ADefaultFont,
+                     const TFont& AFont, std::string_view AField = {});
 
 // Two upper-case hexadecimal digits per byte, each followed by ASeparator.
 std::string BytesToHex(const std::string& ABytes, const std::string& ASeparator = {});

@@ -9,13 +9,6 @@ namespace qd {
 
 namespace {
 
-std::string Frame(uint8_t ACommand, uint8_t ATable) {
-  std::string f(2, '\0');
-  f[0] = static_cast<char>(ACommand);
-  f[1] = static_cast<char>(ATable);
-  return f;
-}
-
 // Every one of the eight bits of a status byte from a pattern (bit 0 = least significant).
 uint8_t SetBits(uint8_t AByte, uint8_t APattern) {
   for (int bit = 0; bit < 8; ++bit) AByte = SetBit(AByte, bit, ((APattern >> bit) & 1) != 0);
@@ -74,22 +67,28 @@ void TDevice::Disable() { FTCPSocket.CloseConnection(); }
 void TDevice::RunCommand(const std::string& ACmd) {
   if (FExtLogEnabled) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
-  FResponse.clear();
   FTCPSocket.ReadString(1, FResponse);
   if (FExtLogEnabled) WriteLog("Данные обмена <- ", BytesToHex(FResponse), kLogDebug);
 }
 
-void TDevice::Exchange(std::string ARequest, uint8_t ASuccess, const std::string& AMessage) {
-  FRequest = std::move(ARequest);
-  RunCommand(FRequest);
-  if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) != ASuccess) throw std::runtime_error(AMessage);
+std::string& TDevice::StartFrame(uint8_t ACommand, uint8_t ATable) {
+  FFrame.clear();
+  FFrame += static_cast<char>(ACommand);
+  FFrame += static_cast<char>(ATable);
+  return FFrame;
 }
 
-std::string TDevice::BuildPlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
-                              int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
-                              const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
-                              const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
-                              const TFont& ACommodityFont) {
+bool TDevice::SendFrame(uint8_t ASuccess) {
+  FRequest.swap(FFrame);
+  RunCommand(FRequest);
+  return FResponse.empty() || static_cast<uint8_t>(FResponse[0]) == ASuccess;
+}
+
+void TDevice::BuildPluFrame(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
+                            int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
+                            const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
+                            const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
+                            const TFont& ACommodityFont) {
   int64_t barcode = BarcodeNumber(ABarcode, AIsWeightGoods);
   bool tare = APLUTare != 0;
 
@@ -101,32 +100,57 @@ std::string TDevice::BuildPlu(int32_t APLU, int32_t AMainGroupNumber, int32_t AS
   FPLU_Status2Byte2 = SetBits(FPLU_Status2Byte2, 0xE0);
   FPLU_Status2Byte3 = SetBits(FPLU_Status2Byte3, 0x5F);
 
+  // Every field is rebuilt in its own storage, which is kept from record to record.
   TPLURecord& r = FPLURecord;
-  r.PLU_Number = IntToBCD(APLU, 4, "PLU_Number");
-  r.PLU_Status = {static_cast<char>(FPLU_StatusByte1), static_cast<char>(FPLU_StatusByte2)};
-  r.PLU_Status2 = {static_cast<char>(FPLU_Status2Byte1), static_cast<char>(FPLU_Status2Byte2),
-                   static_cast<char>(FPLU_Status2Byte3)};
-  r.Unit_Price = IntToBCD(ToHundredths(APrice), 4, "Unit_Price");
-  r.Label_Format1 = IntToBinLE(FLabelFormatNumber, 1, "Label_Format1");
-  r.Barcode_Format = std::string(1, '\x05');
-  r.EAN_Data = IntToBCD(barcode, 7, "EAN_Data");
-  r.Main_Group_Code = IntToBCD(AMainGroupNumber, 2, "Main_Group_Code");
-  r.Sell_By_Date = IntToBCD(ASellByDate, 2, "Sell_By_Date");
-  r.Sell_By_Time = IntToBCD(ASellByTime, 2, "Sell_By_Time");
-  r.Used_By_Date = IntToBCD(AUsedByDate, 2, "Used_By_Date");
-  r.Packed_Date = IntToBCD(APackedDate, 2, "Packed_Date");
-  r.Packed_Time = IntToBCD(APackedTime, 2, "Packed_Time");
-  r.PLU_Tare = tare ? IntToBCD(APLUTare, 2, "PLU_Tare") : std::string();
-  r.Image1 = IntToBCD(0, 1);
-  r.Image2_10 = IntToBCD(0, 9);
-  r.Commodity = EncodeTextBlock(AName, 4, FCommodityFont, ACommodityFont, "Commodity");
-  r.Ingredient = EncodeTextBlock(AIngredients, 15, FIngredientFont, SetDefFont(), "Ingredient");
-  r.SpecMessage = EncodeTextBlock(ASpecMessage, 8, FSpecMessageFont, SetDefFont(), "SpecMessage");
-  r.BCC = std::string(1, '\0');
+  auto bcd = [](std::string& AField, int64_t AValue, int ASize, std::string_view AName) {
+    AField.clear();
+    AppendBCD(AField, AValue, ASize, AName);
+  };
+  bcd(r.PLU_Number, APLU, 4, "PLU_Number");
+  r.PLU_Status.assign({static_cast<char>(FPLU_StatusByte1), static_cast<char>(FPLU_StatusByte2)});
+  r.PLU_Status2.assign({static_cast<char>(FPLU_Status2Byte1), static_cast<char>(FPLU_Status2Byte2),
+                        static_cast<char>(FPLU_Status2Byte3)});
+  bcd(r.Unit_Price, ToHundredths(APrice), 4, "Unit_Price");
+  r.Label_Format1.clear();
+  AppendBinLE(r.Label_Format1, FLabelFormatNumber, 1, "Label_Format1");
+  r.Barcode_Format.assign(1, '\x05');
+  bcd(r.EAN_Data, barcode, 7, "EAN_Data");
+  bcd(r.Main_Group_Code, AMainGroupNumber, 2, "Main_Group_Code");
+  bcd(r.Sell_By_Date, ASellByDate, 2, "Sell_By_Date");
+  bcd(r.Sell_By_Time, ASellByTime, 2, "Sell_By_Time");
+  bcd(r.Used_By_Date, AUsedByDate, 2, "Used_By_Date");
+  bcd(r.Packed_Date, APackedDate, 2, "Packed_Date");
+  bcd(r.Packed_Time, APackedTime, 2, "Packed_Time");
+  r.PLU_Tare.clear();
+  if (tare) AppendBCD(r.PLU_Tare, APLUTare, 2, "PLU_Tare");
+  r.Image1.assign(1, '\0');
+  r.Image2_10.assign(9, '\0');
+  r.Commodity.clear();
+  AppendTextBlock(r.Commodity, AName, 4, FCommodityFont, ACommodityFont, "Commodity");
+  r.Ingredient.clear();
+  AppendTextBlock(r.Ingredient, AIngredients, 15, FIngredientFont, SetDefFont(), "Ingredient");
+  r.SpecMessage.clear();
+  AppendTextBlock(r.SpecMessage, ASpecMessage, 8, FSpecMessageFont, SetDefFont(), "SpecMessage");
+  r.BCC.assign(1, '\0');
   int64_t size = TPLURecord::kFixedSize + (tare ? 2 : 0) + static_cast<int64_t>(r.Commodity.size()) +
                  static_cast<int64_t>(r.Ingredient.size()) + static_cast<int64_t>(r.SpecMessage.size());
-  r.PLU_RecordSize = IntToBinBE(size, 2, "PLU_RecordSize");
-  return Frame(scale::kCmdWrite, scale::kTablePlu) + r.Bytes();
+  r.PLU_RecordSize.clear();
+  AppendBinBE(r.PLU_RecordSize, size, 2, "PLU_RecordSize");
+  r.AppendTo(StartFrame(scale::kCmdWrite, scale::kTablePlu));
+}
+
+std::string TDevice::BuildPlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
+                              int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
+                              const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
+                              const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
+                              const TFont& ACommodityFont) {
+  BuildPluFrame(APLU, AMainGroupNumber, ASellByDate, ASellByTime, AUsedByDate, APackedDate, APackedTime, APLUTare,
+                ABarcode, AName, AIngredients, ASpecMessage, APrice, AIsWeightGoods, ACommodityFont);
+  return FFrame;
+}
+
+void TDevice::RefusePlu(int32_t APLU, const std::string& AName) {
+  throw std::runtime_error("Ошибка записи в таблицу 25, Plu = " + std::to_string(APLU) + "; Name = " + AName);
 }
 
 void TDevice::WritePlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
@@ -134,80 +158,109 @@ void TDevice::WritePlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDa
                        const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
                        const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
                        const TFont& ACommodityFont) {
-  std::string cmd = BuildPlu(APLU, AMainGroupNumber, ASellByDate, ASellByTime, AUsedByDate, APackedDate, APackedTime,
-                             APLUTare, ABarcode, AName, AIngredients, ASpecMessage, APrice, AIsWeightGoods,
-                             ACommodityFont);
-  Exchange(std::move(cmd), scale::kAck,
-           "Ошибка записи в таблицу 25, Plu = " + std::to_string(APLU) + "; Name = " + AName);
+  BuildPluFrame(APLU, AMainGroupNumber, ASellByDate, ASellByTime, AUsedByDate, APackedDate, APackedTime, APLUTare,
+                ABarcode, AName, AIngredients, ASpecMessage, APrice, AIsWeightGoods, ACommodityFont);
+  if (!SendFrame(scale::kAck)) RefusePlu(APLU, AName);
+}
+
+void TDevice::SendPlu(const std::string& ACommand, int32_t APLU, const std::string& AName) {
+  FFrame.assign(ACommand);
+  if (!SendFrame(scale::kAck)) RefusePlu(APLU, AName);
 }
 
 void TDevice::WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight) {
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTablePieceUnitWeight) + IntToBCD(APLU, 4, "PLU") +
-                    IntToBinBE(22, 2) + IntToBCD(AUnitWeight, 4, "вес единицы товара") +
-                    IntToBCD(ATotalUnitWeight, 4, "общий вес единиц товара") + IntToBCD(0, 8);
-  Exchange(std::move(cmd), scale::kAck, "Ошибка записи в таблицу AB, Plu = " + std::to_string(APLU));
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTablePieceUnitWeight);
+  AppendBCD(f, APLU, 4, "PLU");
+  AppendBinBE(f, 22, 2);
+  AppendBCD(f, AUnitWeight, 4, "вес единицы товара");
+  AppendBCD(f, ATotalUnitWeight, 4, "общий вес единиц товара");
+  f.append(8, '\0');
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error("Ошибка записи в таблицу AB, Plu = " + std::to_string(APLU));
 }
 
 void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTableContainer) + IntToBCD(ACode, 4, "код товара") +
-                    IntToBinBE(10, 2) + IntToBCD(APLU, 4, "PLU");
-  Exchange(std::move(cmd), scale::kAck,
-           "Ошибка записи в таблицу DF, PLU = " + std::to_string(APLU) + "; Code = " + std::to_string(ACode) + " ");
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableContainer);
+  AppendBCD(f, ACode, 4, "код товара");
+  AppendBinBE(f, 10, 2);
+  AppendBCD(f, APLU, 4, "PLU");
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error("Ошибка записи в таблицу DF, PLU = " + std::to_string(APLU) +
+                             "; Code = " + std::to_string(ACode) + " ");
 }
 
 void TDevice::WriteGroup(int32_t ACode, const std::string& AName) {
   std::string name = EncodeCP866(AName);
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTableMainGroup) + IntToBCD(ACode, 4, "код группы") +
-                    IntToBinBE(7 + static_cast<int64_t>(name.size()), 2, "размер записи") + std::string(1, '\0') +
-                    name;
-  Exchange(std::move(cmd), scale::kAck,
-           "Ошибка записи в таблицу 23, Code = " + std::to_string(ACode) + "; Code = " + AName);
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableMainGroup);
+  AppendBCD(f, ACode, 4, "код группы");
+  AppendBinBE(f, 7 + static_cast<int64_t>(name.size()), 2, "размер записи");
+  f += '\0';
+  f += name;
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error("Ошибка записи в таблицу 23, Code = " + std::to_string(ACode) + "; Code = " + AName);
 }
 
 void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTableGroupImage) + IntToBCD(AMainGroupNumber, 4, "код группы") +
-                    IntToBinBE(8, 2) + IntToBCD(AImageNumber, 2, "номер изображения");
-  Exchange(std::move(cmd), scale::kAck, "Ошибка записи в таблицу A3");
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableGroupImage);
+  AppendBCD(f, AMainGroupNumber, 4, "код группы");
+  AppendBinBE(f, 8, 2);
+  AppendBCD(f, AImageNumber, 2, "номер изображения");
+  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу A3");
 }
 
 void TDevice::WriteImage(int32_t AImageNumber, const std::string& AImageData) {
   std::string data = EncodeCP866(AImageData);
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTableImage) + IntToBCD(AImageNumber, 4, "номер изображения") +
-                    IntToBinBE(7 + static_cast<int64_t>(data.size()), 2, "размер записи") + std::string(1, '\0') +
-                    data;
-  Exchange(std::move(cmd), scale::kAck, "Ошибка записи в таблицу 37");
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableImage);
+  AppendBCD(f, AImageNumber, 4, "номер изображения");
+  AppendBinBE(f, 7 + static_cast<int64_t>(data.size()), 2, "размер записи");
+  f += '\0';
+  f += data;
+  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 37");
 }
 
 void TDevice::WriteShop(int32_t ACode, const std::string& AName) {
   std::string block = EncodeTextBlock(AName, 3, FCompanyFont, SetDefFont(), "название магазина");
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTableShop) + IntToBCD(ACode, 4, "код магазина") +
-                    IntToBinBE(8 + static_cast<int64_t>(block.size()), 2, "размер записи") +
-                    IntToBinBE(FLabelFormatNumber, 2, "номер формата этикетки") + block;
-  Exchange(std::move(cmd), scale::kAck, "Ошибка записи в таблицу 3D");
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableShop);
+  AppendBCD(f, ACode, 4, "код магазина");
+  AppendBinBE(f, 8 + static_cast<int64_t>(block.size()), 2, "размер записи");
+  AppendBinBE(f, FLabelFormatNumber, 2, "номер формата этикетки");
+  f += block;
+  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 3D");
 }
 
 void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
                              const std::string& AName) {
-  std::string name = AName.substr(0, PrefixBytes(AName, 32));
-  name.append(32 - CharCount(name), ' ');
-  std::string nameBytes = EncodeCP866(name);
-  nameBytes.resize(32, ' ');  // one byte per character; kept exact whatever the conversion did
-  std::string cmd = Frame(scale::kCmdWrite, scale::kTablePresetKey) + IntToBCD(APresetNumber, 4, "номер клавиши") +
-                    IntToBinBE(89, 2) + IntToBCD(APresetKey, 4, "код клавиши") +
-                    IntToBinBE(AStatus, 1, "статус клавиши") + std::string(1, '\0') + nameBytes + IntToBCD(0, 4) +
-                    IntToBCD(32, 32) + IntToBCD(0, 1) + IntToBinLE(AImageNumber, 4, "номер изображения") +
-                    IntToBCD(0, 4);
-  Exchange(std::move(cmd), scale::kAck,
-           "Ошибка записи в таблицу 41, PresetNumber = " + std::to_string(APresetNumber) +
-               "; PresetKey = " + std::to_string(APresetKey));
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTablePresetKey);
+  AppendBCD(f, APresetNumber, 4, "номер клавиши");
+  AppendBinBE(f, 89, 2);
+  AppendBCD(f, APresetKey, 4, "код клавиши");
+  AppendBinBE(f, AStatus, 1, "статус клавиши");
+  f += '\0';
+  // The first 32 characters padded with blanks to 32, one byte each; kept at exactly 32
+  // bytes whatever the conversion did.
+  size_t nameAt = f.size();
+  size_t prefix = PrefixBytes(AName, 32);
+  AppendCP866(f, std::string_view(AName).substr(0, prefix));
+  f.append(32 - CharCount(AName.substr(0, prefix)), ' ');
+  f.resize(nameAt + 32, ' ');
+  f.append(4, '\0');
+  AppendBCD(f, 32, 32);
+  f += '\0';
+  AppendBinLE(f, AImageNumber, 4, "номер изображения");
+  f.append(4, '\0');
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error("Ошибка записи в таблицу 41, PresetNumber = " + std::to_string(APresetNumber) +
+                             "; PresetKey = " + std::to_string(APresetKey));
 }
 
 void TDevice::Clear(uint8_t ATable, const char* AMessage) {
-  Exchange(Frame(scale::kCmdClear, ATable), scale::kAck, AMessage);
+  StartFrame(scale::kCmdClear, ATable);
+  if (!SendFrame(scale::kAck)) throw std::runtime_error(AMessage);
 }
 
 void TDevice::Delete(uint8_t ATable, int32_t AKey, const char* AMessage) {
-  Exchange(Frame(scale::kCmdDelete, ATable) + IntToBCD(AKey, 4, "ключ записи"), scale::kDeleted, AMessage);
+  AppendBCD(StartFrame(scale::kCmdDelete, ATable), AKey, 4, "ключ записи");
+  if (!SendFrame(scale::kDeleted)) throw std::runtime_error(AMessage);
 }
 
 void TDevice::ClearPlu() { Clear(scale::kTablePlu, "Ошибка удаления из таблицы 25"); }
@@ -225,7 +278,8 @@ void TDevice::DeleteContainer(int32_t ACode) {
 }
 
 void TDevice::ReadMainGroup(int32_t ARecNumber) {
-  FRequest = Frame(scale::kCmdRead, scale::kTableMainGroup) + IntToBCD(ARecNumber, 4, "ключ записи");
+  AppendBCD(StartFrame(scale::kCmdRead, scale::kTableMainGroup), ARecNumber, 4, "ключ записи");
+  FRequest.swap(FFrame);
   RunCommand(FRequest);
 }
 

@@ -56,6 +56,9 @@ class TDevice {
                 const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods, const TFont& ACommodityFont);
   void WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight);
   void WriteContainer(int32_t APLU, int32_t ACode);
+  // Sends a PLU command that BuildPlu made for this PLU and name; WritePlu in two steps, so
+  // that a caller can check the record before anything of it is sent.
+  void SendPlu(const std::string& ACommand, int32_t APLU, const std::string& AName);
 
   // Main groups (0x23), group images (0xA3), images (0x37), shops (0x3D), preset keys (0x41).
   void WriteGroup(int32_t ACode, const std::string& AName);
@@ -105,13 +108,24 @@ class TDevice {
                        const TFont& ACommodityFont);
 
  private:
-  // Sets FRequest, runs it, fails with AMessage unless the reply is ASuccess.
-  void Exchange(std::string ARequest, uint8_t ASuccess, const std::string& AMessage);
+  // The frame in FFrame becomes the Request and is run; false when a reply came and is not
+  // ASuccess. Messages are made by the callers, only for a refusal.
+  bool SendFrame(uint8_t ASuccess);
+  // FFrame := command and table bytes.
+  std::string& StartFrame(uint8_t ACommand, uint8_t ATable);
+  // Fills FPLURecord and builds the PLU command in FFrame.
+  void BuildPluFrame(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
+                     int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
+                     const std::string& ABarcode, const std::string& AName, const std::string& AIngredients,
+                     const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
+                     const TFont& ACommodityFont);
+  [[noreturn]] void RefusePlu(int32_t APLU, const std::string& AName);
   void Clear(uint8_t ATable, const char* AMessage);
   void Delete(uint8_t ATable, int32_t AKey, const char* AMessage);
 
   TTCPSocket FTCPSocket;
   std::string FRequest;
+  std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
   bool FExtLogEnabled = false;
   TPLURecord FPLURecord;

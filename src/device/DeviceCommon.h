@@ -32,6 +32,7 @@ struct TPLURecord {
 
   // The 21 fields in order, as they follow the command and table bytes.
   std::string Bytes() const;
+  void AppendTo(std::string& AOut) const;
 };
 
 }  // namespace qd
