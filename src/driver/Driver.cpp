@@ -150,8 +150,8 @@ void TDriver::UploadGoods(const std::string& ATable) {
   WriteGoodsTable(table);
 }
 
-void TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
-  FDevice->BuildPlu(AGoods.PLU, AGoods.GroupCode, AGoods.SellByDate, AGoods.SellByTime, AGoods.UsedByDateOrZero(),
+std::string TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
+  std::string plu = FDevice->BuildPlu(AGoods.PLU, AGoods.GroupCode, AGoods.SellByDate, AGoods.SellByTime, AGoods.UsedByDateOrZero(),
                     AGoods.PackedDateOrZero(), AGoods.PackedTimeOrZero(), AGoods.PLUTare, AGoods.EANData,
                     AGoods.Name, AGoods.Description, AGoods.SpecMessage, AGoods.Price, AGoods.IsWeightGoods,
                     AGoods.Font);
@@ -164,16 +164,15 @@ void TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
   IntToBCD(AGoods.FirstPresetNumber(), 4, "номер клавиши");
   IntToBCD(AGoods.SecondPresetNumber(), 4, "номер клавиши");
   IntToBCD(AGoods.PLU, 4, "код клавиши");
+  return plu;
 }
 
 void TDriver::WriteGoodsTable(const TInputTable& ATable) {
   ATable.ForEachRecord([this](pugi::xml_node ARecord) {
     TGoodsRecord g = ReadGoodsRecord(ARecord);
     CheckGoodsRecord(g);
-    PrepareGoods(g);
-    FDevice->WritePlu(g.PLU, g.GroupCode, g.SellByDate, g.SellByTime, g.UsedByDateOrZero(), g.PackedDateOrZero(),
-                      g.PackedTimeOrZero(), g.PLUTare, g.EANData, g.Name, g.Description, g.SpecMessage, g.Price,
-                      g.IsWeightGoods, g.Font);
+    // The PLU command checked here is the one sent.
+    FDevice->SendPlu(PrepareGoods(g), g.PLU, g.Name);
     if (g.HasUnitWeights()) FDevice->WritePieceUnitWeight(g.PLU, g.UnitWeight, g.TotalUnitWeight);
     FDevice->WriteContainer(g.PLU, g.Code);
     std::string keyName = g.KeyName();

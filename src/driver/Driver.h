@@ -56,7 +56,8 @@ class TDriver : public TScaleOfflineDriver {
 
   // Every value of a record passes its field's encoder here, before the first of the
   // record's commands is sent, so that a refused value leaves nothing of the record behind.
-  void PrepareGoods(const TGoodsRecord& AGoods);
+  // PrepareGoods gives the goods' PLU command.
+  std::string PrepareGoods(const TGoodsRecord& AGoods);
   void PrepareGroup(const TGroupRecord& AGroup);
 
   std::unique_ptr<TDevice> FDevice;

@@ -2,6 +2,7 @@
 #include "driver/Tables.h"
 
 #include <stdexcept>
+#include <string_view>
 
 #include "common/text.h"
 
@@ -92,30 +93,82 @@ int32_t TGoodsRecord::SecondPresetNumber() const {
   return Wrap32((static_cast<int64_t>(GroupCode) + 89) * 1000 + Code);
 }
 
+namespace {
+
+// The goods fields by attribute name, in the order of TGoodsRecord.
+enum TGoodsField {
+  gPLU, gCode, gEANData, gName, gShortName, gGroupCode, gPrice, gSellByDate, gSellByTime, gUsedByDate,
+  gPackedDate, gPackedTime, gPLUTare, gIsWeightGoods, gDescription, gSpecMessage, gF1, gF2, gF3, gF4,
+  gUnitWeight, gTotalUnitWeight, kGoodsFieldCount
+};
+// The field an attribute name stands for; kGoodsFieldCount for any other name.
+int GoodsField(std::string_view AName) {
+  auto is = [&](const char* AWord, TGoodsField AField) { return AName == AWord ? AField : kGoodsFieldCount; };
+  switch (AName.size()) {
+    case 2: return AName[0] == 'F' && AName[1] >= '1' && AName[1] <= '4' ? gF1 + (AName[1] - '1') : kGoodsFieldCount;
+    case 3: return is("PLU", gPLU);
+    case 4: return AName[0] == 'C' ? is("Code", gCode) : is("Name", gName);
+    case 5: return is("Price", gPrice);
+    case 7: return AName[0] == 'E' ? is("EANData", gEANData) : is("PLUTare", gPLUTare);
+    case 9: return AName[0] == 'S' ? is("ShortName", gShortName) : is("GroupCode", gGroupCode);
+    case 10:
+      switch (AName[0]) {
+        case 'S': return AName[6] == 'D' ? is("SellByDate", gSellByDate) : is("SellByTime", gSellByTime);
+        case 'U': return AName[1] == 's' ? is("UsedByDate", gUsedByDate) : is("UnitWeight", gUnitWeight);
+        case 'P': return AName[6] == 'D' ? is("PackedDate", gPackedDate) : is("PackedTime", gPackedTime);
+        default: return kGoodsFieldCount;
+      }
+    case 11: return AName[0] == 'D' ? is("Description", gDescription) : is("SpecMessage", gSpecMessage);
+    case 13: return is("IsWeightGoods", gIsWeightGoods);
+    case 15: return is("TotalUnitWeight", gTotalUnitWeight);
+    default: return kGoodsFieldCount;
+  }
+}
+
+std::optional<std::string> ValueOf(pugi::xml_attribute AAttribute) {
+  if (!AAttribute) return std::nullopt;
+  return std::string(AAttribute.value());
+}
+
+}  // namespace
+
 TGoodsRecord ReadGoodsRecord(pugi::xml_node ARecord) {
+  // One pass over the record's attributes; the first of equal names counts, as for a lookup
+  // by name.
+  pugi::xml_attribute found[kGoodsFieldCount];
+  for (pugi::xml_attribute a = ARecord.first_attribute(); a; a = a.next_attribute()) {
+    int f = GoodsField(a.name());
+    if (f < kGoodsFieldCount && !found[f]) found[f] = a;
+  }
+  auto integer = [&](TGoodsField AField, int32_t ADefault) { return VarToIntDef(ValueOf(found[AField]), ADefault); };
+  auto text = [&](TGoodsField AField) { return std::string(found[AField].value()); };
   TGoodsRecord g;
-  g.PLU = ReadInt(ARecord, "PLU", kInvalidNumber);
-  g.Code = ReadInt(ARecord, "Code", kInvalidNumber);
-  g.EANData = ReadText(ARecord, "EANData");
-  g.Name = ReadText(ARecord, "Name");
-  g.ShortName = ReadText(ARecord, "ShortName");
-  g.GroupCode = ReadInt(ARecord, "GroupCode", kInvalidNumber);
-  g.Price = ReadAmount(ARecord, "Price", kInvalidNumber);
-  g.SellByDate = ReadInt(ARecord, "SellByDate", kInvalidNumber);
-  g.SellByTime = ReadInt(ARecord, "SellByTime", kInvalidNumber);
-  g.UsedByDate = ReadInt(ARecord, "UsedByDate", kInvalidNumber);
-  g.PackedDate = ReadInt(ARecord, "PackedDate", kInvalidNumber);
-  g.PackedTime = ReadInt(ARecord, "PackedTime", kInvalidNumber);
-  g.PLUTare = ReadInt(ARecord, "PLUTare", 0);
-  g.IsWeightGoods = ReadBool(ARecord, "IsWeightGoods", true);
-  g.Description = ReadText(ARecord, "Description");
-  g.SpecMessage = ReadText(ARecord, "SpecMessage");
-  g.Font.F1 = ReadInt(ARecord, "F1", -1);
-  g.Font.F2 = ReadInt(ARecord, "F2", -1);
-  g.Font.F3 = ReadInt(ARecord, "F3", -1);
-  g.Font.F4 = ReadInt(ARecord, "F4", -1);
-  g.UnitWeight = ReadInt(ARecord, "UnitWeight", 0);
-  g.TotalUnitWeight = ReadInt(ARecord, "TotalUnitWeight", 0);
+  g.PLU = integer(gPLU, kInvalidNumber);
+  g.Code = integer(gCode, kInvalidNumber);
+  g.EANData = text(gEANData);
+  g.Name = text(gName);
+  g.ShortName = text(gShortName);
+  g.GroupCode = integer(gGroupCode, kInvalidNumber);
+  std::optional<std::string> price = ValueOf(found[gPrice]);
+  if (price)
+    for (char& c : *price)
+      if (c == ',') c = '.';
+  g.Price = VarToCurrDef(price, kInvalidNumber);
+  g.SellByDate = integer(gSellByDate, kInvalidNumber);
+  g.SellByTime = integer(gSellByTime, kInvalidNumber);
+  g.UsedByDate = integer(gUsedByDate, kInvalidNumber);
+  g.PackedDate = integer(gPackedDate, kInvalidNumber);
+  g.PackedTime = integer(gPackedTime, kInvalidNumber);
+  g.PLUTare = integer(gPLUTare, 0);
+  g.IsWeightGoods = VarToBoolDef(ValueOf(found[gIsWeightGoods]), true);
+  g.Description = text(gDescription);
+  g.SpecMessage = text(gSpecMessage);
+  g.Font.F1 = integer(gF1, -1);
+  g.Font.F2 = integer(gF2, -1);
+  g.Font.F3 = integer(gF3, -1);
+  g.Font.F4 = integer(gF4, -1);
+  g.UnitWeight = integer(gUnitWeight, 0);
+  g.TotalUnitWeight = integer(gTotalUnitWeight, 0);
   return g;
 }
 
