@@ -327,7 +327,7 @@ class TInlineParser {
 
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
-  std::vector<int> FBrackets;        // bracket entries, innermost last
+  TCMPodArray<int> FBrackets;        // bracket entries, innermost last
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive
 
   // positions of the maximal backtick runs, by length (built on first use)
