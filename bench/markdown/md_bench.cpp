@@ -157,6 +157,9 @@ double FreshProcessSeconds(const std::string& ASelf, const std::string& ADir, st
   std::string result = ADir + "/time.txt";
   std::string run = "\"" + ASelf + "\" --time-once " + std::to_string(ACase) + " " + std::to_string(ABytes) + " \"" +
                     result + "\"";
+#ifdef _WIN32
+  run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
+#endif
   double best = 1e9;
   for (int i = 0; i < ARuns; ++i) {
     if (std::system(run.c_str()) != 0) return -1;
