@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <new>
@@ -28,8 +29,10 @@ struct TCMNodeAttrs {
 enum class TCMElement : std::uint8_t { None, Em, Strong, Code, Del, A, Img, Br };
 const char* ElementName(TCMElement AElement);
 
-// Growable array of trivially copyable items. Grows with realloc, so a large array is moved
-// by the allocator (usually without copying) rather than copied into a fresh block.
+// Growable array of trivially copyable items. The first item is kept in the array object
+// itself (a text of one piece needs no allocation); beyond that it grows with realloc, so a
+// large array is moved by the allocator (usually without copying) rather than copied into a
+// fresh block. The array must not be moved while it holds that first item.
 template <class T>
 class TCMPodArray {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -38,7 +41,9 @@ class TCMPodArray {
   TCMPodArray() = default;
   TCMPodArray(const TCMPodArray&) = delete;
   TCMPodArray& operator=(const TCMPodArray&) = delete;
-  ~TCMPodArray() { std::free(FData); }
+  ~TCMPodArray() {
+    if (FData != local()) std::free(FData);
+  }
   std::size_t size() const { return FSize; }
   bool empty() const { return FSize == 0; }
   T& operator[](std::size_t i) { return FData[i]; }
@@ -56,10 +61,22 @@ class TCMPodArray {
   }
 
  private:
+  T* local() { return reinterpret_cast<T*>(FLocal); }
   void grow(std::size_t AMin) {
+    if (FCapacity == 0 && AMin == 1) {
+      FData = local();
+      FCapacity = 1;
+      return;
+    }
     std::size_t cap = std::max<std::size_t>({AMin, FCapacity + FCapacity / 2, 4});
     if (cap > 0xFFFFFFFFu) throw std::bad_alloc();
-    void* p = std::realloc(FData, cap * sizeof(T));
+    void* p;
+    if (FData == local()) {
+      p = std::malloc(cap * sizeof(T));
+      if (p) std::memcpy(p, FData, FSize * sizeof(T));
+    } else {
+      p = std::realloc(FData, cap * sizeof(T));
+    }
     if (!p) throw std::bad_alloc();
     FData = static_cast<T*>(p);
     FCapacity = static_cast<std::uint32_t>(cap);
@@ -67,6 +84,7 @@ class TCMPodArray {
   T* FData = nullptr;
   std::uint32_t FSize = 0;
   std::uint32_t FCapacity = 0;
+  alignas(T) unsigned char FLocal[sizeof(T)];
 };
 
 // One piece of inline output: text (already escaped) kept in the owning list's text buffer,
