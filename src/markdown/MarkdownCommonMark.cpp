@@ -566,7 +566,7 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   } else {
     list = addBlock<TCMListBlock>(c, l.FIndex);
     list->FOrdered = m.ordered;
-    list->FStart = m.start;
+    m.start.copy(list->FStart, sizeof(list->FStart) - 1);  // at most 9 digits
     list->FMarker = m.marker;
     list->FLastIndent = list->FBaseIndent = contentCol;
   }
@@ -843,11 +843,11 @@ void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) con
 void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   if (!FOrdered) {
     AOut += "<ul>\n";
-  } else if (FStart == "1") {
+  } else if (start() == "1") {
     AOut += "<ol>\n";
   } else {
     AOut += "<ol start=\"";
-    AOut += FStart;
+    AOut += start();
     AOut += "\">\n";
   }
   writeChildren(AOut);
@@ -938,7 +938,7 @@ std::size_t HtmlSizeBound(const TCMBlock* ABlock, std::size_t AColumns = 0) {
     case TCMBlockKind::Text:
       return n + static_cast<const TCMTextBlock*>(ABlock)->FNodes.htmlSizeBound();
     case TCMBlockKind::List:
-      n += static_cast<const TCMListBlock*>(ABlock)->FStart.size();
+      n += static_cast<const TCMListBlock*>(ABlock)->start().size();
       break;
     case TCMBlockKind::Code:
       n += 6 * static_cast<const TCMCodeBlock*>(ABlock)->FLang.size();  // "&quot;" per character at most

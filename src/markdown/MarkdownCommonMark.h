@@ -269,7 +269,8 @@ class TCMListBlock : public TCMContainerBlock {
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   TCMBlockKind kind() const override { return TCMBlockKind::List; }
   bool FOrdered = false;
-  std::string FStart;
+  char FStart[10] = {};  // ordered: the start number (up to 9 digits, no leading zeros)
+  std::string_view start() const { return FStart; }
   char FMarker = 0;  // bullet character or the delimiter after the number
   bool FLoose = false;
   int FLastIndent = 0;
