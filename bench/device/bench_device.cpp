@@ -61,6 +61,7 @@ void BM_RawClientWritePlu(benchmark::State& AState) {
     AState.SkipWithError("connect failed");
     return;
   }
+  SetNoDelay(s);  // as the device's transport
   size_t i = 0;
   for (auto _ : AState) {
     const std::string& f = frames[i];

@@ -93,6 +93,7 @@ void BM_RawClientSameFrames(benchmark::State& AState) {
       AState.SkipWithError("connect failed");
       break;
     }
+    SetNoDelay(sock);  // as the driver's transport
     bool ok = true;
     for (const std::string& f : s.Frames) {
       char reply = 0;
@@ -125,6 +126,7 @@ bool RawPass(uint16_t APort, const std::vector<std::string>& AFrames) {
     CloseSocket(sock);
     return false;
   }
+  SetNoDelay(sock);  // as the driver's transport
   bool ok = true;
   for (const std::string& f : AFrames) {
     char reply = 0;

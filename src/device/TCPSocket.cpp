@@ -44,6 +44,9 @@ void TTCPSocket::SetConnection() {
   }
   platform::SetNonBlocking(FSocket, false);
   platform::SetReceiveTimeout(FSocket, kReceiveTimeoutMs);
+  // Every command goes out in one send and waits for its answer: nothing is gained by
+  // holding back the tail of a long command until the scale acknowledges its head.
+  platform::SetNoDelay(FSocket);
 }
 
 void TTCPSocket::CloseConnection() {

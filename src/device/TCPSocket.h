@@ -1,5 +1,6 @@
 // Client side of the one TCP connection between the driver and a scale: IPv4 numeric
-// address, connect with one 5 s wait, blocking send, replies read with a 2000 ms time-out.
+// address, connect with one 5 s wait, no send delay (Nagle off), blocking send, replies read
+// with a 2000 ms time-out.
 // Every failure is an EquException with code 1001.
 #pragma once
 #include <cstdint>
