@@ -1,6 +1,7 @@
 // Command exchange with the scale and the records of its tables.
 #include "device/Device.h"
 
+#include <exception>
 #include <stdexcept>
 
 #include "common/log.h"
@@ -28,7 +29,7 @@ size_t PrefixBytes(const std::string& AText, size_t ACount) {
   return pos;
 }
 
-size_t CharCount(const std::string& AText) {
+size_t CharCount(std::string_view AText) {
   size_t n = 0;
   for (unsigned char c : AText)
     if ((c & 0xC0) != 0x80) ++n;
@@ -64,11 +65,19 @@ void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
 
 void TDevice::Disable() { FTCPSocket.CloseConnection(); }
 
-void TDevice::RunCommand(const std::string& ACmd) {
+void TDevice::SendCommand(const std::string& ACmd) {
   if (FExtLogEnabled) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
+}
+
+void TDevice::ReceiveReply() {
   FTCPSocket.ReadString(1, FResponse);
   if (FExtLogEnabled) WriteLog("Данные обмена <- ", BytesToHex(FResponse), kLogDebug);
+}
+
+void TDevice::RunCommand(const std::string& ACmd) {
+  SendCommand(ACmd);
+  ReceiveReply();
 }
 
 std::string& TDevice::StartFrame(uint8_t ACommand, uint8_t ATable) {
@@ -228,8 +237,8 @@ void TDevice::WriteShop(int32_t ACode, const std::string& AName) {
   if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 3D");
 }
 
-void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
-                             const std::string& AName) {
+void TDevice::BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus,
+                                  int32_t AImageNumber, const std::string& AName) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTablePresetKey);
   AppendBCD(f, APresetNumber, 4, "номер клавиши");
   AppendBinBE(f, 89, 2);
@@ -241,16 +250,41 @@ void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t 
   size_t nameAt = f.size();
   size_t prefix = PrefixBytes(AName, 32);
   AppendCP866(f, std::string_view(AName).substr(0, prefix));
-  f.append(32 - CharCount(AName.substr(0, prefix)), ' ');
+  f.append(32 - CharCount(std::string_view(AName).substr(0, prefix)), ' ');
   f.resize(nameAt + 32, ' ');
   f.append(4, '\0');
   AppendBCD(f, 32, 32);
   f += '\0';
   AppendBinLE(f, AImageNumber, 4, "номер изображения");
   f.append(4, '\0');
-  if (!SendFrame(scale::kAck))
-    throw std::runtime_error("Ошибка записи в таблицу 41, PresetNumber = " + std::to_string(APresetNumber) +
-                             "; PresetKey = " + std::to_string(APresetKey));
+}
+
+void TDevice::RefusePresetKey(int32_t APresetNumber, int32_t APresetKey) {
+  throw std::runtime_error("Ошибка записи в таблицу 41, PresetNumber = " + std::to_string(APresetNumber) +
+                           "; PresetKey = " + std::to_string(APresetKey));
+}
+
+void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
+                             const std::string& AName) {
+  BuildPresetKeyFrame(APresetNumber, APresetKey, AStatus, AImageNumber, AName);
+  if (!SendFrame(scale::kAck)) RefusePresetKey(APresetNumber, APresetKey);
+}
+
+void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
+                             const std::string& AName, const std::function<void()>& AMeanwhile) {
+  BuildPresetKeyFrame(APresetNumber, APresetKey, AStatus, AImageNumber, AName);
+  FRequest.swap(FFrame);
+  SendCommand(FRequest);
+  std::exception_ptr meanwhileError;
+  try {
+    AMeanwhile();
+  } catch (...) {
+    meanwhileError = std::current_exception();
+  }
+  ReceiveReply();
+  if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) != scale::kAck)
+    RefusePresetKey(APresetNumber, APresetKey);
+  if (meanwhileError) std::rethrow_exception(meanwhileError);
 }
 
 void TDevice::Clear(uint8_t ATable, const char* AMessage) {

@@ -7,6 +7,7 @@
 // operation's message; transport failures are EquException 1001.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "device/Common.h"
@@ -67,6 +68,11 @@ class TDevice {
   void WriteShop(int32_t ACode, const std::string& AName);
   void WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
                       const std::string& AName);
+  // The same exchange, running AMeanwhile after the command went out and before its answer is
+  // read, so that work which does not talk to the scale overlaps the scale's round trip. The
+  // answer is judged first: an error of AMeanwhile is raised only when the answer was accepted.
+  void WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
+                      const std::string& AName, const std::function<void()>& AMeanwhile);
 
   void ClearPlu();
   void ClearContainer();
@@ -120,6 +126,12 @@ class TDevice {
                      const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods,
                      const TFont& ACommodityFont);
   [[noreturn]] void RefusePlu(int32_t APLU, const std::string& AName);
+  void BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
+                           const std::string& AName);
+  [[noreturn]] static void RefusePresetKey(int32_t APresetNumber, int32_t APresetKey);
+  // The two halves of RunCommand: log and send; receive one byte into Response and log.
+  void SendCommand(const std::string& ACmd);
+  void ReceiveReply();
   void Clear(uint8_t ATable, const char* AMessage);
   void Delete(uint8_t ATable, int32_t AKey, const char* AMessage);
 

@@ -168,17 +168,37 @@ std::string TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
 }
 
 void TDriver::WriteGoodsTable(const TInputTable& ATable) {
-  ATable.ForEachRecord([this](pugi::xml_node ARecord) {
-    TGoodsRecord g = ReadGoodsRecord(ARecord);
-    CheckGoodsRecord(g);
-    // The PLU command checked here is the one sent.
-    FDevice->SendPlu(PrepareGoods(g), g.PLU, g.Name);
+  // Each record is read, checked and its PLU command built while the scale answers the last
+  // command of the record before it. The same commands go out in the same order, and an error
+  // of the next record counts only after that answer was accepted, as when one record is done
+  // after the other.
+  auto nextRecord = [](pugi::xml_node ANode) {
+    while (ANode && !TInputTable::IsRecord(ANode)) ANode = ANode.next_sibling();
+    return ANode;
+  };
+  pugi::xml_node record = nextRecord(ATable.Table().first_child());
+  if (!record) return;
+  TGoodsRecord g = ReadGoodsRecord(record), next;
+  CheckGoodsRecord(g);
+  std::string plu = PrepareGoods(g), nextPlu;
+  for (;;) {
+    FDevice->SendPlu(plu, g.PLU, g.Name);
     if (g.HasUnitWeights()) FDevice->WritePieceUnitWeight(g.PLU, g.UnitWeight, g.TotalUnitWeight);
     FDevice->WriteContainer(g.PLU, g.Code);
     std::string keyName = g.KeyName();
     FDevice->WritePresetKey(g.FirstPresetNumber(), g.PLU, 0, 0, keyName);
-    FDevice->WritePresetKey(g.SecondPresetNumber(), g.PLU, 0, 0, keyName);
-  });
+    pugi::xml_node following = nextRecord(record.next_sibling());
+    FDevice->WritePresetKey(g.SecondPresetNumber(), g.PLU, 0, 0, keyName, [&] {
+      if (!following) return;
+      next = ReadGoodsRecord(following);
+      CheckGoodsRecord(next);
+      nextPlu = PrepareGoods(next);
+    });
+    if (!following) return;
+    record = following;
+    std::swap(g, next);
+    std::swap(plu, nextPlu);
+  }
 }
 
 // ---- groups, shops, images ----
