@@ -9,24 +9,6 @@ namespace qd {
 
 namespace {
 
-void AppendUtf8(std::string& AOut, char32_t c) {
-  if (c < 0x80) {
-    AOut += static_cast<char>(c);
-  } else if (c < 0x800) {
-    AOut += static_cast<char>(0xC0 | (c >> 6));
-    AOut += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    AOut += static_cast<char>(0xE0 | (c >> 12));
-    AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    AOut += static_cast<char>(0xF0 | (c >> 18));
-    AOut += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    AOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Decodes one code point at APos (advancing it); invalid sequences give U+FFFD and one byte.
 char32_t DecodeUtf8(std::string_view AText, size_t& APos) {
   auto byte = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
@@ -63,15 +45,49 @@ std::atomic<char> gDecimalSeparator{'.'};
 }  // namespace
 
 std::string Utf16ToUtf8(std::u16string_view AText) {
-  std::string out;
-  out.reserve(AText.size());
-  for (size_t i = 0; i < AText.size(); ++i) {
+  // Sized exactly first, then written: long texts (whole tables) take one pass each and no
+  // growth of the result.
+  const size_t n = AText.size();
+  auto pairAt = [&](size_t i) {
+    return AText[i] >= 0xD800 && AText[i] < 0xDC00 && i + 1 < n && AText[i + 1] >= 0xDC00 && AText[i + 1] < 0xE000;
+  };
+  size_t bytes = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = AText[i];
+    if (c < 0x80) {
+      bytes += 1;
+    } else if (c < 0x800) {
+      bytes += 2;
+    } else if (pairAt(i)) {
+      bytes += 4;
+      ++i;
+    } else {
+      bytes += 3;
+    }
+  }
+  std::string out(bytes, '\0');
+  char* p = out.data();
+  for (size_t i = 0; i < n; ++i) {
     char32_t c = AText[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 && AText[i + 1] < 0xE000) {
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+      continue;
+    }
+    if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    if (pairAt(i)) {
       c = 0x10000 + ((c - 0xD800) << 10) + (AText[i + 1] - 0xDC00);
       ++i;
+      *p++ = static_cast<char>(0xF0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
     }
-    AppendUtf8(out, c);
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   }
   return out;
 }
@@ -80,10 +96,22 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
   std::u16string out;
   out.reserve(AText.size());
   size_t pos = 0;
-  while (pos < AText.size()) {
+  const size_t n = AText.size();
+  while (pos < n) {
     unsigned char b0 = static_cast<unsigned char>(AText[pos]);
+    // ASCII and two-byte sequences, most of any text, are decoded here.
+    if (b0 < 0x80) {
+      out += static_cast<char16_t>(b0);
+      ++pos;
+      continue;
+    }
+    if (b0 >= 0xC2 && b0 < 0xE0 && pos + 1 < n && (static_cast<unsigned char>(AText[pos + 1]) & 0xC0) == 0x80) {
+      out += static_cast<char16_t>(((b0 & 0x1F) << 6) | (static_cast<unsigned char>(AText[pos + 1]) & 0x3F));
+      pos += 2;
+      continue;
+    }
     // A lone surrogate written by Utf16ToUtf8 (ED A0..BF xx) comes back as itself.
-    if (b0 == 0xED && pos + 2 < AText.size()) {
+    if (b0 == 0xED && pos + 2 < n) {
       unsigned char b1 = static_cast<unsigned char>(AText[pos + 1]);
       unsigned char b2 = static_cast<unsigned char>(AText[pos + 2]);
       if (b1 >= 0xA0 && b1 <= 0xBF && (b2 & 0xC0) == 0x80) {
