@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 
 #include "markdown/MarkdownHTMLEntities.h"
 #include "markdown/MarkdownInline.h"
@@ -92,8 +93,6 @@ class TCMLine {
   int FIndex;
 
   void reset() { FPos = 0; FCursor = 1; FVirt = 0; }
-  void mark() { FMarkPos = FPos; FMarkCursor = FCursor; FMarkVirt = FVirt; }
-  void rewind() { FPos = FMarkPos; FCursor = FMarkCursor; FVirt = FMarkVirt; }
   int cursor() const { return FCursor; }
 
   // current character (virtual spaces count as " "); 0 at the end
@@ -148,7 +147,7 @@ class TCMLine {
   // the text from the cursor to the line end
   std::string focus() const {
     std::string s(static_cast<std::size_t>(FVirt), ' ');
-    s.append(FLine.substr(std::min(FPos, FLine.size())));
+    s.append(FLine.substr(std::min<std::size_t>(FPos, FLine.size())));
     return s;
   }
   // the text after the spaces and tabs at the cursor
@@ -159,12 +158,9 @@ class TCMLine {
   }
 
  private:
-  std::size_t FPos = 0;
+  std::uint32_t FPos = 0;  // one line of the source is below 4 GB, as are the texts of the nodes
   int FCursor = 1;
   int FVirt = 0;
-  std::size_t FMarkPos = 0;
-  int FMarkCursor = 1;
-  int FMarkVirt = 0;
 };
 
 bool IsOpenPlainPara(const TCMBlock* b) { return b && !b->FClosed && b->isPlainPara(); }
@@ -380,6 +376,8 @@ class TEngine {
 };
 
 TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AArena), FGFMExtensions(AGfm) {
+  // positions in lines and texts are 32-bit
+  if (ASrc.size() > 0xFFFFFFF0u / 3) throw std::length_error("Markdown text too long");
   FSource.reserve(ASrc.size());
   for (std::size_t i = 0; i < ASrc.size(); ++i) {
     char c = ASrc[i];
@@ -549,11 +547,11 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   // deeper than 3 columns only when it does not reach the content of the list's last item
   if (ind >= 4 && !(joins && markerCol < list->FLastIndent)) return false;
 
-  l.mark();
+  const TCMLine saved = l;
   l.advance(ind + static_cast<int>(m.length));
   int spaces = l.countWS();
   bool blankContent = l.isWhitespace();
-  l.rewind();
+  l = saved;
   int contentCol = markerCol + static_cast<int>(m.length) + ((blankContent || spaces >= 5) ? 1 : spaces);
 
   if (IsOpenPlainPara(last)) {
