@@ -334,7 +334,7 @@ class TEngine {
   }
   TCMTextBlock* addText(TCMContainerBlock* AContainer, std::string AText, int ALine) {
     TCMTextBlock* tb = adopt<TCMTextBlock>(AContainer, ALine);
-    tb->FText = std::move(AText);
+    tb->rawText() = std::move(AText);
     tb->FClosed = true;
     return tb;
   }
@@ -407,8 +407,8 @@ void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
   if (IsOpenPlainPara(last)) {
     auto* para = static_cast<TCMParagraphBlock*>(last);
     auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front());
-    tb->FText += '\n';
-    tb->FText += ALine.focus();
+    tb->rawText() += '\n';
+    tb->rawText() += ALine.focus();
     return;
   }
   auto* para = addBlock<TCMParagraphBlock>(AContainer, ALine.FIndex);
@@ -611,7 +611,7 @@ bool TEngine::tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCM
   }
   while (!code->FBlocks.empty()) {
     auto* tb = static_cast<TCMTextBlock*>(code->FBlocks.back());
-    if (tb->FText.find_first_not_of(" \t") != std::string::npos) break;
+    if (tb->rawText().find_first_not_of(" \t") != std::string::npos) break;
     code->FBlocks.pop_back();
   }
   code->FClosed = true;
@@ -773,8 +773,9 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
 void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
   if (ABlock->kind() == TCMBlockKind::Text) {
     auto* tb = static_cast<TCMTextBlock*>(ABlock);
-    ParseInlines(tb->FText, AWantsInlines, FGFMExtensions, tb->FNodes);
-    std::string().swap(tb->FText);  // the nodes hold everything from here on
+    std::string raw;
+    raw.swap(tb->rawText());  // the buffer now takes the output of the inlines
+    ParseInlines(raw, AWantsInlines, FGFMExtensions, tb->FNodes);
     return;
   }
   if (TCMContainerBlock* c = ABlock->asContainer()) {

@@ -137,6 +137,8 @@ class TCMTextNodes {
   void dropFront(int ANode, std::uint32_t ACount);  // removes characters of a text node
   void dropBack(int ANode, std::uint32_t ACount);
   TCMNodeAttrs& attrs(int ANode);                   // of an element, created when first needed
+  // The text buffer. Before its inlines are parsed, a text block keeps its raw text here.
+  std::string& buffer() { return FText; }
 
  private:
   int append(const TCMTextNode& ANode);
@@ -319,7 +321,7 @@ class TCMTextBlock : public TCMLeafBlock {
  public:
   TCMBlockKind kind() const override { return TCMBlockKind::Text; }
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
-  std::string FText;
+  std::string& rawText() { return FNodes.buffer(); }  // until the inline phase
   TCMTextNodes FNodes;
 };
 
