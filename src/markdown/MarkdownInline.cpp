@@ -332,7 +332,8 @@ class TInlineParser {
 
   // positions of the maximal backtick runs, by length (built on first use)
   bool FTicksScanned = false;
-  std::unordered_map<std::size_t, std::vector<std::uint32_t>> FTickRuns;
+  // (the map's entries stay where they are made, as the arrays need)
+  std::unordered_map<std::size_t, TCMPodArray<std::uint32_t>> FTickRuns;
   std::size_t FNoTildeCloserUntil = 0;  // a "~~" before this position has no closer
   std::size_t FNoEmailUntil = 0;        // an e-mail autolink cannot start before this position
   std::string FScratch;
@@ -693,8 +694,11 @@ bool TInlineParser::handleCodeSpan() {
   auto it = FTickRuns.find(len);
   std::size_t closeAt = std::string_view::npos;
   if (it != FTickRuns.end()) {
-    auto pos = std::lower_bound(it->second.begin(), it->second.end(), static_cast<std::uint32_t>(e));
-    if (pos != it->second.end()) closeAt = *pos;
+    const TCMPodArray<std::uint32_t>& runs = it->second;
+    const std::uint32_t* first = &runs[0];
+    const std::uint32_t* last = first + runs.size();
+    const std::uint32_t* pos = std::lower_bound(first, last, static_cast<std::uint32_t>(e));
+    if (pos != last) closeAt = *pos;
   }
   if (closeAt == std::string_view::npos) {
     out.addText(t.substr(start, len));
