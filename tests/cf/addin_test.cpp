@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "host.h"
+#include "support/module_env.h"
 #include "support/testenv.h"
 
 namespace qd {
@@ -16,26 +17,10 @@ using host::TComponent;
 using host::THostValue;
 using host::TModule;
 
-// One temporary log folder for the whole program: the module reads it when it loads.
-class ModuleEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Logs = std::make_unique<test::TTempDir>();
-    test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", (Logs->Path() / "logs").string());
-    Module = std::make_unique<TModule>(test::ModuleFile("qd_testaddin"));
-  }
-  void TearDown() override {
-    Module.reset();
-    Logs.reset();
-  }
-  static std::unique_ptr<test::TTempDir> Logs;
-  static std::unique_ptr<TModule> Module;
-};
-std::unique_ptr<test::TTempDir> ModuleEnvironment::Logs;
-std::unique_ptr<TModule> ModuleEnvironment::Module;
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+const auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new test::TModuleEnvironment({"qd_testaddin"}));
 
-const TModule& Mod() { return *ModuleEnvironment::Module; }
+const TModule& Mod() { return test::TModuleEnvironment::Module(); }
 
 class Component : public ::testing::Test {
  protected:
@@ -324,7 +309,7 @@ class Tracing : public Component {
     Call("SetLogLevel", {THostValue::Int(0)});
     Component::TearDown();
   }
-  static std::filesystem::path LogDir() { return ModuleEnvironment::Logs->Path() / "logs"; }
+  static std::filesystem::path LogDir() { return test::TModuleEnvironment::LogDir(); }
   // Lines of the log file (only one file is written in these tests), without banners.
   std::vector<std::string> Lines() {
     std::vector<std::string> lines;

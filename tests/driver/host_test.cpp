@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "host.h"
+#include "support/module_env.h"
 #include "support/testenv.h"
 
 namespace qd {
@@ -18,32 +19,14 @@ using host::TComponent;
 using host::THostValue;
 using host::TModule;
 
-class ModuleEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Logs = std::make_unique<test::TTempDir>();
-    test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", (Logs->Path() / "logs").string());
-    Full = std::make_unique<TModule>(test::ModuleFile("qd_testdriver"));
-    Bare = std::make_unique<TModule>(test::ModuleFile("qd_testdriver_bare"));
-  }
-  void TearDown() override {
-    Full.reset();
-    Bare.reset();
-    Logs.reset();
-  }
-  static std::unique_ptr<test::TTempDir> Logs;
-  static std::unique_ptr<TModule> Full, Bare;
-};
-std::unique_ptr<test::TTempDir> ModuleEnvironment::Logs;
-std::unique_ptr<TModule> ModuleEnvironment::Full;
-std::unique_ptr<TModule> ModuleEnvironment::Bare;
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+const auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new test::TModuleEnvironment({"qd_testdriver", "qd_testdriver_bare"}));
 
-std::filesystem::path LogDir() { return ModuleEnvironment::Logs->Path() / "logs"; }
+std::filesystem::path LogDir() { return test::TModuleEnvironment::LogDir(); }
 
 class HostDriver : public ::testing::Test {
  protected:
-  void SetUp() override { C = std::make_unique<TComponent>(*ModuleEnvironment::Full, "TestDriver"); }
+  void SetUp() override { C = std::make_unique<TComponent>(test::TModuleEnvironment::Module(0), "TestDriver"); }
   void TearDown() override {
     C->Destroy();
     EXPECT_TRUE(C->Memory.Faults().empty());
@@ -333,7 +316,7 @@ TEST_F(HostDriver, LogLinesOfCallsAndFailures) {
 
 // Without stored documents the settings form is generated and there are no actions.
 TEST(BareModule, GeneratedSettingsFormAndNoActions) {
-  TComponent c(*ModuleEnvironment::Bare, "TestDriver");
+  TComponent c(test::TModuleEnvironment::Module(1), "TestDriver");
   EXPECT_EQ(c.Call("SetParameter", {THostValue::Text("Новая"), THostValue::Int(7)}).Result, THostValue::Bool(true));
   TCallResult r = c.Call("GetParameters", {THostValue::Empty()});
   ASSERT_EQ(r.Result, THostValue::Bool(true));

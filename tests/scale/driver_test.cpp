@@ -14,6 +14,7 @@
 #include "frame_tap.h"
 #include "host.h"
 #include "scale.h"
+#include "support/module_env.h"
 #include "support/testenv.h"
 
 namespace qd {
@@ -28,26 +29,10 @@ using vscale::TFaultKind;
 using vscale::TJson;
 using vscale::TVirtualScale;
 
-// One log folder for the whole program: the module reads it when it loads.
-class ModuleEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Logs = std::make_unique<test::TTempDir>();
-    test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", (Logs->Path() / "logs").string());
-    Module = std::make_unique<TModule>(test::ModuleFile("w_quendal7v2k"));
-  }
-  void TearDown() override {
-    Module.reset();
-    Logs.reset();
-  }
-  static std::unique_ptr<test::TTempDir> Logs;
-  static std::unique_ptr<TModule> Module;
-};
-std::unique_ptr<test::TTempDir> ModuleEnvironment::Logs;
-std::unique_ptr<TModule> ModuleEnvironment::Module;
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+const auto* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new test::TModuleEnvironment({"w_quendal7v2k"}));
 
-const TModule& Mod() { return *ModuleEnvironment::Module; }
+const TModule& Mod() { return test::TModuleEnvironment::Module(); }
 
 std::string Rep(const std::string& APiece, int ACount) {
   std::string out;
@@ -420,7 +405,7 @@ TEST_F(ScaleDriver, ScaleThatClosesTheConnectionFailsTheCommandWithItsMessage) {
   ASSERT_TRUE(Param("ExtLogEnabled", "true"));
   ASSERT_TRUE(Param("LogEnabled", "true"));
   ASSERT_TRUE(Open());
-  std::filesystem::path log = ModuleEnvironment::Logs->Path() / "logs";
+  std::filesystem::path log = test::TModuleEnvironment::LogDir();
   std::filesystem::path file;
   for (const auto& e : std::filesystem::directory_iterator(log))
     if (e.path().filename().string().rfind("127_0_0_1_", 0) == 0) file = e.path();
