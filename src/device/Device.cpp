@@ -198,13 +198,19 @@ void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
                              "; Code = " + std::to_string(ACode) + " ");
 }
 
-void TDevice::WriteGroup(int32_t ACode, const std::string& AName) {
-  std::string name = EncodeCP866(AName);
-  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableMainGroup);
-  AppendBCD(f, ACode, 4, "код группы");
-  AppendBinBE(f, 7 + static_cast<int64_t>(name.size()), 2, "размер записи");
+// A write frame whose record is a four-digit key, the record size, a zero byte and the text
+// in code page 866 (main groups and images).
+void TDevice::StartKeyedTextRecord(uint8_t ATable, int32_t AKey, const char* AKeyField, const std::string& AText) {
+  std::string text = EncodeCP866(AText);
+  std::string& f = StartFrame(scale::kCmdWrite, ATable);
+  AppendBCD(f, AKey, 4, AKeyField);
+  AppendBinBE(f, 7 + static_cast<int64_t>(text.size()), 2, "размер записи");
   f += '\0';
-  f += name;
+  f += text;
+}
+
+void TDevice::WriteGroup(int32_t ACode, const std::string& AName) {
+  StartKeyedTextRecord(scale::kTableMainGroup, ACode, "код группы", AName);
   if (!SendFrame(scale::kAck))
     throw std::runtime_error("Ошибка записи в таблицу 23, Code = " + std::to_string(ACode) + "; Code = " + AName);
 }
@@ -218,12 +224,7 @@ void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
 }
 
 void TDevice::WriteImage(int32_t AImageNumber, const std::string& AImageData) {
-  std::string data = EncodeCP866(AImageData);
-  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableImage);
-  AppendBCD(f, AImageNumber, 4, "номер изображения");
-  AppendBinBE(f, 7 + static_cast<int64_t>(data.size()), 2, "размер записи");
-  f += '\0';
-  f += data;
+  StartKeyedTextRecord(scale::kTableImage, AImageNumber, "номер изображения", AImageData);
   if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 37");
 }
 

@@ -1,5 +1,7 @@
 #include "platform/tempfs.h"
 
+#include "platform/fs.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -110,26 +112,7 @@ bool FolderExists(const std::string& APath) {
   return lstat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ReadWholeFile(const std::string& APath) {
-  int fd = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno("Cannot open file " + APath);
-  std::string data;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      close(fd);
-      errno = err;
-      ThrowErrno("Cannot read file " + APath);
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return data;
-}
+std::string ReadWholeFile(const std::string& APath) { return platform::ReadFile(APath); }
 
 void WriteWholeFile(const std::string& APath, const std::string& ABytes) {
   int fd = open(APath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
