@@ -1,6 +1,8 @@
 // The device's commands and records, byte for byte, against a scripted scale on loopback.
 #include <gtest/gtest.h>
 
+#include "support/testenv.h"
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -56,16 +58,7 @@ class Device : public ::testing::Test {
   TDevice FDevice;
 };
 
-std::string GeneralError(const std::function<void()>& AAction) {
-  try {
-    AAction();
-  } catch (const EquException& e) {
-    return std::string("EquException: ") + e.what();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+std::string GeneralError(const std::function<void()>& AAction) { return qd::test::FailureOf(AAction); }
 
 struct TExample {
   const char* Name;

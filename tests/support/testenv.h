@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
 
+#include "common/errors.h"
 #include "platform/env.h"
 
 namespace qd::test {
@@ -56,6 +58,19 @@ inline void SetEnvVar(const char* AName, const std::string& AValue) {
 #else
   setenv(AName, AValue.c_str(), 1);
 #endif
+}
+
+// The message the action fails with, prefixed "EquException: " for driver exceptions;
+// "(no error)" when it succeeds.
+inline std::string FailureOf(const std::function<void()>& AAction) {
+  try {
+    AAction();
+  } catch (const EquException& e) {
+    return std::string("EquException: ") + e.what();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
 }
 
 }  // namespace qd::test

@@ -2,6 +2,8 @@
 // driven through the device object and through raw frames on loopback.
 #include <gtest/gtest.h>
 
+#include "support/testenv.h"
+
 #include <functional>
 
 #include "common/errors.h"
@@ -13,16 +15,7 @@ using namespace qd::vscale;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& AAction) {
-  try {
-    AAction();
-  } catch (const EquException& e) {
-    return std::string("EquException: ") + e.what();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+std::string ErrorOf(const std::function<void()>& AAction) { return qd::test::FailureOf(AAction); }
 
 class VirtualScale : public ::testing::Test {
  protected:
