@@ -14,8 +14,14 @@ export WINEDEBUG=-all
 # No .NET or HTML engine prompts, and no desktop menu entries written into $HOME.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
-# No window may appear (crash dialogs, first-run dialogs), display or not.
-unset DISPLAY WAYLAND_DISPLAY
+# Headless by default. Window tests name an X display in QD_TEST_DISPLAY; even then the
+# prefix is set up so that no crash dialog waits on that display.
+if [[ -n ${QD_TEST_DISPLAY:-} ]]; then
+  export DISPLAY=$QD_TEST_DISPLAY
+  unset WAYLAND_DISPLAY
+else
+  unset DISPLAY WAYLAND_DISPLAY
+fi
 
 # Debian's wine64 package ships the loader in /usr/lib/wine; elsewhere use PATH.
 if [[ -x /usr/lib/wine/wine64 ]]; then
@@ -44,15 +50,22 @@ mkdir -p "$WINEPREFIX"
 WINEPREFIX=$(cd "$WINEPREFIX" && pwd)
 export WINEPREFIX
 
-# Create the prefix once. A lock keeps parallel first runs from racing.
+# Create the prefix once. A lock keeps parallel first runs from racing. Crash dialogs are
+# switched off in every prefix (also in one made before this setting was added).
 init_prefix() {
-  [[ -f $WINEPREFIX/.qd-ready ]] && return 0
+  [[ -f $WINEPREFIX/.qd-ready && -f $WINEPREFIX/.qd-quiet ]] && return 0
   exec 9>"$WINEPREFIX/.qd-lock"
   flock 9
   if [[ ! -f $WINEPREFIX/.qd-ready ]]; then
     "$wine" wineboot -i >/dev/null 2>&1 </dev/null
     "$wineserver" -w
     touch "$WINEPREFIX/.qd-ready"
+  fi
+  if [[ ! -f $WINEPREFIX/.qd-quiet ]]; then
+    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      >/dev/null 2>&1 </dev/null
+    "$wineserver" -w
+    touch "$WINEPREFIX/.qd-quiet"
   fi
   flock -u 9
   exec 9>&-
