@@ -1,0 +1,884 @@
+// The driver's two modal windows on Windows: the log window is a plain window with standard
+// controls, the document window hosts the system's web browser control through OLE in-place
+// activation. Both run their own message loop on the calling thread until they are destroyed.
+#include "platform/window.h"
+
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <shellapi.h>
+
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/win32/wintext.h"
+
+namespace qd::platform::window {
+
+const char kMsgNoDisplay[] = "Окно не может быть показано: графический экран недоступен";
+
+namespace {
+
+using win::Narrow;
+using win::Widen;
+
+const char kMsgNoBrowser[] = "Встроенный веб-браузер недоступен";
+
+// Layouts are designed at 120 dots per inch.
+constexpr int kDesignDpi = 120;
+constexpr int kLogClientWidth = 633;
+constexpr int kLogClientHeight = 293;
+constexpr int kDocClientWidth = 633;
+constexpr int kDocClientHeight = 425;
+constexpr int kStripHeight = 32;
+constexpr int kListLeft = 13;
+constexpr int kListTop = 5;
+constexpr int kListWidth = 257;
+constexpr int kListDropHeight = 200;
+constexpr int kButtonTop = 4;
+constexpr int kButtonWidth = 23;
+constexpr int kButtonHeight = 24;
+constexpr int kFontHeight = 13;
+
+constexpr int kIdFiles = 101;
+constexpr int kIdOpenDir = 102;
+constexpr int kIdLog = 103;
+constexpr UINT_PTR kCheckFileTimer = 1;
+constexpr UINT kCheckFileInterval = 1000;
+constexpr UINT_PTR kReadyTimer = 2;
+constexpr UINT kReadyTimeout = 5000;
+
+const wchar_t kLogClass[] = L"QdLogWindow";
+const wchar_t kDocClass[] = L"QdDocumentWindow";
+
+// ---------------------------------------------------------------------------------------------
+// Shared pieces
+
+std::mutex GHookLock;
+std::function<void(const TWindowProbe&)> GReadyHook;
+
+std::function<void(const TWindowProbe&)> CurrentHook() {
+  std::lock_guard<std::mutex> lock(GHookLock);
+  return GReadyHook;
+}
+
+// The module that holds this code; window classes are registered for it.
+HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+  return module ? module : GetModuleHandleW(nullptr);
+}
+
+int ScreenDpi() {
+  HDC dc = GetDC(nullptr);
+  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+class TScaler {
+ public:
+  TScaler() : FDpi(ScreenDpi()) {}
+  int operator()(int AValue) const { return MulDiv(AValue, FDpi, kDesignDpi); }
+
+ private:
+  int FDpi;
+};
+
+// Registers a window class for the duration of one window and removes it afterwards, so that
+// no class points into a module that may be unloaded later.
+class TWindowClass {
+ public:
+  TWindowClass(const wchar_t* AName, WNDPROC AProc, HICON ALarge, HICON ASmall) : FName(AName) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = AProc;
+    wc.hInstance = ThisModule();
+    wc.hIcon = ALarge;
+    wc.hIconSm = ASmall;
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = AName;
+    if (RegisterClassExW(&wc)) {
+      FOwned = true;
+    } else if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+      throw std::runtime_error(kMsgNoDisplay);
+    }
+  }
+  ~TWindowClass() {
+    if (FOwned) UnregisterClassW(FName, ThisModule());
+  }
+  TWindowClass(const TWindowClass&) = delete;
+  TWindowClass& operator=(const TWindowClass&) = delete;
+
+ private:
+  const wchar_t* FName;
+  bool FOwned = false;
+};
+
+// An icon handle that is destroyed with its owner (shared system icons are not).
+class TIcon {
+ public:
+  TIcon() = default;
+  TIcon(HICON AIcon, bool AOwned) : FIcon(AIcon), FOwned(AOwned) {}
+  ~TIcon() {
+    if (FIcon && FOwned) DestroyIcon(FIcon);
+  }
+  TIcon(TIcon&& AOther) noexcept : FIcon(std::exchange(AOther.FIcon, nullptr)), FOwned(AOther.FOwned) {}
+  TIcon& operator=(TIcon&&) = delete;
+  HICON Get() const { return FIcon; }
+
+ private:
+  HICON FIcon = nullptr;
+  bool FOwned = false;
+};
+
+// An icon of shell32.dll by its resource number, else the shell's stock icon, else the generic
+// application icon.
+TIcon ShellIcon(int AResource, SHSTOCKICONID AStock, bool ASmall) {
+  HICON icon = nullptr;
+  if (ExtractIconExW(L"shell32.dll", -AResource, ASmall ? nullptr : &icon, ASmall ? &icon : nullptr, 1) > 0 && icon)
+    return TIcon(icon, true);
+  SHSTOCKICONINFO info{};
+  info.cbSize = sizeof(info);
+  if (SUCCEEDED(SHGetStockIconInfo(AStock, SHGSI_ICON | (ASmall ? SHGSI_SMALLICON : SHGSI_LARGEICON), &info)) &&
+      info.hIcon)
+    return TIcon(info.hIcon, true);
+  return TIcon(LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION)), false);
+}
+
+// Resource numbers in shell32.dll: 4 the closed folder, 2 a document.
+constexpr int kFolderIcon = 4;
+constexpr int kDocumentIcon = 2;
+
+struct TWindowIcons {
+  TIcon Large = ShellIcon(kDocumentIcon, SIID_DOCASSOC, false);
+  TIcon Small = ShellIcon(kDocumentIcon, SIID_DOCASSOC, true);
+};
+
+// Window rectangle of the given client size, centred on the screen.
+RECT CentredWindowRect(int AClientWidth, int AClientHeight, DWORD AStyle, DWORD AExStyle) {
+  RECT rc{0, 0, AClientWidth, AClientHeight};
+  AdjustWindowRectEx(&rc, AStyle, FALSE, AExStyle);
+  int width = rc.right - rc.left;
+  int height = rc.bottom - rc.top;
+  int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  return RECT{left, top, left + width, top + height};
+}
+
+// What both windows share: the handle, the end of the modal run, the ready hook.
+struct TWindowState {
+  HWND Handle = nullptr;
+  bool Destroyed = false;
+  bool Ready = false;
+  std::string Caption;
+  std::string Location;
+  // Lets a probe's Close tell whether its window still exists.
+  std::shared_ptr<HWND> Alive = std::make_shared<HWND>(nullptr);
+  std::exception_ptr HookError;
+
+  void RequestClose() {
+    if (Handle && !Destroyed) PostMessageW(Handle, WM_CLOSE, 0, 0);
+  }
+
+  // Calls the ready hook once; a failing hook closes the window and its error is raised by
+  // the run once the window is gone.
+  void FireReady() {
+    if (Ready || Destroyed) return;
+    Ready = true;
+    auto hook = CurrentHook();
+    if (!hook) return;
+    TWindowProbe probe;
+    probe.Caption = Caption;
+    probe.Location = Location;
+    std::weak_ptr<HWND> alive = Alive;
+    probe.Close = [alive] {
+      if (auto handle = alive.lock(); handle && *handle) PostMessageW(*handle, WM_CLOSE, 0, 0);
+    };
+    try {
+      hook(probe);
+    } catch (...) {
+      if (!HookError) HookError = std::current_exception();
+      RequestClose();
+    }
+  }
+};
+
+// Runs messages until the window is destroyed. A WM_QUIT that arrives meanwhile belongs to an
+// outer loop: the window is destroyed and the quit is posted again for that loop.
+template <typename TPreTranslate>
+void ModalLoop(TWindowState& AState, TPreTranslate APreTranslate) {
+  while (!AState.Destroyed) {
+    MSG msg;
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      if (!AState.Destroyed) DestroyWindow(AState.Handle);
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (got < 0) {
+      if (!AState.Destroyed) DestroyWindow(AState.Handle);
+      break;
+    }
+    if (APreTranslate(msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// UTF-16 code units <-> characters (code points) of a text.
+size_t UnitsToChars(const std::wstring& AText, size_t AUnits) {
+  if (AUnits > AText.size()) AUnits = AText.size();
+  size_t chars = 0;
+  for (size_t i = 0; i < AUnits; ++i) {
+    if (IS_LOW_SURROGATE(AText[i]) && i > 0 && IS_HIGH_SURROGATE(AText[i - 1])) continue;
+    ++chars;
+  }
+  return chars;
+}
+
+size_t CharsToUnits(const std::wstring& AText, size_t AChars) {
+  size_t i = 0;
+  for (size_t chars = 0; i < AText.size() && chars < AChars; ++chars) {
+    i += (IS_HIGH_SURROGATE(AText[i]) && i + 1 < AText.size() && IS_LOW_SURROGATE(AText[i + 1])) ? 2 : 1;
+  }
+  return i;
+}
+
+// The text control wants CR LF line ends; lone LF become CR LF.
+std::wstring WithCrLf(const std::wstring& AText) {
+  std::wstring out;
+  out.reserve(AText.size() + AText.size() / 32);
+  for (size_t i = 0; i < AText.size(); ++i) {
+    if (AText[i] == L'\n' && (i == 0 || AText[i - 1] != L'\r')) out += L'\r';
+    out += AText[i];
+  }
+  return out;
+}
+
+std::wstring WindowText(HWND AWindow) {
+  int len = GetWindowTextLengthW(AWindow);
+  if (len <= 0) return std::wstring();
+  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+  int got = GetWindowTextW(AWindow, text.data(), len + 1);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Log window
+
+class TLogWindow final : public TLogWindowView {
+ public:
+  TLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) : FEvents(AEvents) {
+    FState.Caption = ACaption;
+  }
+  ~TLogWindow() {
+    if (FFont) DeleteObject(FFont);
+  }
+
+  void Run() {
+    TWindowIcons icons;
+    TIcon folder = ShellIcon(kFolderIcon, SIID_FOLDER, true);
+    TWindowClass windowClass(kLogClass, &TLogWindow::WndProc, icons.Large.Get(), icons.Small.Get());
+    TScaler scale;
+    FScale = scale;
+
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    const DWORD exStyle = 0;
+    RECT rc = CentredWindowRect(scale(kLogClientWidth), scale(kLogClientHeight), style, exStyle);
+    HWND hwnd = CreateWindowExW(exStyle, kLogClass, Widen(FState.Caption).c_str(), style, rc.left, rc.top,
+                                rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, ThisModule(), this);
+    if (!hwnd) throw std::runtime_error(kMsgNoDisplay);
+    struct TDestroyOnExit {
+      TLogWindow* Self;
+      ~TDestroyOnExit() {
+        if (!Self->FState.Destroyed) DestroyWindow(Self->FState.Handle);
+      }
+    } destroyOnExit{this};
+
+    FFont = CreateFontW(-scale(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                        L"Tahoma");
+    CreateControls(folder.Get());
+    SetTimer(hwnd, kCheckFileTimer, kCheckFileInterval, nullptr);
+
+    Handle(&TLogWindowEvents::FormCreate);
+    if (!FState.Destroyed) {
+      ShowWindow(hwnd, SW_SHOWNORMAL);
+      UpdateWindow(hwnd);
+      SetFocus(FFiles);
+      FState.FireReady();
+      ModalLoop(FState, [hwnd](MSG& AMsg) { return IsDialogMessageW(hwnd, &AMsg) != FALSE; });
+    }
+    if (FState.HookError) {
+      std::exception_ptr error = FState.HookError;
+      FState.HookError = nullptr;
+      std::rethrow_exception(error);
+    }
+  }
+
+  // TLogWindowView
+  void SetFileNames(const std::vector<std::string>& ANames) override {
+    SendMessageW(FFiles, CB_RESETCONTENT, 0, 0);
+    for (const auto& name : ANames) {
+      std::wstring wide = Widen(name);
+      SendMessageW(FFiles, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    }
+  }
+
+  std::vector<std::string> FileNames() const override {
+    std::vector<std::string> names;
+    LRESULT count = SendMessageW(FFiles, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) names.push_back(Item(i));
+    return names;
+  }
+
+  void SelectFile(size_t AIndex) override {
+    SendMessageW(FFiles, CB_SETCURSEL, static_cast<WPARAM>(AIndex), 0);
+  }
+
+  std::string SelectedFile() const override {
+    LRESULT index = SendMessageW(FFiles, CB_GETCURSEL, 0, 0);
+    return index == CB_ERR ? std::string() : Item(index);
+  }
+
+  void SetText(const std::string& AText) override {
+    FShownText = WithCrLf(Widen(AText));
+    FGivenText = AText;
+    SendMessageW(FLog, WM_SETREDRAW, FALSE, 0);
+    SetWindowTextW(FLog, FShownText.c_str());
+    SendMessageW(FLog, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(FLog, nullptr, TRUE);
+  }
+
+  std::string Text() const override {
+    std::wstring text = WindowText(FLog);
+    // The control holds the text with CR LF line ends; give back what was set when unchanged.
+    if (text == FShownText) return FGivenText;
+    return Narrow(text.c_str(), static_cast<int>(text.size()));
+  }
+
+  // Positions are counted in characters (code points); the control counts UTF-16 units.
+  size_t CaretPosition() const override {
+    DWORD start = 0;
+    SendMessageW(FLog, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+    return UnitsToChars(WindowText(FLog), start);
+  }
+
+  void RestoreCaret(size_t APosition) override {
+    auto units = static_cast<WPARAM>(CharsToUnits(WindowText(FLog), APosition));
+    SendMessageW(FLog, EM_SETSEL, units, static_cast<LPARAM>(units));
+    SendMessageW(FLog, EM_SCROLLCARET, 0, 0);
+    SetFocus(FLog);
+  }
+
+  void ShowError(const std::string& AMessage) override {
+    ++FInHandler;  // no timer events while the message is up
+    MessageBoxW(FState.Destroyed ? nullptr : FState.Handle, Widen(AMessage).c_str(),
+                Widen(FState.Caption).c_str(), MB_OK | MB_ICONERROR);
+    --FInHandler;
+  }
+
+  void Close() override { FState.RequestClose(); }
+
+ private:
+  std::string Item(LRESULT AIndex) const {
+    LRESULT len = SendMessageW(FFiles, CB_GETLBTEXTLEN, static_cast<WPARAM>(AIndex), 0);
+    if (len == CB_ERR || len <= 0) return std::string();
+    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+    LRESULT got = SendMessageW(FFiles, CB_GETLBTEXT, static_cast<WPARAM>(AIndex), reinterpret_cast<LPARAM>(text.data()));
+    if (got == CB_ERR) return std::string();
+    return Narrow(text.c_str(), static_cast<int>(got));
+  }
+
+  void CreateControls(HICON AFolder) {
+    HWND hwnd = FState.Handle;
+    HINSTANCE module = ThisModule();
+    FFiles = CreateWindowExW(0, L"COMBOBOX", L"",
+                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_SORT,
+                             FScale(kListLeft), FScale(kListTop), FScale(kListWidth), FScale(kListDropHeight), hwnd,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdFiles)), module, nullptr);
+    FOpenDir = CreateWindowExW(0, L"BUTTON", AFolder ? L"" : L"...",
+                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT | (AFolder ? BS_ICON : 0),
+                               FScale(kListLeft + kListWidth), FScale(kButtonTop), FScale(kButtonWidth),
+                               FScale(kButtonHeight), hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdOpenDir)),
+                               module, nullptr);
+    FLog = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                           WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
+                               ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_NOHIDESEL,
+                           0, 0, 0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdLog)), module, nullptr);
+    if (!FFiles || !FOpenDir || !FLog) throw std::runtime_error(kMsgNoDisplay);
+    for (HWND control : {FFiles, FOpenDir, FLog}) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    if (AFolder) SendMessageW(FOpenDir, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(AFolder));
+    SendMessageW(FLog, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    Layout(client.right, client.bottom);
+  }
+
+  void Layout(int AWidth, int AHeight) {
+    if (!FLog) return;
+    int top = FScale(kStripHeight);
+    MoveWindow(FLog, 0, top, AWidth, AHeight > top ? AHeight - top : 0, TRUE);
+  }
+
+  // Calls a handler; what it throws is shown to the user and the window stays.
+  void Handle(void (TLogWindowEvents::*AHandler)(TLogWindowView&)) {
+    ++FInHandler;
+    try {
+      (FEvents.*AHandler)(*this);
+    } catch (const std::exception& e) {
+      ShowError(e.what());
+    } catch (...) {
+      ShowError("Unknown error");
+    }
+    --FInHandler;
+  }
+
+  LRESULT Message(UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    HWND hwnd = FState.Handle;
+    switch (AMsg) {
+      case WM_COMMAND: {
+        int id = LOWORD(AWParam);
+        int code = HIWORD(AWParam);
+        if (id == kIdFiles && code == CBN_SELCHANGE) Handle(&TLogWindowEvents::FilesChange);
+        else if (id == kIdFiles && code == CBN_DROPDOWN) Handle(&TLogWindowEvents::FilesDropDown);
+        else if (id == kIdOpenDir && code == BN_CLICKED) Handle(&TLogWindowEvents::OpenDirClick);
+        return 0;
+      }
+      case WM_TIMER:
+        if (AWParam == kCheckFileTimer) {
+          // A tick that comes while a handler or its message box is busy is skipped.
+          if (FInHandler == 0) Handle(&TLogWindowEvents::CheckFileTimer);
+          return 0;
+        }
+        break;
+      case WM_SIZE:
+        Layout(LOWORD(ALParam), HIWORD(ALParam));
+        return 0;
+      case WM_CTLCOLORSTATIC:
+        // The read-only text keeps the ordinary text background.
+        if (reinterpret_cast<HWND>(ALParam) == FLog) {
+          HDC dc = reinterpret_cast<HDC>(AWParam);
+          SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+          SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+          return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+        break;
+      case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
+      case WM_DESTROY:
+        KillTimer(hwnd, kCheckFileTimer);
+        FState.Destroyed = true;
+        *FState.Alive = nullptr;
+        return 0;
+      default:
+        break;
+    }
+    return DefWindowProcW(hwnd, AMsg, AWParam, ALParam);
+  }
+
+  static LRESULT CALLBACK WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    auto* self = reinterpret_cast<TLogWindow*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+    if (AMsg == WM_NCCREATE) {
+      self = static_cast<TLogWindow*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
+      SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+      self->FState.Handle = AWnd;
+      *self->FState.Alive = AWnd;
+    }
+    if (!self || self->FState.Destroyed) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    return self->Message(AMsg, AWParam, ALParam);
+  }
+
+  TLogWindowEvents& FEvents;
+  TWindowState FState;
+  TScaler FScale;
+  HFONT FFont = nullptr;
+  HWND FFiles = nullptr;
+  HWND FOpenDir = nullptr;
+  HWND FLog = nullptr;
+  int FInHandler = 0;
+  std::wstring FShownText;
+  std::string FGivenText;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Document window
+
+// Balances OleInitialize on the calling thread when it succeeded.
+class TOleScope {
+ public:
+  TOleScope() : FResult(OleInitialize(nullptr)) {}
+  ~TOleScope() {
+    if (SUCCEEDED(FResult)) OleUninitialize();
+  }
+  TOleScope(const TOleScope&) = delete;
+  TOleScope& operator=(const TOleScope&) = delete;
+
+ private:
+  HRESULT FResult;
+};
+
+template <typename T>
+void ReleaseOf(T*& APtr) {
+  if (APtr) {
+    APtr->Release();
+    APtr = nullptr;
+  }
+}
+
+// The system's HTML document object, which the browser control draws its pages with. Where it
+// cannot be created the control would only ever show an empty page.
+const CLSID kClsidHtmlDocument = {0x25336920, 0x03f9, 0x11cf, {0x8f, 0xd0, 0x00, 0xaa, 0x00, 0x68, 0x6f, 0x13}};
+
+bool HtmlEngineAvailable() {
+  IUnknown* document = nullptr;
+  HRESULT hr = CoCreateInstance(kClsidHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                reinterpret_cast<void**>(&document));
+  if (document) document->Release();
+  return SUCCEEDED(hr) && document;
+}
+
+class TDocWindow;
+
+// The container side of the browser control: client site, in-place site and frame, and the
+// receiver of the browser's events.
+class TBrowserSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public IDispatch {
+ public:
+  explicit TBrowserSite(TDocWindow* AOwner) : FOwner(AOwner) {}
+  void Detach() { FOwner = nullptr; }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID ARiid, void** AObject) override {
+    if (!AObject) return E_POINTER;
+    *AObject = nullptr;
+    if (IsEqualIID(ARiid, IID_IUnknown) || IsEqualIID(ARiid, IID_IOleClientSite))
+      *AObject = static_cast<IOleClientSite*>(this);
+    else if (IsEqualIID(ARiid, IID_IOleWindow) || IsEqualIID(ARiid, IID_IOleInPlaceSite))
+      *AObject = static_cast<IOleInPlaceSite*>(this);
+    else if (IsEqualIID(ARiid, IID_IOleInPlaceFrame) || IsEqualIID(ARiid, IID_IOleInPlaceUIWindow))
+      *AObject = static_cast<IOleInPlaceFrame*>(this);
+    else if (IsEqualIID(ARiid, IID_IDispatch) || IsEqualIID(ARiid, DIID_DWebBrowserEvents2))
+      *AObject = static_cast<IDispatch*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++FRefs; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG refs = --FRefs;
+    if (refs == 0) delete this;
+    return refs;
+  }
+
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** AMoniker) override {
+    if (AMoniker) *AMoniker = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** AContainer) override {
+    if (AContainer) *AContainer = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleWindow (shared by the in-place site and the frame)
+  STDMETHODIMP GetWindow(HWND* AWindow) override;
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite
+  STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** AFrame, IOleInPlaceUIWindow** ADoc, LPRECT APosRect,
+                                LPRECT AClipRect, LPOLEINPLACEFRAMEINFO AFrameInfo) override;
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+  STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+  STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+  STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+  // IOleInPlaceUIWindow / IOleInPlaceFrame
+  STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+  // IDispatch: the browser's events
+  STDMETHODIMP GetTypeInfoCount(UINT* ACount) override {
+    if (ACount) *ACount = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** AInfo) override {
+    if (AInfo) *AInfo = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID ADispId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override;
+
+ private:
+  virtual ~TBrowserSite() = default;
+
+  TDocWindow* FOwner;
+  ULONG FRefs = 1;
+};
+
+class TDocWindow {
+ public:
+  TDocWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
+    FState.Caption = ACaption;
+    FState.Location = AHtmlFilePath;
+  }
+  ~TDocWindow() { ReleaseBrowser(); }
+
+  void Run() {
+    TOleScope ole;
+    TWindowIcons icons;
+    TWindowClass windowClass(kDocClass, &TDocWindow::WndProc, icons.Large.Get(), icons.Small.Get());
+    TScaler scale;
+
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    const DWORD exStyle = 0;
+    RECT rc = CentredWindowRect(scale(kDocClientWidth), scale(kDocClientHeight), style, exStyle);
+    HWND hwnd = CreateWindowExW(exStyle, kDocClass, Widen(FState.Caption).c_str(), style, rc.left, rc.top,
+                                rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, ThisModule(), this);
+    if (!hwnd) throw std::runtime_error(kMsgNoDisplay);
+    struct TDestroyOnExit {
+      TDocWindow* Self;
+      ~TDestroyOnExit() {
+        if (!Self->FState.Destroyed) DestroyWindow(Self->FState.Handle);
+      }
+    } destroyOnExit{this};
+
+    if (!CreateBrowser()) {
+      DestroyWindow(hwnd);
+      throw std::runtime_error(kMsgNoBrowser);
+    }
+    Navigate();
+
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    UpdateWindow(hwnd);
+    SetTimer(hwnd, kReadyTimer, kReadyTimeout, nullptr);
+    ModalLoop(FState, [this](MSG& AMsg) { return TranslateForBrowser(AMsg); });
+    if (FState.HookError) {
+      std::exception_ptr error = FState.HookError;
+      FState.HookError = nullptr;
+      std::rethrow_exception(error);
+    }
+  }
+
+  HWND Handle() const { return FState.Handle; }
+
+  void GetClientArea(RECT& ARect) const { GetClientRect(FState.Handle, &ARect); }
+
+  void DocumentComplete() {
+    if (FState.Destroyed) return;
+    KillTimer(FState.Handle, kReadyTimer);
+    FState.FireReady();
+  }
+
+ private:
+  bool CreateBrowser() {
+    if (!HtmlEngineAvailable()) return false;
+    FSite = new TBrowserSite(this);
+    if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                reinterpret_cast<void**>(&FObject))) ||
+        !FObject)
+      return false;
+    if (FAILED(FObject->SetClientSite(static_cast<IOleClientSite*>(FSite)))) return false;
+    OleSetContainedObject(FObject, TRUE);
+    RECT rc;
+    GetClientArea(rc);
+    if (FAILED(FObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(FSite), 0,
+                               FState.Handle, &rc)))
+      return false;
+    FActivated = true;
+    if (FAILED(FObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&FBrowser))) || !FBrowser)
+      return false;
+    FObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&FInPlace));
+    FObject->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&FActive));
+    Layout();
+
+    IConnectionPointContainer* container = nullptr;
+    if (SUCCEEDED(FBrowser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))) &&
+        container) {
+      if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &FEvents)) && FEvents) {
+        if (FAILED(FEvents->Advise(static_cast<IDispatch*>(FSite), &FCookie))) FCookie = 0;
+      }
+      container->Release();
+    }
+    return true;
+  }
+
+  void Navigate() {
+    BSTR url = SysAllocString(Widen(FState.Location).c_str());
+    VARIANT empty;
+    VariantInit(&empty);
+    FBrowser->Navigate(url, &empty, &empty, &empty, &empty);
+    SysFreeString(url);
+  }
+
+  void Layout() {
+    if (!FInPlace) return;
+    RECT rc;
+    GetClientArea(rc);
+    FInPlace->SetObjectRects(&rc, &rc);
+  }
+
+  // Keys go to the browser first, so that its own shortcuts and focus moves work.
+  bool TranslateForBrowser(MSG& AMsg) {
+    if (!FActive || AMsg.message < WM_KEYFIRST || AMsg.message > WM_KEYLAST) return false;
+    return FActive->TranslateAccelerator(&AMsg) == S_OK;
+  }
+
+  // Takes the browser down while its parent window still exists.
+  void ReleaseBrowser() {
+    if (FEvents) {
+      if (FCookie) FEvents->Unadvise(FCookie);
+      FCookie = 0;
+      ReleaseOf(FEvents);
+    }
+    if (FBrowser) FBrowser->Stop();
+    ReleaseOf(FActive);
+    if (FInPlace && FActivated) FInPlace->InPlaceDeactivate();
+    ReleaseOf(FInPlace);
+    ReleaseOf(FBrowser);
+    if (FObject) {
+      FObject->Close(OLECLOSE_NOSAVE);
+      FObject->SetClientSite(nullptr);
+      OleSetContainedObject(FObject, FALSE);
+      ReleaseOf(FObject);
+    }
+    FActivated = false;
+    if (FSite) {
+      FSite->Detach();
+      FSite->Release();
+      FSite = nullptr;
+    }
+  }
+
+  LRESULT Message(UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    HWND hwnd = FState.Handle;
+    switch (AMsg) {
+      case WM_SIZE:
+        Layout();
+        return 0;
+      case WM_TIMER:
+        if (AWParam == kReadyTimer) {
+          KillTimer(hwnd, kReadyTimer);
+          FState.FireReady();
+          return 0;
+        }
+        break;
+      case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
+      case WM_DESTROY:
+        KillTimer(hwnd, kReadyTimer);
+        ReleaseBrowser();
+        FState.Destroyed = true;
+        *FState.Alive = nullptr;
+        return 0;
+      default:
+        break;
+    }
+    return DefWindowProcW(hwnd, AMsg, AWParam, ALParam);
+  }
+
+  static LRESULT CALLBACK WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    auto* self = reinterpret_cast<TDocWindow*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+    if (AMsg == WM_NCCREATE) {
+      self = static_cast<TDocWindow*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
+      SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+      self->FState.Handle = AWnd;
+      *self->FState.Alive = AWnd;
+    }
+    if (!self || self->FState.Destroyed) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    return self->Message(AMsg, AWParam, ALParam);
+  }
+
+  TWindowState FState;
+  TBrowserSite* FSite = nullptr;
+  IOleObject* FObject = nullptr;
+  IWebBrowser2* FBrowser = nullptr;
+  IOleInPlaceObject* FInPlace = nullptr;
+  IOleInPlaceActiveObject* FActive = nullptr;
+  IConnectionPoint* FEvents = nullptr;
+  DWORD FCookie = 0;
+  bool FActivated = false;
+};
+
+STDMETHODIMP TBrowserSite::GetWindow(HWND* AWindow) {
+  if (!AWindow) return E_POINTER;
+  *AWindow = FOwner ? FOwner->Handle() : nullptr;
+  return FOwner ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP TBrowserSite::GetWindowContext(IOleInPlaceFrame** AFrame, IOleInPlaceUIWindow** ADoc, LPRECT APosRect,
+                                            LPRECT AClipRect, LPOLEINPLACEFRAMEINFO AFrameInfo) {
+  if (!AFrame || !ADoc || !APosRect || !AClipRect || !AFrameInfo) return E_POINTER;
+  *ADoc = nullptr;
+  if (!FOwner) {
+    *AFrame = nullptr;
+    return E_FAIL;
+  }
+  *AFrame = static_cast<IOleInPlaceFrame*>(this);
+  AddRef();
+  FOwner->GetClientArea(*APosRect);
+  *AClipRect = *APosRect;
+  AFrameInfo->fMDIApp = FALSE;
+  AFrameInfo->hwndFrame = FOwner->Handle();
+  AFrameInfo->haccel = nullptr;
+  AFrameInfo->cAccelEntries = 0;
+  return S_OK;
+}
+
+STDMETHODIMP TBrowserSite::Invoke(DISPID ADispId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  if (ADispId == DISPID_DOCUMENTCOMPLETE && FOwner) FOwner->DocumentComplete();
+  return S_OK;
+}
+
+}  // namespace
+
+void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) {
+  TLogWindow window(ACaption, AEvents);
+  window.Run();
+}
+
+void OpenFolderInShell(const std::string& AFolder) {
+  // The parent is the window the user clicked in, the active window of this thread.
+  ShellExecuteW(GetActiveWindow(), L"explore", Widen(AFolder).c_str(), L"", L"", SW_SHOWNORMAL);
+}
+
+void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
+  TDocWindow window(AHtmlFilePath, ACaption);
+  window.Run();
+}
+
+void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
+  std::lock_guard<std::mutex> lock(GHookLock);
+  GReadyHook = std::move(AHook);
+}
+
+}  // namespace qd::platform::window
