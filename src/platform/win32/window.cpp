@@ -15,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/wintext.h"
 
@@ -185,8 +186,31 @@ struct TWindowState {
   std::shared_ptr<HWND> Alive = std::make_shared<HWND>(nullptr);
   std::exception_ptr HookError;
 
+  // The thread's other windows (the host's) that the modal showing has disabled.
+  std::vector<HWND> Disabled;
+
   void RequestClose() {
     if (Handle && !Destroyed) PostMessageW(Handle, WM_CLOSE, 0, 0);
+  }
+
+  // A modal window keeps the user away from the thread's other windows while it is open.
+  void DisableOthers() {
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND AWnd, LPARAM AState) -> BOOL {
+          auto* state = reinterpret_cast<TWindowState*>(AState);
+          if (AWnd != state->Handle && IsWindowVisible(AWnd) && IsWindowEnabled(AWnd)) state->Disabled.push_back(AWnd);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(this));
+    for (HWND other : Disabled) EnableWindow(other, FALSE);
+  }
+
+  // Called before the window goes, so that the activation returns to the host's window.
+  void EnableOthers() {
+    for (HWND other : Disabled)
+      if (IsWindow(other)) EnableWindow(other, TRUE);
+    Disabled.clear();
   }
 
   // Calls the ready hook once; a failing hook closes the window and its error is raised by
@@ -313,6 +337,7 @@ class TLogWindow final : public TLogWindowView {
 
     Handle(&TLogWindowEvents::FormCreate);
     if (!FState.Destroyed) {
+      FState.DisableOthers();
       ShowWindow(hwnd, SW_SHOWNORMAL);
       UpdateWindow(hwnd);
       SetFocus(FFiles);
@@ -475,9 +500,11 @@ class TLogWindow final : public TLogWindowView {
         }
         break;
       case WM_CLOSE:
+        FState.EnableOthers();
         DestroyWindow(hwnd);
         return 0;
       case WM_DESTROY:
+        FState.EnableOthers();
         KillTimer(hwnd, kCheckFileTimer);
         FState.Destroyed = true;
         *FState.Alive = nullptr;
@@ -677,6 +704,7 @@ class TDocWindow {
     }
     Navigate();
 
+    FState.DisableOthers();
     ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
     SetTimer(hwnd, kReadyTimer, kReadyTimeout, nullptr);
@@ -792,9 +820,11 @@ class TDocWindow {
         }
         break;
       case WM_CLOSE:
+        FState.EnableOthers();
         DestroyWindow(hwnd);
         return 0;
       case WM_DESTROY:
+        FState.EnableOthers();
         KillTimer(hwnd, kReadyTimer);
         ReleaseBrowser();
         FState.Destroyed = true;
