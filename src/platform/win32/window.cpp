@@ -36,6 +36,8 @@ constexpr int kLogClientWidth = 633;
 constexpr int kLogClientHeight = 293;
 constexpr int kDocClientWidth = 633;
 constexpr int kDocClientHeight = 425;
+// The log window's tool strip across the top: the file list, and the folder button right of
+// it; the text fills the client area below the strip.
 constexpr int kStripHeight = 32;
 constexpr int kListLeft = 13;
 constexpr int kListTop = 5;
@@ -44,7 +46,7 @@ constexpr int kListDropHeight = 200;
 constexpr int kButtonTop = 4;
 constexpr int kButtonWidth = 23;
 constexpr int kButtonHeight = 24;
-constexpr int kFontHeight = 13;
+constexpr int kFontHeight = 13;  // Tahoma, character height
 
 constexpr int kIdFiles = 101;
 constexpr int kIdOpenDir = 102;
