@@ -1,5 +1,6 @@
 # Third-party libraries as imported targets with the same names on both targets:
-#   qd::pugixml  qd::pcre2  qd::zlib  qd::zip  (GoogleTest through find_package(GTest))
+#   qd::pugixml  qd::pcre2  qd::zlib  qd::zip  (GoogleTest through find_package(GTest));
+#   Linux only: qd::gui (GTK 3 with WebKitGTK, for the windows)
 # Linux takes them from the system; the Windows build takes static libraries from the
 # prefix that scripts/build-win-deps.sh fills (passed in CMAKE_PREFIX_PATH by the preset).
 
@@ -30,6 +31,13 @@ if(WIN32)
   set_property(TARGET qd::zip APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS ZIP_STATIC)
   set_property(TARGET qd::zip APPEND PROPERTY INTERFACE_LINK_LIBRARIES bcrypt advapi32)
   set(CMAKE_FIND_LIBRARY_SUFFIXES ${_qd_static_first})
+endif()
+
+# The windows of the Linux build: GTK 3 and WebKitGTK.
+if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(QD_GUI REQUIRED IMPORTED_TARGET GLOBAL gtk+-3.0 webkit2gtk-4.1)
+  add_library(qd::gui ALIAS PkgConfig::QD_GUI)
 endif()
 
 if(QD_BUILD_TESTS)

@@ -25,6 +25,9 @@ bool FolderWritable(const std::string& AFolder);
 // symbolic link in place of the file is refused rather than followed.
 void AppendToFile(const std::string& AFileName, const std::string& ABytes);
 
+// Last-write time of a file as a number that grows with the time (the system's own units);
+// false when there is no such file.
+bool FileLastWriteTime(const std::string& AFileName, long long& ATime);
 // Whole-file read; throws when the file cannot be read.
 std::string ReadFile(const std::string& AFileName);
 

@@ -76,6 +76,13 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
   if (close(fd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
 }
 
+bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
+  struct stat st {};
+  if (stat(AFileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  ATime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return true;
+}
+
 std::string ReadFile(const std::string& AFileName) {
   int fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);

@@ -138,6 +138,16 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
   CloseHandle(h);
 }
 
+bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Widen(AFileName).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  ATime = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 data.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
 std::string ReadFile(const std::string& AFileName) {
   HANDLE h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,0 +1,347 @@
+// The modal windows on Linux: GTK 3, and WebKitGTK for the document window. Each window runs
+// a nested main loop on the calling thread until it is destroyed; a host that runs GTK
+// itself keeps its own loop and windows.
+#include "platform/window.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+
+namespace qd::platform::window {
+
+const char kMsgNoDisplay[] = "Окно не может быть показано: графический экран недоступен";
+
+namespace {
+
+std::mutex GHookLock;
+std::function<void(const TWindowProbe&)> GReadyHook;
+
+std::function<void(const TWindowProbe&)> ReadyHook() {
+  std::lock_guard<std::mutex> lock(GHookLock);
+  return GReadyHook;
+}
+
+void EnsureToolkit() {
+  if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error(kMsgNoDisplay);
+}
+
+// Window sizes are given for 120 dots per inch.
+int Scaled(int APixels) {
+  double dpi = gdk_screen_get_resolution(gdk_screen_get_default());
+  if (dpi <= 0) dpi = 96;
+  return static_cast<int>(APixels * dpi / 120.0 + 0.5);
+}
+
+// GTK shows valid UTF-8 only: anything else, and NUL, becomes U+FFFD.
+std::string DisplayableText(const std::string& AText) {
+  std::string out;
+  out.reserve(AText.size());
+  const char* p = AText.data();
+  const char* end = p + AText.size();
+  while (p < end) {
+    const char* bad = nullptr;
+    g_utf8_validate(p, end - p, &bad);
+    out.append(p, bad);
+    if (bad >= end) break;
+    out += "\xEF\xBF\xBD";
+    p = bad + 1;
+  }
+  return out;
+}
+
+// Case-insensitive order of the file list, as a sorted list control keeps it.
+bool ListOrder(const std::string& A, const std::string& B) {
+  gchar* a = g_utf8_casefold(A.c_str(), -1);
+  gchar* b = g_utf8_casefold(B.c_str(), -1);
+  int c = std::strcmp(a, b);
+  g_free(a);
+  g_free(b);
+  return c != 0 ? c < 0 : A < B;
+}
+
+// Ends a nested main loop when its window goes.
+void QuitLoopOnDestroy(GtkWidget* AWindow, GMainLoop* ALoop) {
+  g_signal_connect_swapped(AWindow, "destroy", G_CALLBACK(g_main_loop_quit), ALoop);
+}
+
+void RunUntilDestroyed(GtkWidget* AWindow) {
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  QuitLoopOnDestroy(AWindow, loop);
+  g_main_loop_run(loop);
+  g_main_loop_unref(loop);
+}
+
+void ApplyFont(GtkWidget* AWindow) {
+  GtkCssProvider* css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css, "* { font-family: Tahoma, sans-serif; font-size: 8pt; }", -1, nullptr);
+  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(AWindow), GTK_STYLE_PROVIDER(css),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION - 1);
+  g_object_unref(css);
+}
+
+// ---- log window ----
+
+class TGtkLogWindow final : public TLogWindowView {
+ public:
+  TGtkLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) : FEvents(AEvents) {
+    FWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(FWindow), DisplayableText(ACaption).c_str());
+    gtk_window_set_default_size(GTK_WINDOW(FWindow), Scaled(633), Scaled(293));
+    gtk_window_set_position(GTK_WINDOW(FWindow), GTK_WIN_POS_CENTER);
+    gtk_window_set_modal(GTK_WINDOW(FWindow), TRUE);
+    gtk_window_set_icon_name(GTK_WINDOW(FWindow), "text-x-generic");
+    ApplyFont(FWindow);
+
+    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+    gtk_widget_set_size_request(bar, -1, Scaled(32));
+    FFiles = gtk_combo_box_text_new();
+    gtk_widget_set_size_request(FFiles, Scaled(257), -1);
+    gtk_widget_set_valign(FFiles, GTK_ALIGN_CENTER);
+    GtkWidget* folder = gtk_button_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
+    gtk_button_set_relief(GTK_BUTTON(folder), GTK_RELIEF_NONE);
+    gtk_widget_set_size_request(folder, Scaled(23), Scaled(24));
+    gtk_widget_set_valign(folder, GTK_ALIGN_CENTER);
+    gtk_box_pack_start(GTK_BOX(bar), FFiles, FALSE, FALSE, 2);
+    gtk_box_pack_start(GTK_BOX(bar), folder, FALSE, FALSE, 0);
+
+    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_ALWAYS, GTK_POLICY_ALWAYS);
+    FText = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(FText), FALSE);
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(FText), TRUE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(FText), GTK_WRAP_NONE);
+    gtk_container_add(GTK_CONTAINER(scroll), FText);
+    gtk_box_pack_start(GTK_BOX(column), bar, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(column), scroll, TRUE, TRUE, 0);
+    gtk_container_add(GTK_CONTAINER(FWindow), column);
+
+    g_signal_connect(FFiles, "changed", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
+                       auto* self = static_cast<TGtkLogWindow*>(ASelf);
+                       if (!self->FQuiet) self->Fire(&TLogWindowEvents::FilesChange);
+                     }),
+                     this);
+    g_signal_connect(FFiles, "notify::popup-shown", G_CALLBACK(+[](GObject* ACombo, GParamSpec*, gpointer ASelf) {
+                       gboolean shown = FALSE;
+                       g_object_get(ACombo, "popup-shown", &shown, nullptr);
+                       if (shown) static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::FilesDropDown);
+                     }),
+                     this);
+    g_signal_connect(folder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
+                       static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::OpenDirClick);
+                     }),
+                     this);
+    g_signal_connect(FWindow, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ASelf) {
+                       auto* self = static_cast<TGtkLogWindow*>(ASelf);
+                       self->FClosed = true;
+                       if (self->FTimer) g_source_remove(self->FTimer);
+                       self->FTimer = 0;
+                     }),
+                     this);
+  }
+
+  void Run(const std::string& ACaption) {
+    Fire(&TLogWindowEvents::FormCreate);
+    if (FClosed) return;
+    gtk_widget_show_all(FWindow);
+    FTimer = g_timeout_add(1000, +[](gpointer ASelf) -> gboolean {
+      static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::CheckFileTimer);
+      return G_SOURCE_CONTINUE;
+    }, this);
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    QuitLoopOnDestroy(FWindow, loop);
+    if (auto hook = ReadyHook()) {
+      TWindowProbe probe{ACaption, std::string(), [this] { Close(); }};
+      try {
+        hook(probe);
+      } catch (...) {
+      }
+    }
+    if (!FClosed) g_main_loop_run(loop);
+    g_main_loop_unref(loop);
+  }
+
+  ~TGtkLogWindow() {
+    if (!FClosed) gtk_widget_destroy(FWindow);
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+  }
+
+  // ---- the view ----
+  void SetFileNames(const std::vector<std::string>& ANames) override {
+    FNames = ANames;
+    std::sort(FNames.begin(), FNames.end(), ListOrder);
+    FQuiet = true;
+    gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(FFiles));
+    for (const std::string& n : FNames) gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(FFiles), DisplayableText(n).c_str());
+    gtk_combo_box_set_active(GTK_COMBO_BOX(FFiles), -1);
+    FQuiet = false;
+  }
+  std::vector<std::string> FileNames() const override { return FNames; }
+  void SelectFile(size_t AIndex) override {
+    if (AIndex >= FNames.size()) return;
+    FQuiet = true;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(FFiles), static_cast<gint>(AIndex));
+    FQuiet = false;
+  }
+  std::string SelectedFile() const override {
+    gint i = gtk_combo_box_get_active(GTK_COMBO_BOX(FFiles));
+    return i >= 0 && static_cast<size_t>(i) < FNames.size() ? FNames[static_cast<size_t>(i)] : std::string();
+  }
+  void SetText(const std::string& AText) override {
+    std::string shown = DisplayableText(AText);
+    gtk_text_buffer_set_text(Buffer(), shown.data(), static_cast<gint>(shown.size()));
+  }
+  std::string Text() const override {
+    GtkTextIter from, to;
+    gtk_text_buffer_get_bounds(Buffer(), &from, &to);
+    gchar* text = gtk_text_buffer_get_text(Buffer(), &from, &to, TRUE);
+    std::string result(text);
+    g_free(text);
+    return result;
+  }
+  size_t CaretPosition() const override {
+    GtkTextIter at;
+    gtk_text_buffer_get_iter_at_mark(Buffer(), &at, gtk_text_buffer_get_insert(Buffer()));
+    return static_cast<size_t>(gtk_text_iter_get_offset(&at));
+  }
+  void RestoreCaret(size_t APosition) override {
+    GtkTextIter at;
+    gint count = gtk_text_buffer_get_char_count(Buffer());
+    gtk_text_buffer_get_iter_at_offset(Buffer(), &at, static_cast<gint>(std::min<size_t>(APosition, static_cast<size_t>(count))));
+    gtk_text_buffer_place_cursor(Buffer(), &at);
+    gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(FText), gtk_text_buffer_get_insert(Buffer()));
+    gtk_widget_grab_focus(FText);
+  }
+  void ShowError(const std::string& AMessage) override {
+    // Shown beside the window without blocking it; it goes with the window.
+    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(FWindow), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_ERROR,
+                                            GTK_BUTTONS_OK, "%s", DisplayableText(AMessage).c_str());
+    g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+    gtk_widget_show(box);
+  }
+  void Close() override {
+    if (!FClosed) gtk_widget_destroy(FWindow);
+  }
+
+ private:
+  GtkTextBuffer* Buffer() const { return gtk_text_view_get_buffer(GTK_TEXT_VIEW(FText)); }
+
+  // A handler's failure is shown to the user; the window stays.
+  void Fire(void (TLogWindowEvents::*AHandler)(TLogWindowView&)) {
+    if (FClosed) return;
+    try {
+      (FEvents.*AHandler)(*this);
+    } catch (const std::exception& e) {
+      if (!FClosed) ShowError(e.what());
+    } catch (...) {
+      if (!FClosed) ShowError("Unknown error");
+    }
+  }
+
+  TLogWindowEvents& FEvents;
+  GtkWidget* FWindow = nullptr;
+  GtkWidget* FFiles = nullptr;
+  GtkWidget* FText = nullptr;
+  std::vector<std::string> FNames;
+  guint FTimer = 0;
+  bool FQuiet = false;
+  bool FClosed = false;
+};
+
+// ---- document window ----
+
+struct TDocumentWindow {
+  GtkWidget* Window = nullptr;
+  std::string Caption, Location;
+  guint Timer = 0;
+  bool Ready = false;
+  bool Closed = false;
+
+  void MakeReady() {
+    if (Ready || Closed) return;
+    Ready = true;
+    if (Timer) g_source_remove(Timer);
+    Timer = 0;
+    if (auto hook = ReadyHook()) {
+      TWindowProbe probe{Caption, Location, [this] {
+                           if (!Closed) gtk_widget_destroy(Window);
+                         }};
+      try {
+        hook(probe);
+      } catch (...) {
+      }
+    }
+  }
+};
+
+}  // namespace
+
+void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) {
+  EnsureToolkit();
+  TGtkLogWindow window(ACaption, AEvents);
+  window.Run(ACaption);
+}
+
+void OpenFolderInShell(const std::string& AFolder) {
+  gchar* uri = g_filename_to_uri(AFolder.c_str(), nullptr, nullptr);
+  if (!uri) throw std::runtime_error("Не удалось открыть папку: " + AFolder);
+  GError* error = nullptr;
+  gboolean ok = g_app_info_launch_default_for_uri(uri, nullptr, &error);
+  g_free(uri);
+  if (!ok) {
+    std::string message = error ? error->message : AFolder;
+    if (error) g_error_free(error);
+    throw std::runtime_error("Не удалось открыть папку: " + message);
+  }
+}
+
+void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
+  EnsureToolkit();
+  gchar* uri = g_filename_to_uri(AHtmlFilePath.c_str(), nullptr, nullptr);
+  if (!uri) throw std::runtime_error("File not found: " + AHtmlFilePath);
+  TDocumentWindow doc;
+  doc.Caption = ACaption;
+  doc.Location = AHtmlFilePath;
+  doc.Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(doc.Window), DisplayableText(ACaption).c_str());
+  gtk_window_set_default_size(GTK_WINDOW(doc.Window), Scaled(633), Scaled(425));
+  gtk_window_set_position(GTK_WINDOW(doc.Window), GTK_WIN_POS_CENTER);
+  gtk_window_set_modal(GTK_WINDOW(doc.Window), TRUE);
+  gtk_window_set_icon_name(GTK_WINDOW(doc.Window), "help-browser");
+  GtkWidget* browser = webkit_web_view_new();
+  gtk_container_add(GTK_CONTAINER(doc.Window), browser);
+  g_signal_connect(doc.Window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ADoc) {
+                     auto* d = static_cast<TDocumentWindow*>(ADoc);
+                     d->Closed = true;
+                     if (d->Timer) g_source_remove(d->Timer);
+                     d->Timer = 0;
+                   }),
+                   &doc);
+  g_signal_connect(browser, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent AEvent, gpointer ADoc) {
+                     if (AEvent == WEBKIT_LOAD_FINISHED) static_cast<TDocumentWindow*>(ADoc)->MakeReady();
+                   }),
+                   &doc);
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(browser), uri);
+  g_free(uri);
+  gtk_widget_show_all(doc.Window);
+  doc.Timer = g_timeout_add(5000, +[](gpointer ADoc) -> gboolean {
+    auto* d = static_cast<TDocumentWindow*>(ADoc);
+    d->Timer = 0;
+    d->MakeReady();
+    return G_SOURCE_REMOVE;
+  }, &doc);
+  if (!doc.Closed) RunUntilDestroyed(doc.Window);
+  while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
+  std::lock_guard<std::mutex> lock(GHookLock);
+  GReadyHook = std::move(AHook);
+}
+
+}  // namespace qd::platform::window

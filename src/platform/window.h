@@ -1,0 +1,82 @@
+// The driver's two modal windows: the log viewer and the document (help) viewer. Each runs on
+// the calling thread and returns when the window has been closed. Texts and paths are UTF-8.
+// Failures throw std::runtime_error with a message for the user.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qd::platform::window {
+
+// Message of the failure when no window can be shown at all (no graphical display).
+extern const char kMsgNoDisplay[];
+
+// What the log window offers to its handlers; only valid during a handler call.
+class TLogWindowView {
+ public:
+  // Replaces the names of the file list, which keeps them sorted by itself; afterwards no
+  // name is selected.
+  virtual void SetFileNames(const std::vector<std::string>& ANames) = 0;
+  // The names in the list's own (sorted) order.
+  virtual std::vector<std::string> FileNames() const = 0;
+  // Selects the name at that index of the list's order; does not raise FilesChange.
+  virtual void SelectFile(size_t AIndex) = 0;
+  // The selected name; empty when none is selected.
+  virtual std::string SelectedFile() const = 0;
+  // Replaces the whole text of the read-only text area, redrawn once.
+  virtual void SetText(const std::string& AText) = 0;
+  virtual std::string Text() const = 0;
+  // Caret position, in characters from the start of the text.
+  virtual size_t CaretPosition() const = 0;
+  // Puts the caret back at a position, scrolls it into view and gives the text area the
+  // input focus.
+  virtual void RestoreCaret(size_t APosition) = 0;
+  // Reports an error to the user in the toolkit's standard message box; the window stays.
+  virtual void ShowError(const std::string& AMessage) = 0;
+  // Closes the window; the modal run returns after the current handler.
+  virtual void Close() = 0;
+
+ protected:
+  ~TLogWindowView() = default;
+};
+
+// The log window's handlers, called on the window's thread.
+class TLogWindowEvents {
+ public:
+  virtual void FormCreate(TLogWindowView& AView) = 0;
+  virtual void FilesChange(TLogWindowView& AView) = 0;    // the user picked a name
+  virtual void FilesDropDown(TLogWindowView& AView) = 0;  // just before the list opens
+  virtual void OpenDirClick(TLogWindowView& AView) = 0;   // the folder button
+  virtual void CheckFileTimer(TLogWindowView& AView) = 0; // once a second while open
+
+ protected:
+  ~TLogWindowEvents() = default;
+};
+
+// Shows the log window modally: a file list (selection only) with a folder button beside it
+// in a tool bar at the top, the read-only text with both scroll bars below, client area
+// 633 x 293 at 120 dots per inch, centred on the screen, no owner. FormCreate runs before it
+// is first shown; the timer ticks every 1000 ms.
+void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents);
+
+// Opens the folder in the desktop's file explorer.
+void OpenFolderInShell(const std::string& AFolder);
+
+// Shows a local HTML file in a resizable modal window holding an embedded web browser that
+// fills it: client area 633 x 425 at 120 dots per inch, centred on the screen, no owner.
+void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption);
+
+// What a ready window tells the hook below.
+struct TWindowProbe {
+  std::string Caption;   // the window's caption
+  std::string Location;  // document window: the file the browser was sent to; else empty
+  std::function<void()> Close;
+};
+
+// For tests and diagnosis: called on the window's thread when a window is ready, the log
+// window once it is shown, the document window once its browser has finished the page (or
+// at the latest five seconds after it was shown). An empty function removes the hook.
+void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook);
+
+}  // namespace qd::platform::window
