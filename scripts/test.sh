@@ -12,10 +12,13 @@ cd "$root"
 export QD_WIN_DEPS=${QD_WIN_DEPS:-${HOME:-/root}/.cache/w_quendal7v2k/win-deps}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/support/lsan.supp}
 
 log_dir=$(mktemp -d "${TMPDIR:-/tmp}/qd-test.XXXXXX")
 wine_prefix=$log_dir/wine
+xvfb_pid=
 cleanup() {
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   if [[ -d $wine_prefix ]]; then
     WINEPREFIX=$wine_prefix bash scripts/wine-run.sh --stop
   fi
@@ -78,6 +81,28 @@ as_root bash scripts/setup-deps.sh || { echo "test: installing packages failed" 
 
 step "Windows libraries"
 as_root bash scripts/build-win-deps.sh || { echo "test: building the Windows libraries failed" >&2; broken=1; }
+
+# The windows' tests show real windows: on a virtual display of this run's own, for the native
+# tests and (through wine-run.sh) for the Windows ones.
+start_display() {
+  command -v Xvfb >/dev/null || { echo "test: no Xvfb; the window tests are skipped" >&2; return; }
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$log_dir/display" >"$log_dir/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  local n
+  for n in $(seq 1 100); do
+    [[ -s $log_dir/display ]] && break
+    sleep 0.1
+  done
+  if [[ -s $log_dir/display ]]; then
+    export DISPLAY=:$(tr -d '[:space:]' <"$log_dir/display")
+    export QD_TEST_DISPLAY=$DISPLAY
+    unset WAYLAND_DISPLAY
+  else
+    echo "test: the virtual display did not start; the window tests are skipped" >&2
+  fi
+}
+step "virtual display"
+start_display
 
 run_preset linux-asan
 

@@ -10,6 +10,8 @@
 #include "common/resources.h"
 #include "common/text.h"
 #include "common/utils.h"
+#include "ui/LogViewer.h"
+#include "ui/MarkdownRenderer.h"
 
 namespace qd {
 
@@ -237,9 +239,17 @@ void TCommonDriver::ExecuteAction(const std::string& AName) {
   throw std::runtime_error("Action not found");
 }
 
-void TCommonDriver::ViewLog() { throw std::runtime_error("Окно просмотра лога недоступно в этой сборке"); }
+void TCommonDriver::ViewLog() { ui::TfrmLog::ShowModal(); }
 
-void TCommonDriver::ShowHelp() { throw std::runtime_error("Окно справки недоступно в этой сборке"); }
+void TCommonDriver::ShowHelp() {
+  // The help archive is the module's raw-data item "help".
+  ui::TMarkdownRenderer::SetResourceReader([](const std::string& AName) -> std::optional<std::string> {
+    std::optional<std::string_view> data = FindModuleResource(AName);
+    if (!data) return std::nullopt;
+    return std::string(*data);
+  });
+  ui::TMarkdownRenderer::Render("help", LoadResourceString(kStrHelpCaption));
+}
 
 // ---- documents ----
 

@@ -1,5 +1,7 @@
 #include "ui/MarkdownRenderer.h"
 
+#include "ui/DocView.h"
+
 #include "common/text.h"
 
 #include <zip.h>
@@ -162,7 +164,10 @@ std::string TMarkdownRenderer::Render(const std::string& ACaption) {
   std::string html = MarkdownToHtml(LoadSourceText(mdName));
   std::string css = FindSourceFile("css");
   std::string page = SaveHtmlFile(html, css, "");
-  if (const TDocumentViewer& viewer = DocumentViewer()) viewer(page, ACaption);
+  if (const TDocumentViewer& viewer = DocumentViewer())
+    viewer(page, ACaption);
+  else
+    TfrmDocView(page, ACaption).ShowModal();
   return page;
 }
 

@@ -13,7 +13,8 @@ class TMarkdownRenderer {
   // Looks a raw-data resource of the driver module up by name (letter case ignored); nothing
   // when the module carries none of that name. The module installs its reader at start-up.
   using TResourceReader = std::function<std::optional<std::string>(const std::string& AName)>;
-  // Shows the page modally and returns when the window has been closed.
+  // Shows the page modally and returns when the window has been closed; without one set, the
+  // help window does.
   using TDocumentViewer = std::function<void(const std::string& AHtmlFilePath, const std::string& ACaption)>;
 
   static void SetResourceReader(TResourceReader AReader);

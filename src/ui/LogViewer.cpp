@@ -1,0 +1,74 @@
+#include "ui/LogViewer.h"
+
+#include <vector>
+
+#include "common/log.h"
+#include "platform/fs.h"
+#include "platform/tempfs.h"
+
+namespace qd::ui {
+
+namespace {
+
+// ".log" in any letter case, taken from the last full stop of the name.
+bool IsLogFileName(const std::string& AName) {
+  size_t dot = AName.rfind('.');
+  if (dot == std::string::npos || AName.size() - dot != 4) return false;
+  std::string ext = AName.substr(dot);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext == ".log";
+}
+
+}  // namespace
+
+void TfrmLog::ShowModal() {
+  TfrmLog form;
+  platform::window::RunLogWindow(kCaption, form);
+}
+
+void TfrmLog::FormCreate(TLogWindowView& AView) {
+  FLogDirectory = GetLogFileName(true);
+  RefreshLogFiles(AView);
+  std::vector<std::string> names = AView.FileNames();
+  // The daily names end with the date as year.month.day: the last one is the newest day.
+  if (!names.empty()) AView.SelectFile(names.size() - 1);
+  LoadSelectedLog(AView);
+}
+
+void TfrmLog::FilesChange(TLogWindowView& AView) { LoadSelectedLog(AView); }
+
+// Files made since the window opened appear when the list is opened.
+void TfrmLog::FilesDropDown(TLogWindowView& AView) { RefreshLogFiles(AView); }
+
+void TfrmLog::OpenDirClick(TLogWindowView&) { platform::window::OpenFolderInShell(FLogDirectory); }
+
+void TfrmLog::CheckFileTimer(TLogWindowView& AView) {
+  std::string name = AView.SelectedFile();
+  if (name.empty()) return;
+  long long written = 0;
+  if (!platform::FileLastWriteTime(FLogDirectory + name, written)) return;
+  if (FLogLastWriteTime >= written) return;
+  size_t caret = AView.CaretPosition();
+  LoadSelectedLog(AView);
+  AView.RestoreCaret(caret);
+}
+
+void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
+  std::vector<std::string> names;
+  for (const std::string& name : platform::tempfs::ListFolderAll(FLogDirectory))
+    if (IsLogFileName(name)) names.push_back(name);
+  AView.SetFileNames(names);
+}
+
+void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
+  std::string name = AView.SelectedFile();
+  if (name.empty()) return;
+  std::string path = FLogDirectory + name;
+  long long written = 0;
+  if (platform::FileLastWriteTime(path, written)) FLogLastWriteTime = written;
+  // A file that cannot be read fails here and the text stays as it was.
+  AView.SetText(platform::ReadFile(path));
+}
+
+}  // namespace qd::ui

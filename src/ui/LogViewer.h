@@ -1,0 +1,35 @@
+// The log viewer: a modal window listing the log files of the log folder and showing the
+// selected one, reloaded while the driver keeps writing to it. It only reads.
+#pragma once
+#include <string>
+
+#include "platform/window.h"
+
+namespace qd::ui {
+
+class TfrmLog final : public platform::window::TLogWindowEvents {
+ public:
+  using TLogWindowView = platform::window::TLogWindowView;
+
+  static constexpr const char* kCaption = "Просмотр лога";
+
+  // Creates the window without an owner, shows it modally and returns when it is closed.
+  static void ShowModal();
+
+  void FormCreate(TLogWindowView& AView) override;
+  void FilesChange(TLogWindowView& AView) override;
+  void FilesDropDown(TLogWindowView& AView) override;
+  void OpenDirClick(TLogWindowView& AView) override;
+  void CheckFileTimer(TLogWindowView& AView) override;
+
+  const std::string& LogDirectory() const { return FLogDirectory; }
+
+ private:
+  void RefreshLogFiles(TLogWindowView& AView);
+  void LoadSelectedLog(TLogWindowView& AView);
+
+  std::string FLogDirectory;  // ends with a path delimiter
+  long long FLogLastWriteTime = 0;
+};
+
+}  // namespace qd::ui

@@ -1,0 +1,272 @@
+// The log viewer's handlers against a stand-in for the window, then the real windows, closed
+// through the ready hook.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "common/log.h"
+#include "platform/window.h"
+#include "support/testenv.h"
+#include "ui/DocView.h"
+#include "ui/LogViewer.h"
+
+namespace qd {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::window::TLogWindowView;
+using platform::window::TWindowProbe;
+
+// Keeps what the handlers did to the window; the list sorts itself, as the real one does.
+class TFakeView final : public TLogWindowView {
+ public:
+  void SetFileNames(const std::vector<std::string>& ANames) override {
+    Names = ANames;
+    std::sort(Names.begin(), Names.end());
+    Selected = -1;
+    ++Refreshes;
+  }
+  std::vector<std::string> FileNames() const override { return Names; }
+  void SelectFile(size_t AIndex) override { Selected = static_cast<int>(AIndex); }
+  std::string SelectedFile() const override { return Selected < 0 ? std::string() : Names[static_cast<size_t>(Selected)]; }
+  void SetText(const std::string& AText) override {
+    Shown = AText;
+    ++Loads;
+  }
+  std::string Text() const override { return Shown; }
+  size_t CaretPosition() const override { return Caret; }
+  void RestoreCaret(size_t APosition) override {
+    Caret = APosition;
+    ++CaretRestores;
+  }
+  void ShowError(const std::string& AMessage) override { Errors.push_back(AMessage); }
+  void Close() override { Closed = true; }
+
+  std::vector<std::string> Names;
+  int Selected = -1;
+  std::string Shown;
+  size_t Caret = 0;
+  int Loads = 0, Refreshes = 0, CaretRestores = 0;
+  std::vector<std::string> Errors;
+  bool Closed = false;
+};
+
+class LogViewer : public ::testing::Test {
+ protected:
+  void SetUp() override { SetLogFolder(Dir.Str()); }
+  void TearDown() override { SetLogFolder(std::string()); }
+
+  fs::path File(const std::string& AName) const { return Dir.Path() / AName; }
+  void Write(const std::string& AName, const std::string& AText) const {
+    std::ofstream(File(AName), std::ios::binary) << AText;
+  }
+  void Append(const std::string& AName, const std::string& AText) const {
+    std::ofstream(File(AName), std::ios::binary | std::ios::app) << AText;
+  }
+  // Moves the last-write time by a whole second, whatever the file system's resolution.
+  void Touch(const std::string& AName, int ASeconds) const {
+    fs::last_write_time(File(AName), fs::last_write_time(File(AName)) + std::chrono::seconds(ASeconds));
+  }
+
+  test::TTempDir Dir;
+  ui::TfrmLog Form;
+  TFakeView View;
+};
+
+TEST_F(LogViewer, OpensWithTheLogFilesListedAndTheLastOneShown) {
+  Write("127_0_0_1_2026.12.09.log", "yesterday\r\n");
+  Write("127_0_0_1_2026.12.10.log", "today\r\n");
+  Write("BASE_2026.01.01.LOG", "upper\r\n");
+  Write("notes.Log", "mixed\r\n");
+  Write("readme.txt", "not a log\r\n");
+  Write("archive.log.zip", "not a log\r\n");
+  fs::create_directory(Dir.Path() / "sub");
+  Form.FormCreate(View);
+  EXPECT_EQ(View.Names, (std::vector<std::string>{"127_0_0_1_2026.12.09.log", "127_0_0_1_2026.12.10.log",
+                                                  "BASE_2026.01.01.LOG", "notes.Log"}));
+  EXPECT_EQ(View.SelectedFile(), "notes.Log") << "the last name in the list's order";
+  EXPECT_EQ(View.Shown, "mixed\r\n");
+  std::string folder = Form.LogDirectory();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_TRUE(folder.back() == '/' || folder.back() == '\\') << folder;
+}
+
+TEST_F(LogViewer, EmptyFolderGivesAnEmptyWindowAndAnIdleTimer) {
+  Form.FormCreate(View);
+  EXPECT_TRUE(View.Names.empty());
+  EXPECT_EQ(View.Shown, "");
+  EXPECT_EQ(View.Loads, 0);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 0);
+}
+
+TEST_F(LogViewer, TimerReloadsOnlyAFileWrittenSinceItWasLoadedAndKeepsTheCaret) {
+  Write("a.log", "line 1\r\n");
+  Form.FormCreate(View);
+  ASSERT_EQ(View.Loads, 1);
+  View.Caret = 3;
+
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 1) << "unchanged: not reloaded";
+
+  // Same last-write time, other size: still not reloaded.
+  auto written = fs::last_write_time(File("a.log"));
+  Append("a.log", "line 2\r\n");
+  fs::last_write_time(File("a.log"), written);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 1);
+  EXPECT_EQ(View.Shown, "line 1\r\n");
+
+  Touch("a.log", 2);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 2);
+  EXPECT_EQ(View.Shown, "line 1\r\nline 2\r\n");
+  EXPECT_EQ(View.Caret, 3u);
+  EXPECT_EQ(View.CaretRestores, 1);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 2) << "loaded once per change";
+}
+
+TEST_F(LogViewer, DropDownRereadsTheFolderAndLeavesNothingSelected) {
+  Write("a.log", "a\r\n");
+  Form.FormCreate(View);
+  Write("b.log", "b\r\n");
+  Form.FilesDropDown(View);
+  EXPECT_EQ(View.Names, (std::vector<std::string>{"a.log", "b.log"}));
+  EXPECT_EQ(View.SelectedFile(), "");
+  Touch("a.log", 2);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 1) << "nothing selected: the timer does not reload";
+  View.SelectFile(1);
+  Form.FilesChange(View);
+  EXPECT_EQ(View.Shown, "b\r\n");
+}
+
+TEST_F(LogViewer, FileGoneMeanwhile) {
+  Write("a.log", "kept text\r\n");
+  Form.FormCreate(View);
+  fs::remove(File("a.log"));
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 1) << "the timer skips a file that no longer exists";
+  // Choosing it again fails the load; the text stays.
+  EXPECT_NE(test::FailureOf([&] { Form.FilesChange(View); }), "(no error)");
+  EXPECT_EQ(View.Shown, "kept text\r\n");
+}
+
+TEST_F(LogViewer, FilesAreOnlyRead) {
+  Write("a.log", "text\r\n");
+  auto written = fs::last_write_time(File("a.log"));
+  Form.FormCreate(View);
+  Form.FilesDropDown(View);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(fs::last_write_time(File("a.log")), written);
+  EXPECT_EQ(test::ReadAll(File("a.log")), "text\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), fs::directory_iterator()), 1);
+}
+
+// ---- the real windows ----
+
+bool HaveDisplay() {
+#if defined(_WIN32)
+  return true;
+#else
+  const char* display = std::getenv("DISPLAY");
+  return display && *display;
+#endif
+}
+
+// Runs a window; where none can be shown at all, the test is skipped.
+#define QD_RUN_WINDOW(...)                                                        \
+  try {                                                                           \
+    __VA_ARGS__;                                                                  \
+  } catch (const std::runtime_error& e) {                                         \
+    if (std::string(e.what()) == platform::window::kMsgNoDisplay) GTEST_SKIP() << e.what(); \
+    throw;                                                                        \
+  }
+
+class Windows : public LogViewer {
+ protected:
+  void SetUp() override {
+    LogViewer::SetUp();
+    if (!HaveDisplay()) GTEST_SKIP() << "no graphical display";
+  }
+  void TearDown() override {
+    platform::window::SetWindowReadyHook(nullptr);
+    LogViewer::TearDown();
+  }
+};
+
+TEST_F(Windows, LogWindowShowsTheNewestFileAndClosesOnRequest) {
+  Write("x_2026.12.09.log", "old\r\n");
+  Write("x_2026.12.10.log", "строка журнала\r\n");
+  std::vector<TWindowProbe> ready;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    ready.push_back(AProbe);
+    AProbe.Close();
+  });
+  // The form's handlers run inside the window; the caption is the form's.
+  struct TEvents final : platform::window::TLogWindowEvents {
+    ui::TfrmLog Form;
+    std::vector<std::string> Names;
+    std::string Selected, Text;
+    void FormCreate(TLogWindowView& AView) override {
+      Form.FormCreate(AView);
+      Names = AView.FileNames();
+      Selected = AView.SelectedFile();
+      Text = AView.Text();
+    }
+    void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
+    void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
+    void OpenDirClick(TLogWindowView& AView) override { Form.OpenDirClick(AView); }
+    void CheckFileTimer(TLogWindowView& AView) override { Form.CheckFileTimer(AView); }
+  } events;
+  QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(ready[0].Caption, "Просмотр лога");
+  EXPECT_EQ(ready[0].Location, "");
+  EXPECT_EQ(events.Names, (std::vector<std::string>{"x_2026.12.09.log", "x_2026.12.10.log"}));
+  EXPECT_EQ(events.Selected, "x_2026.12.10.log");
+  EXPECT_NE(events.Text.find("строка журнала"), std::string::npos) << events.Text;
+}
+
+TEST_F(Windows, LogViewerThroughItsModalEntryPoint) {
+  int shown = 0;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    ++shown;
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(ui::TfrmLog::ShowModal());
+  EXPECT_EQ(shown, 1);
+}
+
+TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {
+  fs::path page = Dir.Path() / "md.html";
+  std::ofstream(page, std::ios::binary) << "\xEF\xBB\xBF<h1>Справка</h1>\r\n";
+  std::vector<TWindowProbe> ready;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    ready.push_back(AProbe);
+    AProbe.Close();
+  });
+  try {
+    QD_RUN_WINDOW(ui::TfrmDocView(page.string(), "Справка").ShowModal());
+  } catch (const std::runtime_error& e) {
+#if defined(_WIN32)
+    // Without the system's HTML engine (as in a bare emulated Windows) the window says so.
+    ASSERT_STREQ(e.what(), "Встроенный веб-браузер недоступен");
+    GTEST_SKIP() << "no HTML engine here";
+#else
+    FAIL() << e.what();
+#endif
+  }
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(ready[0].Caption, "Справка");
+  EXPECT_EQ(ready[0].Location, page.string());
+}
+
+}  // namespace
+}  // namespace qd
