@@ -7,13 +7,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "common/log.h"
 #include "platform/window.h"
 #include "support/testenv.h"
 #include "ui/DocView.h"
 #include "ui/LogViewer.h"
+#include "ui/MarkdownRenderer.h"
 
 namespace qd {
 namespace {
@@ -266,6 +269,43 @@ TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {
   ASSERT_EQ(ready.size(), 1u);
   EXPECT_EQ(ready[0].Caption, "Справка");
   EXPECT_EQ(ready[0].Location, page.string());
+}
+
+TEST_F(Windows, HelpIsShownFromItsArchiveAndLeavesNothingBehind) {
+  // The renderer's folder goes under the user's temporary folder: here, this test's own.
+  const char* const tempVars[] = {"TMPDIR", "TMP", "TEMP"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* v : tempVars) {
+    const char* old = std::getenv(v);
+    saved.emplace_back(v, old ? old : "");
+    test::SetEnvVar(v, Dir.Str());
+  }
+  std::string archive = test::ReadAll(QD_HELP_ARCHIVE_PATH);
+  ui::TMarkdownRenderer::SetResourceReader([&](const std::string& AName) -> std::optional<std::string> {
+    if (AName == "help") return archive;
+    return std::nullopt;
+  });
+  std::vector<TWindowProbe> ready;
+  std::string page;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    ready.push_back(AProbe);
+    page = test::ReadAll(AProbe.Location);
+    AProbe.Close();
+  });
+  std::string failure = test::FailureOf([] { ui::TMarkdownRenderer::Render("help", "Справка"); });
+  ui::TMarkdownRenderer::SetResourceReader(nullptr);
+  for (const auto& [name, value] : saved) test::SetEnvVar(name.c_str(), value);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), fs::directory_iterator()), 0)
+      << "the renderer's folder is removed on every path";
+  if (failure == platform::window::kMsgNoDisplay) GTEST_SKIP() << failure;
+#if defined(_WIN32)
+  if (failure == "Встроенный веб-браузер недоступен") GTEST_SKIP() << "no HTML engine here";
+#endif
+  ASSERT_EQ(failure, "(no error)");
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(ready[0].Caption, "Справка");
+  EXPECT_EQ(fs::path(ready[0].Location).filename(), "md.html");
+  EXPECT_EQ(page.rfind("\xEF\xBB\xBF<!DOCTYPE html>", 0), 0u) << page.substr(0, 80);
 }
 
 }  // namespace
