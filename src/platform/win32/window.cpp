@@ -302,6 +302,21 @@ std::wstring WindowText(HWND AWindow) {
 // ---------------------------------------------------------------------------------------------
 // Log window
 
+// Window procedure of a window object: the object arrives with WM_NCCREATE and is kept in the
+// window's user data; once the window is destroyed, messages go to the default procedure.
+template <typename T>
+LRESULT ObjectWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+  auto* self = reinterpret_cast<T*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+  if (AMsg == WM_NCCREATE) {
+    self = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
+    SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->FState.Handle = AWnd;
+    *self->FState.Alive = AWnd;
+  }
+  if (!self || self->FState.Destroyed) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+  return self->Message(AMsg, AWParam, ALParam);
+}
+
 class TLogWindow final : public TLogWindowView {
  public:
   TLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) : FEvents(AEvents) {
@@ -518,16 +533,10 @@ class TLogWindow final : public TLogWindowView {
   }
 
   static LRESULT CALLBACK WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
-    auto* self = reinterpret_cast<TLogWindow*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
-    if (AMsg == WM_NCCREATE) {
-      self = static_cast<TLogWindow*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
-      SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-      self->FState.Handle = AWnd;
-      *self->FState.Alive = AWnd;
-    }
-    if (!self || self->FState.Destroyed) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    return self->Message(AMsg, AWParam, ALParam);
+    return ObjectWndProc<TLogWindow>(AWnd, AMsg, AWParam, ALParam);
   }
+  template <typename T>
+  friend LRESULT ObjectWndProc(HWND, UINT, WPARAM, LPARAM);
 
   TLogWindowEvents& FEvents;
   TWindowState FState;
@@ -839,16 +848,10 @@ class TDocWindow {
   }
 
   static LRESULT CALLBACK WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
-    auto* self = reinterpret_cast<TDocWindow*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
-    if (AMsg == WM_NCCREATE) {
-      self = static_cast<TDocWindow*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
-      SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-      self->FState.Handle = AWnd;
-      *self->FState.Alive = AWnd;
-    }
-    if (!self || self->FState.Destroyed) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    return self->Message(AMsg, AWParam, ALParam);
+    return ObjectWndProc<TDocWindow>(AWnd, AMsg, AWParam, ALParam);
   }
+  template <typename T>
+  friend LRESULT ObjectWndProc(HWND, UINT, WPARAM, LPARAM);
 
   TWindowState FState;
   TBrowserSite* FSite = nullptr;
