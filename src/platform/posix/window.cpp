@@ -76,12 +76,20 @@ void RunUntilDestroyed(GtkWidget* AWindow) {
   g_main_loop_unref(loop);
 }
 
+// The log window's font, Tahoma at 13 pixels on 120 dots per inch. The style sheet selects
+// that window by name only, so a host's own windows keep their look; it is added once.
 void ApplyFont(GtkWidget* AWindow) {
+  static const char kName[] = "qd-log-window";
+  gtk_widget_set_name(AWindow, kName);
+  static bool added = false;
+  if (added) return;
   GtkCssProvider* css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(css, "* { font-family: Tahoma, sans-serif; font-size: 8pt; }", -1, nullptr);
+  gtk_css_provider_load_from_data(
+      css, "#qd-log-window, #qd-log-window * { font-family: Tahoma, sans-serif; font-size: 8pt; }", -1, nullptr);
   gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(AWindow), GTK_STYLE_PROVIDER(css),
-                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION - 1);
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(css);
+  added = true;
 }
 
 // ---- log window ----
