@@ -2,7 +2,8 @@
 # Runs a Windows program under 64-bit Wine, headless, and passes its exit code through.
 #
 #   wine-run.sh PROGRAM.exe [ARGS...]   run a program
-#   wine-run.sh --init                  only create/initialise $WINEPREFIX
+#   wine-run.sh --init                  only create/initialise $WINEPREFIX and keep its
+#                                       server running until --stop
 #   wine-run.sh --stop                  end the wineserver of $WINEPREFIX
 #
 # With WINEPREFIX set, that prefix is used (and created on first use); a caller that
@@ -72,7 +73,9 @@ init_prefix() {
 }
 
 case "${1:-}" in
-  --init) init_prefix; exit $? ;;
+  # The prefix's server then stays up until --stop: a server that ends when it is idle for a
+  # moment can drop a program of a parallel run that connects just then.
+  --init) init_prefix && "$wineserver" -p; exit $? ;;
   --stop) "$wineserver" -k >/dev/null 2>&1; "$wineserver" -w >/dev/null 2>&1; exit 0 ;;
   "") echo "usage: wine-run.sh PROGRAM.exe [ARGS...] | --init | --stop" >&2; exit 2 ;;
 esac
