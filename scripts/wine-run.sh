@@ -74,8 +74,13 @@ init_prefix() {
 
 case "${1:-}" in
   # The prefix's server then stays up until --stop: a server that ends when it is idle for a
-  # moment can drop a program of a parallel run that connects just then.
-  --init) init_prefix && "$wineserver" -p; exit $? ;;
+  # moment can drop a program of a parallel run that connects just then. Its background
+  # services are started here too, detached from any caller's output: started by a program
+  # under test they would keep that program's output open until --stop.
+  --init)
+    init_prefix && "$wineserver" -p || exit 1
+    "$wine" wineboot </dev/null >/dev/null 2>&1
+    exit 0 ;;
   --stop) "$wineserver" -k >/dev/null 2>&1; "$wineserver" -w >/dev/null 2>&1; exit 0 ;;
   "") echo "usage: wine-run.sh PROGRAM.exe [ARGS...] | --init | --stop" >&2; exit 2 ;;
 esac
