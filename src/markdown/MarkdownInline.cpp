@@ -311,6 +311,8 @@ class TInlineParser {
   bool handleAutolink();
   bool handleExtendedAutolink();
   bool handleExtendedEmail();
+  // A link whose text is the address itself, as written.
+  void addAutolink(std::string AHref, std::string_view AShown);
   bool decodeEntity(std::size_t APos, std::string& AOut, std::size_t& AEnd) const {
     return DecodeEntityRef(t, APos, AOut, AEnd);
   }
@@ -773,13 +775,7 @@ bool TInlineParser::handleAutolink() {
   } else {
     return false;
   }
-  int a = out.addOpener(TCMElement::A);
-  out.attrs(a).href = std::move(href);
-  out.attrs(a).hasHref = true;
-  FScratch.clear();
-  AppendEscaped(FScratch, s);
-  out.addTextNode(FScratch);
-  out.addCloser(TCMElement::A);
+  addAutolink(std::move(href), s);
   p = q + 1;
   return true;
 }
@@ -837,15 +833,19 @@ bool TInlineParser::handleExtendedAutolink() {
   std::string href;
   if (www) href = "http://";
   AppendEscaped(href, shown);
-  int a = out.addOpener(TCMElement::A);
-  out.attrs(a).href = std::move(href);
-  out.attrs(a).hasHref = true;
-  FScratch.clear();
-  AppendEscaped(FScratch, shown);
-  out.addTextNode(FScratch);
-  out.addCloser(TCMElement::A);
+  addAutolink(std::move(href), shown);
   p += keep;
   return true;
+}
+
+void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
+  int a = out.addOpener(TCMElement::A);
+  out.attrs(a).href = std::move(AHref);
+  out.attrs(a).hasHref = true;
+  FScratch.clear();
+  AppendEscaped(FScratch, AShown);
+  out.addTextNode(FScratch);
+  out.addCloser(TCMElement::A);
 }
 
 bool TInlineParser::handleExtendedEmail() {
@@ -875,13 +875,7 @@ bool TInlineParser::handleExtendedEmail() {
   std::string_view addr = t.substr(p, e - p);
   std::string href = "mailto:";
   AppendEscaped(href, addr);
-  int a = out.addOpener(TCMElement::A);
-  out.attrs(a).href = std::move(href);
-  out.attrs(a).hasHref = true;
-  FScratch.clear();
-  AppendEscaped(FScratch, addr);
-  out.addTextNode(FScratch);
-  out.addCloser(TCMElement::A);
+  addAutolink(std::move(href), addr);
   p = e;
   return true;
 }
