@@ -303,7 +303,8 @@ std::wstring WindowText(HWND AWindow) {
 // Log window
 
 // Window procedure of a window object: the object arrives with WM_NCCREATE and is kept in the
-// window's user data; once the window is destroyed, messages go to the default procedure.
+// window's user data; closing and destroying are alike for both windows, the rest is the
+// object's own. Once the window is destroyed, messages go to the default procedure.
 template <typename T>
 LRESULT ObjectWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
   auto* self = reinterpret_cast<T*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
@@ -314,7 +315,22 @@ LRESULT ObjectWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
     *self->FState.Alive = AWnd;
   }
   if (!self || self->FState.Destroyed) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-  return self->Message(AMsg, AWParam, ALParam);
+  TWindowState& state = self->FState;
+  switch (AMsg) {
+    case WM_CLOSE:
+      // The host's windows are enabled again first, so that the activation returns to them.
+      state.EnableOthers();
+      DestroyWindow(AWnd);
+      return 0;
+    case WM_DESTROY:
+      self->Message(AMsg, AWParam, ALParam);  // the window's own clean-up
+      state.EnableOthers();
+      state.Destroyed = true;
+      *state.Alive = nullptr;
+      return 0;
+    default:
+      return self->Message(AMsg, AWParam, ALParam);
+  }
 }
 
 class TLogWindow final : public TLogWindowView {
@@ -516,15 +532,8 @@ class TLogWindow final : public TLogWindowView {
           return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
         }
         break;
-      case WM_CLOSE:
-        FState.EnableOthers();
-        DestroyWindow(hwnd);
-        return 0;
       case WM_DESTROY:
-        FState.EnableOthers();
         KillTimer(hwnd, kCheckFileTimer);
-        FState.Destroyed = true;
-        *FState.Alive = nullptr;
         return 0;
       default:
         break;
@@ -830,16 +839,9 @@ class TDocWindow {
           return 0;
         }
         break;
-      case WM_CLOSE:
-        FState.EnableOthers();
-        DestroyWindow(hwnd);
-        return 0;
       case WM_DESTROY:
-        FState.EnableOthers();
         KillTimer(hwnd, kReadyTimer);
         ReleaseBrowser();
-        FState.Destroyed = true;
-        *FState.Alive = nullptr;
         return 0;
       default:
         break;
