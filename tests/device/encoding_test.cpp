@@ -6,21 +6,13 @@
 
 #include "device/Common.h"
 #include "hex.h"
+#include "support/testenv.h"
 
 using namespace qd;
 using qdtest::Repeat;
 using qdtest::Spaced;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& AAction) {
-  try {
-    AAction();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 struct TNumberCase {
   const char* Name;
@@ -65,8 +57,8 @@ TEST(Encoders, NumbersOutsideTheirFieldsAreRefusedNamingFieldAndValue) {
        "Недопустимое значение поля \"номер изображения\": -5 (значение не может быть отрицательным)"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ErrorOf([&] { c.Encode(c.Value, c.Size, c.Name); }), c.Expected) << c.Name;
-  EXPECT_EQ(ErrorOf([] { IntToBCD(100, 1); }), "Недопустимое значение 100 (не более 2 десятичных цифр)");
+    EXPECT_EQ(test::FailureOf([&] { c.Encode(c.Value, c.Size, c.Name); }), c.Expected) << c.Name;
+  EXPECT_EQ(test::FailureOf([] { IntToBCD(100, 1); }), "Недопустимое значение 100 (не более 2 десятичных цифр)");
 }
 
 TEST(Encoders, SetBitTouchesOnlyItsBit) {
@@ -113,11 +105,11 @@ TEST(Encoders, TextBlocks) {
 }
 
 TEST(Encoders, TextBlockRefusals) {
-  EXPECT_EQ(ErrorOf([] { EncodeTextBlock("A", 4, 10, TFont{}); }), "Некорректный номер шрифта");
-  EXPECT_EQ(ErrorOf([] { EncodeTextBlock("A||B", 4, -1, TFont{5, -1, -1, -1}); }), "Некорректный номер шрифта");
+  EXPECT_EQ(test::FailureOf([] { EncodeTextBlock("A", 4, 10, TFont{}); }), "Некорректный номер шрифта");
+  EXPECT_EQ(test::FailureOf([] { EncodeTextBlock("A||B", 4, -1, TFont{5, -1, -1, -1}); }), "Некорректный номер шрифта");
   const std::string longest(255, 'z');
   EXPECT_EQ(EncodeTextBlock(longest, 4, 1, TFont{}).size(), 258u);
-  EXPECT_EQ(ErrorOf([&] { EncodeTextBlock("ok||" + longest + "z", 4, 1, TFont{}, "Commodity"); }),
+  EXPECT_EQ(test::FailureOf([&] { EncodeTextBlock("ok||" + longest + "z", 4, 1, TFont{}, "Commodity"); }),
             "Недопустимое значение поля \"Commodity\": строка 2 длиной 256 байт (не более 255)");
   // A dropped line is not looked at.
   EXPECT_EQ(EncodeTextBlock("a||" + longest + "z", 1, 1, TFont{}), "\x01\x01" "a\x0C");
@@ -129,7 +121,7 @@ TEST(Hex, BytesToHexAndBack) {
   EXPECT_EQ(BytesToHex(""), "");
   EXPECT_EQ(Spaced(HexToBytes("f1df00001001000a00000005")), "F1 DF 00 00 10 01 00 0A 00 00 00 05");
   EXPECT_EQ(HexToBytes("F1DF0"), HexToBytes("F1DF"));  // trailing odd character ignored
-  EXPECT_EQ(ErrorOf([] { HexToBytes("F1G2", "данные"); }),
+  EXPECT_EQ(test::FailureOf([] { HexToBytes("F1G2", "данные"); }),
             "Недопустимое значение поля \"данные\": \"G2\" в позиции 3 не является шестнадцатеричным числом");
 }
 
