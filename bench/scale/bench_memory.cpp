@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "driver_setup.h"
 #include "goods_table.h"
 #include "host.h"
 #include "scale.h"
@@ -57,8 +58,7 @@ int main(int argc, char** argv) {
   std::string table = qd::bench::GoodsTable(goods);
   size_t utf16Bytes = qd::Utf8ToUtf16(table).size() * 2;
   TComponent c(module, "w_quendal7v2k");
-  c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
-  c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(scale.Port()))});
+  qd::bench::PointAtScale(c, scale.Port());
   c.Call("Open", {THostValue::Empty()});
   // A small upload first, so that one-time allocations do not count.
   c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(qd::bench::GoodsTable(10)), THostValue::Empty()});

@@ -14,6 +14,7 @@
 #include "../../tests/scale/frame_tap.h"
 #include "common/text.h"
 #include "device/Common.h"
+#include "driver_setup.h"
 #include "goods_table.h"
 #include "host.h"
 #include "platform/socket.h"
@@ -44,8 +45,7 @@ struct TSetup {
     scale.Start();
     qd::test::TFrameTap tap(scale.Port());
     TComponent c(*Module, "w_quendal7v2k");
-    c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
-    c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(tap.Port()))});
+    qd::bench::PointAtScale(c, tap.Port());
     c.Call("Open", {THostValue::Empty()});
     auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(Table), THostValue::Empty()});
     if (!r.Result.i) throw std::runtime_error("the recording upload failed");
@@ -64,8 +64,7 @@ void BM_DriverUploadGoods(benchmark::State& AState) {
   qd::vscale::TVirtualScale scale;
   scale.Start();
   TComponent c(*s.Module, "w_quendal7v2k");
-  c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
-  c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(scale.Port()))});
+  qd::bench::PointAtScale(c, scale.Port());
   c.Call("Open", {THostValue::Empty()});
   for (auto _ : AState) {
     auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(s.Table), THostValue::Empty()});
@@ -132,8 +131,7 @@ void BM_DriverBesideRawClient(benchmark::State& AState) {
   qd::vscale::TVirtualScale scale;
   scale.Start();
   TComponent c(*s.Module, "w_quendal7v2k");
-  c.Call("SetParameter", {THostValue::Text("IPAddress"), THostValue::Text("127.0.0.1")});
-  c.Call("SetParameter", {THostValue::Text("IPPort"), THostValue::Text(std::to_string(scale.Port()))});
+  qd::bench::PointAtScale(c, scale.Port());
   double bestRaw = 1e30, bestDriver = 1e30, bestHost = 1e30;
   std::vector<double> roundRatios;
   bool driverFirst = true;
