@@ -241,15 +241,8 @@ void TCommonDriver::ExecuteAction(const std::string& AName) {
 
 void TCommonDriver::ViewLog() { ui::TfrmLog::ShowModal(); }
 
-void TCommonDriver::ShowHelp() {
-  // The help archive is the module's raw-data item "help".
-  ui::TMarkdownRenderer::SetResourceReader([](const std::string& AName) -> std::optional<std::string> {
-    std::optional<std::string_view> data = FindModuleResource(AName);
-    if (!data) return std::nullopt;
-    return std::string(*data);
-  });
-  ui::TMarkdownRenderer::Render("help", LoadResourceString(kStrHelpCaption));
-}
+// The help archive is the module's raw-data item "help".
+void TCommonDriver::ShowHelp() { ui::TMarkdownRenderer::Render("help", LoadResourceString(kStrHelpCaption)); }
 
 // ---- documents ----
 

@@ -2,6 +2,7 @@
 
 #include "ui/DocView.h"
 
+#include "common/resources.h"
 #include "common/text.h"
 
 #include <zip.h>
@@ -31,6 +32,11 @@ constexpr char kDelim = '/';
 TMarkdownRenderer::TResourceReader& ResourceReader() {
   static TMarkdownRenderer::TResourceReader reader;
   return reader;
+}
+
+std::optional<std::string_view> ReadResource(const std::string& AName) {
+  const TMarkdownRenderer::TResourceReader& reader = ResourceReader();
+  return reader ? reader(AName) : FindModuleResource(AName);
 }
 
 TMarkdownRenderer::TDocumentViewer& DocumentViewer() {
@@ -146,8 +152,7 @@ TMarkdownRenderer::~TMarkdownRenderer() {
 
 bool TMarkdownRenderer::SourceExist(const std::string& ASourceName) {
   if (ASourceName.empty()) return false;
-  const TResourceReader& reader = ResourceReader();
-  return reader && reader(ASourceName).has_value();
+  return ReadResource(ASourceName).has_value();
 }
 
 void TMarkdownRenderer::Render(const std::string& ASourceName, const std::string& ACaption) {
@@ -187,12 +192,11 @@ void TMarkdownRenderer::ConvertToHtml(const std::string& ADestination, const std
 }
 
 std::string TMarkdownRenderer::SaveSourceArchive() {
-  const TResourceReader& reader = ResourceReader();
-  std::optional<std::string> data;
-  if (reader && !FSourceName.empty()) data = reader(FSourceName);
+  std::optional<std::string_view> data;
+  if (!FSourceName.empty()) data = ReadResource(FSourceName);
   if (!data) throw std::runtime_error("File not found: " + FSourceName);
   std::string path = FTempDirectory + kDelim + "md.zip";
-  fs::WriteWholeFile(path, *data);
+  fs::WriteWholeFile(path, std::string(*data));
   return path;
 }
 

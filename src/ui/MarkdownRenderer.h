@@ -5,14 +5,16 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qd::ui {
 
 class TMarkdownRenderer {
  public:
-  // Looks a raw-data resource of the driver module up by name (letter case ignored); nothing
-  // when the module carries none of that name. The module installs its reader at start-up.
-  using TResourceReader = std::function<std::optional<std::string>(const std::string& AName)>;
+  // Looks a raw-data resource up by name (letter case ignored); nothing when there is none of
+  // that name. The bytes must stay in place while the renderer works. Without a reader set,
+  // the driver module's own stored items are read.
+  using TResourceReader = std::function<std::optional<std::string_view>(const std::string& AName)>;
   // Shows the page modally and returns when the window has been closed; without one set, the
   // help window does.
   using TDocumentViewer = std::function<void(const std::string& AHtmlFilePath, const std::string& ACaption)>;

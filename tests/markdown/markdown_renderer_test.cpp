@@ -48,7 +48,7 @@ class RendererTest : public ::testing::Test {
       SetEnv(v, FBase);
     }
     FResources.clear();
-    TMarkdownRenderer::SetResourceReader([this](const std::string& AName) -> std::optional<std::string> {
+    TMarkdownRenderer::SetResourceReader([this](const std::string& AName) -> std::optional<std::string_view> {
       for (const auto& [name, data] : FResources)
         if (name == AName) return data;
       return std::nullopt;

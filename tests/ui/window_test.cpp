@@ -281,7 +281,7 @@ TEST_F(Windows, HelpIsShownFromItsArchiveAndLeavesNothingBehind) {
     test::SetEnvVar(v, Dir.Str());
   }
   std::string archive = test::ReadAll(QD_HELP_ARCHIVE_PATH);
-  ui::TMarkdownRenderer::SetResourceReader([&](const std::string& AName) -> std::optional<std::string> {
+  ui::TMarkdownRenderer::SetResourceReader([&](const std::string& AName) -> std::optional<std::string_view> {
     if (AName == "help") return archive;
     return std::nullopt;
   });
