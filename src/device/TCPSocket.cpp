@@ -18,7 +18,7 @@ constexpr char kMsgReceive[] = "Ошибка при получении отве�
 }  // namespace
 
 TTCPSocket::~TTCPSocket() {
-  if (FSocket != 0) CloseConnection();
+  if (Connected()) CloseConnection();
 }
 
 void TTCPSocket::SetConnection() {
@@ -39,7 +39,7 @@ void TTCPSocket::SetConnection() {
       [[fallthrough]];
     case platform::TConnectStart::Failed:
       platform::CloseSocket(FSocket);
-      FSocket = 0;
+      FSocket = platform::kInvalidSocket;
       throw EquException(kErrDriver, kMsgConnect);
   }
   platform::SetNonBlocking(FSocket, false);
@@ -50,11 +50,11 @@ void TTCPSocket::SetConnection() {
 }
 
 void TTCPSocket::CloseConnection() {
-  if (FSocket != 0 && FSocket != platform::kInvalidSocket) {
+  if (Connected()) {
     platform::ShutdownBoth(FSocket);
     platform::CloseSocket(FSocket);
   }
-  FSocket = 0;
+  FSocket = platform::kInvalidSocket;
 }
 
 void TTCPSocket::WriteStr(const std::string& APacket) {

@@ -25,8 +25,10 @@ class TTCPSocket {
   void SetIPAddress(const std::string& AValue) { FIPAddress = AValue; }
   int32_t IPPort() const { return FIPPort; }
   void SetIPPort(int32_t AValue) { FIPPort = AValue; }
-  // The native handle; 0 when no connection is held.
+  // The native handle; the platform's invalid handle when no connection is held. Every other
+  // value, 0 included, is an open socket.
   platform::TSocketHandle Socket() const { return FSocket; }
+  bool Connected() const { return FSocket != platform::kInvalidSocket; }
 
   void SetConnection();
   // Shutdown and release; never fails, also when nothing is open.
@@ -41,7 +43,7 @@ class TTCPSocket {
   void ReadChar(uint8_t& AByte);
 
  private:
-  platform::TSocketHandle FSocket = 0;
+  platform::TSocketHandle FSocket = platform::kInvalidSocket;
   std::string FIPAddress;
   int32_t FIPPort = 0;
 };

@@ -1,6 +1,8 @@
 // The TCP transport against a scripted peer on the loopback interface.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "common/errors.h"
 #include "device/TCPSocket.h"
 #include "scripted_server.h"
@@ -54,13 +56,13 @@ TEST_F(Transport, AddressAndPortAreCheckedBeforeAnySocketExists) {
     s.SetIPAddress(c.Address);
     s.SetIPPort(c.Port);
     EXPECT_EQ(TransportError([&] { s.SetConnection(); }), c.Message) << c.Address << ":" << c.Port;
-    EXPECT_EQ(s.Socket(), 0);
+    EXPECT_FALSE(s.Connected());
   }
 }
 
 TEST_F(Transport, AddressWithBlanksAroundConnects) {
   Connect(" \t127.0.0.1 \r\n");
-  EXPECT_NE(FSocket.Socket(), 0);
+  EXPECT_TRUE(FSocket.Connected());
   FSocket.WriteStr("\xF2\x25");
   std::string reply;
   FSocket.ReadString(1, reply);
@@ -75,7 +77,7 @@ TEST_F(Transport, RefusedPortFailsToConnectAndLeavesNoSocket) {
   s.SetIPAddress("127.0.0.1");
   s.SetIPPort(refusing.Port());
   EXPECT_EQ(TransportError([&] { s.SetConnection(); }), "Ошибка при установлении подключения");
-  EXPECT_EQ(s.Socket(), 0);
+  EXPECT_FALSE(s.Connected());
 }
 
 TEST_F(Transport, ReadAlwaysReturnsTheAskedLength) {
@@ -100,7 +102,7 @@ TEST_F(Transport, SilentPeerTimesOutTheReceive) {
   FSocket.WriteStr("\xF2\x25");
   std::string reply = "old";
   EXPECT_EQ(TransportError([&] { FSocket.ReadString(1, reply); }), "Ошибка при получении ответа от сервера");
-  EXPECT_NE(FSocket.Socket(), 0);  // the connection is kept
+  EXPECT_TRUE(FSocket.Connected());  // the connection is kept
 }
 
 TEST_F(Transport, ReadUntilSilence) {
@@ -121,12 +123,34 @@ TEST_F(Transport, CloseNeverFails) {
   TTCPSocket never;
   never.CloseConnection();
   never.CloseConnection();
-  EXPECT_EQ(never.Socket(), 0);
+  EXPECT_FALSE(never.Connected());
   Connect();
   FSocket.CloseConnection();
   FSocket.CloseConnection();
-  EXPECT_EQ(FSocket.Socket(), 0);
+  EXPECT_FALSE(FSocket.Connected());
 }
+
+#ifndef _WIN32
+// A host started with its standard input closed hands out descriptor 0 to the first socket.
+// That is a connection like any other: it is closed at the end, so the next connection gets
+// through to a scale that serves one connection at a time.
+TEST_F(Transport, DescriptorZeroIsAnOrdinaryConnection) {
+  std::fclose(stdin);
+  Connect();
+  if (FSocket.Socket() != 0) GTEST_SKIP() << "descriptor 0 is held by something else in this process";
+  std::string reply;
+  FSocket.WriteStr("\xF2\x25");
+  FSocket.ReadString(1, reply);
+  EXPECT_EQ(reply, "\x06");
+  FSocket.CloseConnection();
+  EXPECT_FALSE(FSocket.Connected());
+  Connect();
+  FSocket.WriteStr("\xF2\x25");
+  EXPECT_EQ(TransportError([&] { FSocket.ReadString(1, reply); }), "(no error)");
+  EXPECT_EQ(reply, "\x06");
+  EXPECT_EQ(FServer.Connections(), 2);
+}
+#endif
 
 TEST_F(Transport, SendOnAClosedConnectionFails) {
   EXPECT_EQ(TransportError([&] { FSocket.WriteStr("x"); }), "Ошибка при отправке данных серверу");

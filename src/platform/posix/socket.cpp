@@ -97,7 +97,7 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
 void ShutdownBoth(TSocketHandle ASocket) { ::shutdown(Fd(ASocket), SHUT_RDWR); }
 
 void CloseSocket(TSocketHandle ASocket) {
-  if (ASocket > 0) ::close(Fd(ASocket));  // 0 means "no socket" to the callers
+  if (ASocket != kInvalidSocket) ::close(Fd(ASocket));
 }
 
 TSocketHandle OpenServerSocket(const std::string& AAddress, uint16_t APort, bool AListen,

@@ -101,7 +101,7 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
 void ShutdownBoth(TSocketHandle ASocket) { ::shutdown(S(ASocket), SD_BOTH); }
 
 void CloseSocket(TSocketHandle ASocket) {
-  if (ASocket != 0 && ASocket != kInvalidSocket) ::closesocket(S(ASocket));
+  if (ASocket != kInvalidSocket) ::closesocket(S(ASocket));
 }
 
 TSocketHandle OpenServerSocket(const std::string& AAddress, uint16_t APort, bool AListen,
