@@ -10,7 +10,7 @@ PACKAGES=(
   # Windows cross toolchain and the runtime the Windows tests run in
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine fonts-wine
   # libraries for the native build
-  zlib1g-dev libpugixml-dev libpcre2-dev libzip-dev
+  zlib1g-dev libpugixml-dev libexpat1-dev libpcre2-dev libzip-dev
   # the windows of the native build, and the display their tests run on
   libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth
   # tests and benchmarks
