@@ -77,7 +77,7 @@ void SetNoDelay(TSocketHandle ASocket) {
 }
 
 int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen) {
-  if (ASocket <= 0) return -1;  // no connection: never the standard input
+  if (ASocket < 0) return -1;  // no connection
   ssize_t r;
   do {
     r = ::send(Fd(ASocket), AData, ALen, MSG_NOSIGNAL);
@@ -86,7 +86,7 @@ int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen) {
 }
 
 int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
-  if (ASocket <= 0) return -1;
+  if (ASocket < 0) return -1;
   ssize_t r;
   do {
     r = ::recv(Fd(ASocket), ABuffer, ALen, 0);
