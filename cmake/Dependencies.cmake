@@ -1,5 +1,5 @@
 # Third-party libraries as imported targets with the same names on both targets:
-#   qd::pugixml  qd::pcre2  qd::zlib  qd::zip  (GoogleTest through find_package(GTest));
+#   qd::pugixml  qd::expat  qd::pcre2  qd::zlib  qd::zip  (GoogleTest through find_package(GTest));
 #   Linux only: qd::gui (GTK 3 with WebKitGTK, for the windows)
 # Linux takes them from the system; the Windows build takes static libraries from the
 # prefix that scripts/build-win-deps.sh fills (passed in CMAKE_PREFIX_PATH by the preset).
@@ -20,6 +20,7 @@ endif()
 
 qd_import(zlib zlib.h z)
 qd_import(pugixml pugixml.hpp pugixml)
+qd_import(expat expat.h expat)
 qd_import(pcre2 pcre2.h pcre2-8)
 set_property(TARGET qd::pcre2 APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS PCRE2_CODE_UNIT_WIDTH=8)
 qd_import(zip zip.h zip)
@@ -28,6 +29,7 @@ set_property(TARGET qd::zip APPEND PROPERTY INTERFACE_LINK_LIBRARIES qd::zlib)
 if(WIN32)
   # The Windows libraries are static: their headers must not declare dllimport.
   set_property(TARGET qd::pcre2 APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS PCRE2_STATIC)
+  set_property(TARGET qd::expat APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS XML_STATIC)
   set_property(TARGET qd::zip APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS ZIP_STATIC)
   set_property(TARGET qd::zip APPEND PROPERTY INTERFACE_LINK_LIBRARIES bcrypt advapi32)
   set(CMAKE_FIND_LIBRARY_SUFFIXES ${_qd_static_first})

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the third-party static libraries of the Windows target from the Debian
 # source packages of the machine's configured archive:
-#   pugixml, PCRE2 (8-bit), libzip (zlib only), GoogleTest + GoogleMock
+#   pugixml, expat, PCRE2 (8-bit), libzip (zlib only), GoogleTest + GoogleMock
 # and installs them into $QD_WIN_DEPS (default ~/.cache/w_quendal7v2k/win-deps).
 # Run as root (it adds a deb-src entry and uses apt-get). Does nothing when the cache
 # already holds the current source versions built by this very script.
@@ -13,7 +13,7 @@ prefix=${QD_WIN_DEPS:-$HOME/.cache/w_quendal7v2k/win-deps}
 toolchain=$root/cmake/toolchain-mingw64.cmake
 jobs=${QD_JOBS:-2}
 src_list=/etc/apt/sources.list.d/w_quendal7v2k-deb-src.sources
-SOURCES=(pugixml pcre2 libzip googletest)
+SOURCES=(pugixml expat pcre2 libzip googletest)
 
 say() { echo "win-deps: $*"; }
 
@@ -228,6 +228,10 @@ for pkg in "${SOURCES[@]}"; do fetch "$pkg"; done
 
 cross_build pugixml "$work/src-pugixml" \
   -DPUGIXML_BUILD_TESTS=OFF
+
+cross_build expat "$work/src-expat/expat" \
+  -DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF \
+  -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF
 
 cross_build pcre2 "$work/src-pcre2" \
   -DBUILD_STATIC_LIBS=ON \

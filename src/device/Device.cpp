@@ -4,6 +4,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "common/errors.h"
 #include "common/log.h"
 
 namespace qd {
@@ -57,6 +58,24 @@ int64_t BarcodeNumber(const std::string& ABarcode, bool AIsWeightGoods) {
 
 }  // namespace
 
+void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode) {
+  constexpr int64_t kMaxKey = 99999999;
+  const int64_t group = AGroupCode, code = ACode;
+  auto refuse = [](const char* AField, int64_t AValue, const std::string& ALimit) {
+    throw std::runtime_error("Недопустимое значение поля \"" + std::string(AField) + "\": " + std::to_string(AValue) +
+                             " (" + ALimit + ")");
+  };
+  if ((group - 1) * 1000 + code < 0) {
+    // The least group code whose thousands make up for a goods code below 1000 (or negative).
+    int64_t shortfall = -code;
+    int64_t least = 1 + (shortfall >= 0 ? (shortfall + 999) / 1000 : -(-shortfall / 1000));
+    refuse("GroupCode", group, "не менее " + std::to_string(least) + " при Code = " + std::to_string(code));
+  }
+  if ((group + 89) * 1000 + code > kMaxKey)
+    refuse("Code", code, "не более " + std::to_string(kMaxKey - (group + 89) * 1000) + " при GroupCode = " +
+                             std::to_string(group));
+}
+
 void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
   FTCPSocket.SetIPAddress(AIPAddress);
   FTCPSocket.SetIPPort(AIPPort);
@@ -66,6 +85,11 @@ void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
 void TDevice::Disable() { FTCPSocket.CloseConnection(); }
 
 void TDevice::SendCommand(const std::string& ACmd) {
+  // Whatever the scale sent beyond the answers read so far belongs to no command: read off
+  // now, so that the answer read next is this command's own.
+  bool open = FTCPSocket.ReadPending(FStray);
+  if (!FStray.empty()) WriteLog("Неожиданные данные от весов", BytesToHex(FStray), kLogInfo);
+  if (!open) throw EquException(kErrDriver, kMsgPeerClosed);
   if (FExtLogEnabled) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
 }
@@ -318,6 +342,18 @@ void TDevice::ReadMainGroup(int32_t ARecNumber) {
   RunCommand(FRequest);
 }
 
-void TDevice::UploadData(const std::string& ARequest) { RunCommand(HexToBytes(ARequest, "данные")); }
+void TDevice::UploadData(const std::string& ARequest) {
+  std::string command = HexToBytes(ARequest, "данные");
+  RunCommand(command);
+  if (command.size() < 2) return;
+  // Writes and clears are judged like those of the typed operations; reads are not.
+  const uint8_t code = static_cast<uint8_t>(command[0]);
+  if (code != scale::kCmdWrite && code != scale::kCmdClear) return;
+  if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) == scale::kAck) return;
+  std::string message = code == scale::kCmdWrite ? "Ошибка записи в таблицу " : "Ошибка удаления из таблицы ";
+  message += BytesToHex(command.substr(1, 1));
+  if (command.size() > 2) message += ", ключ = " + BytesToHex(command.substr(2, 4));
+  throw std::runtime_error(message);
+}
 
 }  // namespace qd

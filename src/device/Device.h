@@ -1,10 +1,12 @@
 // The driver's model of one scale: builds one command per operation, runs the exchange
-// (command out, one reply byte in) over its TCP transport and judges the reply.
+// (command out, one reply byte in) over its TCP transport and judges the reply. Bytes that
+// arrive beyond the one answer of a command are read off and logged before the next command.
 //
 // Frame: command byte, table number, then nothing, a 4-byte packed-decimal key or a record.
 // Commands: 0xF1 write (success 0x06), 0xF2 clear (0x06), 0xF3 delete (0xE2), 0xF7 read
 // (not judged). A refused reply fails with a general error (std::runtime_error) carrying the
-// operation's message; transport failures are EquException 1001.
+// operation's message; transport failures, a scale that closes the connection among them,
+// are EquException 1001.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -35,6 +37,12 @@ constexpr uint8_t kTableGroupImage = 0xA3;
 constexpr uint8_t kTablePieceUnitWeight = 0xAB;
 constexpr uint8_t kTableContainer = 0xDF;
 }  // namespace scale
+
+// The two preset keys of a goods item are numbered (AGroupCode - 1) * 1000 + ACode and
+// (AGroupCode + 89) * 1000 + ACode, each 0 to 99999999. With the group code within 0..9999 and
+// the goods code within 0..99999999 (the fields they also fill), a number out of range is
+// refused naming the attribute that must change, its value and its limit.
+void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode);
 
 class TDevice {
  public:
@@ -85,7 +93,9 @@ class TDevice {
   void DeleteContainer(int32_t ACode);
   // The reply byte stays in Response, unjudged.
   void ReadMainGroup(int32_t ARecNumber);
-  // Sends the command that the hexadecimal text spells; Request is left as it was.
+  // Sends the command that the hexadecimal text spells; Request is left as it was. A write
+  // (0xF1) or clear (0xF2) answered with anything but 0x06 fails with a message naming the
+  // table and the record's key; the answer to any other command is not judged.
   void UploadData(const std::string& ARequest);
 
   bool ExtLogEnabled() const { return FExtLogEnabled; }
@@ -141,6 +151,7 @@ class TDevice {
   std::string FRequest;
   std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
+  std::string FStray;  // bytes found waiting before a command, kept for its storage
   bool FExtLogEnabled = false;
   TPLURecord FPLURecord;
   int32_t FCommodityFont = 0;

@@ -64,8 +64,22 @@ void TTCPSocket::WriteStr(const std::string& APacket) {
 void TTCPSocket::ReadString(int ALen, std::string& ABytes) {
   ABytes.clear();
   std::string buffer(static_cast<size_t>(ALen > 0 ? ALen : 0), '\0');
-  if (platform::Receive(FSocket, buffer.data(), buffer.size()) < 0) throw EquException(kErrDriver, kMsgReceive);
+  int64_t r = platform::Receive(FSocket, buffer.data(), buffer.size());
+  if (r < 0) throw EquException(kErrDriver, kMsgReceive);
+  if (r == 0 && !buffer.empty()) throw EquException(kErrDriver, kMsgPeerClosed);
   ABytes = std::move(buffer);
+}
+
+bool TTCPSocket::ReadPending(std::string& ABytes) {
+  ABytes.clear();
+  char chunk[256];
+  while (platform::WaitReadable(FSocket, 0) > 0) {
+    int64_t r = platform::Receive(FSocket, chunk, sizeof chunk);
+    if (r == 0) return false;
+    if (r < 0) throw EquException(kErrDriver, kMsgReceive);
+    ABytes.append(chunk, static_cast<size_t>(r));
+  }
+  return true;
 }
 
 void TTCPSocket::ReadString(std::string& ABytes) {
@@ -87,7 +101,9 @@ void TTCPSocket::ReadString(std::string& ABytes) {
 
 void TTCPSocket::ReadChar(uint8_t& AByte) {
   char c = '\0';
-  if (platform::Receive(FSocket, &c, 1) < 0) throw EquException(kErrDriver, kMsgReceive);
+  int64_t r = platform::Receive(FSocket, &c, 1);
+  if (r < 0) throw EquException(kErrDriver, kMsgReceive);
+  if (r == 0) throw EquException(kErrDriver, kMsgPeerClosed);
   AByte = static_cast<uint8_t>(c);
 }
 

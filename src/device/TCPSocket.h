@@ -1,7 +1,8 @@
 // Client side of the one TCP connection between the driver and a scale: IPv4 numeric
 // address, connect with one 5 s wait, no send delay (Nagle off), blocking send, replies read
 // with a 2000 ms time-out.
-// Every failure is an EquException with code 1001.
+// Every failure is an EquException with code 1001; a peer that closes the connection while an
+// answer is awaited is one of them.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,6 +10,8 @@
 #include "platform/socket.h"
 
 namespace qd {
+
+inline constexpr const char* kMsgPeerClosed = "Весы закрыли подключение";
 
 class TTCPSocket {
  public:
@@ -36,11 +39,15 @@ class TTCPSocket {
   // One send of all bytes of APacket.
   void WriteStr(const std::string& APacket);
   // One receive of up to ALen bytes; ABytes always gets ALen bytes, 0x00 where nothing arrived.
+  // Fails with kMsgPeerClosed when the peer had closed the connection instead.
   void ReadString(int ALen, std::string& ABytes);
   // Receives until the peer stops sending (closes, falls silent past the time-out or fails).
   void ReadString(std::string& ABytes);
-  // One receive of one byte; 0x00 when the peer had closed.
+  // One receive of one byte; fails with kMsgPeerClosed when the peer had closed.
   void ReadChar(uint8_t& AByte);
+  // Takes whatever has arrived without waiting for more. False when the peer has closed the
+  // connection (ABytes holds what came before the close).
+  bool ReadPending(std::string& ABytes);
 
  private:
   platform::TSocketHandle FSocket = platform::kInvalidSocket;

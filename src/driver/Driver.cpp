@@ -132,7 +132,12 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
   ADemoModeIsActivated.clear();
   bool wasOpened = FEnabled;
   try {
-    if (!wasOpened) Open();
+    // An opened driver may hold no connection (its last connect failed) or a stale one: the
+    // test always makes a fresh one, as every scale operation does.
+    if (wasOpened)
+      Reconnect();
+    else
+      Open();
     ADescription = kMsgScaleConnected;
   } catch (...) {
     if (!wasOpened) Close();
@@ -161,9 +166,7 @@ std::string TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
     IntToBCD(AGoods.TotalUnitWeight, 4, "общий вес единиц товара");
   }
   IntToBCD(AGoods.Code, 4, "код товара");
-  IntToBCD(AGoods.FirstPresetNumber(), 4, "номер клавиши");
-  IntToBCD(AGoods.SecondPresetNumber(), 4, "номер клавиши");
-  IntToBCD(AGoods.PLU, 4, "код клавиши");
+  CheckPresetNumbers(AGoods.GroupCode, AGoods.Code);
   return plu;
 }
 

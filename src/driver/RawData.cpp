@@ -26,7 +26,15 @@ std::string DataCommandPrefix(const std::string& AFileName) {
     case 'T': prefix = "F7"; break;
     default: throw std::runtime_error(kMsgBadFileName);
   }
-  for (size_t i = 1; i < 3 && i < AFileName.size(); ++i) prefix += Upper(AFileName[i]);
+  // The table number: two hexadecimal digits, or nothing for a name of one character. A single
+  // digit would leave half a byte and shift every byte of the command behind it.
+  if (AFileName.size() == 1) return prefix;
+  if (AFileName.size() < 3) throw std::runtime_error(kMsgBadFileName);
+  for (size_t i = 1; i < 3; ++i) {
+    char c = Upper(AFileName[i]);
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) throw std::runtime_error(kMsgBadFileName);
+    prefix += c;
+  }
   return prefix;
 }
 

@@ -10,8 +10,10 @@ inline constexpr const char* kMsgBadFileName = "Некорректное имя 
 inline constexpr const char* kMsgBadData = "Некорректные входные данные";
 
 // Command prefix for a file name: "D" -> "F2", "F" -> "F1", "T" -> "F7" (first character in
-// either letter case), followed by the name's characters 2 and 3 upper-cased. Fails with
-// kMsgBadFileName for any other first character or an empty name.
+// either letter case), followed by the name's characters 2 and 3 upper-cased, the table number
+// (a name of one character gives the command code alone; characters after the third are
+// ignored). Fails with kMsgBadFileName for an empty name, any other first character, a name of
+// two characters or a table number that is not two hexadecimal digits.
 std::string DataCommandPrefix(const std::string& AFileName);
 
 // Cuts the data into records by the length (in bytes) that characters 9 to 12 of each record

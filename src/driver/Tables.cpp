@@ -1,8 +1,11 @@
 // Input tables: parsing, record walking, attribute readers and the record checks.
 #include "driver/Tables.h"
 
+#include <new>
 #include <stdexcept>
 #include <string_view>
+
+#include <expat.h>
 
 #include "common/text.h"
 
@@ -35,7 +38,49 @@ int32_t Wrap32(int64_t AValue) { return static_cast<int32_t>(static_cast<uint32_
 
 }  // namespace
 
+namespace {
+
+// Refuses a document type declaration as soon as the parser meets it: its entities would let a
+// table define text of its own.
+void XMLCALL RefuseDoctype(void* AParser, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  XML_StopParser(static_cast<XML_Parser>(AParser), XML_FALSE);
+}
+
+}  // namespace
+
+void CheckWellFormed(std::string_view AText) {
+  // The text is UTF-8 whatever its declaration says: the host hands over UTF-16 and the
+  // declaration may still name that.
+  XML_Parser parser = XML_ParserCreate("UTF-8");
+  if (!parser) throw std::bad_alloc();
+  XML_SetUserData(parser, parser);
+  XML_SetStartDoctypeDeclHandler(parser, RefuseDoctype);
+  bool ok = true;
+  const char* data = AText.data();
+  size_t left = AText.size();
+  // Fed in pieces whose length fits the parser's int.
+  constexpr size_t kPiece = 1 << 20;
+  do {
+    size_t n = left < kPiece ? left : kPiece;
+    ok = XML_Parse(parser, data, static_cast<int>(n), n == left) == XML_STATUS_OK;
+    data += n;
+    left -= n;
+  } while (ok && left > 0);
+  if (ok) {
+    XML_ParserFree(parser);
+    return;
+  }
+  XML_Error code = XML_GetErrorCode(parser);
+  std::string message = "Ошибка разбора XML: ";
+  message += code == XML_ERROR_ABORTED ? "описание типа документа не допускается" : XML_ErrorString(code);
+  message += " (строка " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", столбец " +
+             std::to_string(XML_GetCurrentColumnNumber(parser) + 1) + ")";
+  XML_ParserFree(parser);
+  throw std::runtime_error(message);
+}
+
 TInputTable::TInputTable(const std::string& AText) : FText(StripInvalidXmlChars(AText)) {
+  CheckWellFormed(FText);
   // Parsed in place: the document keeps pointers into FText instead of a second copy. The
   // encoding is fixed, because a declaration may name the host's UTF-16 while the text is
   // already UTF-8 here.

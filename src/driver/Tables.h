@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <pugixml.hpp>
 
@@ -29,6 +30,10 @@ inline constexpr const char* kMsgBadTare = "Некорректный вес та
 inline constexpr const char* kMsgBadGroup = "Некорректный номер группы";
 inline constexpr const char* kMsgBadImage = "Некорректный номер картинки";
 inline constexpr const char* kMsgBadShop = "Некорректный номер магазина";
+
+// Fails (std::runtime_error) unless AText is a well-formed XML document without a document
+// type declaration; the message is the parser's, with the line and column where it stopped.
+void CheckWellFormed(std::string_view AText);
 
 // One input table. The text is cleaned of what XML 1.0 does not allow and parsed when the
 // object is made; the records are reached later, so that a text that does not parse fails

@@ -130,18 +130,29 @@ TEST_F(Device, AnyOtherReplyFailsWithTheTablesMessageAndTheConnectionStaysUsable
   EXPECT_EQ(GeneralError([&] { FDevice.ClearPlu(); }), "(no error)");
 }
 
-TEST_F(Device, ReadAndRawCommandsLeaveTheReplyUnjudged) {
-  FServer.Script({TReply::Byte(0x06), TReply::Byte(0x15), TReply::Byte(0x42), TReply::Byte(0x00)});
+TEST_F(Device, RawWritesAndClearsAreJudgedReadsAreNot) {
+  const struct {
+    const char* Request;
+    uint8_t Reply;
+    std::string Error;
+  } cases[] = {
+      {"F1DF00001001000A00000005", 0x06, "(no error)"},
+      {"F1DF00001001000A00000005", 0x15, "Ошибка записи в таблицу DF, ключ = 00001001"},
+      {"f1df00001001000a000000051", 0xE2, "Ошибка записи в таблицу DF, ключ = 00001001"},
+      {"F20100000001000A11223344", 0x15, "Ошибка удаления из таблицы 01, ключ = 00000001"},
+      {"F225", 0x15, "Ошибка удаления из таблицы 25"},
+      {"F72300000002", 0x15, "(no error)"},
+      {"F72300000002", 0x00, "(no error)"},
+  };
+  FServer.Script({TReply::Byte(0x06)});
   FDevice.ClearPlu();
-  FDevice.UploadData("F1DF00001001000A00000005");
-  EXPECT_EQ(LastFrame(), "F1 DF 00 00 10 01 00 0A 00 00 00 05");
-  EXPECT_EQ(Spaced(FDevice.Response()), "15");
-  EXPECT_EQ(Spaced(FDevice.Request()), "F2 25");  // the raw command does not become the Request
-  FDevice.UploadData("f1df00001001000a000000051");  // lower case, odd length: same bytes
-  EXPECT_EQ(LastFrame(), "F1 DF 00 00 10 01 00 0A 00 00 00 05");
-  FDevice.ReadMainGroup(2);
+  for (const auto& c : cases) {
+    FServer.Script({TReply::Byte(c.Reply)});
+    EXPECT_EQ(GeneralError([&] { FDevice.UploadData(c.Request); }), c.Error) << c.Request;
+    EXPECT_EQ(FDevice.Response(), std::string(1, static_cast<char>(c.Reply))) << c.Request;
+  }
   EXPECT_EQ(LastFrame(), "F7 23 00 00 00 02");
-  EXPECT_EQ(Spaced(FDevice.Response()), "00");
+  EXPECT_EQ(Spaced(FDevice.Request()), "F2 25");  // the raw command does not become the Request
 }
 
 TEST_F(Device, RecordsThatWouldCorruptTheScaleAreRefusedBeforeSending) {
@@ -250,10 +261,24 @@ TEST_F(Device, OtherRecordEdgeCases) {
   }
 }
 
-TEST_F(Device, ScaleClosingInsteadOfAnsweringFailsWithTheTablesMessage) {
-  FServer.Script({TReply::Hangup()});
-  EXPECT_EQ(GeneralError([&] { WriteMilk(); }), "Ошибка записи в таблицу 25, Plu = 1; Name = Milk");
-  EXPECT_EQ(Spaced(FDevice.Response()), "00");
+TEST_F(Device, ScaleClosingInsteadOfAnsweringIsATransportFailureForEveryCommand) {
+  const struct {
+    const char* Name;
+    std::function<void(TDevice&)> Call;
+  } cases[] = {
+      {"write", [](TDevice& d) { d.WriteContainer(1, 1001); }},
+      {"clear", [](TDevice& d) { d.ClearPlu(); }},
+      {"delete", [](TDevice& d) { d.DeletePlu(12); }},
+      {"read", [](TDevice& d) { d.ReadMainGroup(2); }},
+      {"raw write", [](TDevice& d) { d.UploadData("F1DF00001001000A00000005"); }},
+      {"raw read", [](TDevice& d) { d.UploadData("F72300000002"); }},
+  };
+  for (const auto& c : cases) {
+    FDevice.Disable();
+    FDevice.Enable("127.0.0.1", FServer.Port());
+    FServer.Script({TReply::Hangup()});
+    EXPECT_EQ(GeneralError([&] { c.Call(FDevice); }), "EquException: Весы закрыли подключение") << c.Name;
+  }
 }
 
 TEST_F(Device, SilentScaleIsATransportFailure) {
@@ -313,9 +338,25 @@ TEST_F(DeviceLog, ExchangesAreLoggedOnlyWhenAsked) {
   EXPECT_NE(log.find(stamp + "Данные обмена ->: \tF225\r\n" + stamp + "Данные обмена <-: \t06\r\n"),
             std::string::npos)
       << log;
-  EXPECT_ANY_THROW(FDevice.DeletePlu(12));
-  EXPECT_NE(Log().find(stamp + "Данные обмена ->: \tF32500000012\r\n" + stamp + "Данные обмена <-: \t00\r\n"),
-            std::string::npos);
+  EXPECT_EQ(GeneralError([&] { FDevice.DeletePlu(12); }), "EquException: Весы закрыли подключение");
+  log = Log();
+  EXPECT_NE(log.find(stamp + "Данные обмена ->: \tF32500000012\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("<-: \t00"), std::string::npos) << log;  // no answer came
+}
+
+// A scale that answers twice: the second byte is read off before the next command, logged,
+// and not taken as that command's answer.
+TEST_F(DeviceLog, BytesLeftOverFromAnEarlierAnswerAreLoggedAndDiscarded) {
+  FServer.Script({TReply{"\x06\x06", false}, TReply::Byte(0x15), TReply{"\x06\xE2\x15", false}, TReply::Byte(0x06)});
+  WriteMilk();
+  EXPECT_EQ(GeneralError([&] { FDevice.WriteContainer(1, 1001); }), "Ошибка записи в таблицу DF, PLU = 1; Code = 1001 ");
+  FDevice.ClearPlu();
+  EXPECT_EQ(GeneralError([&] { FDevice.ClearContainer(); }), "(no error)");
+  const std::string stamp = "2024.05.06 07:08:09.010\t";
+  std::string log = Log();
+  EXPECT_NE(log.find(stamp + "INFO\tНеожиданные данные от весов: \t06\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(stamp + "INFO\tНеожиданные данные от весов: \tE215\r\n"), std::string::npos) << log;
+  EXPECT_EQ(FServer.Frames().size(), 4u);
 }
 
 }  // namespace

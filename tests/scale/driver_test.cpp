@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
         TMethodCase{"DeleteGood", "DeleteGood", {S("15")}, {"F32500000015", "F3DF00000015"}},
         TMethodCase{"DeleteGroup", "DeleteGroup", {THostValue::Int(7)}, {"F32300000007"}},
         TMethodCase{"UploadData", "UploadData",
-                    {S("d01"), S("00000001000A11223344")}, {"F20100000001000A11223344"}},
+                    {S("t01"), S("00000001000A11223344")}, {"F70100000001000A11223344"}},
         TMethodCase{"UploadDataTwoRecords", "UploadData",
                     {S("f23"), S("00000050000B00416B6369" "00000051000A00426F6E")},
                     {"F12300000050000B00416B6369", "F12300000051000A00426F6E"}}),
@@ -259,9 +259,20 @@ INSTANTIATE_TEST_SUITE_P(
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"-5\" "
                    "SellByTime=\"0\"",
                    "Недопустимое значение поля \"Sell_By_Date\": -5 (значение не может быть отрицательным)", 0},
+        // The preset key numbers are made of GroupCode and Code: a number that does not fit is
+        // refused naming the attribute the user wrote, its value and its limit.
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"0\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\"",
-                   "Недопустимое значение поля \"номер клавиши\": -995 (значение не может быть отрицательным)", 0},
+                   "Недопустимое значение поля \"GroupCode\": 0 (не менее 1 при Code = 5)", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"99999999\" GroupCode=\"2\" EANData=\"2200001\" Price=\"1\" "
+                   "SellByDate=\"5\" SellByTime=\"0\"",
+                   "Недопустимое значение поля \"Code\": 99999999 (не более 99908999 при GroupCode = 2)", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"99908999\" GroupCode=\"2\" EANData=\"2200001\" Price=\"1\" "
+                   "SellByDate=\"5\" SellByTime=\"0\"",
+                   "", 4},
+        TGoodsCase{"PLU=\"1\" Code=\"1000\" GroupCode=\"0\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
+                   "SellByTime=\"0\"",
+                   "", 4},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\" UnitWeight=\"-1\"",
                    "Недопустимое значение поля \"вес единицы товара\": -1 (значение не может быть отрицательным)",
@@ -401,7 +412,7 @@ TEST_F(ScaleDriver, RefusedRecordMidTableKeepsTheRecordsBeforeIt) {
   EXPECT_TRUE(C->Connection.Errors.empty());
 }
 
-TEST_F(ScaleDriver, ScaleThatClosesTheConnectionFailsTheCommandWithItsMessage) {
+TEST_F(ScaleDriver, ScaleThatClosesTheConnectionIsATransportFailureInTheLog) {
   ASSERT_TRUE(Param("ExtLogEnabled", "true"));
   ASSERT_TRUE(Param("LogEnabled", "true"));
   ASSERT_TRUE(Open());
@@ -413,14 +424,13 @@ TEST_F(ScaleDriver, ScaleThatClosesTheConnectionFailsTheCommandWithItsMessage) {
   size_t from = std::filesystem::file_size(file);
   Scale->SetFaults({TFault{0xF2, 0x25, TFaultKind::Close, 0, 0, -1}});
   EXPECT_FALSE(Call("ClearGoods", {E()}));
-  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Ошибка удаления из таблицы 25"}));
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Весы закрыли подключение"}));
   EXPECT_EQ(Frames(), (std::vector<std::string>{"F225"}));
   std::vector<std::string> lines = LogLinesSince(file, from);
   std::vector<std::string> expected = {
       "DEBUG\t> ClearGoods: \tParams: []",
       "DEBUG\tДанные обмена ->: \tF225",
-      "DEBUG\tДанные обмена <-: \t00",
-      "ERROR\tException: \tОшибка удаления из таблицы 25",
+      "ERROR\tException: \tВесы закрыли подключение",
       "DEBUG\t< ClearGoods: \tResult=False; Params: []",
   };
   // GetLastError's own trace lines follow; the call's lines come first.
@@ -428,6 +438,69 @@ TEST_F(ScaleDriver, ScaleThatClosesTheConnectionFailsTheCommandWithItsMessage) {
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()), expected);
   ASSERT_TRUE(Param("LogEnabled", "false"));
   ASSERT_TRUE(Open());  // switches the log off again for the other tests
+}
+
+// ---- the scale misbehaving on one kind of frame, method by method ----
+
+struct TFaultCase {
+  const char* Name;
+  const char* Fault;  // as the virtual scale's --fault option spells it
+  const char* Method;
+  std::vector<THostValue> Args;
+  const char* Error;  // "" = the method succeeds
+  size_t FramesSent;
+};
+
+// Three main groups as raw data, and one goods record.
+const char* const kRawGroups = "00000050000B00416B6369" "00000051000A00426F6E" "00000052000A00436F64";
+const char* const kOneGoods =
+    "<Table><Record PLU=\"1\" Code=\"1001\" GroupCode=\"2\" EANData=\"2200001\" Name=\"Milk\" Price=\"1\" "
+    "SellByDate=\"5\" SellByTime=\"0\"/></Table>";
+
+class ScaleFaults : public ScaleDriver, public ::testing::WithParamInterface<TFaultCase> {};
+
+TEST_P(ScaleFaults, EveryResultIsTrue) {
+  const TFaultCase& c = GetParam();
+  ASSERT_TRUE(Open());
+  Scale->SetFaults({vscale::ParseFault(c.Fault)});
+  EXPECT_EQ(Call(c.Method, c.Args), *c.Error == '\0');
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{*c.Error ? 1001 : 0, c.Error}));
+  EXPECT_EQ(Frames().size(), c.FramesSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrix, ScaleFaults,
+    ::testing::Values(
+        TFaultCase{"GoodsRefused", "F1/DF=answer:15", "UploadGoods", {E(), S(kOneGoods), E()},
+                   "Ошибка записи в таблицу DF, PLU = 1; Code = 1001 ", 2},
+        TFaultCase{"GoodsClosed", "F1/DF=close", "UploadGoods", {E(), S(kOneGoods), E()}, "Весы закрыли подключение", 2},
+        TFaultCase{"GoodsAnsweredTwice", "F1/25=extra:15", "UploadGoods", {E(), S(kOneGoods), E()}, "", 4},
+        TFaultCase{"ClearRefused", "F2/DF=answer:15", "ClearGoods", {E()}, "Ошибка удаления из таблицы DF", 2},
+        TFaultCase{"ClearClosed", "F2/25=close", "ClearGoods", {E()}, "Весы закрыли подключение", 1},
+        TFaultCase{"ClearAnsweredTwice", "F2/25=extra:15", "ClearGoods", {E()}, "", 2},
+        TFaultCase{"DeleteRefused", "F3/25=answer:06", "DeleteGood", {S("1")}, "Ошибка удаления из таблицы 25", 1},
+        TFaultCase{"DeleteClosed", "F3/DF=close", "DeleteGood", {S("1")}, "Весы закрыли подключение", 2},
+        TFaultCase{"RawRefused", "F1/23=answer:15", "UploadData", {S("f23"), S(kRawGroups)},
+                   "Ошибка записи в таблицу 23, ключ = 00000050", 1},
+        TFaultCase{"RawClosed", "F1/23=close", "UploadData", {S("f23"), S(kRawGroups)}, "Весы закрыли подключение", 1},
+        TFaultCase{"RawAnsweredTwice", "F1/23=extra:15", "UploadData", {S("f23"), S(kRawGroups)}, "", 3},
+        TFaultCase{"RawReadRefused", "F7/23=answer:15", "UploadData", {S("t23"), S(kRawGroups)}, "", 3}),
+    [](const ::testing::TestParamInfo<TFaultCase>& AInfo) { return std::string(AInfo.param.Name); });
+
+// The scale takes the first record and then closes: the second record is reported as lost,
+// whatever follows it, and nothing after it is sent.
+TEST_F(ScaleDriver, ScaleThatTakesOneRecordAndClosesFailsTheUploadAtTheNext) {
+  ASSERT_TRUE(Open());
+  for (const char* data : {"00000050000B00416B6369" "00000051000A00426F6E", kRawGroups}) {
+    Tap->Clear();
+    Scale->ClearTables();
+    Scale->SetFaults({TFault{0xF1, 0x23, TFaultKind::Delay, 0, 0, 1}, TFault{0xF1, 0x23, TFaultKind::Close, 0, 0, -1}});
+    EXPECT_FALSE(Call("UploadData", {S("f23"), S(data)}));
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Весы закрыли подключение"}));
+    EXPECT_EQ(Frames().size(), 2u);
+    ASSERT_EQ(Tables()["main_groups"].Size(), 1u);
+    EXPECT_EQ(Tables()["main_groups"][0]["key"].Int(), 50);
+  }
 }
 
 TEST_F(ScaleDriver, SilentScaleTimesOut) {
@@ -448,9 +521,13 @@ TEST_F(ScaleDriver, UnreachableScale) {
   std::pair<int64_t, std::string> openError = LastError();
   EXPECT_EQ(openError.first, 1001);
   EXPECT_FALSE(openError.second.empty());
-  // Opened without a connection: an upload passes the check and fails at its own reconnect.
+  // Opened without a connection: an upload passes the check and fails at its own reconnect,
+  // and DeviceTest tries a connection of its own and fails the same way.
   EXPECT_FALSE(Call("UploadGoods", {E(), S("<Table/>"), E()}));
   EXPECT_EQ(LastError(), openError);
+  EXPECT_FALSE(Call("DeviceTest", {S("a"), S("b")}));
+  EXPECT_EQ(LastError(), openError);
+  EXPECT_EQ(LastArgs.at(0).text, "a");
   // DeviceTest on a closed driver fails and leaves it closed and its outputs untouched.
   ASSERT_TRUE(Call("Close", {E()}));
   EXPECT_FALSE(Call("DeviceTest", {S("a"), S("b")}));
@@ -463,9 +540,34 @@ TEST_F(ScaleDriver, UnreachableScale) {
 
 TEST_F(ScaleDriver, MalformedTablesFailBeforeOrAfterTheReconnect) {
   ASSERT_TRUE(Open());
-  // Not XML: the parser's message, no connection.
-  EXPECT_FALSE(Call("UploadShops", {S("<Table><Record Code=\"1\"></Table>")}));
-  EXPECT_EQ(LastError().second.rfind("Ошибка разбора XML: ", 0), 0u) << LastError().second;
+  // Not well-formed: the parser's message with its line and column, no connection.
+  const struct {
+    const char* Text;
+    const char* Error;
+  } cases[] = {
+      {"<Table><Record Code=\"1\"></Table>",
+       "Ошибка разбора XML: mismatched tag (строка 1, столбец 27)"},
+      {"<Table><Record Code=\"1\" Code=\"2\"/></Table>",
+       "Ошибка разбора XML: duplicate attribute (строка 1, столбец 25)"},
+      {"<Table/><Table><Record Code=\"1\"/></Table>",
+       "Ошибка разбора XML: junk after document element (строка 1, столбец 9)"},
+      {"text<Table><Record Code=\"1\"/></Table>",
+       "Ошибка разбора XML: not well-formed (invalid token) (строка 1, столбец 5)"},
+      {"<Table><Record Code=\"1\" Name=\"a&nbsp;b\"/></Table>",
+       "Ошибка разбора XML: undefined entity (строка 1, столбец 8)"},
+      {"<Table><Record Code=\"1\" Name=\"a&#1;b\"/></Table>",
+       "Ошибка разбора XML: reference to invalid character number (строка 1, столбец 32)"},
+      {"<Table><Record Code=\"1\" Name=\"a&#0;b\"/></Table>",
+       "Ошибка разбора XML: reference to invalid character number (строка 1, столбец 32)"},
+      {"<Table><Record Code=\"1\" Name=\"a<b\"/></Table>",
+       "Ошибка разбора XML: not well-formed (invalid token) (строка 1, столбец 32)"},
+      {"<?xml version=\"1.0\"?>\n<!DOCTYPE Table [<!ENTITY n \"Fish\">]>\n<Table><Record Code=\"1\" Name=\"&n;\"/></Table>",
+       "Ошибка разбора XML: описание типа документа не допускается (строка 2, столбец 17)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(Call("UploadGroups", {S(c.Text)})) << c.Text;
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Error})) << c.Text;
+  }
   EXPECT_TRUE(ConnectionsAre(1));
   // No top-level "Table" (letter case counts): after the reconnect.
   EXPECT_FALSE(Call("UploadGroups", {S("<table><Record Code=\"1\"/></table>")}));
@@ -483,6 +585,10 @@ TEST_F(ScaleDriver, RawDataIsRefusedAsAWholeBeforeAnythingIsSent) {
   } cases[] = {
       {"X25", "00000001000A11223344", "Некорректное имя файла"},
       {"", "00000001000A11223344", "Некорректное имя файла"},
+      {"f2", "00000050000B00416B6369", "Некорректное имя файла"},  // half a byte of table number
+      {"fG3", "00000050000B00416B6369", "Некорректное имя файла"},
+      {"f2 ", "00000050000B00416B6369", "Некорректное имя файла"},
+      {"d-1", "00000001000A11223344", "Некорректное имя файла"},
       {"d01", "", "Некорректные входные данные"},
       {"d01", "0000000", "Некорректные входные данные"},
       {"d01", "000000010000", "Некорректные входные данные"},
@@ -515,9 +621,9 @@ TEST_F(ScaleDriver, DeviceTestOnAClosedDriverConnectsAndEndsClosed) {
   EXPECT_TRUE(ConnectionsAre(1));
   EXPECT_FALSE(Call("ClearImages", {}));  // closed again
   ASSERT_TRUE(Open());
-  EXPECT_TRUE(Call("DeviceTest", {S(""), S("")}));  // opened: no new connection
+  EXPECT_TRUE(Call("DeviceTest", {S(""), S("")}));  // opened: a fresh connection as well
   EXPECT_EQ(LastArgs.at(0).text, "Весы подключены");
-  EXPECT_TRUE(ConnectionsAre(2));
+  EXPECT_TRUE(ConnectionsAre(3));
   EXPECT_TRUE(Call("ClearImages", {}));  // still opened
 }
 

@@ -8,6 +8,7 @@
 
 #include "common/errors.h"
 #include "device/Device.h"
+#include "device/hex.h"
 #include "scale.h"
 
 using namespace qd;
@@ -41,12 +42,7 @@ class VirtualScale : public ::testing::Test {
   // One raw frame; the answer byte.
   std::string Raw(const std::string& AHex) {
     Connect();
-    FDevice.UploadData([&] {
-      std::string t;
-      for (char c : AHex)
-        if (c != ' ') t += c;
-      return t;
-    }());
+    FDevice.RunCommand(qdtest::Bytes(AHex));
     return FDevice.Response();
   }
   void WriteMilk(int32_t APLU, bool AWeighed, int32_t ATare) {
@@ -209,8 +205,7 @@ TEST_F(VirtualScale, FaultsPerCommandAndTable) {
   FScale->SetFaults({ParseFault("F1/25=answer:15@1"), ParseFault("*/DF=close@1"), ParseFault("F2/23=answer:E2")});
   EXPECT_EQ(ErrorOf([&] { WriteMilk(1, true, 0); }), "Ошибка записи в таблицу 25, Plu = 1; Name = Milk||2.5%");
   EXPECT_EQ(ErrorOf([&] { WriteMilk(1, true, 0); }), "(no error)");  // @1: only the first one
-  EXPECT_EQ(ErrorOf([&] { FDevice.WriteContainer(1, 1001); }), "Ошибка записи в таблицу DF, PLU = 1; Code = 1001 ");
-  EXPECT_EQ(FDevice.Response(), std::string(1, '\0'));  // the scale hung up
+  EXPECT_EQ(ErrorOf([&] { FDevice.WriteContainer(1, 1001); }), "EquException: Весы закрыли подключение");
   Connect();
   FDevice.WriteContainer(1, 1001);
   EXPECT_EQ(ErrorOf([&] { FDevice.ClearMainGroup(); }), "Ошибка удаления из таблицы 23");
@@ -255,6 +250,9 @@ TEST(VirtualScaleOptions, ParseFault) {
   EXPECT_EQ(f.Times, -1);
   EXPECT_EQ(ParseFault("F3=silent").Table, -1);
   EXPECT_EQ(ParseFault("F3/*=close").Kind, TFaultKind::Close);
+  f = ParseFault("F2=extra:E2");
+  EXPECT_EQ(f.Kind, TFaultKind::Extra);
+  EXPECT_EQ(f.Byte, 0xE2);
   const std::pair<const char*, const char*> bad[] = {
       {"F1/25", "has no '='"},
       {"F1/25=explode", "unknown fault action"},
@@ -262,6 +260,7 @@ TEST(VirtualScaleOptions, ParseFault) {
       {"F1/100=close", "table \"100\""},
       {"F1=answer", "answer byte \"\" is not a hexadecimal byte"},
       {"F1=delay:soon", "delay needs milliseconds"},
+      {"F1=extra", "extra byte \"\" is not a hexadecimal byte"},
       {"F1=close@x", "fault count"},
   };
   for (const auto& [text, reason] : bad) {

@@ -29,6 +29,7 @@ const char kUsage[] =
     "                       ACTION is answer:XX (answer byte XX, frame not carried out),\n"
     "                       close (drop the connection), silent (never answer),\n"
     "                       delay:MS (carry out, answer after MS milliseconds);\n"
+    "                       extra:XX (carry out, send byte XX right after the answer);\n"
     "                       @N limits the fault to the first N matching frames\n"
     "  --refuse             hold the port but refuse every connection\n"
     "  --strict-delete      a delete of a missing key answers 15 instead of E2\n"

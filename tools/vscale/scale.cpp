@@ -74,13 +74,19 @@ TFault ParseFault(const std::string& AText) {
     f.Kind = TFaultKind::Close;
   } else if (kind == "silent" && arg.empty()) {
     f.Kind = TFaultKind::Silent;
+  } else if (kind == "extra") {
+    f.Kind = TFaultKind::Extra;
+    int b = arg == "*" ? -1 : HexValue(arg, 255, "extra byte");
+    if (b < 0) throw std::invalid_argument("extra needs a byte, e.g. extra:06");
+    f.Byte = static_cast<uint8_t>(b);
   } else if (kind == "delay") {
     f.Kind = TFaultKind::Delay;
     if (arg.empty() || arg.find_first_not_of("0123456789") != std::string::npos || arg.size() > 7)
       throw std::invalid_argument("delay needs milliseconds, e.g. delay:2500");
     f.DelayMs = std::stoi(arg);
   } else {
-    throw std::invalid_argument("unknown fault action \"" + action + "\" (answer:XX, close, silent, delay:MS)");
+    throw std::invalid_argument("unknown fault action \"" + action +
+                                "\" (answer:XX, close, silent, delay:MS, extra:XX)");
   }
   return f;
 }
@@ -282,7 +288,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
 
     std::optional<TFault> fault = TakeFault(cmd, table);
     bool changed = false;
-    if (fault && fault->Kind != TFaultKind::Delay) {
+    if (fault && fault->Kind != TFaultKind::Delay && fault->Kind != TFaultKind::Extra) {
       switch (fault->Kind) {
         case TFaultKind::Answer:
           Event("fault: answered " + Hex2(fault->Byte) + " to " + Hex(frame), true);
@@ -299,6 +305,13 @@ void TVirtualScale::Serve(TConnection& AConn) {
       }
     }
     uint8_t reply = Execute(frame, changed);
+    if (fault && fault->Kind == TFaultKind::Extra) {
+      Event("fault: sent " + Hex2(fault->Byte) + " after the answer to " + Hex(frame), true);
+      const uint8_t both[2] = {reply, fault->Byte};
+      Send(AConn.Socket, both, 2);
+      if (changed && FOptions.OnChange) FOptions.OnChange();
+      continue;
+    }
     if (fault) {
       Event("fault: answer to " + Hex(frame) + " delayed by " + std::to_string(fault->DelayMs) + " ms", true);
       auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);

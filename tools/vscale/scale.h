@@ -27,6 +27,7 @@ enum class TFaultKind {
   Close,   // close the connection without answering; the frame is not carried out
   Silent,  // never answer this frame; the frame is not carried out
   Delay,   // carry the frame out and answer after DelayMs
+  Extra,   // carry the frame out and send Byte right behind the answer
 };
 
 struct TFault {
@@ -43,7 +44,7 @@ struct TFault {
 };
 
 // "SEL=ACTION[@N]": SEL is CMD, CMD/TABLE, */TABLE or CMD/* in hexadecimal; ACTION is
-// answer:XX, close, silent or delay:MS; N limits the fault to the first N matching frames.
+// answer:XX, close, silent, delay:MS or extra:XX; N limits the fault to the first N matching frames.
 // Throws std::invalid_argument with a readable reason.
 TFault ParseFault(const std::string& AText);
 
