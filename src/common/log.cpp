@@ -1,6 +1,8 @@
 #include "common/log.h"
 
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <mutex>
 
 #include "common/text.h"
@@ -12,15 +14,18 @@ namespace qd {
 
 namespace {
 
-// Process-wide log state. The level, the started flag and the names are plain settings
-// (calls into one component never overlap); only the file append is serialised.
+// Process-wide log state, shared by every component on every thread: each item is read and
+// written only under Lock, which also serialises the file appends.
 struct TLogState {
+  std::mutex Lock;
   uint8_t LogLevel = 0;
   bool Started = false;
   std::string LogFolder;
   std::string LogFileBaseName;
-  std::mutex FileLock;
   std::function<TLogTime()> Clock;
+  bool Failing = false;        // the latest write failed
+  bool FailurePending = false; // a run of failures that nobody has been told of
+  std::string FailureMessage;
 };
 
 TLogState& State() {
@@ -30,8 +35,11 @@ TLogState& State() {
   return state;
 }
 
-TLogTime Now() {
-  TLogState& s = State();
+using TGuard = std::lock_guard<std::mutex>;
+
+// Every helper below runs with the state's lock held.
+
+TLogTime Now(TLogState& s) {
   if (s.Clock) return s.Clock();
   platform::TLocalTime t = platform::LocalNow();
   return TLogTime{t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond};
@@ -52,32 +60,41 @@ std::string DateText(const TLogTime& t) {
   return buf;
 }
 
-std::string FolderWithDelim() {
-  std::string folder = State().LogFolder;
+std::string FolderWithDelim(const TLogState& s) {
+  std::string folder = s.LogFolder;
   if (!folder.empty() && folder.back() != platform::kPathDelim) folder += platform::kPathDelim;
   return folder;
 }
 
-std::string FileNameFor(const TLogTime& ATime) {
-  std::string folder = FolderWithDelim();
+void NoteFailure(TLogState& s, const std::string& AMessage) {
+  if (s.Failing) return;
+  s.Failing = true;
+  if (!s.FailurePending) {
+    s.FailurePending = true;
+    s.FailureMessage = AMessage;
+  }
+}
+
+// The folder with its delimiter, created (and opened to every user) when missing.
+std::string EnsureFolder(TLogState& s) {
+  std::string folder = FolderWithDelim(s);
   if (!platform::DirectoryExists(folder)) {
     platform::ForceDirectories(folder);
-    GrantFolderAccess(folder);
+    platform::GrantFolderAccess(folder);
   }
-  std::string base = ExtractFileName(State().LogFileBaseName);
-  size_t dot = base.rfind('.');
-  if (dot != std::string::npos) base.resize(dot);
-  return folder + base + "_" + DateText(ATime) + ".log";
+  return folder;
 }
 
-void AppendLine(const std::string& ALine, const TLogTime& ATime) {
-  std::string fileName = FileNameFor(ATime);
-  std::string bytes = ALine + "\r\n";
-  std::lock_guard<std::mutex> guard(State().FileLock);
-  platform::AppendToFile(fileName, bytes);
+std::string FileNameFor(TLogState& s, const TLogTime& ATime) {
+  return EnsureFolder(s) + LogFileBaseName(s.LogFileBaseName) + "_" + DateText(ATime) + ".log";
 }
 
-void WriteStartBanner() {
+void AppendLine(TLogState& s, const std::string& ALine, const TLogTime& ATime) {
+  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n");
+  s.Failing = false;
+}
+
+void WriteStartBanner(TLogState& s) {
   const std::string spaces(40, ' ');
   platform::TFileVersion v = GetModuleVersion();
   char version[32];
@@ -88,22 +105,47 @@ void WriteStartBanner() {
                                "Application:\t" + ExtractFileName(GetModulePath()),
                                std::string("App. version:\t") + version,
                                spaces};
-  TLogTime now = Now();
-  for (const std::string& line : lines) AppendLine(line, now);
+  TLogTime now = Now(s);
+  for (const std::string& line : lines) AppendLine(s, line, now);
 }
 
-void WriteStopBanner() { AppendLine("============Stop log===============\r\n", Now()); }
+void WriteStopBanner(TLogState& s) { AppendLine(s, "============Stop log===============\r\n", Now(s)); }
+
+// Runs AWrite; a failure is noted for TakeLogFailure instead of reaching the caller.
+template <class F>
+bool Guarded(TLogState& s, F&& AWrite) {
+  try {
+    AWrite();
+    return true;
+  } catch (const std::exception& e) {
+    NoteFailure(s, e.what());
+  } catch (...) {
+    NoteFailure(s, "Unknown error");
+  }
+  return false;
+}
 
 }  // namespace
 
+std::string LogFileBaseName(const std::string& ABaseName) {
+  std::string name = Trim(ABaseName);
+  for (char& c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || std::strchr("\\/:*?\"<>|", c)) c = '_';
+  }
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
 void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel) {
   TLogState& s = State();
+  TGuard guard(s.Lock);
   if (!Admits(s.LogLevel, ALevel)) return;
-  if (!s.Started) {
-    WriteStartBanner();
-    s.Started = true;
-  }
-  TLogTime t = Now();
+  // The banner is written whole before the first line; when it could not be, it is tried
+  // again with the next line.
+  if (!s.Started && Guarded(s, [&] { WriteStartBanner(s); })) s.Started = true;
+  TLogTime t = Now(s);
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d.%02d.%02d %02d:%02d:%02d.%03d", t.Year % 10000, t.Month % 100,
                 t.Day % 100, t.Hour % 100, t.Minute % 100, t.Second % 100, t.Millisecond % 1000);
@@ -120,48 +162,70 @@ void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel)
     line += ": \t";
     line += Trim(ADetails);
   }
-  AppendLine(line, t);
+  Guarded(s, [&] { AppendLine(s, line, t); });
+}
+
+bool TakeLogFailure(std::string& AMessage) {
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  if (!s.FailurePending) return false;
+  s.FailurePending = false;
+  AMessage = std::move(s.FailureMessage);
+  s.FailureMessage.clear();
+  return true;
 }
 
 void SetLogLevel(uint8_t ALevel) {
   TLogState& s = State();
+  TGuard guard(s.Lock);
   bool switchingOff = s.LogLevel > 0 && ALevel == 0;
-  if (switchingOff && s.Started) WriteStopBanner();
+  if (switchingOff && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.LogLevel = ALevel;
   if (ALevel == 0) s.Started = false;
 }
 
-uint8_t GetLogLevel() { return State().LogLevel; }
+uint8_t GetLogLevel() {
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  return s.LogLevel;
+}
 
-void SetLogFolder(const std::string& AFolder) { State().LogFolder = AFolder; }
-std::string GetLogFolderSetting() { return State().LogFolder; }
-void SetLogFileBaseName(const std::string& ABaseName) { State().LogFileBaseName = ABaseName; }
-std::string GetLogFileBaseName() { return State().LogFileBaseName; }
+// Another folder or file name is a new situation: its failures are told anew.
+void SetLogFolder(const std::string& AFolder) {
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  if (s.LogFolder != AFolder) s.Failing = false;
+  s.LogFolder = AFolder;
+}
+
+void SetLogFileBaseName(const std::string& ABaseName) {
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  if (s.LogFileBaseName != ABaseName) s.Failing = false;
+  s.LogFileBaseName = ABaseName;
+}
 
 std::string GetLogFileName(bool AFolderOnly) {
-  if (AFolderOnly) {
-    std::string folder = FolderWithDelim();
-    if (!platform::DirectoryExists(folder)) {
-      platform::ForceDirectories(folder);
-      GrantFolderAccess(folder);
-    }
-    return folder;
-  }
-  return FileNameFor(Now());
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  Guarded(s, [&] { EnsureFolder(s); });
+  std::string folder = FolderWithDelim(s);
+  if (AFolderOnly) return folder;
+  return folder + LogFileBaseName(s.LogFileBaseName) + "_" + DateText(Now(s)) + ".log";
 }
 
 void LogShutdown() {
   TLogState& s = State();
-  if (s.LogLevel > 0 && s.Started) {
-    try {
-      WriteStopBanner();
-    } catch (...) {
-      // Unloading must not fail because the log folder went away.
-    }
-  }
+  TGuard guard(s.Lock);
+  // Unloading must not fail because the log folder went away.
+  if (s.LogLevel > 0 && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.Started = false;
 }
 
-void SetLogClock(std::function<TLogTime()> AClock) { State().Clock = std::move(AClock); }
+void SetLogClock(std::function<TLogTime()> AClock) {
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  s.Clock = std::move(AClock);
+}
 
 }  // namespace qd

@@ -18,22 +18,34 @@ constexpr uint8_t kLogLevelOff = 0;
 constexpr uint8_t kLogLevelAll = 3;
 
 // Writes one line when the current level admits ALevel; writes the start banner before the
-// first line after the log was switched on. Texts are UTF-8. Failures to create the folder or
-// to write the file are thrown (std::runtime_error with the system's message).
+// first line after the log was switched on. Texts are UTF-8. Never throws: a log that cannot
+// be written must not stop the work it records. A failure to create the folder or to write
+// the file is kept for TakeLogFailure, and the next line tries again.
 void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel);
+
+// The message of a failure to write the log that nobody has been told of yet: true once for
+// each run of failures (a successful write, or another folder or base name, ends the run),
+// with the message of its first one.
+bool TakeLogFailure(std::string& AMessage);
 
 // Changes the level; switching off after lines were written appends the stop banner.
 void SetLogLevel(uint8_t ALevel);
 uint8_t GetLogLevel();
 
-// The log folder (no trailing separator needed) and the base name of the files.
+// The log folder (no trailing separator needed) and the base name of the files. The base name
+// is made safe for a file name when the name is built (see LogFileBaseName).
 void SetLogFolder(const std::string& AFolder);
-std::string GetLogFolderSetting();
 void SetLogFileBaseName(const std::string& ABaseName);
-std::string GetLogFileBaseName();
+
+// The part of today's file name that the base name gives: blanks and control characters
+// trimmed at both ends, every character that a file name may not hold on either system
+// (controls, \ / : * ? " < > |) replaced by "_", and the extension (from the last full stop)
+// dropped.
+std::string LogFileBaseName(const std::string& ABaseName);
 
 // With AFolderOnly the log folder with a trailing separator, otherwise today's file name.
-// Creates the folder (and grants every user access to it) when it is missing.
+// Creates the folder (and grants every user access to it) when it is missing; a failure to do
+// so is kept for TakeLogFailure and the name is returned all the same.
 std::string GetLogFileName(bool AFolderOnly);
 
 // Called when the library unloads: writes the stop banner if the log is on and started.

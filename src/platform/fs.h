@@ -21,12 +21,21 @@ void GrantFolderAccess(const std::string& AFolder);
 bool FolderWritable(const std::string& AFolder);
 
 // Appends the bytes to the file, creating it when missing. Other processes may read the
-// file meanwhile but not write it. New files are readable and writable by all users; a
-// symbolic link in place of the file is refused rather than followed.
+// file meanwhile but not write it. New files are readable and writable by all users. Only a
+// regular file is written: a symbolic link in place of the file is refused rather than
+// followed, and a pipe or device planted under the name is refused without waiting on it.
 void AppendToFile(const std::string& AFileName, const std::string& ABytes);
 
-// Last-write time of a file as a number that grows with the time (the system's own units);
-// false when there is no such file.
+// True for a regular file; a symbolic link is not followed and is not one.
+bool IsRegularFile(const std::string& APath);
+
+// At most the last AMaxBytes of a regular file, opened as AppendToFile opens it (no link
+// followed, no wait on a pipe or device). ASkipped receives how many bytes before them were
+// left out. Throws when the file cannot be opened or is not a regular file.
+std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped);
+
+// Last-write time of a regular file as a number that grows with the time (the system's own
+// units); false when there is no such file. Links are not followed.
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime);
 // Whole-file read; throws when the file cannot be read.
 std::string ReadFile(const std::string& AFileName);

@@ -29,6 +29,8 @@ class Log : public ::testing::Test {
   void TearDown() override {
     SetLogLevel(0);
     SetLogClock(nullptr);
+    std::string message;
+    TakeLogFailure(message);
   }
   std::string File(const char* AName = "192_168_0_10_2024.03.05.log") { return test::ReadAll(Folder / AName); }
   static std::string Banner() {
@@ -105,13 +107,6 @@ TEST_F(Log, LinesAfterMidnightGoToTheNextDaysFile) {
   EXPECT_EQ(File("192_168_0_10_2024.03.06.log"), "2024.03.06 00:00:00.000\tINFO\tearly\r\n");
 }
 
-TEST_F(Log, BaseNameLosesFolderAndExtension) {
-  SetLogLevel(1);
-  SetLogFileBaseName("w_quendal7v2k.dll");
-  WriteLog("x", "", kLogError);
-  EXPECT_TRUE(fs::exists(Folder / "w_quendal7v2k_2024.03.05.log"));
-  EXPECT_EQ(ExtractFileName("dir/sub/name.ext"), "name.ext");
-}
 
 TEST_F(Log, TextIsUtf8) {
   SetLogLevel(2);
@@ -119,12 +114,50 @@ TEST_F(Log, TextIsUtf8) {
   EXPECT_NE(File().find("\tINFO\tВесы подключены\r\n"), std::string::npos);
 }
 
-TEST_F(Log, FolderThatCannotBeCreatedFailsTheWrite) {
-  std::string blocker = (Temp.Path() / "file").string();
+TEST_F(Log, AFolderThatCannotBeCreatedFailsNoWriteIsToldOnceAndTheLogResumes) {
+  std::string message;
+  ASSERT_FALSE(TakeLogFailure(message));
+  fs::path blocker = Temp.Path() / "file";
   { std::ofstream(blocker) << "x"; }
-  SetLogFolder(blocker + "/sub");
+  SetLogFolder((blocker / "sub").string());
   SetLogLevel(3);
-  EXPECT_THROW(WriteLog("x", "", kLogInfo), std::runtime_error);
+  EXPECT_NO_THROW(WriteLog("a", "", kLogInfo));
+  EXPECT_NO_THROW(WriteLog("b", "", kLogInfo));
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("sub"), std::string::npos) << message;
+  EXPECT_FALSE(TakeLogFailure(message)) << "one run of failures is told once";
+
+  SetLogFolder(Folder.string());
+  WriteLog("c", "", kLogInfo);
+  EXPECT_EQ(File(), Banner() + "2024.03.05 10:20:30.045\tINFO\tc\r\n") << "the banner comes with the first line written";
+  EXPECT_FALSE(TakeLogFailure(message));
+
+  SetLogFolder((blocker / "sub").string());
+  WriteLog("d", "", kLogInfo);
+  EXPECT_TRUE(TakeLogFailure(message)) << "a new run of failures is told again";
+  SetLogLevel(0);
+  EXPECT_FALSE(TakeLogFailure(message)) << "the stop banner's failure belongs to the same run";
+}
+
+TEST_F(Log, BaseNameIsMadeSafeForAFileNameOnEverySystem) {
+  const struct {
+    const char* Base;
+    const char* Safe;
+  } cases[] = {
+      {"  192_168_0_10\t\r\n", "192_168_0_10"},
+      {"a|b<c>d?e*f\"g:h", "a_b_c_d_e_f_g_h"},
+      {"dir/sub\\name.ext", "dir_sub_name"},
+      {"x\ty\x7F", "x_y_"},
+      {"Весы.1", "Весы"},
+      {"w_quendal7v2k.dll", "w_quendal7v2k"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LogFileBaseName(c.Base), c.Safe) << c.Base;
+  SetLogLevel(1);
+  SetLogFileBaseName(" 127_0_0_1|<x>?\t");
+  WriteLog("x", "", kLogError);
+  EXPECT_TRUE(fs::exists(Folder / "127_0_0_1__x___2024.03.05.log"));
+  std::string message;
+  EXPECT_FALSE(TakeLogFailure(message)) << message;
 }
 
 #if !defined(_WIN32)
@@ -144,8 +177,30 @@ TEST_F(Log, PlantedLinkIsNotFollowed) {
   { std::ofstream(target) << "keep"; }
   fs::create_symlink(target, Folder / "192_168_0_10_2024.03.05.log");
   SetLogLevel(3);
-  EXPECT_THROW(WriteLog("x", "", kLogInfo), std::runtime_error);
+  WriteLog("x", "", kLogInfo);
   EXPECT_EQ(test::ReadAll(target), "keep");
+  std::string message;
+  EXPECT_TRUE(TakeLogFailure(message));
+}
+
+// A pipe planted under today's name (the folder is writable by every user) must not block the
+// host: it is refused at once, as a device behind a link is.
+TEST_F(Log, PlantedPipeOrDeviceIsRefusedWithoutWaiting) {
+  fs::create_directories(Folder);
+  ASSERT_EQ(mkfifo((Folder / "192_168_0_10_2024.03.05.log").c_str(), 0666), 0);
+  fs::create_symlink("/dev/null", Folder / "192_168_0_10_2024.03.06.log");
+  SetLogLevel(3);
+  WriteLog("x", "", kLogInfo);
+  std::string message;
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("not a regular file"), std::string::npos) << message;
+  Clock.Day = 7;
+  WriteLog("y", "", kLogInfo);  // a day whose file can be written ends the run of failures
+  EXPECT_FALSE(TakeLogFailure(message)) << message;
+  Clock.Day = 6;
+  WriteLog("z", "", kLogInfo);
+  EXPECT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("symbolic link"), std::string::npos) << message;
 }
 #endif
 

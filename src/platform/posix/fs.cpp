@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -48,16 +49,40 @@ bool FolderWritable(const std::string& AFolder) {
   return DirectoryExists(AFolder) && access(AFolder.c_str(), W_OK | X_OK) == 0;
 }
 
-void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
-  const int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
-  bool created = false;
-  int fd = open(AFileName.c_str(), flags | O_CREAT | O_EXCL, 0666);
-  if (fd >= 0) {
-    created = true;
-  } else if (errno == EEXIST) {
+namespace {
+
+// Opens AFileName as a regular file only: no link is followed (O_NOFOLLOW), a pipe or device
+// is never waited on (O_NONBLOCK), and what was opened is checked on the descriptor itself.
+int OpenRegular(const std::string& AFileName, int AFlags, bool& ACreated) {
+  const int flags = AFlags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  ACreated = false;
+  int fd = -1;
+  if (AFlags & O_CREAT) {
+    fd = open(AFileName.c_str(), flags | O_EXCL, 0666);
+    if (fd >= 0) ACreated = true;
+    else if (errno == EEXIST) fd = open(AFileName.c_str(), flags & ~O_CREAT);
+  } else {
     fd = open(AFileName.c_str(), flags);
   }
-  if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
+  if (fd < 0) {
+    int err = errno;
+    if (err == ELOOP) throw std::runtime_error("Cannot open file " + AFileName + ": the path is a symbolic link");
+    if (err == ENXIO) throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+    ThrowErrno("Cannot open file " + AFileName, err);
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+  }
+  return fd;
+}
+
+}  // namespace
+
+void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
+  bool created = false;
+  int fd = OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, created);
   // The process umask would narrow the mode; log files are shared by every user.
   if (created) (void)fchmod(fd, 0666);
   const char* p = ABytes.data();
@@ -76,9 +101,41 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
   if (close(fd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
 }
 
+bool IsRegularFile(const std::string& APath) {
+  struct stat st {};
+  return lstat(APath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped) {
+  bool created = false;
+  int fd = OpenRegular(AFileName, O_RDONLY, created);
+  ASkipped = 0;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && static_cast<unsigned long long>(st.st_size) > AMaxBytes) {
+    off_t from = st.st_size - static_cast<off_t>(AMaxBytes);
+    if (lseek(fd, from, SEEK_SET) == from) ASkipped = static_cast<unsigned long long>(from);
+  }
+  // Reads at most AMaxBytes, also when the file grows meanwhile.
+  std::string out;
+  char buf[65536];
+  while (out.size() < AMaxBytes) {
+    ssize_t n = read(fd, buf, std::min(sizeof buf, AMaxBytes - out.size()));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      close(fd);
+      ThrowErrno("Cannot read file " + AFileName, err);
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return out;
+}
+
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
   struct stat st {};
-  if (stat(AFileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (lstat(AFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   ATime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return true;
 }

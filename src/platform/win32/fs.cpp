@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/win32/wintext.h"
@@ -110,10 +111,27 @@ bool FolderWritable(const std::string& AFolder) {
   return true;
 }
 
-void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
-  HANDLE h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+
+// Opens AFileName as a regular file only: a link in place of the file is opened as itself
+// (FILE_FLAG_OPEN_REPARSE_POINT) and refused, and what was opened is checked on the handle.
+HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD ADisposition) {
+  HANDLE h = CreateFileW(Widen(AFileName).c_str(), AAccess, FILE_SHARE_READ | (AAccess == GENERIC_READ ? FILE_SHARE_WRITE : 0),
+                         nullptr, ADisposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
+    CloseHandle(h);
+    throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+  }
+  return h;
+}
+
+}  // namespace
+
+void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
+  HANDLE h = OpenRegular(AFileName, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
     DWORD err = GetLastError();
@@ -138,10 +156,44 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
   CloseHandle(h);
 }
 
+bool IsRegularFile(const std::string& APath) {
+  DWORD a = Attributes(APath);
+  return a != INVALID_FILE_ATTRIBUTES &&
+         !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
+std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped) {
+  HANDLE h = OpenRegular(AFileName, GENERIC_READ, OPEN_EXISTING);
+  ASkipped = 0;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(h, &size) && static_cast<unsigned long long>(size.QuadPart) > AMaxBytes) {
+    LARGE_INTEGER from{};
+    from.QuadPart = size.QuadPart - static_cast<LONGLONG>(AMaxBytes);
+    if (SetFilePointerEx(h, from, nullptr, FILE_BEGIN)) ASkipped = static_cast<unsigned long long>(from.QuadPart);
+  }
+  // Reads at most AMaxBytes, also when the file grows meanwhile.
+  std::string out;
+  char buf[65536];
+  while (out.size() < AMaxBytes) {
+    DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
+    DWORD n = 0;
+    if (!::ReadFile(h, buf, want, &n, nullptr)) {
+      DWORD err = GetLastError();
+      CloseHandle(h);
+      SetLastError(err);
+      ThrowLastError("Cannot read file " + AFileName);
+    }
+    if (n == 0) break;
+    out.append(buf, n);
+  }
+  CloseHandle(h);
+  return out;
+}
+
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(Widen(AFileName).c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
     return false;
   ATime = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                  data.ftLastWriteTime.dwLowDateTime);
