@@ -56,9 +56,22 @@ void TfrmLog::CheckFileTimer(TLogWindowView& AView) {
 
 void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
   std::vector<std::string> names;
+  // Only regular files: a link, pipe or device that someone put into the shared folder under
+  // a log's name is not offered.
   for (const std::string& name : platform::tempfs::ListFolderAll(FLogDirectory))
-    if (IsLogFileName(name)) names.push_back(name);
+    if (IsLogFileName(name) && platform::IsRegularFile(FLogDirectory + name)) names.push_back(name);
   AView.SetFileNames(names);
+}
+
+std::string TfrmLog::ReadLogText(const std::string& APath) {
+  unsigned long long skipped = 0;
+  // One byte more than is shown: the last one before the cut tells whether a line begins there.
+  std::string text = platform::ReadFileTail(APath, kShownBytes + 1, skipped);
+  if (skipped == 0) return text;
+  // Shown from the first whole line after the cut.
+  size_t lineEnd = text.find('\n');
+  text.erase(0, lineEnd == std::string::npos ? text.size() : lineEnd + 1);
+  return std::string(kMsgEarlierLinesLeftOut) + "\r\n" + text;
 }
 
 void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
@@ -68,7 +81,7 @@ void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
   long long written = 0;
   if (platform::FileLastWriteTime(path, written)) FLogLastWriteTime = written;
   // A file that cannot be read fails here and the text stays as it was.
-  AView.SetText(platform::ReadFile(path));
+  AView.SetText(ReadLogText(path));
 }
 
 }  // namespace qd::ui

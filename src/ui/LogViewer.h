@@ -1,6 +1,7 @@
 // The log viewer: a modal window listing the log files of the log folder and showing the
 // selected one, reloaded while the driver keeps writing to it. It only reads.
 #pragma once
+#include <cstddef>
 #include <string>
 
 #include "platform/window.h"
@@ -12,6 +13,13 @@ class TfrmLog final : public platform::window::TLogWindowEvents {
   using TLogWindowView = platform::window::TLogWindowView;
 
   static constexpr const char* kCaption = "Просмотр лога";
+  // A large file is shown from its end: at most this many bytes, after a first line saying so.
+  static constexpr size_t kShownBytes = 4u << 20;
+  static constexpr const char* kMsgEarlierLinesLeftOut =
+      "(Файл больше 4 МБ: показан его конец, более ранние строки не показаны)";
+
+  // The text the window shows for a log file.
+  static std::string ReadLogText(const std::string& APath);
 
   // Creates the window without an owner, shows it modally and returns when it is closed.
   static void ShowModal();

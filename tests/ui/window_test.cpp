@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -12,11 +13,16 @@
 #include <utility>
 
 #include "common/log.h"
+#include "platform/fs.h"
 #include "platform/window.h"
 #include "support/testenv.h"
 #include "ui/DocView.h"
 #include "ui/LogViewer.h"
 #include "ui/MarkdownRenderer.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 namespace qd {
 namespace {
@@ -171,6 +177,51 @@ TEST_F(LogViewer, FilesAreOnlyRead) {
   EXPECT_EQ(test::ReadAll(File("a.log")), "text\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), fs::directory_iterator()), 1);
 }
+
+TEST_F(LogViewer, ALargeFileIsShownFromItsEndAfterALineSayingSo) {
+  // Numbered lines of 16 bytes: 300,000 of them make 4.8 MB, more than is shown.
+  std::string text;
+  const int lines = 300000;
+  for (int i = 0; i < lines; ++i) {
+    char line[17];
+    std::snprintf(line, sizeof line, "line %09d\r\n", i);
+    text += line;
+  }
+  Write("big.log", text);
+  Form.FormCreate(View);
+  const std::string first = std::string(ui::TfrmLog::kMsgEarlierLinesLeftOut) + "\r\n";
+  ASSERT_EQ(View.Shown.rfind(first, 0), 0u);
+  std::string shown = View.Shown.substr(first.size());
+  EXPECT_LE(shown.size(), ui::TfrmLog::kShownBytes);
+  EXPECT_GT(shown.size(), ui::TfrmLog::kShownBytes - 16) << "at most one cut line is dropped";
+  EXPECT_EQ(shown.size() % 16, 0u) << "whole lines only";
+  EXPECT_EQ(text.substr(text.size() - shown.size()), shown);
+
+  Write("small.log", "whole\r\n");
+  Form.FilesDropDown(View);
+  View.SelectFile(1);
+  Form.FilesChange(View);
+  EXPECT_EQ(View.Shown, "whole\r\n") << "a file that fits is shown as it is";
+}
+
+#if !defined(_WIN32)
+// The log folder is writable by every user: what one of them plants there under a log's name
+// must neither hang the host nor exhaust its memory.
+TEST_F(LogViewer, LinksPipesAndDevicesInTheFolderAreNeitherListedNorRead) {
+  Write("a.log", "real\r\n");
+  ASSERT_EQ(mkfifo(File("fifo.log").c_str(), 0666), 0);
+  fs::create_symlink("/dev/zero", File("zero.log"));
+  fs::create_symlink(File("a.log"), File("link.log"));
+  Form.FormCreate(View);
+  EXPECT_EQ(View.Names, std::vector<std::string>{"a.log"});
+  EXPECT_EQ(View.Shown, "real\r\n");
+  for (const char* planted : {"fifo.log", "zero.log", "link.log"}) {
+    EXPECT_NE(test::FailureOf([&] { ui::TfrmLog::ReadLogText(File(planted).string()); }), "(no error)") << planted;
+    long long written = 0;
+    EXPECT_FALSE(platform::FileLastWriteTime(File(planted).string(), written)) << planted;
+  }
+}
+#endif
 
 // ---- the real windows ----
 
