@@ -42,6 +42,8 @@ void TCustomNativeComponent::mt_Add(const std::string& AMethodName1, const std::
 }
 
 int TCustomNativeComponent::mt_Find(const std::string& AMethodName) const {
+  // An empty name names nothing, also not an entry whose second name is empty.
+  if (AMethodName.empty()) return -1;
   for (size_t i = 0; i < _mt.size(); ++i)
     if (SameText(AMethodName, _mt[i].MethodName1) || SameText(AMethodName, _mt[i].MethodName2))
       return static_cast<int>(i);
@@ -74,6 +76,8 @@ void TCustomNativeComponent::pt_Add(const std::string& APropertyName1, const std
 }
 
 int TCustomNativeComponent::pt_Find(const std::string& APropertyName) const {
+  // An empty name names nothing: settings the host added by name have an empty second name.
+  if (APropertyName.empty()) return -1;
   for (size_t i = 0; i < _pl.size(); ++i)
     if (SameText(APropertyName, _pl[i].PropertyName1) || SameText(APropertyName, _pl[i].PropertyName2))
       return static_cast<int>(i);
@@ -177,7 +181,7 @@ bool TCustomNativeComponent::GetParamDefValue(host_long, host_long, tVariant* pv
 }
 
 void TCustomNativeComponent::ReportError(const std::string& ASource, const std::string& ADescription,
-                                         int32_t AScode) {
+                                         int32_t AScode, unsigned short AWcode) {
   if (!Connection) return;
   THostMemory memory(MemoryManager);
   WCHAR_T* source = memory.NewText(ASource);
@@ -185,7 +189,7 @@ void TCustomNativeComponent::ReportError(const std::string& ASource, const std::
   try {
     descr = memory.NewText(ADescription);
     const auto& table = *static_cast<const abi::TAddInDefBaseTable*>(static_cast<abi::THostObject*>(Connection)->Data);
-    table.AddError(Connection, kAddErrorCode, source, descr, AScode);
+    table.AddError(Connection, AWcode, source, descr, AScode);
   } catch (...) {
     memory.FreeText(source);
     memory.FreeText(descr);
@@ -195,13 +199,37 @@ void TCustomNativeComponent::ReportError(const std::string& ASource, const std::
   memory.FreeText(descr);
 }
 
-bool TCustomNativeComponent::CallAsProc(host_long lMethodNum, tVariant* paParams, host_long lSizeArray) {
+VarArrayData TCustomNativeComponent::HostArguments(tVariant* paParams, host_long lSizeArray) const {
+  size_t count = lSizeArray > 0 && paParams ? static_cast<size_t>(lSizeArray) : 0;
+  // Every argument goes back to the host after the call: one that only the memory manager can
+  // hand back is refused before the handler runs, so that nothing has happened yet.
+  if (!MemoryManager)
+    for (size_t i = 0; i < count; ++i)
+      if (NeedsMemoryManager(paParams[i])) throw std::runtime_error(kMsgNoMemoryManager);
+  VarArrayData args(count);
+  for (size_t i = 0; i < count; ++i) args[i] = HostToValue(paParams[i]);
+  return args;
+}
+
+void TCustomNativeComponent::ReportLogFailure() {
+  if (!Connection) return;
+  std::string message;
+  if (!TakeLogFailure(message)) return;
   try {
-    size_t count = lSizeArray > 0 && paParams ? static_cast<size_t>(lSizeArray) : 0;
-    VarArrayData args(count);
-    for (size_t i = 0; i < count; ++i) args[i] = HostToValue(paParams[i]);
+    ReportError(std::string(), kMsgLogFailed + message, kFuncErrorSCode, kAddWarningCode);
+  } catch (...) {
+  }
+}
+
+bool TCustomNativeComponent::CallAsProc(host_long lMethodNum, tVariant* paParams, host_long lSizeArray) {
+  struct TAfter {
+    TCustomNativeComponent* Self;
+    ~TAfter() { Self->ReportLogFailure(); }
+  } after{this};
+  try {
+    VarArrayData args = HostArguments(paParams, lSizeArray);
     mt_Call(lMethodNum, args);
-    for (size_t i = 0; i < count; ++i) ValueToHost(MemoryManager, args[i], paParams[i]);
+    for (size_t i = 0; i < args.size(); ++i) ValueToHost(MemoryManager, args[i], paParams[i]);
     return true;
   } catch (const std::exception& e) {
     try {
@@ -230,11 +258,16 @@ bool TCustomNativeComponent::DoCallAsFunc(bool ATrace, host_long lMethodNum, tVa
                                           tVariant* paParams, host_long lSizeArray) {
   const std::string name = MethodNameOrEmpty(lMethodNum, 1);
   std::string message;
+  // A log that could not be written is told to the host once, after the call, whatever its
+  // outcome; the call itself never fails for it.
+  struct TAfter {
+    TCustomNativeComponent* Self;
+    ~TAfter() { Self->ReportLogFailure(); }
+  } after{this};
   try {
     Setpt_ValueDirect(kLastErrorPropEn, TValue::Str(std::string()));
-    size_t count = lSizeArray > 0 && paParams ? static_cast<size_t>(lSizeArray) : 0;
-    VarArrayData args(count);
-    for (size_t i = 0; i < count; ++i) args[i] = HostToValue(paParams[i]);
+    VarArrayData args = HostArguments(paParams, lSizeArray);
+    const size_t count = args.size();
     // The argument list is only built when the log keeps DEBUG lines.
     auto tracing = [ATrace] { return ATrace && GetLogLevel() >= kLogLevelAll; };
     if (tracing()) WriteLog("> " + name, "Params: " + ArgumentList(args), kLogDebug);

@@ -31,10 +31,14 @@ struct TProperty {
 inline constexpr const char* kLastErrorPropRu = "ОписаниеПоследнейОшибки";
 inline constexpr const char* kLastErrorPropEn = "LastErrorDescription";
 
-// Error report codes.
+// Error report codes: a failure, and a warning that does not fail the call it comes with.
 constexpr unsigned short kAddErrorCode = 1006;
+constexpr unsigned short kAddWarningCode = 1002;
 constexpr int32_t kProcErrorSCode = 1;
 constexpr int32_t kFuncErrorSCode = 1000;
+
+inline constexpr const char* kMsgNoMemoryManager = "Менеджер памяти не задан";
+inline constexpr const char* kMsgLogFailed = "Не удалось записать лог: ";
 
 class TCustomNativeComponent {
  public:
@@ -110,7 +114,13 @@ class TCustomNativeComponent {
   // Name of a method by alias, empty when the index is outside the table.
   std::string MethodNameOrEmpty(int64_t AIndex, int AAlias) const;
   // AddError through the callback interface; texts are released right after.
-  void ReportError(const std::string& ASource, const std::string& ADescription, int32_t AScode);
+  void ReportError(const std::string& ASource, const std::string& ADescription, int32_t AScode,
+                   unsigned short AWcode = kAddErrorCode);
+  // The host's arguments as values; throws before converting any when one of them could not
+  // be handed back.
+  VarArrayData HostArguments(abi::tVariant* paParams, abi::host_long lSizeArray) const;
+  // Tells the host, once, that the log could not be written.
+  void ReportLogFailure();
 
   std::vector<TMethod> _mt;
   std::vector<TProperty> _pl;

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "common/text.h"
 
@@ -19,6 +21,37 @@ const abi::TMemoryManagerTable& Table(void* AManager) {
   return *static_cast<const abi::TMemoryManagerTable*>(static_cast<abi::THostObject*>(AManager)->Data);
 }
 
+// Texts that the library took from its own heap because the host gave no memory manager.
+// Without one these are the only blocks the library may free: anything else in a host value
+// may be the host's own memory.
+struct THeapTexts {
+  std::mutex Lock;
+  std::unordered_set<void*> Blocks;
+};
+
+THeapTexts& HeapTexts() {
+  static THeapTexts texts;
+  return texts;
+}
+
+// A text block handed to a host without a memory manager. The host cannot give it back, so
+// unless the library overwrites it in a later call it stays for the life of the process.
+void* NewLibraryHeapText(size_t ASize) {
+  void* block = std::malloc(ASize ? ASize : 1);
+  if (block) {
+    THeapTexts& texts = HeapTexts();
+    std::lock_guard<std::mutex> guard(texts.Lock);
+    texts.Blocks.insert(block);
+  }
+  return block;
+}
+
+void FreeLibraryHeapText(void* ABlock) {
+  THeapTexts& texts = HeapTexts();
+  std::lock_guard<std::mutex> guard(texts.Lock);
+  if (texts.Blocks.erase(ABlock)) std::free(ABlock);
+}
+
 }  // namespace
 
 void* THostMemory::Alloc(size_t ASize, bool AAllowHeap) const {
@@ -27,7 +60,7 @@ void* THostMemory::Alloc(size_t ASize, bool AAllowHeap) const {
     if (ASize > 0xFFFFFFFFu) throw std::runtime_error("Слишком большой объём данных для передачи");
     Table(FManager).AllocMem(FManager, &block, static_cast<abi::host_ulong>(ASize));
   } else if (AAllowHeap) {
-    block = std::malloc(ASize ? ASize : 1);
+    block = NewLibraryHeapText(ASize);
   } else {
     throw std::runtime_error("Менеджер памяти не задан");
   }
@@ -40,7 +73,7 @@ void THostMemory::Free(void* ABlock, bool AAllowHeap) const {
   if (FManager)
     Table(FManager).FreeMem(FManager, &ABlock);
   else if (AAllowHeap)
-    std::free(ABlock);
+    FreeLibraryHeapText(ABlock);
 }
 
 WCHAR_T* THostMemory::NewText(const std::u16string& AText) const {
@@ -76,6 +109,15 @@ std::string HostText(const WCHAR_T* AText) {
   return Utf16ToUtf8(std::u16string_view(AText, n));
 }
 
+std::string HostText(const WCHAR_T* AText, uint32_t ALength) {
+  if (!AText) return std::string();
+  size_t n = 0;
+  while (n < ALength && AText[n]) ++n;
+  return Utf16ToUtf8(std::u16string_view(AText, n));
+}
+
+bool NeedsMemoryManager(const tVariant& AValue) { return AValue.vt == abi::VTYPE_BLOB; }
+
 TValue HostToValue(const tVariant& AValue) {
   switch (AValue.vt) {
     case abi::VTYPE_EMPTY: return TValue();
@@ -103,11 +145,12 @@ TValue HostToValue(const tVariant& AValue) {
       return TValue::Date(days);
     }
     case abi::VTYPE_BOOL: return TValue::Bool(AValue.bVal != 0);
-    case abi::VTYPE_PWSTR: return TValue::Str(HostText(AValue.wstr.pwstrVal));
+    case abi::VTYPE_PWSTR: return TValue::Str(HostText(AValue.wstr.pwstrVal, AValue.wstr.wstrLen));
     case abi::VTYPE_BLOB: {
-      uint32_t n = AValue.str.strLen;
+      // A null block is empty whatever its length says.
+      uint32_t n = AValue.str.pstrVal ? AValue.str.strLen : 0;
       std::vector<uint8_t> bytes(static_cast<size_t>(n) + 1, 0);
-      if (n && AValue.str.pstrVal) std::memcpy(bytes.data(), AValue.str.pstrVal, n);
+      if (n) std::memcpy(bytes.data(), AValue.str.pstrVal, n);
       return TValue::Bytes(std::move(bytes));
     }
     default: throw std::runtime_error("Неподдерживаемый тип данных");
@@ -117,10 +160,7 @@ TValue HostToValue(const tVariant& AValue) {
 void ValueToHost(void* AMemoryManager, const TValue& AValue, tVariant& ATarget) {
   THostMemory memory(AMemoryManager);
   if (ATarget.vt == abi::VTYPE_PWSTR && ATarget.wstr.pwstrVal) memory.FreeText(ATarget.wstr.pwstrVal);
-  if (ATarget.vt == abi::VTYPE_BLOB && ATarget.str.pstrVal) {
-    if (AMemoryManager) memory.FreeBlock(ATarget.str.pstrVal);
-    ATarget.str.pstrVal = nullptr;
-  }
+  if (ATarget.vt == abi::VTYPE_BLOB && ATarget.str.pstrVal && AMemoryManager) memory.FreeBlock(ATarget.str.pstrVal);
   std::memset(&ATarget, 0, sizeof ATarget);
   switch (AValue.Kind()) {
     case TValueKind::Integer: {

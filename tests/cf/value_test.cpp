@@ -1,7 +1,9 @@
 // Host values <-> component values, with a tracking memory manager standing in for the host's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "cf/component.h"
 #include "cf/convert.h"
@@ -74,15 +76,43 @@ TEST_F(ValueConversion, BooleansDoublesCurrencyAndDates) {
   EXPECT_TRUE(t.AsBool());
 }
 
-TEST_F(ValueConversion, HostTextIsCutAtTheFirstZeroAndLengthIsNotConsulted) {
-  char16_t units[] = {u'а', u'б', 0, u'в', 0};
+TEST_F(ValueConversion, HostTextIsReadToItsFirstZeroOrItsLengthWhicheverComesFirst) {
+  const struct {
+    std::u16string Units;  // the host's buffer, exactly this long: no terminating zero after it
+    uint32_t Length;
+    const char* Text;
+  } cases[] = {
+      {std::u16string(u"аб\0в", 4), 4, "аб"},
+      {u"абв", 3, "абв"},
+      {u"абв", 2, "аб"},
+      {u"абв", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<char16_t[]> units(new char16_t[c.Units.size()]);
+    std::copy(c.Units.begin(), c.Units.end(), units.get());
+    tVariant v = Zeroed();
+    v.vt = abi::VTYPE_PWSTR;
+    v.wstr.pwstrVal = units.get();
+    v.wstr.wstrLen = c.Length;
+    EXPECT_EQ(HostToValue(v).AsString(), c.Text) << c.Length;
+  }
   tVariant v = Zeroed();
   v.vt = abi::VTYPE_PWSTR;
-  v.wstr.pwstrVal = units;
-  v.wstr.wstrLen = 4;
-  EXPECT_EQ(HostToValue(v).AsString(), "аб");
-  v.wstr.pwstrVal = nullptr;
-  EXPECT_EQ(HostToValue(v).AsString(), "");
+  v.wstr.wstrLen = 5;
+  EXPECT_EQ(HostToValue(v).AsString(), "") << "a null text is empty whatever its length says";
+}
+
+TEST_F(ValueConversion, NullBlockIsEmptyWhateverItsLengthSays) {
+  tVariant v = Zeroed();
+  v.vt = abi::VTYPE_BLOB;
+  v.str.strLen = 1u << 30;
+  TValue t = HostToValue(v);
+  EXPECT_EQ(t.AsBytes(), (std::vector<uint8_t>{0}));
+  tVariant out = Zeroed();
+  ValueToHost(Memory.Object(), t, out);
+  EXPECT_EQ(out.vt, abi::VTYPE_BLOB);
+  EXPECT_EQ(out.str.strLen, 0u);
+  ValueToHost(Memory.Object(), TValue(), out);
 }
 
 TEST_F(ValueConversion, TextGoesBackZeroTerminatedAndTheOldTextIsReleasedFirst) {
@@ -107,6 +137,26 @@ TEST_F(ValueConversion, WithoutMemoryManagerTextsUseTheLibraryHeap) {
   ValueToHost(nullptr, TValue(), v);  // releases it again
   EXPECT_EQ(v.vt, abi::VTYPE_EMPTY);
   EXPECT_THROW(ValueToHost(nullptr, TValue::Bytes({1, 2, 0}), v), std::runtime_error);
+}
+
+TEST_F(ValueConversion, WithoutMemoryManagerTheHostsOwnTextAndBlockAreNeverFreed) {
+  // The host's own memory, which the library's heap must not be asked to free.
+  char16_t hostText[] = u"host";
+  char hostBlock[] = "ab";
+  tVariant v = Zeroed();
+  v.vt = abi::VTYPE_PWSTR;
+  v.wstr.pwstrVal = hostText;
+  v.wstr.wstrLen = 4;
+  ValueToHost(nullptr, TValue::Str("замена"), v);
+  EXPECT_EQ(std::u16string(v.wstr.pwstrVal), u"замена");
+  EXPECT_EQ(std::u16string(hostText), u"host");
+  ValueToHost(nullptr, TValue(), v);  // the library's own text is released
+  v.vt = abi::VTYPE_BLOB;
+  v.str.pstrVal = hostBlock;
+  v.str.strLen = 2;
+  ValueToHost(nullptr, TValue::Int(1), v);
+  EXPECT_EQ(v.vt, abi::VTYPE_I4);
+  EXPECT_STREQ(hostBlock, "ab");
 }
 
 TEST_F(ValueConversion, BlockOfThreeBytesBecomesFourElementsAndComesBackAsThree) {

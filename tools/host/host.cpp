@@ -209,6 +209,10 @@ TMemoryManager::TMemoryManager() {
   FFace.Owner = this;
 }
 
+TMemoryManager::~TMemoryManager() {
+  for (const auto& block : FBlocks) std::free(block.first);
+}
+
 void* TMemoryManager::Alloc(size_t ASize) {
   void* block = std::malloc(ASize ? ASize : 1);
   if (!block) return nullptr;

@@ -18,6 +18,8 @@ namespace qd::host {
 class TMemoryManager {
  public:
   TMemoryManager();
+  // Releases the blocks still held: the host's own memory, whoever was to give it back.
+  ~TMemoryManager();
   TMemoryManager(const TMemoryManager&) = delete;
   TMemoryManager& operator=(const TMemoryManager&) = delete;
   void* Object() { return &FFace; }
