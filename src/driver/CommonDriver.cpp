@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -15,14 +16,19 @@
 
 namespace qd {
 
+namespace {
+
+struct TDriverInfoStore {
+  std::mutex Lock;
+  TDriverInfo Record;
+};
+
 // Built on first use, so the module's start-up code can fill it whatever the order of static
 // objects across files.
-TDriverInfo& DriverInfo() {
-  static TDriverInfo info;
-  return info;
+TDriverInfoStore& InfoStore() {
+  static TDriverInfoStore store;
+  return store;
 }
-
-namespace {
 
 const char* const kEquipmentTypeNames[] = {
     "СканерШтрихкода",     "СчитывательМагнитныхКарт", "ФискальныйРегистратор", "ПринтерЧеков",
@@ -62,6 +68,20 @@ std::optional<std::string> StoredDocument(const std::string& AName) {
 
 }  // namespace
 
+TDriverInfo DriverInfo() {
+  TDriverInfoStore& store = InfoStore();
+  std::lock_guard<std::mutex> guard(store.Lock);
+  return store.Record;
+}
+
+void UpdateDriverInfoRecord(const std::function<void(TDriverInfo&)>& AChange) {
+  TDriverInfoStore& store = InfoStore();
+  std::lock_guard<std::mutex> guard(store.Lock);
+  TDriverInfo record = store.Record;
+  AChange(record);
+  store.Record = std::move(record);
+}
+
 std::string GetEquipmentTypeName(TEquipmentType AType) {
   if (static_cast<unsigned>(AType) > static_cast<unsigned>(etUnknown))
     throw std::runtime_error("Enum value unacceptable");
@@ -89,7 +109,7 @@ TCommonDriver::~TCommonDriver() {
 
 void TCommonDriver::Create() {
   TCustomDriver::Create();
-  UpdateDriverInfo(DriverInfo());
+  UpdateDriverInfoRecord([this](TDriverInfo& ARecord) { UpdateDriverInfo(ARecord); });
   RegisterMethods();
   RegisterSettings();
 }
@@ -97,8 +117,10 @@ void TCommonDriver::Create() {
 void TCommonDriver::FillDriverInfo(const std::string& AName, const std::string& ADescription) {
   SetLogFileBaseName(AName);
   // The start banner comes with the first line the log writes; at library load it is off.
-  DriverInfo().Name = AName;
-  DriverInfo().Description = ADescription;
+  UpdateDriverInfoRecord([&](TDriverInfo& ARecord) {
+    ARecord.Name = AName;
+    ARecord.Description = ADescription;
+  });
 }
 
 void TCommonDriver::ClassUpdateDriverInfo(TDriverInfo& ADriverInfo) {
@@ -249,14 +271,15 @@ void TCommonDriver::ShowHelp() { ui::TMarkdownRenderer::Render("help", LoadResou
 std::string TCommonDriver::MakeDescriptionXml() {
   pugi::xml_document document = NewDocument();
   pugi::xml_node root = document.append_child("DriverDescription");
-  root.append_attribute("Name") = DriverInfo().Name.c_str();
-  root.append_attribute("Description") = DriverInfo().Description.c_str();
-  root.append_attribute("EquipmentType") = GetEquipmentTypeName(DriverInfo().EquipmentType).c_str();
-  root.append_attribute("IntegrationComponent") = BoolText(DriverInfo().IntegrationComponent);
-  root.append_attribute("MainDriverInstalled") = BoolText(DriverInfo().MainDriverInstalled);
-  root.append_attribute("DriverVersion") = DriverInfo().DriverVersion.c_str();
-  root.append_attribute("IntegrationComponentVersion") = DriverInfo().IntegrationComponentVersion.c_str();
-  root.append_attribute("DownloadURL") = DriverInfo().DownloadURL.c_str();
+  const TDriverInfo info = DriverInfo();
+  root.append_attribute("Name") = info.Name.c_str();
+  root.append_attribute("Description") = info.Description.c_str();
+  root.append_attribute("EquipmentType") = GetEquipmentTypeName(info.EquipmentType).c_str();
+  root.append_attribute("IntegrationComponent") = BoolText(info.IntegrationComponent);
+  root.append_attribute("MainDriverInstalled") = BoolText(info.MainDriverInstalled);
+  root.append_attribute("DriverVersion") = info.DriverVersion.c_str();
+  root.append_attribute("IntegrationComponentVersion") = info.IntegrationComponentVersion.c_str();
+  root.append_attribute("DownloadURL") = info.DownloadURL.c_str();
   root.append_attribute("LogIsEnabled") = BoolText(LogEnabled());
   root.append_attribute("LogPath") = GetLogFileName(true).c_str();
   return SaveXml(document);

@@ -52,9 +52,11 @@ struct TDriverInfo {
   }
 };
 
-// The one description record of the library.
-// The one process-wide description record, built on first use.
-TDriverInfo& DriverInfo();
+// The one process-wide description record. Components on any thread read it while others are
+// made: a reader gets a copy of the whole record, and a change is made on a copy that then
+// replaces the record at once, so that nobody ever sees it half built.
+TDriverInfo DriverInfo();
+void UpdateDriverInfoRecord(const std::function<void(TDriverInfo&)>& AChange);
 
 // "Number", "Boolean" or "String": the setting type the generated settings document shows.
 std::string GetSettingTypeName(const TValue& AValue);
@@ -85,7 +87,7 @@ class TCommonDriver : public TCustomDriver {
   template <class T>
   static void GetDriverInfo(const std::string& AName, const std::string& ADescription) {
     FillDriverInfo(AName, ADescription);
-    T::ClassUpdateDriverInfo(DriverInfo());
+    UpdateDriverInfoRecord(T::ClassUpdateDriverInfo);
   }
   static void ClassUpdateDriverInfo(TDriverInfo& ADriverInfo);
   virtual void UpdateDriverInfo(TDriverInfo& ADriverInfo) { ClassUpdateDriverInfo(ADriverInfo); }

@@ -188,6 +188,8 @@ double TCustomDriver::GetSettingValueDate(const std::string& ID) { return Varian
 std::string TCustomDriver::GetSettingValueStr(const std::string& ID) { return VariantToStr(GetSettingValue(ID)); }
 
 void TCustomDriver::SetSettingValue(const std::string& AName, const TValue& AValue) {
+  // An empty name would add a setting that no name can reach again.
+  if (AName.empty()) throw std::runtime_error(kMsgNoSettingName);
   try {
     Setpt_Value(AName, AValue);
     return;

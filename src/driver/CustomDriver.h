@@ -9,6 +9,8 @@
 
 namespace qd {
 
+inline constexpr const char* kMsgNoSettingName = "Не задано имя параметра";
+
 // The general conversions of a variant value to the wanted kind. A text converts when it holds
 // a value of that kind (numbers with the current decimal separator, Booleans as "true" or
 // "false" in any letter case or as a number); an empty value gives false / 0 / 0.0 / "".
@@ -35,7 +37,7 @@ class TCustomDriver : public TExtNativeComponent {
   std::string GetSettingValueStr(const std::string& ID);
 
   // Writes a setting as the host does through SetParameter: a name that no setting has is
-  // added as a new setting; a read-only setting throws.
+  // added as a new setting; a read-only setting and an empty name throw.
   void SetSettingValue(const std::string& AName, const TValue& AValue);
 
   // Records a failure: last error (1001, message) and an ERROR log line.

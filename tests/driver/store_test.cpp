@@ -246,7 +246,7 @@ TEST_F(Driver, CheckEnabledNeedsAnOpenedDriver) {
 }
 
 TEST_F(Driver, DeviceTestOpensReportsAndCloses) {
-  DriverInfo().Description = "Описание драйвера";
+  UpdateDriverInfoRecord([](TDriverInfo& ARecord) { ARecord.Description = "Описание драйвера"; });
   std::string description = "x", second = "y";
   D->DeviceTest(description, second);
   EXPECT_EQ(description, "Описание драйвера");
