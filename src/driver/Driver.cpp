@@ -170,17 +170,13 @@ std::string TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
   return plu;
 }
 
-void TDriver::WriteGoodsTable(const TInputTable& ATable) {
+void TDriver::WriteGoodsTable(TInputTable& ATable) {
   // Each record is read, checked and its PLU command built while the scale answers the last
   // command of the record before it. The same commands go out in the same order, and an error
   // of the next record counts only after that answer was accepted, as when one record is done
   // after the other.
-  auto nextRecord = [](pugi::xml_node ANode) {
-    while (ANode && !TInputTable::IsRecord(ANode)) ANode = ANode.next_sibling();
-    return ANode;
-  };
-  pugi::xml_node record = nextRecord(ATable.Table().first_child());
-  if (!record) return;
+  TRecord record, following;
+  if (!ATable.Next(record)) return;
   TGoodsRecord g = ReadGoodsRecord(record), next;
   CheckGoodsRecord(g);
   std::string plu = PrepareGoods(g), nextPlu;
@@ -190,15 +186,15 @@ void TDriver::WriteGoodsTable(const TInputTable& ATable) {
     FDevice->WriteContainer(g.PLU, g.Code);
     std::string keyName = g.KeyName();
     FDevice->WritePresetKey(g.FirstPresetNumber(), g.PLU, 0, 0, keyName);
-    pugi::xml_node following = nextRecord(record.next_sibling());
+    bool more = false;
     FDevice->WritePresetKey(g.SecondPresetNumber(), g.PLU, 0, 0, keyName, [&] {
-      if (!following) return;
+      more = ATable.Next(following);
+      if (!more) return;
       next = ReadGoodsRecord(following);
       CheckGoodsRecord(next);
       nextPlu = PrepareGoods(next);
     });
-    if (!following) return;
-    record = following;
+    if (!more) return;
     std::swap(g, next);
     std::swap(plu, nextPlu);
   }
@@ -235,8 +231,8 @@ void TDriver::PrepareGroup(const TGroupRecord& AGroup) {
   IntToBinLE(AGroup.ImageNumber, 4, "номер изображения");
 }
 
-void TDriver::WriteGroupsTable(const TInputTable& ATable) {
-  ATable.ForEachRecord([this](pugi::xml_node ARecord) {
+void TDriver::WriteGroupsTable(TInputTable& ATable) {
+  ATable.ForEachRecord([this](const TRecord& ARecord) {
     TGroupRecord g = ReadGroupRecord(ARecord);
     CheckGroupRecord(g);
     PrepareGroup(g);
@@ -246,16 +242,16 @@ void TDriver::WriteGroupsTable(const TInputTable& ATable) {
   });
 }
 
-void TDriver::WriteShopsTable(const TInputTable& ATable) {
-  ATable.ForEachRecord([this](pugi::xml_node ARecord) {
+void TDriver::WriteShopsTable(TInputTable& ATable) {
+  ATable.ForEachRecord([this](const TRecord& ARecord) {
     TShopRecord s = ReadShopRecord(ARecord);
     CheckShopRecord(s);
     FDevice->WriteShop(s.Code, s.Name);
   });
 }
 
-void TDriver::WriteImagesTable(const TInputTable& ATable) {
-  ATable.ForEachRecord([this](pugi::xml_node ARecord) {
+void TDriver::WriteImagesTable(TInputTable& ATable) {
+  ATable.ForEachRecord([this](const TRecord& ARecord) {
     TImageRecord i = ReadImageRecord(ARecord);
     CheckImageRecord(i);
     FDevice->WriteImage(i.ImageNumber, i.ImageData);

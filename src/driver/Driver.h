@@ -48,10 +48,10 @@ class TDriver : public TScaleOfflineDriver {
   // Closes the connection and opens a fresh one with the address and port of the settings.
   void Reconnect();
 
-  void WriteGoodsTable(const TInputTable& ATable);
-  void WriteGroupsTable(const TInputTable& ATable);
-  void WriteShopsTable(const TInputTable& ATable);
-  void WriteImagesTable(const TInputTable& ATable);
+  void WriteGoodsTable(TInputTable& ATable);
+  void WriteGroupsTable(TInputTable& ATable);
+  void WriteShopsTable(TInputTable& ATable);
+  void WriteImagesTable(TInputTable& ATable);
   void SendDataFile(const std::string& AFileName, const std::string& AData);
 
   // Every value of a record passes its field's encoder here, before the first of the

@@ -3,6 +3,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include <expat.h>
@@ -40,78 +41,169 @@ int32_t Wrap32(int64_t AValue) { return static_cast<int32_t>(static_cast<uint32_
 
 namespace {
 
+// The text goes to the parser in pieces of this size, each cleaned of the characters that
+// XML 1.0 does not allow on its way, so that no cleaned copy of the whole text is made.
+constexpr size_t kPiece = 64 * 1024;
+
+// Cleans the next piece of ARest into AOut; the cut never falls inside a UTF-8 sequence.
+void NextPiece(std::string_view& ARest, std::string& AOut) {
+  size_t n = ARest.size() <= kPiece ? ARest.size() : kPiece;
+  if (n < ARest.size()) {
+    size_t back = 0;
+    while (back < 3 && (static_cast<unsigned char>(ARest[n - back]) & 0xC0) == 0x80) ++back;
+    if ((static_cast<unsigned char>(ARest[n - back]) & 0xC0) != 0x80) n -= back;
+  }
+  AOut = StripInvalidXmlChars(std::string(ARest.substr(0, n)));
+  ARest.remove_prefix(n);
+}
+
+// The parser's message with the line and column where it stopped.
+[[noreturn]] void FailParse(XML_Parser AParser, const char* AReason) {
+  std::string message = "Ошибка разбора XML: ";
+  message += AReason ? AReason : XML_ErrorString(XML_GetErrorCode(AParser));
+  message += " (строка " + std::to_string(XML_GetCurrentLineNumber(AParser)) + ", столбец " +
+             std::to_string(XML_GetCurrentColumnNumber(AParser) + 1) + ")";
+  throw std::runtime_error(message);
+}
+
+constexpr const char* kMsgDoctype = "описание типа документа не допускается";
+
 // Refuses a document type declaration as soon as the parser meets it: its entities would let a
 // table define text of its own.
 void XMLCALL RefuseDoctype(void* AParser, const XML_Char*, const XML_Char*, const XML_Char*, int) {
   XML_StopParser(static_cast<XML_Parser>(AParser), XML_FALSE);
 }
 
+// A parser for UTF-8 text, whatever the text's declaration says: the host hands over UTF-16
+// and the declaration may still name that.
+XML_Parser NewParser() {
+  XML_Parser parser = XML_ParserCreate("UTF-8");
+  if (!parser) throw std::bad_alloc();
+  return parser;
+}
+
+struct TParserHolder {
+  XML_Parser Parser;
+  ~TParserHolder() { XML_ParserFree(Parser); }
+};
+
 }  // namespace
 
 void CheckWellFormed(std::string_view AText) {
-  // The text is UTF-8 whatever its declaration says: the host hands over UTF-16 and the
-  // declaration may still name that.
-  XML_Parser parser = XML_ParserCreate("UTF-8");
-  if (!parser) throw std::bad_alloc();
-  XML_SetUserData(parser, parser);
-  XML_SetStartDoctypeDeclHandler(parser, RefuseDoctype);
-  bool ok = true;
-  const char* data = AText.data();
-  size_t left = AText.size();
-  // Fed in pieces whose length fits the parser's int.
-  constexpr size_t kPiece = 1 << 20;
+  TParserHolder h{NewParser()};
+  XML_SetUserData(h.Parser, h.Parser);
+  XML_SetStartDoctypeDeclHandler(h.Parser, RefuseDoctype);
+  std::string piece;
+  std::string_view rest = AText;
   do {
-    size_t n = left < kPiece ? left : kPiece;
-    ok = XML_Parse(parser, data, static_cast<int>(n), n == left) == XML_STATUS_OK;
-    data += n;
-    left -= n;
-  } while (ok && left > 0);
-  if (ok) {
-    XML_ParserFree(parser);
-    return;
+    NextPiece(rest, piece);
+    if (XML_Parse(h.Parser, piece.data(), static_cast<int>(piece.size()), rest.empty()) != XML_STATUS_OK)
+      FailParse(h.Parser, XML_GetErrorCode(h.Parser) == XML_ERROR_ABORTED ? kMsgDoctype : nullptr);
+  } while (!rest.empty());
+}
+
+// ---- TRecord ----
+
+const std::string* TRecord::Find(std::string_view AName) const {
+  for (size_t i = 0; i < FCount; ++i)
+    if (FNames[i] == AName) return &FValues[i];
+  return nullptr;
+}
+
+void TRecord::Add(const char* AName, const char* AValue) {
+  if (FCount == FNames.size()) {
+    FNames.emplace_back();
+    FValues.emplace_back();
   }
-  XML_Error code = XML_GetErrorCode(parser);
-  std::string message = "Ошибка разбора XML: ";
-  message += code == XML_ERROR_ABORTED ? "описание типа документа не допускается" : XML_ErrorString(code);
-  message += " (строка " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", столбец " +
-             std::to_string(XML_GetCurrentColumnNumber(parser) + 1) + ")";
-  XML_ParserFree(parser);
-  throw std::runtime_error(message);
+  FNames[FCount].assign(AName);
+  FValues[FCount].assign(AValue);
+  ++FCount;
 }
 
-TInputTable::TInputTable(const std::string& AText) : FText(StripInvalidXmlChars(AText)) {
-  CheckWellFormed(FText);
-  // Parsed in place: the document keeps pointers into FText instead of a second copy. The
-  // encoding is fixed, because a declaration may name the host's UTF-16 while the text is
-  // already UTF-8 here.
-  pugi::xml_parse_result r =
-      FDoc.load_buffer_inplace(FText.data(), FText.size(), pugi::parse_default, pugi::encoding_utf8);
-  if (!r)
-    throw std::runtime_error("Ошибка разбора XML: " + std::string(r.description()) + " (позиция " +
-                             std::to_string(r.offset + 1) + ")");
+// ---- TInputTable ----
+
+// The reading parser: suspended at every record, resumed by the next Next.
+struct TInputTable::TState {
+  XML_Parser Parser = nullptr;
+  std::string_view Rest;  // text not yet handed to the parser
+  std::string Piece;
+  int Depth = 0;          // elements open around the parser's position
+  bool RootSeen = false;
+  bool RootIsTable = false;
+  bool Suspended = false;
+  bool Done = false;
+  TRecord* Target = nullptr;
+  bool Found = false;
+
+  ~TState() {
+    if (Parser) XML_ParserFree(Parser);
+  }
+
+  static void XMLCALL Start(void* AState, const XML_Char* AName, const XML_Char** AAttributes) {
+    auto* st = static_cast<TState*>(AState);
+    int depth = st->Depth++;
+    if (depth == 0) {
+      st->RootSeen = true;
+      st->RootIsTable = std::string_view(AName) == "Table";
+      if (!st->RootIsTable) XML_StopParser(st->Parser, XML_FALSE);
+      return;
+    }
+    if (depth != 1 || !SameText(AName, "Record")) return;
+    st->Target->Clear();
+    for (const XML_Char** a = AAttributes; *a; a += 2) st->Target->Add(a[0], a[1]);
+    st->Found = true;
+    XML_StopParser(st->Parser, XML_TRUE);
+  }
+
+  static void XMLCALL End(void* AState, const XML_Char*) { --static_cast<TState*>(AState)->Depth; }
+};
+
+TInputTable::TInputTable(std::string_view AText) : FText(AText) { CheckWellFormed(FText); }
+
+TInputTable::~TInputTable() = default;
+
+bool TInputTable::Next(TRecord& ARecord) {
+  if (!FState) {
+    FState = std::make_unique<TState>();
+    FState->Parser = NewParser();
+    FState->Rest = FText;
+    XML_SetUserData(FState->Parser, FState.get());
+    XML_SetElementHandler(FState->Parser, &TState::Start, &TState::End);
+  }
+  TState& st = *FState;
+  st.Target = &ARecord;
+  st.Found = false;
+  while (!st.Done) {
+    XML_Status r;
+    if (st.Suspended) {
+      r = XML_ResumeParser(st.Parser);
+    } else {
+      NextPiece(st.Rest, st.Piece);
+      r = XML_Parse(st.Parser, st.Piece.data(), static_cast<int>(st.Piece.size()), st.Rest.empty());
+    }
+    st.Suspended = r == XML_STATUS_SUSPENDED;
+    if (r == XML_STATUS_ERROR) {
+      if (st.RootSeen && !st.RootIsTable) Fail(kMsgNoTable);
+      FailParse(st.Parser, nullptr);  // the text was checked; kept for safety
+    }
+    if (!st.Suspended && st.Rest.empty()) st.Done = true;
+    if (st.Found) return true;
+  }
+  if (!st.RootIsTable) Fail(kMsgNoTable);
+  return false;
 }
 
-pugi::xml_node TInputTable::Table() const {
-  for (pugi::xml_node n = FDoc.first_child(); n; n = n.next_sibling())
-    if (n.type() == pugi::node_element && std::string_view(n.name()) == "Table") return n;
-  Fail(kMsgNoTable);
+std::optional<std::string> AttrValue(const TRecord& ARecord, const char* AName) {
+  const std::string* v = ARecord.Find(AName);
+  if (!v) return std::nullopt;
+  return *v;
 }
 
-bool TInputTable::IsRecord(pugi::xml_node ANode) {
-  return ANode.type() == pugi::node_element && SameText(ANode.name(), "Record");
-}
-
-std::optional<std::string> AttrValue(pugi::xml_node ARecord, const char* AName) {
-  pugi::xml_attribute a = ARecord.attribute(AName);
-  if (!a) return std::nullopt;
-  return std::string(a.value());
-}
-
-int32_t ReadInt(pugi::xml_node ARecord, const char* AName, int32_t ADefault) {
+int32_t ReadInt(const TRecord& ARecord, const char* AName, int32_t ADefault) {
   return VarToIntDef(AttrValue(ARecord, AName), ADefault);
 }
 
-TAmount ReadAmount(pugi::xml_node ARecord, const char* AName, TAmount ADefault) {
+TAmount ReadAmount(const TRecord& ARecord, const char* AName, TAmount ADefault) {
   std::optional<std::string> v = AttrValue(ARecord, AName);
   if (v)
     for (char& c : *v)
@@ -119,11 +211,14 @@ TAmount ReadAmount(pugi::xml_node ARecord, const char* AName, TAmount ADefault) 
   return VarToCurrDef(v, ADefault);
 }
 
-bool ReadBool(pugi::xml_node ARecord, const char* AName, bool ADefault) {
+bool ReadBool(const TRecord& ARecord, const char* AName, bool ADefault) {
   return VarToBoolDef(AttrValue(ARecord, AName), ADefault);
 }
 
-std::string ReadText(pugi::xml_node ARecord, const char* AName) { return ARecord.attribute(AName).value(); }
+std::string ReadText(const TRecord& ARecord, const char* AName) {
+  const std::string* v = ARecord.Find(AName);
+  return v ? *v : std::string();
+}
 
 std::string TGoodsRecord::KeyName() const {
   const std::string& source = ShortName.empty() ? Name : ShortName;
@@ -170,23 +265,22 @@ int GoodsField(std::string_view AName) {
   }
 }
 
-std::optional<std::string> ValueOf(pugi::xml_attribute AAttribute) {
-  if (!AAttribute) return std::nullopt;
-  return std::string(AAttribute.value());
+std::optional<std::string> ValueOf(const std::string* AValue) {
+  if (!AValue) return std::nullopt;
+  return *AValue;
 }
 
 }  // namespace
 
-TGoodsRecord ReadGoodsRecord(pugi::xml_node ARecord) {
-  // One pass over the record's attributes; the first of equal names counts, as for a lookup
-  // by name.
-  pugi::xml_attribute found[kGoodsFieldCount];
-  for (pugi::xml_attribute a = ARecord.first_attribute(); a; a = a.next_attribute()) {
-    int f = GoodsField(a.name());
-    if (f < kGoodsFieldCount && !found[f]) found[f] = a;
+TGoodsRecord ReadGoodsRecord(const TRecord& ARecord) {
+  // One pass over the record's attributes.
+  const std::string* found[kGoodsFieldCount] = {};
+  for (size_t i = 0; i < ARecord.Size(); ++i) {
+    int f = GoodsField(ARecord.Name(i));
+    if (f < kGoodsFieldCount) found[f] = &ARecord.Value(i);
   }
   auto integer = [&](TGoodsField AField, int32_t ADefault) { return VarToIntDef(ValueOf(found[AField]), ADefault); };
-  auto text = [&](TGoodsField AField) { return std::string(found[AField].value()); };
+  auto text = [&](TGoodsField AField) { return found[AField] ? *found[AField] : std::string(); };
   TGoodsRecord g;
   g.PLU = integer(gPLU, kInvalidNumber);
   g.Code = integer(gCode, kInvalidNumber);
@@ -228,7 +322,7 @@ void CheckGoodsRecord(const TGoodsRecord& AGoods) {
   if (AGoods.PLUTare == kInvalidNumber) Fail(kMsgBadTare);
 }
 
-TGroupRecord ReadGroupRecord(pugi::xml_node ARecord) {
+TGroupRecord ReadGroupRecord(const TRecord& ARecord) {
   TGroupRecord g;
   g.Code = ReadInt(ARecord, "Code", kInvalidNumber);
   // The picture number is read only when its text is not empty; missing or empty is 0.
@@ -243,7 +337,7 @@ void CheckGroupRecord(const TGroupRecord& AGroup) {
   if (AGroup.ImageNumber == kInvalidNumber) Fail(kMsgBadImage);
 }
 
-TShopRecord ReadShopRecord(pugi::xml_node ARecord) {
+TShopRecord ReadShopRecord(const TRecord& ARecord) {
   TShopRecord s;
   s.Code = ReadInt(ARecord, "Code", kInvalidNumber);
   s.Name = ReadText(ARecord, "Name");
@@ -254,7 +348,7 @@ void CheckShopRecord(const TShopRecord& AShop) {
   if (AShop.Code == kInvalidNumber) Fail(kMsgBadShop);
 }
 
-TImageRecord ReadImageRecord(pugi::xml_node ARecord) {
+TImageRecord ReadImageRecord(const TRecord& ARecord) {
   TImageRecord i;
   i.ImageNumber = ReadInt(ARecord, "ImageNumber", kInvalidNumber);
   i.ImageData = ReadText(ARecord, "ImageData");

@@ -1,14 +1,15 @@
 // The input tables the host hands to the scale methods: XML text with a top-level "Table"
-// element whose "Record" children carry the fields as attributes. This unit parses the text,
-// walks the records and reads and checks the records of the four tables (goods, groups,
-// shops, images). Sending them to the scale is the driver's business.
+// element whose "Record" children carry the fields as attributes. This unit checks the text,
+// reads the records one after another with a streaming parser and reads and checks the
+// records of the four tables (goods, groups, shops, images). Sending them to the scale is the
+// driver's business.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <pugixml.hpp>
+#include <vector>
 
 #include "device/Common.h"
 
@@ -31,45 +32,66 @@ inline constexpr const char* kMsgBadGroup = "Некорректный номер
 inline constexpr const char* kMsgBadImage = "Некорректный номер картинки";
 inline constexpr const char* kMsgBadShop = "Некорректный номер магазина";
 
-// Fails (std::runtime_error) unless AText is a well-formed XML document without a document
-// type declaration; the message is the parser's, with the line and column where it stopped.
+// Fails (std::runtime_error) unless AText, once cleaned of the characters XML 1.0 does not
+// allow, is a well-formed XML document without a document type declaration; the message is
+// the parser's, with the line and column where it stopped.
 void CheckWellFormed(std::string_view AText);
 
-// One input table. The text is cleaned of what XML 1.0 does not allow and parsed when the
-// object is made; the records are reached later, so that a text that does not parse fails
-// before the scale is contacted and a missing "Table" after it.
+// The attributes of one record, in document order (names are unique: the text is well-formed).
+class TRecord {
+ public:
+  // The value of the attribute named exactly AName; null when the record has none.
+  const std::string* Find(std::string_view AName) const;
+  size_t Size() const { return FCount; }
+  const std::string& Name(size_t AIndex) const { return FNames[AIndex]; }
+  const std::string& Value(size_t AIndex) const { return FValues[AIndex]; }
+
+  void Clear() { FCount = 0; }
+  // Storage of earlier records is reused.
+  void Add(const char* AName, const char* AValue);
+
+ private:
+  std::vector<std::string> FNames, FValues;
+  size_t FCount = 0;
+};
+
+// One input table, read as a stream. Making the object checks the whole text (CheckWellFormed),
+// so that a text that does not parse fails before the scale is contacted; the records are then
+// read one at a time by Next, without a document tree, and a missing "Table" shows at the first
+// Next, after the scale was contacted. The text is not copied: it must outlive the object.
 class TInputTable {
  public:
-  // Fails (std::runtime_error) with the parser's message when the text is not well-formed.
-  explicit TInputTable(const std::string& AText);
+  explicit TInputTable(std::string_view AText);
+  ~TInputTable();
   TInputTable(const TInputTable&) = delete;
   TInputTable& operator=(const TInputTable&) = delete;
 
-  // The top-level element named exactly "Table"; fails with kMsgNoTable when there is none.
-  pugi::xml_node Table() const;
+  // The next child of the top-level element "Table" (exact name) whose name is "Record" in any
+  // letter case, in document order; other children and their contents are skipped. False after
+  // the last one; fails with kMsgNoTable when the top-level element is not "Table".
+  bool Next(TRecord& ARecord);
 
-  // Calls AVisit(record) for every child of "Table" named "Record" in any letter case, in
-  // document order; other children are skipped.
+  // Calls AVisit(record) for every record, in document order.
   template <class F>
-  void ForEachRecord(F&& AVisit) const {
-    for (pugi::xml_node n = Table().first_child(); n; n = n.next_sibling())
-      if (IsRecord(n)) AVisit(n);
+  void ForEachRecord(F&& AVisit) {
+    TRecord record;
+    while (Next(record)) AVisit(static_cast<const TRecord&>(record));
   }
 
-  static bool IsRecord(pugi::xml_node ANode);
+  struct TState;
 
  private:
-  std::string FText;  // the cleaned text; the document points into it
-  pugi::xml_document FDoc;
+  std::string_view FText;
+  std::unique_ptr<TState> FState;
 };
 
 // Attribute readers. Names are compared exactly; a missing attribute gives the default.
-std::optional<std::string> AttrValue(pugi::xml_node ARecord, const char* AName);
-int32_t ReadInt(pugi::xml_node ARecord, const char* AName, int32_t ADefault);
+std::optional<std::string> AttrValue(const TRecord& ARecord, const char* AName);
+int32_t ReadInt(const TRecord& ARecord, const char* AName, int32_t ADefault);
 // Decimal amount; "," is read as ".".
-TAmount ReadAmount(pugi::xml_node ARecord, const char* AName, TAmount ADefault);
-bool ReadBool(pugi::xml_node ARecord, const char* AName, bool ADefault);
-std::string ReadText(pugi::xml_node ARecord, const char* AName);
+TAmount ReadAmount(const TRecord& ARecord, const char* AName, TAmount ADefault);
+bool ReadBool(const TRecord& ARecord, const char* AName, bool ADefault);
+std::string ReadText(const TRecord& ARecord, const char* AName);
 
 struct TGoodsRecord {
   int32_t PLU = kInvalidNumber;
@@ -104,7 +126,7 @@ struct TGoodsRecord {
   int32_t SecondPresetNumber() const;
 };
 
-TGoodsRecord ReadGoodsRecord(pugi::xml_node ARecord);
+TGoodsRecord ReadGoodsRecord(const TRecord& ARecord);
 // Fails (std::runtime_error) with the first message that applies.
 void CheckGoodsRecord(const TGoodsRecord& AGoods);
 
@@ -113,21 +135,21 @@ struct TGroupRecord {
   int32_t ImageNumber = 0;
   std::string Name;
 };
-TGroupRecord ReadGroupRecord(pugi::xml_node ARecord);
+TGroupRecord ReadGroupRecord(const TRecord& ARecord);
 void CheckGroupRecord(const TGroupRecord& AGroup);
 
 struct TShopRecord {
   int32_t Code = kInvalidNumber;
   std::string Name;
 };
-TShopRecord ReadShopRecord(pugi::xml_node ARecord);
+TShopRecord ReadShopRecord(const TRecord& ARecord);
 void CheckShopRecord(const TShopRecord& AShop);
 
 struct TImageRecord {
   int32_t ImageNumber = kInvalidNumber;
   std::string ImageData;
 };
-TImageRecord ReadImageRecord(pugi::xml_node ARecord);
+TImageRecord ReadImageRecord(const TRecord& ARecord);
 void CheckImageRecord(const TImageRecord& AImage);
 
 }  // namespace qd

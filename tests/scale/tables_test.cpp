@@ -30,7 +30,7 @@ TEST(InputTable, RecordsAreChildrenNamedRecordInAnyCaseInDocumentOrder) {
       "<Table><Record n=\"1\"/><!-- note --><Item n=\"x\"/>text<RECORD n=\"2\"><Record n=\"y\"/></RECORD>"
       "<record n=\"3\"/></Table>");
   std::vector<std::string> seen;
-  t.ForEachRecord([&](pugi::xml_node r) { seen.push_back(r.attribute("n").value()); });
+  t.ForEachRecord([&](const TRecord& r) { seen.push_back(ReadText(r, "n")); });
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3"}));
 }
 
@@ -46,7 +46,7 @@ TEST(InputTable, TopLevelTableIsFoundByExactName) {
   };
   for (const auto& c : cases) {
     TInputTable t(c.Text);
-    EXPECT_EQ(ErrorOf([&] { t.ForEachRecord([](pugi::xml_node) {}); }), c.Found ? "" : kMsgNoTable) << c.Text;
+    EXPECT_EQ(ErrorOf([&] { t.ForEachRecord([](const TRecord&) {}); }), c.Found ? "" : kMsgNoTable) << c.Text;
   }
 }
 
@@ -68,29 +68,49 @@ TEST(InputTable, TextThatIsNotWellFormedFailsWithTheParsersMessage) {
 TEST(InputTable, CharactersXmlDoesNotAllowAreRemovedBeforeParsing) {
   // A form feed and an emoji inside a name, a vertical tab between attributes.
   TInputTable t("<Table><Record Name=\"Сыр\x0C \xF0\x9F\xA7\x80твёрдый\"\x0B PLU=\"4\"/></Table>");
-  t.ForEachRecord([](pugi::xml_node r) {
-    EXPECT_STREQ(r.attribute("Name").value(), "Сыр твёрдый");
-    EXPECT_STREQ(r.attribute("PLU").value(), "4");
+  int records = 0;
+  t.ForEachRecord([&](const TRecord& r) {
+    ++records;
+    EXPECT_EQ(ReadText(r, "Name"), "Сыр твёрдый");
+    EXPECT_EQ(ReadText(r, "PLU"), "4");
   });
+  EXPECT_EQ(records, 1);
+}
+
+// Records are read one at a time: a table far larger than the parser's pieces comes out whole
+// and in order, names cut across pieces included.
+TEST(InputTable, LongTablesAreReadRecordByRecord) {
+  std::string text = "<Table>";
+  for (int i = 0; i < 5000; ++i)
+    text += "<Record n=\"" + std::to_string(i) + "\" Name=\"Колбаса докторская варёная " + std::to_string(i) + "\"/>\n";
+  text += "</Table>";
+  TInputTable t(text);
+  TRecord r;
+  int expected = 0;
+  while (t.Next(r)) {
+    ASSERT_EQ(ReadInt(r, "n", -1), expected);
+    ASSERT_EQ(ReadText(r, "Name"), "Колбаса докторская варёная " + std::to_string(expected));
+    ++expected;
+  }
+  EXPECT_EQ(expected, 5000);
+  EXPECT_FALSE(t.Next(r));
 }
 
 // ---- attribute readers ----
 
-pugi::xml_node FirstRecord(const TInputTable& ATable) {
-  pugi::xml_node first;
-  ATable.ForEachRecord([&](pugi::xml_node r) {
-    if (!first) first = r;
-  });
+TRecord FirstRecord(const std::string& AText) {
+  TInputTable t(AText);
+  TRecord first;
+  EXPECT_TRUE(t.Next(first)) << AText;
   return first;
 }
 
 TEST(AttributeReaders, EachReaderWithItsDefaults) {
-  TInputTable t(
+  TRecord r = FirstRecord(
       "<Table><Record i1=\" 12 \" i2=\"1a\" i3=\"\" i4=\"-999999\" i5=\"-7\" "
       "a1=\"12,5\" a2=\"12.50\" a3=\"1 200.00\" a4=\"abc\" a5=\"\" "
       "b1=\"FALSE\" b2=\"True\" b3=\"0\" b4=\"no\" "
       "t1=\"  Молоко  \" plu=\"3\"/></Table>");
-  pugi::xml_node r = FirstRecord(t);
   EXPECT_EQ(ReadInt(r, "i1", kInvalidNumber), 12);
   EXPECT_EQ(ReadInt(r, "i2", kInvalidNumber), kInvalidNumber);
   EXPECT_EQ(ReadInt(r, "i3", 0), 0);
@@ -112,8 +132,7 @@ TEST(AttributeReaders, EachReaderWithItsDefaults) {
 }
 
 TEST(GoodsRecord, MissingAttributesGiveTheDefaults) {
-  TInputTable t("<Table><Record/></Table>");
-  TGoodsRecord g = ReadGoodsRecord(FirstRecord(t));
+  TGoodsRecord g = ReadGoodsRecord(FirstRecord("<Table><Record/></Table>"));
   for (int32_t v : {g.PLU, g.Code, g.GroupCode, g.SellByDate, g.SellByTime, g.UsedByDate, g.PackedDate,
                     g.PackedTime})
     EXPECT_EQ(v, kInvalidNumber);
@@ -168,8 +187,7 @@ TEST(OtherRecords, ReadersAndChecks) {
       {"<Record ImageData=\"00\"/>", "image", kMsgBadImage},
   };
   for (const auto& c : cases) {
-    TInputTable t(std::string("<Table>") + c.Record + "</Table>");
-    pugi::xml_node r = FirstRecord(t);
+    TRecord r = FirstRecord(std::string("<Table>") + c.Record + "</Table>");
     std::string kind = c.Kind;
     std::string e = ErrorOf([&] {
       if (kind == "group") CheckGroupRecord(ReadGroupRecord(r));
@@ -178,8 +196,7 @@ TEST(OtherRecords, ReadersAndChecks) {
     });
     EXPECT_EQ(e, c.Error) << c.Record;
   }
-  TInputTable t("<Table><Record Code=\"7\"/></Table>");
-  TGroupRecord g = ReadGroupRecord(FirstRecord(t));
+  TGroupRecord g = ReadGroupRecord(FirstRecord("<Table><Record Code=\"7\"/></Table>"));
   EXPECT_EQ(g.ImageNumber, 0);
   EXPECT_EQ(g.Name, "");
 }
