@@ -1,6 +1,8 @@
 #include "cf/registry.h"
 
 #include <cstring>
+#include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "cf/convert.h"
@@ -67,6 +69,7 @@ const TUserLangTable kUserLangTable;
 
 // Text buffer of GetClassNames: 1,003 characters and the terminating zero.
 WCHAR_T gClassNames[1004];
+std::mutex gClassNamesLock;
 
 }  // namespace
 
@@ -117,9 +120,15 @@ const WCHAR_T* GetClassNamesImpl() {
     // A list longer than the buffer is cut; one class name is far shorter.
     constexpr size_t kMax = sizeof gClassNames / sizeof gClassNames[0] - 1;
     if (names.size() > kMax) names.resize(kMax);
-    std::memset(gClassNames, 0, (names.size() + 1) * sizeof(WCHAR_T));
-    std::memcpy(gClassNames, names.data(), names.size() * sizeof(WCHAR_T));
+    // Hosts on other threads may be reading the buffer: it is rewritten only when the list
+    // has changed, never cleared and refilled with the same names under a reader.
+    std::lock_guard<std::mutex> guard(gClassNamesLock);
+    if (names != std::u16string_view(gClassNames)) {
+      std::memset(gClassNames, 0, (names.size() + 1) * sizeof(WCHAR_T));
+      std::memcpy(gClassNames, names.data(), names.size() * sizeof(WCHAR_T));
+    }
   } catch (...) {
+    std::lock_guard<std::mutex> guard(gClassNamesLock);
     gClassNames[0] = 0;
   }
   return gClassNames;

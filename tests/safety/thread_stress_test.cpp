@@ -1,6 +1,6 @@
 // Several components of the product module on several threads at once, through the real
 // exports, as a host may run them (calls into one component never overlap). The process-wide
-// state they share, the log and the description record, must come out whole.
+// state they share, the log, the description record and the class names, must come out whole.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -85,6 +85,10 @@ TEST(ThreadStress, ComponentsOnSeveralThreadsKeepTheLogAndTheDescriptionWhole) {
   });
   threads.emplace_back([&] {
     while (running > 0) NewComponent().reset();
+  });
+  threads.emplace_back([&] {
+    while (running > 0)
+      if (test::TModuleEnvironment::Module().ClassNames() != "w_quendal7v2k") ++failures;
   });
   for (std::thread& t : threads) t.join();
 
