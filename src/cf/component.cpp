@@ -211,12 +211,11 @@ VarArrayData TCustomNativeComponent::HostArguments(tVariant* paParams, host_long
   return args;
 }
 
-void TCustomNativeComponent::ReportLogFailure() {
+void TCustomNativeComponent::ReportLogFailure() noexcept {
   if (!Connection) return;
-  std::string message;
-  if (!TakeLogFailure(message)) return;
   try {
-    ReportError(std::string(), kMsgLogFailed + message, kFuncErrorSCode, kAddWarningCode);
+    std::string message;
+    if (TakeLogFailure(message)) ReportError(std::string(), kMsgLogFailed + message, kFuncErrorSCode, kAddWarningCode);
   } catch (...) {
   }
 }

@@ -120,7 +120,7 @@ class TCustomNativeComponent {
   // be handed back.
   VarArrayData HostArguments(abi::tVariant* paParams, abi::host_long lSizeArray) const;
   // Tells the host, once, that the log could not be written.
-  void ReportLogFailure();
+  void ReportLogFailure() noexcept;
 
   std::vector<TMethod> _mt;
   std::vector<TProperty> _pl;
