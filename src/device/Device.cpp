@@ -196,27 +196,30 @@ void TDevice::WritePlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDa
   if (!SendFrame(scale::kAck)) RefusePlu(APLU, AName);
 }
 
-void TDevice::SendPlu(const std::string& ACommand, int32_t APLU, const std::string& AName) {
-  FFrame.assign(ACommand);
-  if (!SendFrame(scale::kAck)) RefusePlu(APLU, AName);
-}
-
-void TDevice::WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight) {
+void TDevice::BuildPieceUnitWeightFrame(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTablePieceUnitWeight);
   AppendBCD(f, APLU, 4, "PLU");
   AppendBinBE(f, 22, 2);
   AppendBCD(f, AUnitWeight, 4, "вес единицы товара");
   AppendBCD(f, ATotalUnitWeight, 4, "общий вес единиц товара");
   f.append(8, '\0');
+}
+
+void TDevice::WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight) {
+  BuildPieceUnitWeightFrame(APLU, AUnitWeight, ATotalUnitWeight);
   if (!SendFrame(scale::kAck))
     throw std::runtime_error("Ошибка записи в таблицу AB, Plu = " + std::to_string(APLU));
 }
 
-void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
+void TDevice::BuildContainerFrame(int32_t APLU, int32_t ACode) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTableContainer);
   AppendBCD(f, ACode, 4, "код товара");
   AppendBinBE(f, 10, 2);
   AppendBCD(f, APLU, 4, "PLU");
+}
+
+void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
+  BuildContainerFrame(APLU, ACode);
   if (!SendFrame(scale::kAck))
     throw std::runtime_error("Ошибка записи в таблицу DF, PLU = " + std::to_string(APLU) +
                              "; Code = " + std::to_string(ACode) + " ");
@@ -239,11 +242,15 @@ void TDevice::WriteGroup(int32_t ACode, const std::string& AName) {
     throw std::runtime_error("Ошибка записи в таблицу 23, Code = " + std::to_string(ACode) + "; Code = " + AName);
 }
 
-void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
+void TDevice::BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTableGroupImage);
   AppendBCD(f, AMainGroupNumber, 4, "код группы");
   AppendBinBE(f, 8, 2);
   AppendBCD(f, AImageNumber, 2, "номер изображения");
+}
+
+void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
+  BuildGroupImageFrame(AMainGroupNumber, AImageNumber);
   if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу A3");
 }
 
@@ -295,21 +302,89 @@ void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t 
   if (!SendFrame(scale::kAck)) RefusePresetKey(APresetNumber, APresetKey);
 }
 
-void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
-                             const std::string& AName, const std::function<void()>& AMeanwhile) {
-  BuildPresetKeyFrame(APresetNumber, APresetKey, AStatus, AImageNumber, AName);
-  FRequest.swap(FFrame);
-  SendCommand(FRequest);
-  std::exception_ptr meanwhileError;
-  try {
-    AMeanwhile();
-  } catch (...) {
-    meanwhileError = std::current_exception();
+// ---- items ----
+
+void TItemFrames::Start(const std::string& AName) {
+  FCount = 0;
+  FName.assign(AName);
+}
+
+void TItemFrames::Take(std::string& AFrame, TKind AKind, int32_t AKey1, int32_t AKey2) {
+  if (FCount == FEntries.size()) FEntries.emplace_back();
+  TEntry& e = FEntries[FCount++];
+  e.Bytes.swap(AFrame);
+  e.Kind = AKind;
+  e.Key1 = AKey1;
+  e.Key2 = AKey2;
+}
+
+std::string TItemFrames::RefusalMessage(size_t AIndex) const {
+  const TEntry& e = FEntries[AIndex];
+  const std::string k1 = std::to_string(e.Key1), k2 = std::to_string(e.Key2);
+  switch (e.Kind) {
+    case TKind::Plu: return "Ошибка записи в таблицу 25, Plu = " + k1 + "; Name = " + FName;
+    case TKind::UnitWeight: return "Ошибка записи в таблицу AB, Plu = " + k1;
+    case TKind::Container: return "Ошибка записи в таблицу DF, PLU = " + k1 + "; Code = " + k2 + " ";
+    case TKind::PresetKey: return "Ошибка записи в таблицу 41, PresetNumber = " + k1 + "; PresetKey = " + k2;
+    case TKind::Group: return "Ошибка записи в таблицу 23, Code = " + k1 + "; Code = " + FName;
+    case TKind::GroupImage: return "Ошибка записи в таблицу A3";
   }
-  ReceiveReply();
-  if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) != scale::kAck)
-    RefusePresetKey(APresetNumber, APresetKey);
-  if (meanwhileError) std::rethrow_exception(meanwhileError);
+  return {};
+}
+
+void TDevice::BuildGoodsFrames(const TGoodsItem& AItem, TItemFrames& AOut) {
+  using K = TItemFrames::TKind;
+  AOut.Start(AItem.Name);
+  BuildPluFrame(AItem.PLU, AItem.GroupCode, AItem.SellByDate, AItem.SellByTime, AItem.UsedByDate, AItem.PackedDate,
+                AItem.PackedTime, AItem.PLUTare, AItem.Barcode, AItem.Name, AItem.Ingredients, AItem.SpecMessage,
+                AItem.Price, AItem.IsWeightGoods, AItem.Font);
+  AOut.Take(FFrame, K::Plu, AItem.PLU, 0);
+  if (AItem.HasUnitWeights()) {
+    BuildPieceUnitWeightFrame(AItem.PLU, AItem.UnitWeight, AItem.TotalUnitWeight);
+    AOut.Take(FFrame, K::UnitWeight, AItem.PLU, 0);
+  }
+  BuildContainerFrame(AItem.PLU, AItem.Code);
+  AOut.Take(FFrame, K::Container, AItem.PLU, AItem.Code);
+  CheckPresetNumbers(AItem.GroupCode, AItem.Code);
+  const std::string& keyName = AItem.ShortName.empty() ? AItem.Name : AItem.ShortName;
+  for (int32_t thousands : {AItem.GroupCode - 1, AItem.GroupCode + 89}) {
+    int32_t number = thousands * 1000 + AItem.Code;  // in range: checked above
+    BuildPresetKeyFrame(number, AItem.PLU, 0, 0, keyName);
+    AOut.Take(FFrame, K::PresetKey, number, AItem.PLU);
+  }
+}
+
+void TDevice::BuildGroupFrames(int32_t ACode, int32_t AImageNumber, const std::string& AName, TItemFrames& AOut) {
+  using K = TItemFrames::TKind;
+  AOut.Start(AName);
+  StartKeyedTextRecord(scale::kTableMainGroup, ACode, "код группы", AName);
+  AOut.Take(FFrame, K::Group, ACode, 0);
+  BuildGroupImageFrame(ACode, AImageNumber);
+  AOut.Take(FFrame, K::GroupImage, ACode, AImageNumber);
+  BuildPresetKeyFrame(ACode, ACode, 32, AImageNumber, AName);
+  AOut.Take(FFrame, K::PresetKey, ACode, ACode);
+}
+
+void TDevice::SendFrames(const TItemFrames& AFrames, const std::function<void()>& AMeanwhile) {
+  const size_t n = AFrames.Size();
+  for (size_t i = 0; i < n; ++i) {
+    FRequest.assign(AFrames.Frame(i));
+    std::exception_ptr meanwhileError;
+    if (i + 1 == n && AMeanwhile) {
+      SendCommand(FRequest);
+      try {
+        AMeanwhile();
+      } catch (...) {
+        meanwhileError = std::current_exception();
+      }
+      ReceiveReply();
+    } else {
+      RunCommand(FRequest);
+    }
+    if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) != scale::kAck)
+      throw std::runtime_error(AFrames.RefusalMessage(i));
+    if (meanwhileError) std::rethrow_exception(meanwhileError);
+  }
 }
 
 void TDevice::Clear(uint8_t ATable, const char* AMessage) {

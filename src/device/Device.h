@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/Common.h"
 #include "device/DeviceCommon.h"
@@ -44,6 +45,59 @@ constexpr uint8_t kTableContainer = 0xDF;
 // refused naming the attribute that must change, its value and its limit.
 void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode);
 
+// One goods item as the goods table gives it, every value already read; the device turns it
+// into the frames of its records.
+struct TGoodsItem {
+  int32_t PLU = 0;
+  int32_t Code = 0;       // goods code: key of the container record, part of the key numbers
+  int32_t GroupCode = 0;  // main group
+  int32_t SellByDate = 0;
+  int32_t SellByTime = 0;
+  int32_t UsedByDate = 0;
+  int32_t PackedDate = 0;
+  int32_t PackedTime = 0;
+  int32_t PLUTare = 0;
+  std::string Barcode;
+  std::string Name;
+  std::string ShortName;  // name on the preset keys; Name when empty
+  std::string Ingredients;
+  std::string SpecMessage;
+  TAmount Price = 0;
+  bool IsWeightGoods = true;
+  TFont Font;  // fonts of the name's first four lines
+  int32_t UnitWeight = 0;
+  int32_t TotalUnitWeight = 0;
+
+  bool HasUnitWeights() const { return UnitWeight != 0 || TotalUnitWeight != 0; }
+};
+
+// Every frame of one item (a goods item or a group), built before the first of them is sent,
+// with what the messages of a refusal need. Storage is reused from item to item.
+class TItemFrames {
+ public:
+  size_t Size() const { return FCount; }
+  const std::string& Frame(size_t AIndex) const { return FEntries[AIndex].Bytes; }
+  // The message of a refusal of frame AIndex.
+  std::string RefusalMessage(size_t AIndex) const;
+
+ private:
+  friend class TDevice;
+  enum class TKind : uint8_t { Plu, UnitWeight, Container, PresetKey, Group, GroupImage };
+  struct TEntry {
+    std::string Bytes;
+    TKind Kind = TKind::Plu;
+    int32_t Key1 = 0;
+    int32_t Key2 = 0;
+  };
+  void Start(const std::string& AName);
+  // Swaps AFrame in as the next frame; AFrame gets the storage of an earlier one.
+  void Take(std::string& AFrame, TKind AKind, int32_t AKey1, int32_t AKey2);
+
+  std::vector<TEntry> FEntries;
+  size_t FCount = 0;
+  std::string FName;  // the goods' or the group's name, for the messages
+};
+
 class TDevice {
  public:
   TDevice() = default;
@@ -65,9 +119,6 @@ class TDevice {
                 const std::string& ASpecMessage, TAmount APrice, bool AIsWeightGoods, const TFont& ACommodityFont);
   void WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight);
   void WriteContainer(int32_t APLU, int32_t ACode);
-  // Sends a PLU command that BuildPlu made for this PLU and name; WritePlu in two steps, so
-  // that a caller can check the record before anything of it is sent.
-  void SendPlu(const std::string& ACommand, int32_t APLU, const std::string& AName);
 
   // Main groups (0x23), group images (0xA3), images (0x37), shops (0x3D), preset keys (0x41).
   void WriteGroup(int32_t ACode, const std::string& AName);
@@ -76,11 +127,20 @@ class TDevice {
   void WriteShop(int32_t ACode, const std::string& AName);
   void WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
                       const std::string& AName);
-  // The same exchange, running AMeanwhile after the command went out and before its answer is
-  // read, so that work which does not talk to the scale overlaps the scale's round trip. The
-  // answer is judged first: an error of AMeanwhile is raised only when the answer was accepted.
-  void WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
-                      const std::string& AName, const std::function<void()>& AMeanwhile);
+
+  // Every frame of a goods item: its PLU record, its piece unit weights when it has any, its
+  // container record and its two preset keys, numbered (GroupCode - 1) * 1000 + Code and
+  // (GroupCode + 89) * 1000 + Code. Every value is checked while the frames are built, so a
+  // value that does not fit fails here, before anything of the item is sent.
+  void BuildGoodsFrames(const TGoodsItem& AItem, TItemFrames& AOut);
+  // Every frame of a group: the group record, its picture link and its key (status 32).
+  void BuildGroupFrames(int32_t ACode, int32_t AImageNumber, const std::string& AName, TItemFrames& AOut);
+  // Sends the frames in order, each judged as its own write; the first refusal fails with that
+  // frame's message. AMeanwhile, when given, runs after the last frame went out and before its
+  // answer is read, so that work which does not talk to the scale overlaps the scale's round
+  // trip; that answer is judged first, and an error of AMeanwhile is raised only when the
+  // answer was accepted.
+  void SendFrames(const TItemFrames& AFrames, const std::function<void()>& AMeanwhile = {});
 
   void ClearPlu();
   void ClearContainer();
@@ -140,6 +200,9 @@ class TDevice {
   [[noreturn]] void RefusePlu(int32_t APLU, const std::string& AName);
   void BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
                            const std::string& AName);
+  void BuildPieceUnitWeightFrame(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight);
+  void BuildContainerFrame(int32_t APLU, int32_t ACode);
+  void BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber);
   [[noreturn]] static void RefusePresetKey(int32_t APresetNumber, int32_t APresetKey);
   // The two halves of RunCommand: log and send; receive one byte into Response and log.
   void SendCommand(const std::string& ACmd);

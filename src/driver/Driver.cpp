@@ -155,48 +155,49 @@ void TDriver::UploadGoods(const std::string& ATable) {
   WriteGoodsTable(table);
 }
 
-std::string TDriver::PrepareGoods(const TGoodsRecord& AGoods) {
-  std::string plu = FDevice->BuildPlu(AGoods.PLU, AGoods.GroupCode, AGoods.SellByDate, AGoods.SellByTime, AGoods.UsedByDateOrZero(),
-                    AGoods.PackedDateOrZero(), AGoods.PackedTimeOrZero(), AGoods.PLUTare, AGoods.EANData,
-                    AGoods.Name, AGoods.Description, AGoods.SpecMessage, AGoods.Price, AGoods.IsWeightGoods,
-                    AGoods.Font);
-  // The other records of the goods, field by field as the device encodes them.
-  if (AGoods.HasUnitWeights()) {
-    IntToBCD(AGoods.UnitWeight, 4, "вес единицы товара");
-    IntToBCD(AGoods.TotalUnitWeight, 4, "общий вес единиц товара");
-  }
-  IntToBCD(AGoods.Code, 4, "код товара");
-  CheckPresetNumbers(AGoods.GroupCode, AGoods.Code);
-  return plu;
+void TDriver::PrepareGoods(const TRecord& ARecord, TItemFrames& AFrames) {
+  TGoodsRecord g = ReadGoodsRecord(ARecord);
+  CheckGoodsRecord(g);
+  FItem.PLU = g.PLU;
+  FItem.Code = g.Code;
+  FItem.GroupCode = g.GroupCode;
+  FItem.SellByDate = g.SellByDate;
+  FItem.SellByTime = g.SellByTime;
+  FItem.UsedByDate = g.UsedByDateOrZero();
+  FItem.PackedDate = g.PackedDateOrZero();
+  FItem.PackedTime = g.PackedTimeOrZero();
+  FItem.PLUTare = g.PLUTare;
+  FItem.Barcode = std::move(g.EANData);
+  FItem.Name = std::move(g.Name);
+  FItem.ShortName = std::move(g.ShortName);
+  FItem.Ingredients = std::move(g.Description);
+  FItem.SpecMessage = std::move(g.SpecMessage);
+  FItem.Price = g.Price;
+  FItem.IsWeightGoods = g.IsWeightGoods;
+  FItem.Font = g.Font;
+  FItem.UnitWeight = g.UnitWeight;
+  FItem.TotalUnitWeight = g.TotalUnitWeight;
+  FDevice->BuildGoodsFrames(FItem, AFrames);
 }
 
 void TDriver::WriteGoodsTable(TInputTable& ATable) {
-  // Each record is read, checked and its PLU command built while the scale answers the last
-  // command of the record before it. The same commands go out in the same order, and an error
-  // of the next record counts only after that answer was accepted, as when one record is done
-  // after the other.
-  TRecord record, following;
+  // Every frame of a record is built, and so every value checked, before the first of them is
+  // sent. The next record is read, checked and built while the scale answers the last frame
+  // of the record before it: the same frames go out in the same order, and an error of the
+  // next record counts only after that answer was accepted, as when one record is done after
+  // the other.
+  TRecord record;
+  TItemFrames frames, next;
   if (!ATable.Next(record)) return;
-  TGoodsRecord g = ReadGoodsRecord(record), next;
-  CheckGoodsRecord(g);
-  std::string plu = PrepareGoods(g), nextPlu;
+  PrepareGoods(record, frames);
   for (;;) {
-    FDevice->SendPlu(plu, g.PLU, g.Name);
-    if (g.HasUnitWeights()) FDevice->WritePieceUnitWeight(g.PLU, g.UnitWeight, g.TotalUnitWeight);
-    FDevice->WriteContainer(g.PLU, g.Code);
-    std::string keyName = g.KeyName();
-    FDevice->WritePresetKey(g.FirstPresetNumber(), g.PLU, 0, 0, keyName);
     bool more = false;
-    FDevice->WritePresetKey(g.SecondPresetNumber(), g.PLU, 0, 0, keyName, [&] {
-      more = ATable.Next(following);
-      if (!more) return;
-      next = ReadGoodsRecord(following);
-      CheckGoodsRecord(next);
-      nextPlu = PrepareGoods(next);
+    FDevice->SendFrames(frames, [&] {
+      more = ATable.Next(record);
+      if (more) PrepareGoods(record, next);
     });
     if (!more) return;
-    std::swap(g, next);
-    std::swap(plu, nextPlu);
+    std::swap(frames, next);
   }
 }
 
@@ -223,22 +224,13 @@ void TDriver::UploadImages(const std::string& ATable) {
   WriteImagesTable(table);
 }
 
-void TDriver::PrepareGroup(const TGroupRecord& AGroup) {
-  IntToBCD(AGroup.Code, 4, "код группы");
-  IntToBinBE(7 + static_cast<int64_t>(EncodeCP866(AGroup.Name).size()), 2, "размер записи");
-  IntToBCD(AGroup.ImageNumber, 2, "номер изображения");
-  IntToBCD(AGroup.Code, 4, "номер клавиши");
-  IntToBinLE(AGroup.ImageNumber, 4, "номер изображения");
-}
-
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
-  ATable.ForEachRecord([this](const TRecord& ARecord) {
+  TItemFrames frames;
+  ATable.ForEachRecord([&](const TRecord& ARecord) {
     TGroupRecord g = ReadGroupRecord(ARecord);
     CheckGroupRecord(g);
-    PrepareGroup(g);
-    FDevice->WriteGroup(g.Code, g.Name);
-    FDevice->WriteGroupImage(g.Code, g.ImageNumber);
-    FDevice->WritePresetKey(g.Code, g.Code, 32, g.ImageNumber, g.Name);
+    FDevice->BuildGroupFrames(g.Code, g.ImageNumber, g.Name, frames);
+    FDevice->SendFrames(frames);
   });
 }
 

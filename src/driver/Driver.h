@@ -54,13 +54,11 @@ class TDriver : public TScaleOfflineDriver {
   void WriteImagesTable(TInputTable& ATable);
   void SendDataFile(const std::string& AFileName, const std::string& AData);
 
-  // Every value of a record passes its field's encoder here, before the first of the
-  // record's commands is sent, so that a refused value leaves nothing of the record behind.
-  // PrepareGoods gives the goods' PLU command.
-  std::string PrepareGoods(const TGoodsRecord& AGoods);
-  void PrepareGroup(const TGroupRecord& AGroup);
+  // Reads and checks a goods record and has the device build all of its frames.
+  void PrepareGoods(const TRecord& ARecord, TItemFrames& AFrames);
 
   std::unique_ptr<TDevice> FDevice;
+  TGoodsItem FItem;  // the goods item being built, kept for its storage
 };
 
 // The library-load steps of the driver's class: description record and registration.

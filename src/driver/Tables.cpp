@@ -16,26 +16,12 @@ namespace {
 
 [[noreturn]] void Fail(const char* AMessage) { throw std::runtime_error(AMessage); }
 
-// Byte length of the first ACount characters of a UTF-8 text.
-size_t PrefixBytes(const std::string& AText, size_t ACount) {
-  size_t pos = 0, chars = 0;
-  for (; pos < AText.size(); ++pos) {
-    if ((static_cast<unsigned char>(AText[pos]) & 0xC0) != 0x80) {
-      if (chars == ACount) break;
-      ++chars;
-    }
-  }
-  return pos;
-}
-
 size_t CharCount(const std::string& AText) {
   size_t n = 0;
   for (unsigned char c : AText)
     if ((c & 0xC0) != 0x80) ++n;
   return n;
 }
-
-int32_t Wrap32(int64_t AValue) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(AValue))); }
 
 }  // namespace
 
@@ -218,19 +204,6 @@ bool ReadBool(const TRecord& ARecord, const char* AName, bool ADefault) {
 std::string ReadText(const TRecord& ARecord, const char* AName) {
   const std::string* v = ARecord.Find(AName);
   return v ? *v : std::string();
-}
-
-std::string TGoodsRecord::KeyName() const {
-  const std::string& source = ShortName.empty() ? Name : ShortName;
-  return source.substr(0, PrefixBytes(source, 32));
-}
-
-int32_t TGoodsRecord::FirstPresetNumber() const {
-  return Wrap32((static_cast<int64_t>(GroupCode) - 1) * 1000 + Code);
-}
-
-int32_t TGoodsRecord::SecondPresetNumber() const {
-  return Wrap32((static_cast<int64_t>(GroupCode) + 89) * 1000 + Code);
 }
 
 namespace {

@@ -119,11 +119,6 @@ struct TGoodsRecord {
   int32_t PackedDateOrZero() const { return PackedDate == kInvalidNumber ? 0 : PackedDate; }
   int32_t PackedTimeOrZero() const { return PackedTime == kInvalidNumber ? 0 : PackedTime; }
   bool HasUnitWeights() const { return UnitWeight != 0 || TotalUnitWeight != 0; }
-  // The first 32 characters of the short name, or of the name when the short name is empty.
-  std::string KeyName() const;
-  // Numbers of the goods' two preset keys, in 32-bit arithmetic.
-  int32_t FirstPresetNumber() const;
-  int32_t SecondPresetNumber() const;
 };
 
 TGoodsRecord ReadGoodsRecord(const TRecord& ARecord);

@@ -201,6 +201,102 @@ TEST_F(Device, RecordsThatWouldCorruptTheScaleAreRefusedBeforeSending) {
   EXPECT_EQ(LastFrame(), "F2 25");
 }
 
+// ---- all frames of an item ----
+
+TEST_F(Device, GoodsItemBuildsAllItsFramesAndSendsThemInOrder) {
+  TGoodsItem milk;
+  milk.PLU = 1;
+  milk.Code = 1001;
+  milk.GroupCode = 2;
+  milk.SellByDate = 5;
+  milk.Barcode = "2200001";
+  milk.Name = "Milk";
+  milk.ShortName = "M";
+  milk.Price = kPrice1250;
+  milk.UnitWeight = 250;
+  milk.TotalUnitWeight = 1000;
+  TItemFrames frames;
+  FDevice.BuildGoodsFrames(milk, frames);
+  const std::string key = "00 59 00 00 00 01 00 00 4D " + Repeat("20", 31) + " 00 00 00 00 " + Repeat("00", 31) +
+                          " 32 00 00 00 00 00 00 00 00 00";
+  const std::vector<std::string> expected = {
+      kPluMilk,
+      "F1 AB 00 00 00 01 00 16 00 00 02 50 00 00 10 00 " + Repeat("00", 8),
+      "F1 DF 00 00 10 01 00 0A 00 00 00 01",
+      "F1 41 00 00 20 01 " + key,
+      "F1 41 00 09 20 01 " + key,
+  };
+  ASSERT_EQ(frames.Size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Spaced(frames.Frame(i)), expected[i]) << i;
+  FDevice.SendFrames(frames);
+  std::vector<std::string> sent;
+  for (const std::string& f : FServer.Frames()) sent.push_back(Spaced(f));
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(Spaced(FDevice.Request()), expected.back());
+}
+
+TEST_F(Device, GroupBuildsItsRecordPictureLinkAndKey) {
+  TItemFrames frames;
+  FDevice.BuildGroupFrames(7, 3, "Fish", frames);
+  ASSERT_EQ(frames.Size(), 3u);
+  EXPECT_EQ(Spaced(frames.Frame(0)), "F1 23 00 00 00 07 00 0B 00 46 69 73 68");
+  EXPECT_EQ(Spaced(frames.Frame(1)), "F1 A3 00 00 00 07 00 08 00 03");
+  EXPECT_EQ(Spaced(frames.Frame(2)), "F1 41 00 00 00 07 00 59 00 00 00 07 20 00 46 69 73 68 " + Repeat("20", 28) +
+                                         " 00 00 00 00 " + Repeat("00", 31) + " 32 00 03 00 00 00 00 00 00 00");
+}
+
+// A value that fits none of an item's frames is refused while the frames are built, even when
+// only the last frame holds it; the frames of a refused item are never sent.
+TEST_F(Device, ItemsAreCheckedWholeBeforeAnythingIsSent) {
+  TGoodsItem g;
+  g.PLU = 1;
+  g.Code = 5;
+  g.GroupCode = 1;
+  g.Barcode = "2200001";
+  const struct {
+    const char* Name;
+    std::function<void(TGoodsItem&)> Change;
+    std::string Message;
+  } cases[] = {
+      {"unit weight", [](TGoodsItem& i) { i.TotalUnitWeight = -1; },
+       "Недопустимое значение поля \"общий вес единиц товара\": -1 (значение не может быть отрицательным)"},
+      {"goods code", [](TGoodsItem& i) { i.Code = -5; },
+       "Недопустимое значение поля \"код товара\": -5 (значение не может быть отрицательным)"},
+      {"group code 0", [](TGoodsItem& i) { i.GroupCode = 0; },
+       "Недопустимое значение поля \"GroupCode\": 0 (не менее 1 при Code = 5)"},
+      {"group code 0, code 1000", [](TGoodsItem& i) { i.GroupCode = 0, i.Code = 1000; }, "(no error)"},
+      {"code too large", [](TGoodsItem& i) { i.GroupCode = 9999, i.Code = 89912000; },
+       "Недопустимое значение поля \"Code\": 89912000 (не более 89911999 при GroupCode = 9999)"},
+      {"largest code", [](TGoodsItem& i) { i.GroupCode = 9999, i.Code = 89911999; }, "(no error)"},
+  };
+  TItemFrames frames;
+  for (const auto& c : cases) {
+    TGoodsItem item = g;
+    c.Change(item);
+    EXPECT_EQ(GeneralError([&] { FDevice.BuildGoodsFrames(item, frames); }), c.Message) << c.Name;
+  }
+  EXPECT_EQ(GeneralError([&] { FDevice.BuildGroupFrames(7, 12345, "x", frames); }),
+            "Недопустимое значение поля \"номер изображения\": 12345 (не более 4 десятичных цифр)");
+  EXPECT_TRUE(FServer.Frames().empty());
+}
+
+TEST_F(Device, FirstRefusedFrameOfAnItemEndsItWithThatFramesMessage) {
+  TItemFrames frames;
+  FDevice.BuildGroupFrames(7, 3, "Fish", frames);
+  const std::pair<std::vector<TReply>, std::string> cases[] = {
+      {{TReply::Byte(0x15)}, "Ошибка записи в таблицу 23, Code = 7; Code = Fish"},
+      {{TReply::Byte(0x06), TReply::Byte(0x15)}, "Ошибка записи в таблицу A3"},
+      {{TReply::Byte(0x06), TReply::Byte(0x06), TReply::Byte(0xE2)},
+       "Ошибка записи в таблицу 41, PresetNumber = 7; PresetKey = 7"},
+  };
+  for (const auto& [replies, message] : cases) {
+    FServer.ClearFrames();
+    FServer.Script(replies);
+    EXPECT_EQ(GeneralError([&] { FDevice.SendFrames(frames); }), message);
+    EXPECT_EQ(FServer.Frames().size(), replies.size()) << message;  // nothing after the refusal
+  }
+}
+
 TEST_F(Device, PluRecordEdgeCases) {
   auto build = [&](int32_t ATare, const std::string& ABarcode, const std::string& AName, const std::string& AIngr,
                    const std::string& AMsg, TAmount APrice, bool AWeighed, TFont AFont = {}) {

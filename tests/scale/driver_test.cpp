@@ -440,6 +440,50 @@ TEST_F(ScaleDriver, ScaleThatClosesTheConnectionIsATransportFailureInTheLog) {
   ASSERT_TRUE(Open());  // switches the log off again for the other tests
 }
 
+// ---- the goods upload overlaps reading the next record with the scale's last answer ----
+
+struct TOverlapCase {
+  const char* Name;
+  TFaultKind Answer;       // what the scale does with the last frame of the first record
+  const char* Second;      // attributes of the second record
+  const char* Error;       // "" = uploaded
+  int PluRecords;          // goods the scale holds afterwards
+};
+
+class GoodsOverlap : public ScaleDriver, public ::testing::WithParamInterface<TOverlapCase> {};
+
+// While the scale answers the second key of record 1, record 2 is read and checked. What is
+// reported is what a record-after-record upload would report: the answer first.
+TEST_P(GoodsOverlap, TheLastAnswerOfARecordCountsBeforeTheNextRecord) {
+  const TOverlapCase& c = GetParam();
+  ASSERT_TRUE(Open());
+  std::string table = Table("<Record " + std::string(kValidGoods) + "/><Record " + c.Second + "/>");
+  // The first key of record 1 passes; its second key gets the case's answer.
+  Scale->SetFaults({TFault{0xF1, 0x41, TFaultKind::Delay, 0, 0, 1}, TFault{0xF1, 0x41, c.Answer, 0x15, 0, 1}});
+  EXPECT_EQ(Call("UploadGoods", {E(), S(table), E()}), *c.Error == '\0');
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{*c.Error ? 1001 : 0, c.Error}));
+  EXPECT_EQ(static_cast<int>(Tables()["plu"].Size()), c.PluRecords);
+}
+
+const char* const kSecondValid =
+    "PLU=\"101\" Code=\"6\" GroupCode=\"1\" EANData=\"2200002\" Name=\"B\" Price=\"1\" SellByDate=\"5\" "
+    "SellByTime=\"0\"";
+const char* const kSecondInvalid = "PLU=\"101\" EANData=\"2200002\"";  // no goods code
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, GoodsOverlap,
+    ::testing::Values(
+        TOverlapCase{"AcceptedThenValid", TFaultKind::Delay, kSecondValid, "", 2},
+        TOverlapCase{"AcceptedThenInvalid", TFaultKind::Delay, kSecondInvalid, "Некорректный код товара", 1},
+        TOverlapCase{"RefusedThenInvalid", TFaultKind::Answer, kSecondInvalid,
+                     "Ошибка записи в таблицу 41, PresetNumber = 90005; PresetKey = 100", 1},
+        TOverlapCase{"RefusedThenValid", TFaultKind::Answer, kSecondValid,
+                     "Ошибка записи в таблицу 41, PresetNumber = 90005; PresetKey = 100", 1},
+        TOverlapCase{"SilentThenInvalid", TFaultKind::Silent, kSecondInvalid,
+                     "Ошибка при получении ответа от сервера", 1},
+        TOverlapCase{"ClosedThenInvalid", TFaultKind::Close, kSecondInvalid, "Весы закрыли подключение", 1}),
+    [](const ::testing::TestParamInfo<TOverlapCase>& AInfo) { return std::string(AInfo.param.Name); });
+
 // ---- the scale misbehaving on one kind of frame, method by method ----
 
 struct TFaultCase {

@@ -150,25 +150,6 @@ TEST(GoodsRecord, MissingAttributesGiveTheDefaults) {
   EXPECT_EQ(g.PackedTimeOrZero(), 0);
 }
 
-TEST(GoodsRecord, KeyNameAndPresetNumbers) {
-  TGoodsRecord g;
-  g.Name = "Колбаса докторская варёная высший сорт ГОСТ";  // 43 characters
-  EXPECT_EQ(g.KeyName(), "Колбаса докторская варёная высши");
-  g.ShortName = "Докторская";
-  EXPECT_EQ(g.KeyName(), "Докторская");
-  g.GroupCode = 1;
-  g.Code = 5;
-  EXPECT_EQ(g.FirstPresetNumber(), 5);
-  EXPECT_EQ(g.SecondPresetNumber(), 90005);
-  g.GroupCode = 3;
-  g.Code = 12;
-  EXPECT_EQ(g.FirstPresetNumber(), 2012);
-  EXPECT_EQ(g.SecondPresetNumber(), 92012);
-  g.GroupCode = 2147483;  // wraps in 32 bits instead of overflowing
-  g.Code = 2147483647;
-  EXPECT_EQ(g.SecondPresetNumber(), static_cast<int32_t>(static_cast<uint32_t>(2147572000u + 2147483647u)));
-}
-
 TEST(OtherRecords, ReadersAndChecks) {
   struct {
     const char* Record;
