@@ -229,9 +229,13 @@ for pkg in "${SOURCES[@]}"; do fetch "$pkg"; done
 cross_build pugixml "$work/src-pugixml" \
   -DPUGIXML_BUILD_TESTS=OFF
 
+# Without document type declarations (the driver refuses them), which also keeps the
+# archive's patches, written for the autotools build, from meeting the empty XML_DTD macro of
+# the CMake build.
 cross_build expat "$work/src-expat/expat" \
   -DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF \
-  -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF
+  -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF \
+  -DEXPAT_BUILD_PKGCONFIG=OFF -DEXPAT_DTD=OFF
 
 cross_build pcre2 "$work/src-pcre2" \
   -DBUILD_STATIC_LIBS=ON \
