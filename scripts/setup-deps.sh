@@ -15,6 +15,8 @@ PACKAGES=(
   libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang-14 libclang-rt-14-dev
   # reference converter used by a benchmark
   cmark
 )

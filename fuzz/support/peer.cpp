@@ -1,0 +1,124 @@
+#include "peer.h"
+
+#include <stdexcept>
+
+namespace qd::fuzz {
+
+using namespace qd::platform;
+
+namespace {
+
+// Frames larger than this are cut (the driver's largest records are far smaller).
+constexpr size_t kMaxFrame = 1 << 20;
+// How long the peer waits for more of a frame whose header announced more than arrived: a
+// frame goes out in one send, so on loopback its rest follows at once or never.
+constexpr int kRestWaitMs = 5;
+
+// The length a frame announces in its first bytes; 0 when the header does not say.
+size_t AnnouncedLength(const std::string& AData) {
+  if (AData.empty()) return 0;
+  switch (static_cast<uint8_t>(AData[0])) {
+    case 0xF1:
+      if (AData.size() < 8) return 8;
+      return 2 + (static_cast<size_t>(static_cast<uint8_t>(AData[6])) << 8 | static_cast<uint8_t>(AData[7]));
+    case 0xF2: return 2;
+    case 0xF3:
+    case 0xF7: return 6;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+TLoopbackPeer::TLoopbackPeer() {
+  std::string error;
+  FListener = OpenServerSocket("127.0.0.1", 0, true, FPort, error);
+  if (FListener == kInvalidSocket) throw std::runtime_error("loopback peer: " + error);
+  FThread = std::thread([this] { Run(); });
+}
+
+TLoopbackPeer::~TLoopbackPeer() {
+  FStop = true;
+  FThread.join();
+  CloseSocket(FListener);
+}
+
+void TLoopbackPeer::Script(std::vector<TAnswer> AAnswers, TAnswer AAfter) {
+  std::lock_guard<std::mutex> g(FLock);
+  FScript = std::move(AAnswers);
+  FAfter = std::move(AAfter);
+}
+
+std::vector<std::string> TLoopbackPeer::Frames() {
+  std::lock_guard<std::mutex> g(FLock);
+  return FFrames;
+}
+
+void TLoopbackPeer::Run() {
+  while (!FStop) {
+    if (WaitReadable(FListener, 20) <= 0) continue;
+    TSocketHandle client = AcceptConnection(FListener);
+    if (client == kInvalidSocket) continue;
+    ++FConnections;
+    SetNoDelay(client);
+    Serve(client);
+    ShutdownBoth(client);
+    CloseSocket(client);
+  }
+}
+
+bool TLoopbackPeer::ReadFrame(TSocketHandle AClient, std::string& APending, std::string& AFrame) {
+  char buf[65536];
+  auto receive = [&]() {
+    int64_t n = Receive(AClient, buf, sizeof buf);
+    if (n <= 0) return false;
+    APending.append(buf, static_cast<size_t>(n));
+    return true;
+  };
+  while (APending.empty()) {
+    if (FStop) return false;
+    int ready = WaitReadable(AClient, 20);
+    if (ready < 0) return false;
+    if (ready > 0 && !receive()) return false;
+  }
+  // The driver sends a frame with one send and then waits for the answer: what its header
+  // announces, and whatever else is already there, belongs to this frame.
+  size_t wanted = AnnouncedLength(APending);
+  while (APending.size() < wanted && APending.size() < kMaxFrame) {
+    int ready = WaitReadable(AClient, kRestWaitMs);
+    if (ready == 0) break;
+    if (ready < 0 || !receive()) return false;
+  }
+  while (APending.size() < kMaxFrame && WaitReadable(AClient, 0) > 0)
+    if (!receive()) break;
+  AFrame.swap(APending);
+  APending.clear();
+  return true;
+}
+
+void TLoopbackPeer::Serve(TSocketHandle AClient) {
+  std::deque<TAnswer> script;
+  TAnswer after;
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    script.assign(FScript.begin(), FScript.end());
+    after = FAfter;
+    FFrames.clear();
+  }
+  std::string pending, frame;
+  while (ReadFrame(AClient, pending, frame)) {
+    TAnswer answer = after;
+    if (!script.empty()) {
+      answer = std::move(script.front());
+      script.pop_front();
+    }
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      FFrames.push_back(frame);
+    }
+    if (!answer.Bytes.empty()) Send(AClient, answer.Bytes.data(), answer.Bytes.size());
+    if (answer.Close) return;
+  }
+}
+
+}  // namespace qd::fuzz
