@@ -2,8 +2,9 @@
 # The one test command: installs what is missing, builds the Windows third-party
 # libraries if needed, then builds and tests
 #   linux-asan  native, AddressSanitizer + UndefinedBehaviorSanitizer
+#   fuzz        clang with libFuzzer: every fuzz target replays its corpus (Linux only)
 #   windows     mingw-w64 cross build, tests under Wine in a throw-away prefix
-# and ends with the line "N passed, M failed" over both test runs.
+# and ends with the line "N passed, M failed" over all test runs.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -105,6 +106,9 @@ step "virtual display"
 start_display
 
 run_preset linux-asan
+if [[ $(uname -s) == Linux ]]; then
+  run_preset fuzz
+fi
 
 if [[ -f $QD_WIN_DEPS/.stamp ]]; then
   step "Wine prefix"
