@@ -3,6 +3,7 @@
 # libraries if needed, then builds and tests
 #   linux-asan  native, AddressSanitizer + UndefinedBehaviorSanitizer
 #   fuzz        clang with libFuzzer: every fuzz target replays its corpus (Linux only)
+#   linux-tsan  ThreadSanitizer: the thread stress test on the product module (Linux only)
 #   windows     mingw-w64 cross build, tests under Wine in a throw-away prefix
 # and ends with the line "N passed, M failed" over all test runs.
 set -uo pipefail
@@ -108,6 +109,7 @@ start_display
 run_preset linux-asan
 if [[ $(uname -s) == Linux ]]; then
   run_preset fuzz
+  run_preset linux-tsan
 fi
 
 if [[ -f $QD_WIN_DEPS/.stamp ]]; then
