@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -78,6 +79,25 @@ int OpenRegular(const std::string& AFileName, int AFlags, bool& ACreated) {
   return fd;
 }
 
+// Reads up to AMaxBytes from the descriptor's position to the end, then closes it.
+std::string ReadAndClose(int AFd, const std::string& AFileName, size_t AMaxBytes) {
+  std::string out;
+  char buf[65536];
+  while (out.size() < AMaxBytes) {
+    ssize_t n = read(AFd, buf, std::min(sizeof buf, AMaxBytes - out.size()));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      close(AFd);
+      ThrowErrno("Cannot read file " + AFileName, err);
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(AFd);
+  return out;
+}
+
 }  // namespace
 
 void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
@@ -115,22 +135,8 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
     off_t from = st.st_size - static_cast<off_t>(AMaxBytes);
     if (lseek(fd, from, SEEK_SET) == from) ASkipped = static_cast<unsigned long long>(from);
   }
-  // Reads at most AMaxBytes, also when the file grows meanwhile.
-  std::string out;
-  char buf[65536];
-  while (out.size() < AMaxBytes) {
-    ssize_t n = read(fd, buf, std::min(sizeof buf, AMaxBytes - out.size()));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      close(fd);
-      ThrowErrno("Cannot read file " + AFileName, err);
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return out;
+  // At most AMaxBytes, also when the file grows meanwhile.
+  return ReadAndClose(fd, AFileName, AMaxBytes);
 }
 
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
@@ -143,21 +149,7 @@ bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
 std::string ReadFile(const std::string& AFileName) {
   int fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      close(fd);
-      ThrowErrno("Cannot read file " + AFileName, err);
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return out;
+  return ReadAndClose(fd, AFileName, SIZE_MAX);
 }
 
 }  // namespace qd::platform

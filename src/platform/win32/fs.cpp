@@ -4,6 +4,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 #include "platform/win32/wintext.h"
@@ -128,6 +129,26 @@ HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD ADispositi
   return h;
 }
 
+// Reads up to AMaxBytes from the handle's position to the end, then closes it.
+std::string ReadAndClose(HANDLE AHandle, const std::string& AFileName, size_t AMaxBytes) {
+  std::string out;
+  char buf[65536];
+  while (out.size() < AMaxBytes) {
+    DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
+    DWORD n = 0;
+    if (!::ReadFile(AHandle, buf, want, &n, nullptr)) {
+      DWORD err = GetLastError();
+      CloseHandle(AHandle);
+      SetLastError(err);
+      ThrowLastError("Cannot read file " + AFileName);
+    }
+    if (n == 0) break;
+    out.append(buf, n);
+  }
+  CloseHandle(AHandle);
+  return out;
+}
+
 }  // namespace
 
 void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
@@ -171,23 +192,8 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
     from.QuadPart = size.QuadPart - static_cast<LONGLONG>(AMaxBytes);
     if (SetFilePointerEx(h, from, nullptr, FILE_BEGIN)) ASkipped = static_cast<unsigned long long>(from.QuadPart);
   }
-  // Reads at most AMaxBytes, also when the file grows meanwhile.
-  std::string out;
-  char buf[65536];
-  while (out.size() < AMaxBytes) {
-    DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
-    DWORD n = 0;
-    if (!::ReadFile(h, buf, want, &n, nullptr)) {
-      DWORD err = GetLastError();
-      CloseHandle(h);
-      SetLastError(err);
-      ThrowLastError("Cannot read file " + AFileName);
-    }
-    if (n == 0) break;
-    out.append(buf, n);
-  }
-  CloseHandle(h);
-  return out;
+  // At most AMaxBytes, also when the file grows meanwhile.
+  return ReadAndClose(h, AFileName, AMaxBytes);
 }
 
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
@@ -204,21 +210,7 @@ std::string ReadFile(const std::string& AFileName) {
   HANDLE h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    DWORD n = 0;
-    if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) {
-      DWORD err = GetLastError();
-      CloseHandle(h);
-      SetLastError(err);
-      ThrowLastError("Cannot read file " + AFileName);
-    }
-    if (n == 0) break;
-    out.append(buf, n);
-  }
-  CloseHandle(h);
-  return out;
+  return ReadAndClose(h, AFileName, SIZE_MAX);
 }
 
 }  // namespace qd::platform
