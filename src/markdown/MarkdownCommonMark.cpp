@@ -163,6 +163,50 @@ class TCMLine {
   int FVirt = 0;
 };
 
+// Length of the well-formed UTF-8 sequence at APos, 0 when there is none.
+std::size_t ValidUtf8Length(std::string_view s, std::size_t APos) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[APos + k]); };
+  unsigned char c = b(0);
+  std::size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) len = 2;
+  else if (c == 0xE0) { len = 3; lo = 0xA0; }
+  else if (c == 0xED) { len = 3; hi = 0x9F; }  // no surrogates
+  else if (c >= 0xE1 && c <= 0xEF) len = 3;
+  else if (c == 0xF0) { len = 4; lo = 0x90; }
+  else if (c == 0xF4) { len = 4; hi = 0x8F; }  // nothing above U+10FFFF
+  else if (c >= 0xF1 && c <= 0xF3) len = 4;
+  else return 0;
+  if (APos + len > s.size()) return 0;
+  if (b(1) < lo || b(1) > hi) return 0;
+  for (std::size_t k = 2; k < len; ++k)
+    if ((b(k) & 0xC0) != 0x80) return 0;
+  return len;
+}
+
+// Length of the ill-formed sequence at APos that one U+FFFD replaces: the longest start of a
+// well-formed sequence, at least one byte.
+std::size_t IllFormedLength(std::string_view s, std::size_t APos) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[APos + k]); };
+  unsigned char c = b(0);
+  std::size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) len = 2;
+  else if (c == 0xE0) { len = 3; lo = 0xA0; }
+  else if (c == 0xED) { len = 3; hi = 0x9F; }
+  else if (c >= 0xE1 && c <= 0xEF) len = 3;
+  else if (c == 0xF0) { len = 4; lo = 0x90; }
+  else if (c == 0xF4) { len = 4; hi = 0x8F; }
+  else if (c >= 0xF1 && c <= 0xF3) len = 4;
+  else return 1;
+  std::size_t k = 1;
+  if (APos + k < s.size() && b(k) >= lo && b(k) <= hi) {
+    ++k;
+    while (k < len && APos + k < s.size() && (b(k) & 0xC0) == 0x80) ++k;
+  }
+  return k;
+}
+
 bool IsOpenPlainPara(const TCMBlock* b) { return b && !b->FClosed && b->isPlainPara(); }
 
 // The deepest open block under the container.
@@ -266,16 +310,18 @@ class TCMQuoteProcessor : public TCMBlockProcessor {
   TCMQuoteBlock* quote;
 };
 
+// The columns of an item's content count from where its container's content starts on each
+// line, after the markers of the quotes around it, which may differ in width from line to line.
 class TCMListProcessor : public TCMBlockProcessor {
  public:
-  TCMListProcessor(TCMBlockProcessor* AParent, TCMListBlock* AList, TCMListItemBlock* AItem, int AContentCol)
-      : TCMBlockProcessor(AParent), FList(AList), FItem(AItem), FContentCol(AContentCol) {}
+  TCMListProcessor(TCMBlockProcessor* AParent, TCMListBlock* AList, TCMListItemBlock* AItem, int AContentIndent)
+      : TCMBlockProcessor(AParent), FList(AList), FItem(AItem), FContentIndent(AContentIndent) {}
   bool isContainerProcessor() const override { return true; }
   TAccept acceptsLine(TCMLine& ALine) override {
     TAccept r = FParent->acceptsLine(ALine);
     if (r != TAccept::Yes) return r;
     if (ALine.FIndex == FItem->FLine) {  // the marker line
-      ALine.advanceTo(FContentCol);
+      ALine.advance(FContentIndent);
       return TAccept::Yes;
     }
     FHasContent = !FItem->FBlocks.empty();
@@ -283,19 +329,19 @@ class TCMListProcessor : public TCMBlockProcessor {
       // an item can begin with at most one blank line
       if (!FHasContent) return TAccept::No;
       if (FEmptyLine < 0) FEmptyLine = ALine.FIndex;
-      ALine.advanceTo(std::min(FContentCol, ALine.cursor() + ALine.countWS()));
+      ALine.advance(std::min(FContentIndent, ALine.countWS()));
       return TAccept::Yes;
     }
-    if (ALine.cursor() + ALine.countWS() >= FContentCol) {
-      ALine.advanceTo(FContentCol);
+    if (ALine.countWS() >= FContentIndent) {
+      ALine.advance(FContentIndent);
       return TAccept::Yes;
     }
-    if (Interrupts(ALine, FContentCol, FItem, FList->FOrdered)) return TAccept::No;
+    if (Interrupts(ALine, FContentIndent, FItem, FList->FOrdered)) return TAccept::No;
     return TAccept::Lazy;
   }
   TCMListBlock* FList;
   TCMListItemBlock* FItem;
-  int FContentCol;
+  int FContentIndent;
   bool FHasContent = false;
   int FEmptyLine = -1;
 };
@@ -379,8 +425,19 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AA
   // positions in lines and texts are 32-bit
   if (ASrc.size() > 0xFFFFFFF0u / 3) throw std::length_error("Markdown text too long");
   FSource.reserve(ASrc.size());
-  for (std::size_t i = 0; i < ASrc.size(); ++i) {
+  for (std::size_t i = 0; i < ASrc.size();) {
     char c = ASrc[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      std::size_t len = ValidUtf8Length(ASrc, i);
+      if (len == 0) {
+        FSource += "\xEF\xBF\xBD";
+        i += IllFormedLength(ASrc, i);
+      } else {
+        FSource.append(ASrc, i, len);
+        i += len;
+      }
+      continue;
+    }
     if (c == '\r') {
       FSource += '\n';
       if (i + 1 < ASrc.size() && ASrc[i + 1] == '\n') ++i;
@@ -389,6 +446,7 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AA
     } else {
       FSource += c;
     }
+    ++i;
   }
   std::string_view s(FSource);
   FLines.reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')) + 1);
@@ -543,35 +601,36 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   TCMBlock* last = c->lastBlock();
   auto* list = last && last->kind() == TCMBlockKind::List ? static_cast<TCMListBlock*>(last) : nullptr;
   bool joins = list && list->FOrdered == m.ordered && list->FMarker == m.marker;
-  int markerCol = l.cursor() + ind;
   // deeper than 3 columns only when it does not reach the content of the list's last item
-  if (ind >= 4 && !(joins && markerCol < list->FLastIndent)) return false;
+  if (ind >= 4 && !(joins && ind < list->FLastIndent)) return false;
 
   const TCMLine saved = l;
   l.advance(ind + static_cast<int>(m.length));
   int spaces = l.countWS();
   bool blankContent = l.isWhitespace();
   l = saved;
-  int contentCol = markerCol + static_cast<int>(m.length) + ((blankContent || spaces >= 5) ? 1 : spaces);
+  // counted from the cursor, where the content of the container starts on this line
+  int contentIndent = ind + static_cast<int>(m.length) + ((blankContent || spaces >= 5) ? 1 : spaces);
 
   if (IsOpenPlainPara(last)) {
     if (blankContent) return false;
     if (m.ordered && m.start != "1") return false;
   }
   if (joins) {
-    list->FLastIndent = contentCol;
-    if (blankCountsFor(list)) list->FLoose = true;
+    list->FLastIndent = contentIndent;
+    // a blank line left to the container (after an empty item) also separates two items
+    if (blankCountsFor(list) || (FLastLineBlank && FBlankIn == c)) list->FLoose = true;
   } else {
     list = addBlock<TCMListBlock>(c, l.FIndex);
     list->FOrdered = m.ordered;
     m.start.copy(list->FStart, sizeof(list->FStart) - 1);  // at most 9 digits
     list->FMarker = m.marker;
-    list->FLastIndent = list->FBaseIndent = contentCol;
+    list->FLastIndent = list->FBaseIndent = contentIndent;
   }
   if (TCMBlock* prev = list->lastBlock()) prev->FClosed = true;
   TCMListItemBlock* it = adopt<TCMListItemBlock>(list, l.FIndex);
   stepBack();
-  TCMListProcessor lp(proc, list, it, contentCol);
+  TCMListProcessor lp(proc, list, it, contentIndent);
   ++FDepth;
   FLastLineBlank = false;
   parseBlocks(it, &lp);

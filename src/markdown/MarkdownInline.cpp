@@ -285,6 +285,24 @@ struct TCMDelimiter {
   void setSkip(int AIndex) { FLink = -2 - AIndex; }
 };
 
+// Whether a link or image may lead to the destination: a relative one, or one with the scheme
+// http, https, ftp or mailto. Blanks and control characters do not hide a scheme, as browsers
+// drop them; a target of any other scheme could run script or hold a document of its own.
+bool IsSafeDestination(std::string_view ADest) {
+  std::string scheme;
+  for (char ch : ADest) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20) continue;
+    if (c == '/' || c == '?' || c == '#') return true;
+    if (c == ':') {
+      return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mailto";
+    }
+    if (scheme.size() > 8) scheme.resize(8);  // longer than every allowed one: stays unknown
+    scheme += static_cast<char>(IsAsciiAlpha(c) ? (c | 0x20) : c);
+  }
+  return true;
+}
+
 // Nesting of parentheses allowed inside a plain link destination.
 constexpr int kMaxDestinationParens = 32;
 
@@ -338,6 +356,12 @@ class TInlineParser {
   std::unordered_map<std::size_t, TCMPodArray<std::uint32_t>> FTickRuns;
   std::size_t FNoTildeCloserUntil = 0;  // a "~~" before this position has no closer
   std::size_t FNoEmailUntil = 0;        // an e-mail autolink cannot start before this position
+  // A title opened by '"', '\'' or '(' once ran to the end of the text without its closing
+  // character: every later title of that kind does too.
+  bool FTitleUnclosed[3] = {false, false, false};
+  // bare-address links made while a "[" was open, as (start node, end node): undone when the
+  // bracket becomes a link, as links do not nest
+  TCMPodArray<int> FBareLinks;
   std::string FScratch;
 };
 
@@ -524,6 +548,7 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
       if (q >= n) return false;
       char c = t[q];
       if (c == '>') { ++q; break; }
+      if (c == '<') return false;
       if (c == ' ') {
         if (!FGfm) return false;
         dest += ' ';
@@ -566,10 +591,15 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
   AHasTitle = false;
   if (q > wsStart && q < n && (t[q] == '"' || t[q] == '\'' || t[q] == '(')) {
     char close = t[q] == '(' ? ')' : t[q];
+    bool& unclosed = FTitleUnclosed[close == '"' ? 0 : close == '\'' ? 1 : 2];
+    if (unclosed) return false;
     ++q;
     std::string title;
     for (;;) {
-      if (q >= n) return false;
+      if (q >= n) {
+        unclosed = true;
+        return false;
+      }
       char c = t[q];
       if (c == close) { ++q; break; }
       if (c == '\\' && q + 1 < n) {
@@ -626,14 +656,24 @@ void TInlineParser::handleCloseBracket() {
   int node = d.node();
   const bool image = d.isImage();
   FBrackets.pop_back();
+  const bool safe = IsSafeDestination(href);
+  while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > node) {
+    if (!image) {  // an image's description becomes plain text anyway
+      out.remove(FBareLinks[FBareLinks.size() - 2]);
+      out.remove(FBareLinks.back());
+    }
+    FBareLinks.truncate(FBareLinks.size() - 2);
+  }
   if (image) {
     processEmphasis(di);
     std::string alt = out.plainTextSince(node);
     out.removeAfter(node);
     out.makeElement(node, TCMElement::Img, true, true);
     TCMNodeAttrs& at = out.attrs(node);
-    at.src = std::move(href);
-    at.hasSrc = true;
+    if (safe) {
+      at.src = std::move(href);
+      at.hasSrc = true;
+    }
     at.alt = std::move(alt);
     at.hasAlt = true;
     if (hasTitle) {
@@ -643,7 +683,7 @@ void TInlineParser::handleCloseBracket() {
   } else {
     out.makeElement(node, TCMElement::A, true, false);
     TCMNodeAttrs& at = out.attrs(node);
-    at.href = std::move(href);
+    at.href = safe ? std::move(href) : std::string("#");
     at.hasHref = true;
     if (hasTitle) {
       at.title = std::move(title);
@@ -768,7 +808,8 @@ bool TInlineParser::handleAutolink() {
   }
   std::string href;
   if (uri) {
-    AppendHref(href, s);
+    if (IsSafeDestination(s)) AppendHref(href, s);
+    else href = "#";
   } else if (IsEmailAddress(s)) {
     href = "mailto:";
     AppendEscaped(href, s);
@@ -794,6 +835,19 @@ bool TInlineParser::mayStartExtended(std::size_t q) const {
   return q >= FNoEmailUntil && IsEmailRunChar(c);
 }
 
+// Where a bare address ends: at whitespace, at an angle bracket, before a "[" that may open a
+// link, and before a "]" that may close one.
+bool EndsBareAddress(char c, bool AInBrackets) {
+  switch (c) {
+    case ' ': case '\t': case '\n': case '<': case '>': case '[':
+      return true;
+    case ']':
+      return AInBrackets;
+    default:
+      return false;
+  }
+}
+
 bool TInlineParser::handleExtendedAutolink() {
   std::string_view rest = t.substr(p);
   std::size_t prefix = 0;
@@ -804,37 +858,46 @@ bool TInlineParser::handleExtendedAutolink() {
   else if (rest.starts_with("ftp://")) prefix = 6;
   if (prefix == 0) return handleExtendedEmail();
 
-  std::size_t q = p + prefix;
-  bool dot = false;
-  while (q < t.size() && IsDomainChar(static_cast<unsigned char>(t[q]))) dot |= t[q++] == '.';
-  if (!dot) return false;
-  while (q < t.size() && t[q] != ' ' && t[q] != '\n' && t[q] != '<') ++q;
-  std::string_view link = t.substr(p, q - p);
-  std::size_t keep = link.size();
-  if (keep > 0) {
-    char last = link[keep - 1];
-    if (last == '!' || last == '*' || last == ',' || last == '.' || last == ':' || last == '?' || last == '_' ||
+  const std::size_t n = t.size();
+  const std::size_t domainStart = p + prefix;
+  std::size_t q = domainStart;
+  while (q < n && IsDomainChar(static_cast<unsigned char>(t[q]))) ++q;
+  const std::size_t domainEnd = q;
+  const bool inBrackets = !FBrackets.empty();
+  std::size_t opens = 0, closes = 0;
+  while (q < n && !EndsBareAddress(t[q], inBrackets)) {
+    opens += t[q] == '(';
+    closes += t[q] == ')';
+    ++q;
+  }
+  // Trailing punctuation, closing parentheses without an opening one and entity-like tails
+  // ("&" letters and digits ";") stay outside, as many as there are.
+  std::size_t e = q;
+  while (e > domainStart) {
+    char last = t[e - 1];
+    if (last == '?' || last == '!' || last == '.' || last == ',' || last == ':' || last == '*' || last == '_' ||
         last == '~') {
-      --keep;
-    } else if (last == ')') {
-      auto open = std::count(link.begin(), link.end(), '(');
-      auto close = std::count(link.begin(), link.end(), ')');
-      if (close > open) --keep;
+      --e;
+    } else if (last == ')' && closes > opens) {
+      --e;
+      --closes;
     } else if (last == ';') {
-      std::size_t amp = link.rfind('&');
-      if (amp != std::string_view::npos && amp + 1 < keep - 1) {
-        bool alnum = true;
-        for (std::size_t i = amp + 1; i + 1 < keep; ++i) alnum &= IsAsciiAlnum(static_cast<unsigned char>(link[i]));
-        if (alnum) keep = amp;
-      }
+      std::size_t a = e - 1;
+      while (a > domainStart && IsAsciiAlnum(static_cast<unsigned char>(t[a - 1]))) --a;
+      if (a == e - 1 || a <= domainStart || t[a - 1] != '&') break;
+      e = a - 1;
+    } else {
+      break;
     }
   }
-  std::string_view shown = link.substr(0, keep);
+  std::string_view domain = t.substr(domainStart, std::min(domainEnd, e) - domainStart);
+  if (domain.find('.') == std::string_view::npos) return false;
+  std::string_view shown = t.substr(p, e - p);
   std::string href;
   if (www) href = "http://";
   AppendEscaped(href, shown);
   addAutolink(std::move(href), shown);
-  p += keep;
+  p = e;
   return true;
 }
 
@@ -845,24 +908,31 @@ void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
   FScratch.clear();
   AppendEscaped(FScratch, AShown);
   out.addTextNode(FScratch);
-  out.addCloser(TCMElement::A);
+  int closer = out.addCloser(TCMElement::A);
+  if (!FBrackets.empty()) {
+    FBareLinks.push_back(a);
+    FBareLinks.push_back(closer);
+  }
 }
 
 bool TInlineParser::handleExtendedEmail() {
   if (p < FNoEmailUntil) return false;
   std::size_t q = p;
-  std::size_t at = std::string_view::npos;
+  std::size_t at = std::string_view::npos, atBefore = std::string_view::npos;
   int ats = 0;
   while (q < t.size() && IsEmailRunChar(static_cast<unsigned char>(t[q]))) {
     if (t[q] == '@') {
-      if (ats++ == 0) at = q;
+      atBefore = at;
+      at = q;
+      ++ats;
     }
     ++q;
   }
   std::size_t e = q;
   auto fail = [&] {
-    // no position before the first "@" can start an address of this run
-    FNoEmailUntil = (ats >= 2) ? at + 1 : e;
+    // the run ends at the same place from every later start: only starts after its last but
+    // one "@" can hold exactly one
+    FNoEmailUntil = (ats >= 2) ? atBefore + 1 : e;
     return false;
   };
   if (ats != 1 || t[p] == '@') return fail();

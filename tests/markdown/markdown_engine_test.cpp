@@ -157,6 +157,11 @@ TEST(CommonMarkBlocks, BlockQuotes) {
       {"interrupts paragraph", "aaa\n> bbb\n", "<p>aaa</p>\n<blockquote>\n<p>bbb</p>\n</blockquote>\n"},
       {"nested lazy", "> > > foo\nbar\n", "<blockquote>\n<blockquote>\n<blockquote>\n<p>foo\nbar</p>\n</blockquote>\n</blockquote>\n</blockquote>\n"},
       {"star line ends quote", "> a\n*b\n", "<blockquote>\n<p>a</p>\n</blockquote>\n<p>*b</p>\n"},
+      // an item's content column counts from the end of the quote markers of each line
+      {"item under wide then narrow markers", "   > > 1.  one\n>>\n>>     two\n",
+       "<blockquote>\n<blockquote>\n<ol>\n<li>\n<p>one</p>\n<p>two</p>\n</li>\n</ol>\n</blockquote>\n</blockquote>\n"},
+      {"item under narrow then wide markers", ">>- one\n>>\n  >  > two\n",
+       "<blockquote>\n<blockquote>\n<ul>\n<li>one</li>\n</ul>\n<p>two</p>\n</blockquote>\n</blockquote>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -214,6 +219,12 @@ TEST(CommonMarkBlocks, Lists) {
       {"blank at end stays tight", "- a\n- b\n\n", "<ul>\n<li>a</li>\n<li>b</li>\n</ul>\n"},
       {"indented items same list", "- a\n - b\n  - c\n   - d\n", "<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n<li>d</li>\n</ul>\n"},
       {"start rendered without zeros", "007. x\n", "<ol start=\"7\">\n<li>x</li>\n</ol>\n"},
+      // a blank line after an empty item separates it from the next item
+      {"blank after empty item", "* a\n*\n\n* c\n",
+       "<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"blank after empty first item", "-\n\n- c\n", "<ul>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"blank after empty item in quote", "> - a\n> -\n>\n> - c\n",
+       "<blockquote>\n<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n</blockquote>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -423,7 +434,7 @@ TEST(CommonMarkInlines, Autolinks) {
       {"query", "<http://foo.bar.baz/test?q=hello&id=22&boolean>\n",
        "<p><a href=\"http://foo.bar.baz/test?q=hello&amp;id=22&amp;boolean\">http://foo.bar.baz/test?q=hello&amp;id=22&amp;boolean</a></p>\n"},
       {"uppercase scheme", "<MAILTO:FOO@BAR.BAZ>\n", "<p><a href=\"MAILTO:FOO@BAR.BAZ\">MAILTO:FOO@BAR.BAZ</a></p>\n"},
-      {"odd scheme", "<a+b+c:d>\n", "<p><a href=\"a+b+c:d\">a+b+c:d</a></p>\n"},
+      {"odd scheme", "<a+b+c:d>\n", "<p><a href=\"#\">a+b+c:d</a></p>\n"},
       {"space refused", "<http://foo.bar/baz bim>\n",
        "<p>&lt;<a href=\"http://foo.bar/baz\">http://foo.bar/baz</a> bim&gt;</p>\n"},  // then an extended autolink
       {"backslash encoded", "<http://example.com/\\[\\>\n", "<p><a href=\"http://example.com/%5C%5B%5C\">http://example.com/\\[\\</a></p>\n"},
@@ -445,12 +456,13 @@ TEST(CommonMarkInlines, ExtendedAutolinks) {
        "<p>Visit <a href=\"http://www.example.org/help\">www.example.org/help</a> for more information.</p>\n"},
       {"trailing full stop", "Visit www.example.org.\n",
        "<p>Visit <a href=\"http://www.example.org\">www.example.org</a>.</p>\n"},
-      {"two full stops", "Visit www.example.org/a.b..\n",
-       "<p>Visit <a href=\"http://www.example.org/a.b.\">www.example.org/a.b.</a>.</p>\n"},
+      {"trailing punctuation all left out", "Visit www.example.org/a.b..\nSee www.a.com/x?!:,_~.\n",
+       "<p>Visit <a href=\"http://www.example.org/a.b\">www.example.org/a.b</a>..\n"
+       "See <a href=\"http://www.a.com/x\">www.a.com/x</a>?!:,_~.</p>\n"},
       {"parentheses", "www.google.com/search?q=(business))+ok\n",
        "<p><a href=\"http://www.google.com/search?q=(business))+ok\">www.google.com/search?q=(business))+ok</a></p>\n"},
       {"surplus closing paren", "(www.google.com/search?q=Markup+(business)))\n",
-       "<p>(<a href=\"http://www.google.com/search?q=Markup+(business))\">www.google.com/search?q=Markup+(business))</a>)</p>\n"},
+       "<p>(<a href=\"http://www.google.com/search?q=Markup+(business)\">www.google.com/search?q=Markup+(business)</a>))</p>\n"},
       {"entity-like tail", "www.google.com/search?q=commonmark&hl;\n",
        "<p><a href=\"http://www.google.com/search?q=commonmark\">www.google.com/search?q=commonmark</a>&amp;hl;</p>\n"},
       {"ends at angle", "www.example.org/he<lp\n", "<p><a href=\"http://www.example.org/he\">www.example.org/he</a>&lt;lp</p>\n"},
@@ -469,6 +481,101 @@ TEST(CommonMarkInlines, ExtendedAutolinks) {
       {"not in code", "`www.a.com`\n", "<p><code>www.a.com</code></p>\n"},
   };
   CHECK_ALL(cases);
+}
+
+// Bare addresses never reach into link text, into a link's destination or across emphasis.
+TEST(CommonMarkInlines, ExtendedAutolinksBesideLinks) {
+  const TCase cases[] = {
+      {"address as link text", "[https://example.com](https://example.com)\n",
+       "<p><a href=\"https://example.com\">https://example.com</a></p>\n"},
+      {"e-mail as link text", "[me@example.com](mailto:me@example.com)\n",
+       "<p><a href=\"mailto:me@example.com\">me@example.com</a></p>\n"},
+      {"www in link text", "[see www.a.com/x now](/u)\n", "<p><a href=\"/u\">see www.a.com/x now</a></p>\n"},
+      {"in image description", "![www.a.com](/p.png)\n", "<p><img src=\"/p.png\" alt=\"www.a.com\" /></p>\n"},
+      {"inside strong", "**www.a.com/x**\n",
+       "<p><strong><a href=\"http://www.a.com/x\">www.a.com/x</a></strong></p>\n"},
+      {"inside emphasis", "_http://a.com/x_ and *a@b.com*\n",
+       "<p><em><a href=\"http://a.com/x\">http://a.com/x</a></em> and <em><a href=\"mailto:a@b.com\">a@b.com</a></em></p>\n"},
+      {"in angle brackets", "<www.a.com>\n", "<p>&lt;<a href=\"http://www.a.com\">www.a.com</a>&gt;</p>\n"},
+      {"bracket that makes no link", "[see http://a.com/x] (y)\n",
+       "<p>[see <a href=\"http://a.com/x\">http://a.com/x</a>] (y)</p>\n"},
+      {"link after an address", "www.a.com/[x](/u)\n",
+       "<p><a href=\"http://www.a.com/\">www.a.com/</a><a href=\"/u\">x</a></p>\n"},
+      {"unbalanced parentheses", "(see www.a.com/a_(b)))\n",
+       "<p>(see <a href=\"http://www.a.com/a_(b)\">www.a.com/a_(b)</a>))</p>\n"},
+      {"entity-like tails", "www.a.com/q&x;&amp2; &lt;\n",
+       "<p><a href=\"http://www.a.com/q\">www.a.com/q</a>&amp;x;&amp;amp2; &lt;</p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
+// Targets that could run script or carry a document of their own are never written.
+TEST(CommonMarkInlines, UnsafeTargets) {
+  const TCase cases[] = {
+      {"script link", "[x](javascript:alert(1))\n", "<p><a href=\"#\">x</a></p>\n"},
+      {"script autolink", "<javascript:alert(1)>\n", "<p><a href=\"#\">javascript:alert(1)</a></p>\n"},
+      {"data image", "![x](data:image/png;base64,AAAA \"t\")\n", "<p><img alt=\"x\" title=\"t\" /></p>\n"},
+      {"data link", "[x](<data:text/html,hi>)\n", "<p><a href=\"#\">x</a></p>\n"},
+      {"case and hidden characters", "[a](JavaScript:x) [b](java&#9;script:x) [c](&#32;vbscript:x) [d](<  file:///x>)\n",
+       "<p><a href=\"#\">a</a> <a href=\"#\">b</a> <a href=\"#\">c</a> <a href=\"#\">d</a></p>\n"},
+      {"allowed schemes", "[a](HTTP://a.b) [b](https://a.b) [c](ftp://a.b) [d](mailto:a@b.c)\n",
+       "<p><a href=\"HTTP://a.b\">a</a> <a href=\"https://a.b\">b</a> <a href=\"ftp://a.b\">c</a> "
+       "<a href=\"mailto:a@b.c\">d</a></p>\n"},
+      {"relative targets", "[a](p.md#x:y) [b](/a:b) [c](?q=a:b) [d](#top) ![e](img/e.svg)\n",
+       "<p><a href=\"p.md#x:y\">a</a> <a href=\"/a:b\">b</a> <a href=\"?q=a:b\">c</a> <a href=\"#top\">d</a> "
+       "<img src=\"img/e.svg\" alt=\"e\" /></p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
+// Every ill-formed UTF-8 sequence becomes one U+FFFD for each maximal part of it, in text and
+// in attribute values alike.
+TEST(CommonMarkInlines, InvalidUtf8Replaced) {
+  const TCase cases[] = {
+      {"lone bytes", "a\xFF b\x80\n", "<p>a\xEF\xBF\xBD b\xEF\xBF\xBD</p>\n"},
+      {"truncated sequence", "\xE2\x82 \xF0\x9F\x98\n", "<p>\xEF\xBF\xBD \xEF\xBF\xBD</p>\n"},
+      {"overlong and surrogate", "\xC0\xAF\xED\xA0\x80\n",
+       "<p>\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD</p>\n"},
+      {"beyond the last code point", "\xF4\x90\x80\x80\n",
+       "<p>\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD</p>\n"},
+      {"valid kept", "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\n", "<p>\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80</p>\n"},
+      {"attributes", "![\xFF](/u \"t\xE2\x82\")\n", "<p><img src=\"/u\" alt=\"\xEF\xBF\xBD\" title=\"t\xEF\xBF\xBD\" /></p>\n"},
+      {"code", "    \xFF\n`\xC3`\n", "<pre><code>\xEF\xBF\xBD\n</code></pre>\n<p><code>\xEF\xBF\xBD</code></p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
+std::string Repeat(const std::string& AUnit, std::size_t ACount) {
+  std::string s;
+  for (std::size_t i = 0; i < ACount; ++i) s += AUnit;
+  return s;
+}
+
+// Unterminated destinations, titles and address runs are scanned once: each of these inputs,
+// some hundred kilobytes long, would need billions of steps if every "]" or every boundary
+// started the scan again.
+TEST(CommonMarkEngine, HostileInputsGiveTheirText) {
+  const std::size_t n = 60000;
+  const struct {
+    const char* unit;
+    const char* html;
+  } cases[] = {
+      {"[ (](", "[ (]("},
+      {"[](a (", "[](a ("},
+      {"[a](<b", "[a](&lt;b"},
+      {"[](<", "[](&lt;"},
+      {"a@", "a@"},
+      {"a@b.", "a@b."},
+      {"[](a \"", "[](a &quot;"},
+      {"[](<a b", "[](&lt;a b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Convert(Repeat(c.unit, n)), "<p>" + Repeat(c.html, n) + "</p>\n") << c.unit;
+  }
+  EXPECT_EQ(Convert("www.a.com" + std::string(n, ')')),
+            "<p><a href=\"http://www.a.com\">www.a.com</a>" + std::string(n, ')') + "</p>\n");
+  EXPECT_EQ(Convert("www.a.com/" + Repeat("&a;", n)),
+            "<p><a href=\"http://www.a.com/\">www.a.com/</a>" + Repeat("&amp;a;", n) + "</p>\n");
 }
 
 TEST(CommonMarkInlines, LineBreaks) {
