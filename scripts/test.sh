@@ -5,6 +5,7 @@
 #   fuzz        clang with libFuzzer: every fuzz target replays its corpus (Linux only)
 #   linux-tsan  ThreadSanitizer: the thread stress test on the product module (Linux only)
 #   windows     mingw-w64 cross build, tests under Wine in a throw-away prefix
+# then builds the release archives of both targets and checks them (scripts/package.sh)
 # and ends with the line "N passed, M failed" over all test runs.
 set -uo pipefail
 
@@ -56,6 +57,18 @@ count() {
   total=$(awk '{print $NF}' <<<"$line")
   passed=$((passed + total - fails))
   failed=$((failed + fails))
+}
+
+# Adds the counts of a checker's closing "N passed, M failed" line to the totals.
+count_plain() {
+  local line
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$1" | tail -n1)
+  if [[ -z $line ]]; then
+    failed=$((failed + 1))
+    return
+  fi
+  passed=$((passed + $(awk '{print $1}' <<<"$line")))
+  failed=$((failed + $(awk '{print $3}' <<<"$line")))
 }
 
 # Configures, builds (going on past errors) and tests one preset.
@@ -117,6 +130,11 @@ if [[ -f $QD_WIN_DEPS/.stamp ]]; then
   export WINEPREFIX=$wine_prefix
   if bash scripts/wine-run.sh --init; then
     run_preset windows
+    # The release archives of both targets, unpacked and run as a user would.
+    step "packages"
+    bash scripts/package.sh --no-deps 2>&1 | tee "$log_dir/package.log"
+    [[ ${PIPESTATUS[0]} -eq 0 ]] || broken=1
+    count_plain "$log_dir/package.log"
   else
     echo "test: creating the Wine prefix failed" >&2
     broken=1

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Checks the release archives in a folder (default dist/): each unpacks into one top folder
+# holding the module, the three tools, README.md, docs/, examples/ and a SHA256SUMS that
+# matches every file; the packaged addin-host loads the packaged module through its exports
+# (the Windows one under Wine); the Windows archive holds no DLL but the module.
+# Prints one line per check and ends with "N passed, M failed".
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+dist=$(cd "${1:-$root/dist}" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/qd-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@" >"$work/out" 2>&1; then
+    echo "ok: $what"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $what"
+    sed 's/^/  /' "$work/out"
+    failed=$((failed + 1))
+  fi
+}
+
+has_files() {
+  local top=$1 exe=$2 module=$3 f
+  for f in "$module" "addin-host$exe" "vscale$exe" "mdconv$exe" README.md SHA256SUMS \
+           docs/tables.md examples/goods.xml; do
+    [[ -f $top/$f ]] || { echo "missing: $f"; return 1; }
+  done
+}
+
+sums_match() { (cd "$1" && sha256sum --quiet -c SHA256SUMS && [[ $(wc -l <SHA256SUMS) -eq $(find . -type f ! -name SHA256SUMS | wc -l) ]]); }
+
+host_loads_module() {
+  local top=$1 runner=$2 exe=$3
+  local out
+  # A Windows program's lines end with CR LF.
+  out=$(cd "$top" && $runner "./addin-host$exe" classes info | tr -d '\r') || { echo "$out"; return 1; }
+  echo "$out"
+  grep -qx "classes: w_quendal7v2k" <<<"$out" && grep -qx "extension: w_quendal7v2k" <<<"$out"
+}
+
+only_the_module_dll() {
+  local dlls
+  dlls=$(cd "$1" && find . -iname '*.dll' | sort)
+  echo "$dlls"
+  [[ $dlls == "./w_quendal7v2k.dll" ]]
+}
+
+archive_sums_match() { (cd "$dist" && sha256sum --quiet -c SHA256SUMS); }
+
+linux=$(find "$dist" -maxdepth 1 -name 'w_quendal7v2k-*-linux-x86_64.tar.gz' | head -n1)
+windows=$(find "$dist" -maxdepth 1 -name 'w_quendal7v2k-*-windows-x64.zip' | head -n1)
+
+check "archive checksums (dist/SHA256SUMS)" archive_sums_match
+
+if [[ -n $linux ]]; then
+  name=$(basename "$linux" .tar.gz)
+  check "$name unpacks into $name/" tar -xzf "$linux" -C "$work"
+  top=$work/$name
+  check "$name holds the module, the tools, README, docs and examples" has_files "$top" "" w_quendal7v2k.so
+  check "$name SHA256SUMS matches every file" sums_match "$top"
+  check "$name: addin-host loads the module" host_loads_module "$top" "" ""
+else
+  check "Linux archive present" false
+fi
+
+if [[ -n $windows ]]; then
+  name=$(basename "$windows" .zip)
+  check "$name unpacks into $name/" python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$windows" "$work"
+  top=$work/$name
+  check "$name holds the module, the tools, README, docs and examples" has_files "$top" .exe w_quendal7v2k.dll
+  check "$name SHA256SUMS matches every file" sums_match "$top"
+  check "$name holds no DLL but the module" only_the_module_dll "$top"
+  check "$name: addin-host loads the module under Wine" host_loads_module "$top" "bash $root/scripts/wine-run.sh" .exe
+else
+  check "Windows archive present" false
+fi
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
