@@ -27,8 +27,12 @@ bool FolderExists(const std::string& APath);
 std::string ReadWholeFile(const std::string& APath);
 
 // Creates the file (replacing an existing one) and writes the bytes. Refuses to write through
-// a symbolic link.
+// a symbolic link. A new file can be read and written by its owner only.
 void WriteWholeFile(const std::string& APath, const std::string& ABytes);
+
+// As WriteWholeFile, for a file that the user named: a new file gets the permissions that the
+// user's file-creation mask (on Windows, the folder) gives any new file.
+void WriteUserFile(const std::string& APath, const std::string& ABytes);
 
 // Names (not paths) of the entries at the top level of the folder whose name matches "*." +
 // AExtension (letter case ignored), in the order the system lists them.

@@ -79,9 +79,12 @@ bool IsDeviceName(std::string ABase) {
   static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* n : kNames)
     if (ABase == n) return true;
-  if (ABase.size() == 4 && (ABase.starts_with("COM") || ABase.starts_with("LPT")) && ABase[3] >= '0' && ABase[3] <= '9')
-    return true;
-  return false;
+  if (!ABase.starts_with("COM") && !ABase.starts_with("LPT")) return false;
+  std::string_view number = std::string_view(ABase).substr(3);
+  // a digit, or the superscript one, two or three (U+00B9, U+00B2, U+00B3), which the system
+  // takes for the same devices
+  if (number.size() == 1) return number[0] >= '0' && number[0] <= '9';
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 // The parts of an entry's relative path; refuses every name that could land outside the folder
@@ -304,8 +307,12 @@ void TMarkdownRenderer::ExtractArchive(const std::string& AArchivePath) {
 }
 
 std::string TMarkdownRenderer::FindSourceFile(const std::string& AExtension) const {
-  std::vector<std::string> names = fs::ListFolder(FTempDirectory, AExtension);
-  return names.empty() ? std::string() : names.front();
+  // regular files only, the first by name, so that every system picks the same one
+  std::string first;
+  for (const std::string& name : fs::ListFolder(FTempDirectory, AExtension)) {
+    if ((first.empty() || name < first) && fs::FileExists(FTempDirectory + kDelim + name)) first = name;
+  }
+  return first;
 }
 
 std::string TMarkdownRenderer::LoadSourceText(const std::string& AFileName) const {
@@ -321,17 +328,28 @@ std::string TMarkdownRenderer::MarkdownToHtml(const std::string& AText) {
 std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AHtml, const std::string& ACss,
                                             const std::string& ADestination) const {
   std::string path = ADestination.empty() ? FTempDirectory + kDelim + "md.html" : ADestination;
+  // The embedded browser of Windows opens a local page in its oldest document mode, where
+  // the help's pictures and style sheet do not draw, unless the page asks for the newest
+  // one before anything else.
+  static constexpr char kModeRequest[] = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\r\n";
   std::string page = "\xEF\xBB\xBF";
   if (ACss.empty()) {
+    page += kModeRequest;
     page += AHtml;
   } else {
-    page += "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<link href=\"";
+    page += "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n";
+    page += kModeRequest;
+    page += "<link href=\"";
     page += ACss;
     page += "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n";
     page += AHtml;
     page += "\r\n</body>\r\n</html>";
   }
-  fs::WriteWholeFile(path, page);
+  // a page in the viewer's own folder stays private; one the user named is the user's file
+  if (ADestination.empty())
+    fs::WriteWholeFile(path, page);
+  else
+    fs::WriteUserFile(path, page);
   return path;
 }
 

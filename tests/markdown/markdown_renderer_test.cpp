@@ -4,6 +4,8 @@
 #include <zip.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,9 +24,13 @@ namespace fs = qd::platform::tempfs;
 constexpr char kDelim = '\\';
 void SetEnv(const char* AName, const std::string& AValue) { _putenv_s(AName, AValue.c_str()); }
 #else
+#include <sys/stat.h>
 constexpr char kDelim = '/';
 void SetEnv(const char* AName, const std::string& AValue) { setenv(AName, AValue.c_str(), 1); }
 #endif
+
+// The first line of every page: asks the browser control for its newest document mode.
+#define MODE_REQUEST "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\r\n"
 
 const char* const kTempVars[] = {"TMPDIR", "TMP", "TEMP"};
 
@@ -166,7 +172,7 @@ TEST_F(RendererTest, RenderShowsThePageAndLeavesNothing) {
   EXPECT_EQ(FShownCaption, "Справка");
   EXPECT_EQ(FShownPath.substr(FShownPath.size() - 8), std::string(1, kDelim) + "md.html");
   EXPECT_EQ(FShownPage,
-            "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<link href=\"style.css\" rel=\"stylesheet\">\r\n</head>\r\n"
+            "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"style.css\" rel=\"stylesheet\">\r\n</head>\r\n"
             "<body>\r\n<h1>Справка</h1>\n<p><img src=\"images/pic.png\" alt=\"схема\" /></p>\n\r\n</body>\r\n</html>");
   // while shown, the folder held the archive, its files and the page
   std::string folder = FShownPath.substr(0, FShownPath.find_last_of(kDelim));
@@ -177,7 +183,7 @@ TEST_F(RendererTest, RenderShowsThePageAndLeavesNothing) {
 
 TEST_F(RendererTest, PageWithoutStyleSheetIsTheBareFragment) {
   EXPECT_EQ(RenderArchive(MakeZip({{"doc.md", "text"}})), "");
-  EXPECT_EQ(FShownPage, "\xEF\xBB\xBF<p>text</p>\n");
+  EXPECT_EQ(FShownPage, "\xEF\xBB\xBF" MODE_REQUEST "<p>text</p>\n");
   EXPECT_TRUE(BaseIsEmpty());
 }
 
@@ -204,15 +210,18 @@ TEST_F(RendererTest, MissingResource) {
   EXPECT_TRUE(BaseIsEmpty());
 }
 
-TEST_F(RendererTest, FirstListedFileIsUsed) {
+// Among several documents the first by name is used, the same on every system; folders never.
+TEST_F(RendererTest, FirstRegularFileByNameIsUsed) {
   TMarkdownRenderer r;
   EXPECT_EQ(r.FindSourceFile("md"), "");
-  fs::WriteWholeFile(r.TempDirectory() + kDelim + "one.md", "1");
-  fs::WriteWholeFile(r.TempDirectory() + kDelim + "two.md", "2");
-  fs::WriteWholeFile(r.TempDirectory() + kDelim + "x.mdx", "3");
-  std::string found = r.FindSourceFile("md");
-  EXPECT_TRUE(found == "one.md" || found == "two.md") << found;
-  EXPECT_EQ(r.FindSourceFile("css"), "");
+  fs::CreateFolders(r.TempDirectory() + kDelim + "a.md");
+  EXPECT_EQ(r.FindSourceFile("md"), "");
+  for (const char* name : {"two.md", "b.CSS", "one.md", "x.mdx", "three.md", "a.css"})
+    fs::WriteWholeFile(r.TempDirectory() + kDelim + name, name);
+  EXPECT_EQ(r.FindSourceFile("md"), "one.md");
+  EXPECT_EQ(r.FindSourceFile("css"), "a.css");
+  EXPECT_EQ(RenderArchive(MakeZip({{"x.md/", "", true}, {"z.md", "z"}, {"y.md", "y"}, {"x.md/w.md", "w"}})), "");
+  EXPECT_EQ(FShownPage, "\xEF\xBB\xBF" MODE_REQUEST "<p>y</p>\n");
 }
 
 TEST_F(RendererTest, ByteOrderMarks) {
@@ -244,9 +253,9 @@ TEST_F(RendererTest, ConvertToHtmlFileToFile) {
   fs::WriteWholeFile(src, std::string("\xFF\xFE*\0x\0*\0", 8));
   fs::WriteWholeFile(css, "p{}");
   TMarkdownRenderer::ConvertToHtml(src, dst, "");
-  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF<p><em>x</em></p>\n");
+  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF" MODE_REQUEST "<p><em>x</em></p>\n");
   TMarkdownRenderer::ConvertToHtml(src, dst, css);
-  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<link href=\"" + css +
+  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"" + css +
                                         "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n<p><em>x</em></p>\n\r\n</body>\r\n</html>");
   for (const auto& [s, c, msg] : {std::tuple<std::string, std::string, std::string>{FBase + kDelim + "none.md", "", "File not found: " + FBase + kDelim + "none.md"},
                                   {src, FBase + kDelim + "none.css", "File not found: " + FBase + kDelim + "none.css"}}) {
@@ -261,12 +270,31 @@ TEST_F(RendererTest, ConvertToHtmlFileToFile) {
   EXPECT_EQ(Listing(FBase).size(), 3u);
 }
 
+// The page a user names is created like any file of the user's (as the file-creation mask
+// allows), not with the private permissions of the viewer's own folder.
+TEST_F(RendererTest, ConvertedPageHasTheUsersPermissions) {
+  std::string src = FBase + kDelim + "in.md";
+  std::string dst = FBase + kDelim + "out.html";
+  std::string ref = FBase + kDelim + "ref.txt";
+  fs::WriteWholeFile(src, "a");
+#ifndef _WIN32
+  mode_t old = umask(022);
+#endif
+  std::ofstream(ref) << "x";
+  TMarkdownRenderer::ConvertToHtml(src, dst, "");
+#ifndef _WIN32
+  umask(old);
+  EXPECT_EQ(std::filesystem::status(ref).permissions(), std::filesystem::perms(0644));
+#endif
+  EXPECT_EQ(std::filesystem::status(dst).permissions(), std::filesystem::status(ref).permissions());
+}
+
 TEST_F(RendererTest, ConvertWithoutDestinationWritesIntoTheRendererFolder) {
   std::string src = FBase + kDelim + "in.md";
   fs::WriteWholeFile(src, "a");
   TMarkdownRenderer r(src);
   r.ConvertToHtml("", "");
-  EXPECT_EQ(fs::ReadWholeFile(r.TempDirectory() + kDelim + "md.html"), "\xEF\xBB\xBF<p>a</p>\n");
+  EXPECT_EQ(fs::ReadWholeFile(r.TempDirectory() + kDelim + "md.html"), "\xEF\xBB\xBF" MODE_REQUEST "<p>a</p>\n");
 }
 
 TEST_F(RendererTest, UnsafeEntriesAreRefused) {
@@ -281,6 +309,9 @@ TEST_F(RendererTest, UnsafeEntriesAreRefused) {
       {{"help.md", "x"}, {"sub/NUL.txt", "x"}},
       {{"help.md", "x"}, {"con", "x"}},
       {{"help.md", "x"}, {"com1.md", "x"}},
+      {{"help.md", "x"}, {"COM\xC2\xB9", "x"}},
+      {{"help.md", "x"}, {"sub/com\xC2\xB2.txt", "x"}},
+      {{"help.md", "x"}, {"lpt\xC2\xB3 .md", "x"}},
       {{"help.md", "x"}, {"name.", "x"}},
       {{"help.md", "x"}, {"file:stream", "x"}},
       {{"help.md", "x"}, {"link", "/etc/passwd", false, true}},
@@ -322,7 +353,7 @@ TEST_F(RendererTest, DamagedArchive) {
 TEST_F(RendererTest, ShippedHelpArchive) {
   std::string archive = fs::ReadWholeFile(QD_HELP_ARCHIVE_PATH);
   EXPECT_EQ(RenderArchive(archive), "");
-  EXPECT_EQ(FShownPage.rfind("\xEF\xBB\xBF<!DOCTYPE html>\r\n", 0), 0u);
+  EXPECT_EQ(FShownPage.rfind("\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST, 0), 0u);
   EXPECT_NE(FShownPage.find("<h1>"), std::string::npos);
   EXPECT_NE(FShownPage.find("<table>"), std::string::npos);
   EXPECT_NE(FShownPage.find("<img src=\""), std::string::npos);

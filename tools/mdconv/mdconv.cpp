@@ -2,7 +2,7 @@
 //   mdconv <input.md> <output.html> [<style sheet>]
 // With a style sheet the page gets the document skeleton and links the sheet by the path as
 // given; without one the file holds the bare HTML fragment. Either way it starts with the
-// UTF-8 byte-order mark.
+// UTF-8 byte-order mark and the request for the browser control's newest document mode.
 #include <cstdio>
 #include <exception>
 #include <string>

@@ -114,8 +114,10 @@ bool FolderExists(const std::string& APath) {
 
 std::string ReadWholeFile(const std::string& APath) { return platform::ReadFile(APath); }
 
-void WriteWholeFile(const std::string& APath, const std::string& ABytes) {
-  int fd = open(APath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+namespace {
+
+void WriteFileWithMode(const std::string& APath, const std::string& ABytes, mode_t AMode) {
+  int fd = open(APath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, AMode);
   if (fd < 0) ThrowErrno("Cannot create file " + APath);
   std::size_t done = 0;
   while (done < ABytes.size()) {
@@ -131,6 +133,13 @@ void WriteWholeFile(const std::string& APath, const std::string& ABytes) {
   }
   if (close(fd) != 0) ThrowErrno("Cannot write file " + APath);
 }
+
+}  // namespace
+
+void WriteWholeFile(const std::string& APath, const std::string& ABytes) { WriteFileWithMode(APath, ABytes, 0600); }
+
+// the mask takes away what the user does not give new files
+void WriteUserFile(const std::string& APath, const std::string& ABytes) { WriteFileWithMode(APath, ABytes, 0666); }
 
 std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension) {
   std::vector<std::string> names;

@@ -147,6 +147,9 @@ void WriteWholeFile(const std::string& APath, const std::string& ABytes) {
   CloseHandle(h);
 }
 
+// A new file takes the permissions that its folder passes on in either case.
+void WriteUserFile(const std::string& APath, const std::string& ABytes) { WriteWholeFile(APath, ABytes); }
+
 std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension) {
   std::vector<std::string> names;
   std::wstring suffix = Widen("." + AExtension);
