@@ -38,6 +38,8 @@ std::string GetEnv(const char* AName);
 std::vector<std::string> CommandLineArgs(int argc, char** argv);
 // Console output in UTF-8 (a no-op where the terminal already speaks it).
 void PrepareConsoleOutput();
+// True when the standard error stream is a terminal (console), not a file or a pipe.
+bool StdErrIsTerminal();
 
 struct TLocalTime {
   int Year, Month, Day, Hour, Minute, Second, Millisecond;

@@ -123,6 +123,7 @@ bool CbSetStatusLine(void* self, WCHAR_T* text) {
   TConnection* c = ConnOf(self);
   c->StatusLine = FromHost(text);
   c->Calls.push_back("SetStatusLine");
+  if (c->OnStatusLine) c->OnStatusLine(false, c->StatusLine);
   return true;
 }
 
@@ -130,6 +131,7 @@ void CbResetStatusLine(void* self) {
   TConnection* c = ConnOf(self);
   c->StatusLine.clear();
   c->Calls.push_back("ResetStatusLine");
+  if (c->OnStatusLine) c->OnStatusLine(true, std::string());
 }
 
 void* CbGetInterface(void* self, int kind) {

@@ -3,6 +3,7 @@
 // and calls the component's routine tables. Used by the command-line host and the tests.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -62,6 +63,8 @@ class TConnection {
   std::vector<std::string> Calls;  // "AddError", "SetEventBufferDepth 100", ... in call order
   std::vector<std::string> Events; // "source|message|data"
   std::string StatusLine;
+  // Told of every status-line call as it comes: the text, or AReset for ResetStatusLine.
+  std::function<void(bool AReset, const std::string& AText)> OnStatusLine;
   int64_t EventBufferDepth = 1;
   std::map<std::string, std::string> Profile;
   bool ConfirmAnswer = true;

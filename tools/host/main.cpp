@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host.h"
+#include "common/text.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 
@@ -102,6 +103,29 @@ void PrintReports(TComponent& AComponent, size_t& ASeen) {
   }
 }
 
+// The component's status line, as a host shows it: on a terminal one line on standard error,
+// rewritten in place and wiped when the component resets it; otherwise one plain line a call.
+class TStatusLinePrinter {
+ public:
+  TStatusLinePrinter() : FInPlace(qd::platform::StdErrIsTerminal()) {}
+  void Show(bool AReset, const std::string& AText) {
+    if (!FInPlace) {
+      std::cerr << (AReset ? std::string("status line reset") : "status line: " + AText) << "\n";
+      return;
+    }
+    std::string line = AReset ? std::string() : AText;
+    size_t width = qd::Utf8ToUtf16(line).size();
+    std::cerr << "\r" << line << std::string(FWidth > width ? FWidth - width : 0, ' ');
+    if (AReset) std::cerr << "\r";
+    std::cerr << std::flush;
+    FWidth = width;
+  }
+
+ private:
+  bool FInPlace;
+  size_t FWidth = 0;  // characters of the line on screen
+};
+
 bool PrintCall(TComponent& AComponent, const std::string& AKind, const std::string& AMethod,
                const TCallResult& AResult, bool AFunction) {
   std::cout << AKind << " " << AMethod << ": " << (AResult.Returned ? "true" : "false") << "\n";
@@ -159,6 +183,8 @@ int Run(int argc, char** argv) {
       return 3;
     }
     TComponent& c = *component;
+    TStatusLinePrinter statusLine;
+    c.Connection.OnStatusLine = [&statusLine](bool AReset, const std::string& AText) { statusLine.Show(AReset, AText); };
     size_t reportsSeen = 0;
     for (size_t t = 0; t < tokens.size();) {
       std::string cmd = tokens[t++];

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <sys/time.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -100,6 +101,8 @@ std::vector<std::string> CommandLineArgs(int argc, char** argv) {
 }
 
 void PrepareConsoleOutput() {}
+
+bool StdErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 TLocalTime LocalNow() {
   timeval tv{};

@@ -90,6 +90,11 @@ std::vector<std::string> CommandLineArgs(int argc, char** argv) {
 
 void PrepareConsoleOutput() { SetConsoleOutputCP(CP_UTF8); }
 
+bool StdErrIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 TLocalTime LocalNow() {
   SYSTEMTIME t{};
   GetLocalTime(&t);
