@@ -72,6 +72,10 @@ struct TWindowProbe {
   std::string Caption;   // the window's caption
   std::string Location;  // document window: the file the browser was sent to; else empty
   std::function<void()> Close;
+  // Log window, where the system lets them be given: opens the list of files as a click on
+  // it does, and tells whether the list is open.
+  std::function<void()> OpenFileList;
+  std::function<bool()> FileListOpen;
 };
 
 // For tests and diagnosis: called on the window's thread when a window is ready, the log

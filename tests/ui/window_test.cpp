@@ -288,6 +288,41 @@ TEST_F(Windows, LogWindowShowsTheNewestFileAndClosesOnRequest) {
   EXPECT_NE(events.Text.find("строка журнала"), std::string::npos) << events.Text;
 }
 
+// The list is filled anew before it opens, so that it opens as tall as its names need.
+TEST_F(Windows, LogWindowRefillsTheListBeforeItOpens) {
+  for (const char* name : {"a_1.log", "b_2.log", "c_3.log", "d_4.log", "e_5.log", "f_6.log", "g_7.log"}) Write(name, "x\r\n");
+  struct TEvents final : platform::window::TLogWindowEvents {
+    ui::TfrmLog Form;
+    TWindowProbe Probe;
+    std::vector<bool> OpenAtRefill;
+    std::vector<std::string> Names;
+    void FormCreate(TLogWindowView& AView) override { Form.FormCreate(AView); }
+    void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
+    void FilesDropDown(TLogWindowView& AView) override {
+      OpenAtRefill.push_back(Probe.FileListOpen());
+      Form.FilesDropDown(AView);
+      Names = AView.FileNames();
+    }
+    void OpenDirClick(TLogWindowView&) override {}
+    void CheckFileTimer(TLogWindowView&) override {}
+  } events;
+  bool offered = false, openAfter = false;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = AProbe.OpenFileList && AProbe.FileListOpen;
+    if (offered) {
+      events.Probe = AProbe;
+      AProbe.OpenFileList();
+      openAfter = AProbe.FileListOpen();
+    }
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+  if (!offered) GTEST_SKIP() << "the list cannot be opened by a test here";
+  EXPECT_EQ(events.OpenAtRefill, std::vector<bool>{false});
+  EXPECT_TRUE(openAfter);
+  EXPECT_EQ(events.Names.size(), 7u);
+}
+
 TEST_F(Windows, LogViewerThroughItsModalEntryPoint) {
   int shown = 0;
   platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {

@@ -92,6 +92,31 @@ void ApplyFont(GtkWidget* AWindow) {
   added = true;
 }
 
+// Whether the event, sent to a drop-down list's button, opens the list: a press of the first
+// mouse button, or a key that presses a focused button.
+bool OpensList(const GdkEvent* AEvent) {
+  if (AEvent->type == GDK_BUTTON_PRESS) return AEvent->button.button == GDK_BUTTON_PRIMARY;
+  if (AEvent->type != GDK_KEY_PRESS) return false;
+  switch (AEvent->key.keyval) {
+    case GDK_KEY_space: case GDK_KEY_KP_Space: case GDK_KEY_Return: case GDK_KEY_KP_Enter: case GDK_KEY_ISO_Enter:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The first toggle button inside the widget, its own internal children included.
+GtkWidget* FindToggleButton(GtkWidget* AWidget) {
+  if (GTK_IS_TOGGLE_BUTTON(AWidget)) return AWidget;
+  if (!GTK_IS_CONTAINER(AWidget)) return nullptr;
+  GtkWidget* found = nullptr;
+  gtk_container_forall(GTK_CONTAINER(AWidget), +[](GtkWidget* AChild, gpointer AFound) {
+    auto* f = static_cast<GtkWidget**>(AFound);
+    if (!*f) *f = FindToggleButton(AChild);
+  }, &found);
+  return found;
+}
+
 // ---- log window ----
 
 class TGtkLogWindow final : public TLogWindowView {
@@ -134,10 +159,29 @@ class TGtkLogWindow final : public TLogWindowView {
                        if (!self->FQuiet) self->Fire(&TLogWindowEvents::FilesChange);
                      }),
                      this);
+    // the list's own button, which opens the list on a press
+    FFilesButton = FindToggleButton(FFiles);
+    // The list is refilled before it opens: refilled while open, it keeps the size it had
+    // when empty. A press on the list's button opens it at once, and the "event" signal comes
+    // before the press is handled; the keys and calls that open it go through "popup".
+    if (FFilesButton) {
+      g_signal_connect(FFilesButton, "event", G_CALLBACK(+[](GtkWidget*, GdkEvent* AEvent, gpointer ASelf) -> gboolean {
+                         if (OpensList(AEvent)) static_cast<TGtkLogWindow*>(ASelf)->ListOpening();
+                         return FALSE;
+                       }),
+                       this);
+    }
+    g_signal_connect(FFiles, "popup", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
+                       static_cast<TGtkLogWindow*>(ASelf)->ListOpening();
+                     }),
+                     this);
     g_signal_connect(FFiles, "notify::popup-shown", G_CALLBACK(+[](GObject* ACombo, GParamSpec*, gpointer ASelf) {
+                       auto* self = static_cast<TGtkLogWindow*>(ASelf);
                        gboolean shown = FALSE;
                        g_object_get(ACombo, "popup-shown", &shown, nullptr);
-                       if (shown) static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::FilesDropDown);
+                       // opened some other way: refilled late rather than not at all
+                       if (shown && !self->FRefilledForList) self->Fire(&TLogWindowEvents::FilesDropDown);
+                       self->FRefilledForList = false;
                      }),
                      this);
     g_signal_connect(folder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
@@ -164,7 +208,8 @@ class TGtkLogWindow final : public TLogWindowView {
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     QuitLoopOnDestroy(FWindow, loop);
     if (auto hook = ReadyHook()) {
-      TWindowProbe probe{ACaption, std::string(), [this] { Close(); }};
+      TWindowProbe probe{ACaption, std::string(), [this] { Close(); }, [this] { OpenFileList(); },
+                         [this] { return FileListOpen(); }};
       try {
         hook(probe);
       } catch (...) {
@@ -172,6 +217,36 @@ class TGtkLogWindow final : public TLogWindowView {
     }
     if (!FClosed) g_main_loop_run(loop);
     g_main_loop_unref(loop);
+  }
+
+  // Just before the list opens.
+  void ListOpening() {
+    gboolean shown = FALSE;
+    g_object_get(FFiles, "popup-shown", &shown, nullptr);
+    if (shown) return;
+    FRefilledForList = true;
+    Fire(&TLogWindowEvents::FilesDropDown);
+  }
+
+  // As a click on the list does: a button press on the list's own button.
+  void OpenFileList() {
+    if (FClosed || !FFilesButton) return;
+    GdkWindow* where = gtk_widget_get_window(FFilesButton);
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(FFilesButton));
+    if (!where || !seat) return;
+    GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
+    press->button.window = GDK_WINDOW(g_object_ref(where));
+    press->button.send_event = TRUE;
+    press->button.time = GDK_CURRENT_TIME;
+    press->button.button = GDK_BUTTON_PRIMARY;
+    gdk_event_set_device(press, gdk_seat_get_pointer(seat));
+    gtk_widget_event(FFilesButton, press);
+    gdk_event_free(press);
+  }
+  bool FileListOpen() const {
+    gboolean shown = FALSE;
+    if (!FClosed) g_object_get(FFiles, "popup-shown", &shown, nullptr);
+    return shown;
   }
 
   ~TGtkLogWindow() {
@@ -254,11 +329,13 @@ class TGtkLogWindow final : public TLogWindowView {
   TLogWindowEvents& FEvents;
   GtkWidget* FWindow = nullptr;
   GtkWidget* FFiles = nullptr;
+  GtkWidget* FFilesButton = nullptr;
   GtkWidget* FText = nullptr;
   std::vector<std::string> FNames;
   guint FTimer = 0;
   bool FQuiet = false;
   bool FClosed = false;
+  bool FRefilledForList = false;  // the list about to open has been refilled
 };
 
 // ---- document window ----
