@@ -353,9 +353,12 @@ struct TDocumentWindow {
     if (Timer) g_source_remove(Timer);
     Timer = 0;
     if (auto hook = ReadyHook()) {
-      TWindowProbe probe{Caption, Location, [this] {
-                           if (!Closed) gtk_widget_destroy(Window);
-                         }};
+      TWindowProbe probe;
+      probe.Caption = Caption;
+      probe.Location = Location;
+      probe.Close = [this] {
+        if (!Closed) gtk_widget_destroy(Window);
+      };
       try {
         hook(probe);
       } catch (...) {
