@@ -73,9 +73,19 @@ std::string TJson::Dump() const {
   return out;
 }
 
+std::string TJson::DumpLine() const {
+  std::string out;
+  Write(out, -1);
+  return out;
+}
+
 void TJson::Write(std::string& AOut, int ADepth) const {
-  const std::string pad(static_cast<size_t>(2 * (ADepth + 1)), ' ');
-  const std::string closePad(static_cast<size_t>(2 * ADepth), ' ');
+  const bool line = ADepth < 0;
+  const std::string pad = line ? std::string() : std::string(static_cast<size_t>(2 * (ADepth + 1)), ' ');
+  const std::string closePad = line ? std::string() : std::string(static_cast<size_t>(2 * ADepth), ' ');
+  const char* open = line ? "" : "\n";
+  const char* separator = line ? ", " : ",\n";
+  const int inner = line ? -1 : ADepth + 1;
   switch (FKind) {
     case TKind::Null: AOut += "null"; break;
     case TKind::Bool: AOut += FBool ? "true" : "false"; break;
@@ -87,11 +97,12 @@ void TJson::Write(std::string& AOut, int ADepth) const {
         AOut += "[]";
         break;
       }
-      AOut += "[\n";
+      AOut += "[";
+      AOut += open;
       for (size_t i = 0; i < FItems.size(); ++i) {
         AOut += pad;
-        FItems[i].Write(AOut, ADepth + 1);
-        AOut += i + 1 < FItems.size() ? ",\n" : "\n";
+        FItems[i].Write(AOut, inner);
+        AOut += i + 1 < FItems.size() ? separator : open;
       }
       AOut += closePad + "]";
       break;
@@ -100,13 +111,14 @@ void TJson::Write(std::string& AOut, int ADepth) const {
         AOut += "{}";
         break;
       }
-      AOut += "{\n";
+      AOut += "{";
+      AOut += open;
       for (size_t i = 0; i < FMembers.size(); ++i) {
         AOut += pad;
         WriteString(AOut, FMembers[i].first);
         AOut += ": ";
-        FMembers[i].second.Write(AOut, ADepth + 1);
-        AOut += i + 1 < FMembers.size() ? ",\n" : "\n";
+        FMembers[i].second.Write(AOut, inner);
+        AOut += i + 1 < FMembers.size() ? separator : open;
       }
       AOut += closePad + "}";
       break;

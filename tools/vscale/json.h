@@ -45,9 +45,12 @@ class TJson {
 
   // Pretty-printed with two blanks of indentation; non-ASCII text stays UTF-8.
   std::string Dump() const;
+  // On one line, members and elements separated by ", ".
+  std::string DumpLine() const;
 
  private:
   explicit TJson(TKind AKind) : FKind(AKind) {}
+  // ADepth < 0: on one line.
   void Write(std::string& AOut, int ADepth) const;
 
   TKind FKind = TKind::Null;

@@ -5,17 +5,20 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "decode.h"
 #include "scale.h"
 
 namespace {
 
 const char kUsage[] =
     "Usage: vscale [options]\n"
+    "       vscale decode LOGFILE [--json]\n"
     "A virtual offline label scale: a TCP server that takes the scale's command frames,\n"
     "keeps its tables in memory and answers like the scale.\n"
     "\n"
@@ -38,7 +41,13 @@ const char kUsage[] =
     "  --help               this text\n"
     "\n"
     "The first line on standard output is 'listening ADDR:PORT' (or 'refusing ADDR:PORT' with\n"
-    "--refuse). SIGINT or SIGTERM stops the scale; the dump is written then.\n";
+    "--refuse). SIGINT or SIGTERM stops the scale; the dump is written then.\n"
+    "\n"
+    "decode: reads a driver's log file and prints every exchange with the scale that it\n"
+    "recorded (the exchange log must have been on) as the command, table and decoded record\n"
+    "or key with the scale's answer, one line each under the host call it belongs to, or as a\n"
+    "JSON array with --json. Refused, unanswered and malformed exchanges are marked. Exit\n"
+    "status 0 when every exchange was accepted, 1 otherwise, 2 when the file cannot be read.\n";
 
 std::atomic<bool> gStop{false};
 void OnSignal(int) { gStop = true; }
@@ -69,7 +78,33 @@ int Fail(const std::string& AMessage) {
 
 }  // namespace
 
+// vscale decode LOGFILE [--json]
+int Decode(int argc, char** argv) {
+  std::string file;
+  bool json = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--json")
+      json = true;
+    else if (file.empty())
+      file = a;
+    else
+      return Fail("decode takes one log file");
+  }
+  if (file.empty()) return Fail("decode needs a log file");
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Fail("cannot read " + file);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<qd::vscale::TExchange> exchanges = qd::vscale::DecodeExchangeLog(text);
+  std::cout << (json ? qd::vscale::ExchangesAsJson(exchanges).Dump() : qd::vscale::ExchangesAsText(exchanges));
+  for (const qd::vscale::TExchange& e : exchanges)
+    if (e.Outcome != qd::vscale::TExchange::TOutcome::Accepted && e.Outcome != qd::vscale::TExchange::TOutcome::Unjudged)
+      return 1;
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "decode") return Decode(argc, argv);
   qd::vscale::TOptions options;
   std::string dumpPath;
   bool dumpLive = false;
