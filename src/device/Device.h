@@ -107,7 +107,9 @@ class TDevice {
   // Connects the transport; failures pass through unchanged.
   void Enable(const std::string& AIPAddress, int32_t AIPPort);
   void Disable();
-  // One exchange: log, send, read one byte into Response, log. Does not judge the reply.
+  // One exchange: read off and log whatever the scale sent beyond its earlier answers (failing
+  // with kMsgPeerClosed when it has closed the connection), log, send, read one byte into
+  // Response, log. Does not judge the reply.
   void RunCommand(const std::string& ACmd);
 
   static TFont SetDefFont() { return TFont{}; }
@@ -204,7 +206,8 @@ class TDevice {
   void BuildContainerFrame(int32_t APLU, int32_t ACode);
   void BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber);
   [[noreturn]] static void RefusePresetKey(int32_t APresetNumber, int32_t APresetKey);
-  // The two halves of RunCommand: log and send; receive one byte into Response and log.
+  // The two halves of RunCommand: read off leftovers, log and send; receive one byte into
+  // Response and log.
   void SendCommand(const std::string& ACmd);
   void ReceiveReply();
   void Clear(uint8_t ATable, const char* AMessage);
