@@ -147,7 +147,32 @@ show("Piece unit weights (table AB)", ["PLU", "unit weight", "total"],
 show("Containers (table DF)", ["goods code", "PLU"], [[c["key"], c["plu"]] for c in tables["containers"]])
 show("Main groups (table 23)", ["group", "name"], [[g["key"], g["name"]] for g in tables["main_groups"]])
 show("Group pictures (table A3)", ["group", "picture"], [[g["key"], g["image"]] for g in tables["group_images"]])
-show("Pictures (table 37)", ["picture", "data"], [[i["key"], i["data"]] for i in tables["images"]])
+def drawing(data):
+    """The picture as block characters, two rows of dots a line: the data spells width and
+    height in dots, then every row's dots as bits, first dot highest (one byte per 8 dots).
+    None when the data is not such a bitmap."""
+    try:
+        raw = bytes.fromhex(data)
+    except ValueError:
+        return None
+    if len(raw) < 2 or not raw[0] or not raw[1]:
+        return None
+    width, height = raw[0], raw[1]
+    stride = (width + 7) // 8
+    if len(raw) != 2 + stride * height:
+        return None
+    dot = lambda x, y: y < height and raw[2 + y * stride + x // 8] >> (7 - x % 8) & 1
+    blocks = {(0, 0): " ", (1, 0): "\u2580", (0, 1): "\u2584", (1, 1): "\u2588"}
+    return ["".join(blocks[(dot(x, y), dot(x, y + 1))] for x in range(width)) for y in range(0, height, 2)]
+
+print(f"\nPictures (table 37) ({len(tables['images'])})")
+for image in tables["images"]:
+    picture = drawing(image["data"])
+    if picture is None:
+        print(f"  {image['key']}  {image['data']}")
+        continue
+    for n, line in enumerate(picture):
+        print(f"  {str(image['key']) if n == 0 else '':>4}  |{line}|")
 show("Shops (table 3D)", ["shop", "label format", "name"],
      [[s["key"], s["label_format"], lines(s["name"])] for s in tables["shops"]])
 show("Preset keys (table 41)", ["key", "code", "group key", "picture", "name"],
