@@ -87,6 +87,7 @@ logs=$root/$build/logs
 mkdir -p "$logs"
 step "uploading examples/ to $address:$port"
 status=0
+# The host's status line (the upload's progress) shows on standard error as it goes.
 W_QUENDAL7V2K_LOG_DIR=$logs "$bin/addin-host" \
   param IPAddress "$address" param IPPort "$port" \
   param LogEnabled true param ExtLogEnabled true \
@@ -98,7 +99,7 @@ W_QUENDAL7V2K_LOG_DIR=$logs "$bin/addin-host" \
   call UploadShops f:examples/shops.xml \
   call UploadGoods e: f:examples/goods.xml e: \
   call UploadData s:f23 f:examples/data-f23.hex \
-  call Close e: >"$work/host.out" 2>&1 || status=$?
+  call Close e: >"$work/host.out" || status=$?
 # One line per call: its name and result; a failure with its message.
 awk '/^call /{name=$2} /^  result: /{sub(/^  result: /, ""); print "  " name " " $0}' "$work/host.out"
 if [[ $status -ne 0 ]]; then

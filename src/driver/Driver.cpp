@@ -8,6 +8,7 @@
 #include "common/resources.h"
 #include "common/text.h"
 #include "driver/RawData.h"
+#include "driver/UploadProgress.h"
 
 namespace qd {
 
@@ -186,6 +187,7 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
   // of the record before it: the same frames go out in the same order, and an error of the
   // next record counts only after that answer was accepted, as when one record is done after
   // the other.
+  TUploadProgress progress(*this, kProgressGoods, ATable.RecordCount());
   TRecord record;
   TItemFrames frames, next;
   if (!ATable.Next(record)) return;
@@ -196,6 +198,7 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
       more = ATable.Next(record);
       if (more) PrepareGoods(record, next);
     });
+    progress.Step();
     if (!more) return;
     std::swap(frames, next);
   }
@@ -225,28 +228,34 @@ void TDriver::UploadImages(const std::string& ATable) {
 }
 
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
+  TUploadProgress progress(*this, kProgressGroups, ATable.RecordCount());
   TItemFrames frames;
   ATable.ForEachRecord([&](const TRecord& ARecord) {
     TGroupRecord g = ReadGroupRecord(ARecord);
     CheckGroupRecord(g);
     FDevice->BuildGroupFrames(g.Code, g.ImageNumber, g.Name, frames);
     FDevice->SendFrames(frames);
+    progress.Step();
   });
 }
 
 void TDriver::WriteShopsTable(TInputTable& ATable) {
-  ATable.ForEachRecord([this](const TRecord& ARecord) {
+  TUploadProgress progress(*this, kProgressShops, ATable.RecordCount());
+  ATable.ForEachRecord([&](const TRecord& ARecord) {
     TShopRecord s = ReadShopRecord(ARecord);
     CheckShopRecord(s);
     FDevice->WriteShop(s.Code, s.Name);
+    progress.Step();
   });
 }
 
 void TDriver::WriteImagesTable(TInputTable& ATable) {
-  ATable.ForEachRecord([this](const TRecord& ARecord) {
+  TUploadProgress progress(*this, kProgressImages, ATable.RecordCount());
+  ATable.ForEachRecord([&](const TRecord& ARecord) {
     TImageRecord i = ReadImageRecord(ARecord);
     CheckImageRecord(i);
     FDevice->WriteImage(i.ImageNumber, i.ImageData);
+    progress.Step();
   });
 }
 
@@ -309,7 +318,11 @@ void TDriver::SendDataFile(const std::string& AFileName, const std::string& ADat
     record.insert(0, prefix);
     HexToBytes(record, "данные");
   }
-  for (const std::string& record : records) FDevice->UploadData(record);
+  TUploadProgress progress(*this, kProgressData, records.size());
+  for (const std::string& record : records) {
+    FDevice->UploadData(record);
+    progress.Step();
+  }
 }
 
 // ---- library load ----

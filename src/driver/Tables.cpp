@@ -54,11 +54,30 @@ void NextPiece(std::string_view& ARest, std::string& AOut) {
 
 constexpr const char* kMsgDoctype = "описание типа документа не допускается";
 
+// The checking pass, which also counts the records (the children of "Table" named "Record").
+struct TCheckState {
+  XML_Parser Parser = nullptr;
+  int Depth = 0;
+  bool RootIsTable = false;
+  size_t Records = 0;
+};
+
 // Refuses a document type declaration as soon as the parser meets it: its entities would let a
 // table define text of its own.
-void XMLCALL RefuseDoctype(void* AParser, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  XML_StopParser(static_cast<XML_Parser>(AParser), XML_FALSE);
+void XMLCALL RefuseDoctype(void* AState, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  XML_StopParser(static_cast<TCheckState*>(AState)->Parser, XML_FALSE);
 }
+
+void XMLCALL CountStart(void* AState, const XML_Char* AName, const XML_Char**) {
+  auto* st = static_cast<TCheckState*>(AState);
+  int depth = st->Depth++;
+  if (depth == 0)
+    st->RootIsTable = std::string_view(AName) == "Table";
+  else if (depth == 1 && st->RootIsTable && SameText(AName, "Record"))
+    ++st->Records;
+}
+
+void XMLCALL CountEnd(void* AState, const XML_Char*) { --static_cast<TCheckState*>(AState)->Depth; }
 
 // A parser for UTF-8 text, whatever the text's declaration says: the host hands over UTF-16
 // and the declaration may still name that.
@@ -75,10 +94,13 @@ struct TParserHolder {
 
 }  // namespace
 
-void CheckWellFormed(std::string_view AText) {
+size_t CheckWellFormed(std::string_view AText) {
   TParserHolder h{NewParser()};
-  XML_SetUserData(h.Parser, h.Parser);
+  TCheckState state;
+  state.Parser = h.Parser;
+  XML_SetUserData(h.Parser, &state);
   XML_SetStartDoctypeDeclHandler(h.Parser, RefuseDoctype);
+  XML_SetElementHandler(h.Parser, CountStart, CountEnd);
   std::string piece;
   std::string_view rest = AText;
   do {
@@ -86,6 +108,7 @@ void CheckWellFormed(std::string_view AText) {
     if (XML_Parse(h.Parser, piece.data(), static_cast<int>(piece.size()), rest.empty()) != XML_STATUS_OK)
       FailParse(h.Parser, XML_GetErrorCode(h.Parser) == XML_ERROR_ABORTED ? kMsgDoctype : nullptr);
   } while (!rest.empty());
+  return state.Records;
 }
 
 // ---- TRecord ----
@@ -144,7 +167,7 @@ struct TInputTable::TState {
   static void XMLCALL End(void* AState, const XML_Char*) { --static_cast<TState*>(AState)->Depth; }
 };
 
-TInputTable::TInputTable(std::string_view AText) : FText(AText) { CheckWellFormed(FText); }
+TInputTable::TInputTable(std::string_view AText) : FText(AText), FRecordCount(CheckWellFormed(FText)) {}
 
 TInputTable::~TInputTable() = default;
 

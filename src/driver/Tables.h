@@ -34,8 +34,9 @@ inline constexpr const char* kMsgBadShop = "Некорректный номер 
 
 // Fails (std::runtime_error) unless AText, once cleaned of the characters XML 1.0 does not
 // allow, is a well-formed XML document without a document type declaration; the message is
-// the parser's, with the line and column where it stopped.
-void CheckWellFormed(std::string_view AText);
+// the parser's, with the line and column where it stopped. Returns the number of records
+// (children named "Record", in any letter case, of a top-level "Table").
+size_t CheckWellFormed(std::string_view AText);
 
 // The attributes of one record, in document order (names are unique: the text is well-formed).
 class TRecord {
@@ -71,6 +72,9 @@ class TInputTable {
   // the last one; fails with kMsgNoTable when the top-level element is not "Table".
   bool Next(TRecord& ARecord);
 
+  // The number of records Next will give, counted when the text was checked.
+  size_t RecordCount() const { return FRecordCount; }
+
   // Calls AVisit(record) for every record, in document order.
   template <class F>
   void ForEachRecord(F&& AVisit) {
@@ -82,6 +86,7 @@ class TInputTable {
 
  private:
   std::string_view FText;
+  size_t FRecordCount = 0;
   std::unique_ptr<TState> FState;
 };
 
