@@ -10,23 +10,6 @@ namespace {
 
 // Frames larger than this are cut (the driver's largest records are far smaller).
 constexpr size_t kMaxFrame = 1 << 20;
-// How long the peer waits for more of a frame whose header announced more than arrived: a
-// frame goes out in one send, so on loopback its rest follows at once or never.
-constexpr int kRestWaitMs = 5;
-
-// The length a frame announces in its first bytes; 0 when the header does not say.
-size_t AnnouncedLength(const std::string& AData) {
-  if (AData.empty()) return 0;
-  switch (static_cast<uint8_t>(AData[0])) {
-    case 0xF1:
-      if (AData.size() < 8) return 8;
-      return 2 + (static_cast<size_t>(static_cast<uint8_t>(AData[6])) << 8 | static_cast<uint8_t>(AData[7]));
-    case 0xF2: return 2;
-    case 0xF3:
-    case 0xF7: return 6;
-    default: return 0;
-  }
-}
 
 }  // namespace
 
@@ -81,14 +64,9 @@ bool TLoopbackPeer::ReadFrame(TSocketHandle AClient, std::string& APending, std:
     if (ready < 0) return false;
     if (ready > 0 && !receive()) return false;
   }
-  // The driver sends a frame with one send and then waits for the answer: what its header
-  // announces, and whatever else is already there, belongs to this frame.
-  size_t wanted = AnnouncedLength(APending);
-  while (APending.size() < wanted && APending.size() < kMaxFrame) {
-    int ready = WaitReadable(AClient, kRestWaitMs);
-    if (ready == 0) break;
-    if (ready < 0 || !receive()) return false;
-  }
+  // The driver sends a frame with one send and then waits for the answer, so on loopback
+  // the frame is whatever has arrived by now. Frame headers are not trusted: raw data
+  // frames may announce any length.
   while (APending.size() < kMaxFrame && WaitReadable(AClient, 0) > 0)
     if (!receive()) break;
   AFrame.swap(APending);
