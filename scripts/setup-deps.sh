@@ -17,8 +17,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
-  # reference converter used by a benchmark
-  cmark
+  # reference converter used by a benchmark: the program and its library
+  cmark libcmark-dev
 )
 
 if [[ $(id -u) -ne 0 ]]; then

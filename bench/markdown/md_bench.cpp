@@ -1,6 +1,12 @@
 // md_bench [megabytes [case]]
-// 1. Throughput: converts a generated document (10 MB by default) that mixes every construct
-//    and, when the reference converter "cmark" is on the PATH, times it on the same file.
+// md_bench --write-mixed <megabytes> <file>: writes the generated document only.
+// 1. Throughput on a generated document (12 MB by default) that mixes every construct, like
+//    with like against the cmark reference converter:
+//    - in this process, on the same buffer: the engine without its extensions (plain
+//      CommonMark, as cmark) and with them, beside the cmark library when it was found at build
+//      time;
+//    - as whole processes on the same file: mdconv (extensions on, as the help viewer converts)
+//      against the cmark program, when it is on the PATH.
 // 2. Linearity: times pathological inputs at size n and 10 n; the ratio should stay near 10.
 // With a case name (or part of one) only the matching pathological cases run.
 //
@@ -24,8 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "markdown/MarkdownCommonMark.h"
 #include "markdown/MarkdownProcessor.h"
 #include "platform/tempfs.h"
+
+#ifdef QD_HAVE_CMARK
+#include <cmark.h>
+#endif
 
 namespace {
 
@@ -137,6 +148,18 @@ const std::vector<TPathological>& Pathological() {
       {"entities", [](std::size_t k) { return Repeat("&aaaaaaaaaaaaaaaaaaaaaaa", k / 24); }},
       {"letters (autolink scan)", [](std::size_t k) { return std::string(k, 'w') + "@"; }},
       {"dots for www", [](std::size_t k) { return Repeat("www.", k / 4); }},
+      // unterminated titles, destinations and address runs
+      {"title paren after dest", [](std::size_t k) { return Repeat("[ (](", k / 5); }},
+      {"title paren", [](std::size_t k) { return Repeat("[](a (", k / 6); }},
+      {"title quote", [](std::size_t k) { return Repeat("[](a \"", k / 6); }},
+      {"pointed dest", [](std::size_t k) { return Repeat("[a](<b", k / 6); }},
+      {"empty pointed dest", [](std::size_t k) { return Repeat("[](<", k / 4); }},
+      {"pointed dest with space", [](std::size_t k) { return Repeat("[](<a b", k / 7); }},
+      {"at signs", [](std::size_t k) { return Repeat("a@", k / 2); }},
+      {"at signs and dots", [](std::size_t k) { return Repeat("a@b.", k / 4); }},
+      {"address, closing parens", [](std::size_t k) { return "www.a.com" + std::string(k, ')'); }},
+      {"address, entity tails", [](std::size_t k) { return "www.a.com/" + Repeat("&a;", k / 3); }},
+      {"addresses in brackets", [](std::size_t k) { return Repeat("[www.a.com/x ", k / 13); }},
       {"table rows", [](std::size_t k) { return "a|b\n-|-\n" + Repeat("x|y|z\n", k / 6); }},
   };
   return cases;
@@ -168,12 +191,46 @@ double FreshProcessSeconds(const std::string& ASelf, const std::string& ADir, st
   return best;
 }
 
-void MixedBenchmark(std::size_t ABytes) {
+// Best of ARuns of a shell command; negative when it fails.
+double CommandSeconds(const std::string& ACommand, int ARuns) {
+  std::string run = ACommand;
+#ifdef _WIN32
+  run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
+#endif
+  if (std::system(run.c_str()) != 0) return -1;
+  bool failed = false;
+  double s = Seconds([&] { failed |= std::system(run.c_str()) != 0; }, ARuns);
+  return failed ? -1 : s;
+}
+
+void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv) {
+  const int kRuns = 7;
   std::string doc = MixedDocument(ABytes);
+  std::printf("mixed document: %.1f MB\n", doc.size() / 1048576.0);
+
+  std::printf(" in this process, same buffer, best of %d:\n", kRuns);
+  std::string out;
+  double plain = Seconds([&] { out = qd::md::TCommonMarkEngine::process(doc, false); }, kRuns);
+  std::printf("  engine, plain CommonMark:  %.3f s  (%.1f MB/s, %.1f MB out)\n", plain, doc.size() / 1048576.0 / plain,
+              out.size() / 1048576.0);
   std::size_t outSize = 0;
-  double mine = ConvertSeconds(doc, 5, &outSize);
-  std::printf("mixed document: %.1f MB in, %.1f MB out\n", doc.size() / 1048576.0, outSize / 1048576.0);
-  std::printf("  engine:  %.3f s  (%.1f MB/s)\n", mine, doc.size() / 1048576.0 / mine);
+  double gfm = ConvertSeconds(doc, kRuns, &outSize);
+  std::printf("  engine, with extensions:   %.3f s  (%.1f MB/s, %.1f MB out)\n", gfm, doc.size() / 1048576.0 / gfm,
+              outSize / 1048576.0);
+#ifdef QD_HAVE_CMARK
+  std::size_t refSize = 0;
+  double lib = Seconds([&] {
+    char* html = cmark_markdown_to_html(doc.data(), doc.size(), CMARK_OPT_DEFAULT);
+    refSize = std::strlen(html);
+    std::free(html);
+  }, kRuns);
+  std::printf("  cmark library %s:         %.3f s  (%.1f MB/s, %.1f MB out)\n", cmark_version_string(), lib,
+              doc.size() / 1048576.0 / lib, refSize / 1048576.0);
+  std::printf("  ratio engine (plain) / cmark library: %.2f\n", plain / lib);
+  std::printf("  ratio engine (extensions) / cmark library: %.2f\n", gfm / lib);
+#else
+  std::printf("  cmark library not found at build time, no reference time\n");
+#endif
 
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();
   fs::CreateFolders(dir);
@@ -184,26 +241,31 @@ void MixedBenchmark(std::size_t ABytes) {
 #else
   const char* nul = "/dev/null";
 #endif
-  std::string run = "cmark \"" + file + "\" > \"" + dir + "/out.html\" 2>" + nul;
-  if (std::system(run.c_str()) == 0) {
-    double ref = Seconds([&] { (void)std::system(run.c_str()); }, 5);
-    std::printf("  cmark:   %.3f s (whole process, plain CommonMark)\n", ref);
-    std::printf("  ratio engine / cmark: %.2f\n", mine / ref);
-  } else {
-    std::printf("  cmark not found, no reference time\n");
-  }
+  std::printf(" whole processes, same file, best of %d:\n", kRuns);
+  double conv = CommandSeconds("\"" + AMdconv + "\" \"" + file + "\" \"" + dir + "/mdconv.html\" 2>" + nul, kRuns);
+  double prog = CommandSeconds("cmark \"" + file + "\" > \"" + dir + "/cmark.html\" 2>" + nul, kRuns);
+  if (conv > 0) std::printf("  mdconv:   %.3f s\n", conv);
+  else std::printf("  mdconv failed or not found (%s)\n", AMdconv.c_str());
+  if (prog > 0) std::printf("  cmark:    %.3f s\n", prog);
+  else std::printf("  cmark program not found, no reference time\n");
+  if (conv > 0 && prog > 0) std::printf("  ratio mdconv / cmark: %.2f\n", conv / prog);
   fs::RemoveTree(dir);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--write-mixed") == 0) {  // the document, for other tools
+    fs::WriteWholeFile(argv[3], MixedDocument(static_cast<std::size_t>(std::atof(argv[2]) * 1024 * 1024)));
+    return 0;
+  }
   if (argc == 5 && std::strcmp(argv[1], "--time-once") == 0)
     return TimeOnce(std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10), argv[4]);
-  double mb = argc > 1 ? std::atof(argv[1]) : 10.0;
+  std::setvbuf(stdout, nullptr, _IOLBF, 1 << 12);  // each line as it comes, also into a file
+  double mb = argc > 1 ? std::atof(argv[1]) : 12.0;
   std::size_t bytes = static_cast<std::size_t>(mb * 1024 * 1024);
   const char* only = argc > 2 ? argv[2] : nullptr;
-  if (!only) MixedBenchmark(bytes);
+  if (!only) MixedBenchmark(bytes, QD_MDCONV_PATH);
 
   const std::size_t n = std::max<std::size_t>(bytes / 20, 50000);
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();

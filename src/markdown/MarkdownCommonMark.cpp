@@ -144,6 +144,11 @@ class TCMLine {
       if (FLine[i] != ' ' && FLine[i] != '\t' && FLine[i] != '\n') return false;
     return true;
   }
+  // appends the text from the cursor to the line end
+  void appendFocus(std::string& AOut) const {
+    AOut.append(static_cast<std::size_t>(FVirt), ' ');
+    AOut.append(FLine.substr(std::min<std::size_t>(FPos, FLine.size())));
+  }
   // the text from the cursor to the line end
   std::string focus() const {
     std::string s(static_cast<std::size_t>(FVirt), ' ');
@@ -426,6 +431,18 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AA
   if (ASrc.size() > 0xFFFFFFF0u / 3) throw std::length_error("Markdown text too long");
   FSource.reserve(ASrc.size());
   for (std::size_t i = 0; i < ASrc.size();) {
+    // runs of bytes that stay as they are go over in one piece
+    std::size_t plain = i;
+    while (plain < ASrc.size()) {
+      unsigned char b = static_cast<unsigned char>(ASrc[plain]);
+      if (b == '\r' || b == '\0' || b >= 0x80) break;
+      ++plain;
+    }
+    if (plain > i) {
+      FSource.append(ASrc, i, plain - i);
+      i = plain;
+      continue;
+    }
     char c = ASrc[i];
     if (static_cast<unsigned char>(c) >= 0x80) {
       std::size_t len = ValidUtf8Length(ASrc, i);
@@ -466,7 +483,7 @@ void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
     auto* para = static_cast<TCMParagraphBlock*>(last);
     auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front());
     tb->rawText() += '\n';
-    tb->rawText() += ALine.focus();
+    ALine.appendFocus(tb->rawText());
     return;
   }
   auto* para = addBlock<TCMParagraphBlock>(AContainer, ALine.FIndex);

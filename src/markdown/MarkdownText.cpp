@@ -98,7 +98,9 @@ std::unique_ptr<pcre2_code, TCodeDeleter> Compile(const char* APattern, uint32_t
 
 bool Matches(const pcre2_code* ACode, std::string_view AText) {
   if (!ACode) return false;
-  std::unique_ptr<pcre2_match_data, TMatchDeleter> md(pcre2_match_data_create_from_pattern(ACode, nullptr));
+  // room for the results of every pattern here (none has groups), made once per thread
+  thread_local std::unique_ptr<pcre2_match_data, TMatchDeleter> md(pcre2_match_data_create(4, nullptr));
+  if (!md) return false;
   int rc = pcre2_match(ACode, reinterpret_cast<PCRE2_SPTR>(AText.data()), AText.size(), 0, 0, md.get(), nullptr);
   return rc >= 0;
 }
@@ -109,19 +111,44 @@ bool MatchesCodePoint(const pcre2_code* ACode, char32_t c) {
   return Matches(ACode, s);
 }
 
+// The answers of one character class for the code points met last: the letters of one
+// script come again and again, and each look-up costs a match.
+class TClassCache {
+ public:
+  template <class F>
+  bool get(char32_t c, F AMatch) {
+    TEntry& e = FEntries[c % kSize];
+    if (e.code != c + 1) {
+      e.code = c + 1;
+      e.member = AMatch();
+    }
+    return e.member;
+  }
+
+ private:
+  static constexpr std::size_t kSize = 512;
+  struct TEntry {
+    char32_t code = 0;  // the code point + 1; 0 for none
+    bool member = false;
+  };
+  TEntry FEntries[kSize];
+};
+
 }  // namespace
 
 bool IsPunctuation(char32_t c) {
   if (c < 0x80) return IsAsciiPunct(static_cast<unsigned char>(c));
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
   static const auto code = Compile("^[\\p{Pc}\\p{Pd}\\p{Pe}\\p{Pf}\\p{Pi}\\p{Po}\\p{Ps}\\p{Sm}]", PCRE2_UTF | PCRE2_UCP);
-  return MatchesCodePoint(code.get(), c);
+  thread_local TClassCache cache;
+  return cache.get(c, [&] { return MatchesCodePoint(code.get(), c); });
 }
 
 bool IsUnassigned(char32_t c) {
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
   static const auto code = Compile("^\\p{Cn}", PCRE2_UTF | PCRE2_UCP);
-  return MatchesCodePoint(code.get(), c);
+  thread_local TClassCache cache;
+  return cache.get(c, [&] { return MatchesCodePoint(code.get(), c); });
 }
 
 bool IsEmailAddress(std::string_view AText) {

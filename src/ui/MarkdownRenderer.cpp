@@ -1,7 +1,5 @@
 #include "ui/MarkdownRenderer.h"
 
-#include "ui/DocView.h"
-
 #include "common/resources.h"
 #include "common/text.h"
 
@@ -37,11 +35,6 @@ TMarkdownRenderer::TResourceReader& ResourceReader() {
 std::optional<std::string_view> ReadResource(const std::string& AName) {
   const TMarkdownRenderer::TResourceReader& reader = ResourceReader();
   return reader ? reader(AName) : FindModuleResource(AName);
-}
-
-TMarkdownRenderer::TDocumentViewer& DocumentViewer() {
-  static TMarkdownRenderer::TDocumentViewer viewer;
-  return viewer;
 }
 
 // UTF-16 text of a file (after its byte-order mark) as UTF-8; an unpaired surrogate becomes
@@ -135,7 +128,6 @@ constexpr zip_uint32_t kUnixSymlink = 0120000;
 // ---- TMarkdownRenderer ---------------------------------------------------------------------------
 
 void TMarkdownRenderer::SetResourceReader(TResourceReader AReader) { ResourceReader() = std::move(AReader); }
-void TMarkdownRenderer::SetDocumentViewer(TDocumentViewer AViewer) { DocumentViewer() = std::move(AViewer); }
 
 TMarkdownRenderer::TMarkdownRenderer() {
   FTempDirectory = fs::UserTempFolder() + kDelim + fs::NewGuidText();
@@ -156,27 +148,6 @@ TMarkdownRenderer::~TMarkdownRenderer() {
 bool TMarkdownRenderer::SourceExist(const std::string& ASourceName) {
   if (ASourceName.empty()) return false;
   return ReadResource(ASourceName).has_value();
-}
-
-void TMarkdownRenderer::Render(const std::string& ASourceName, const std::string& ACaption) {
-  if (!SourceExist(ASourceName)) throw std::runtime_error("File not found: " + ASourceName);
-  TMarkdownRenderer renderer(ASourceName);  // its destructor removes the folder on every path
-  renderer.Render(ACaption);
-}
-
-std::string TMarkdownRenderer::Render(const std::string& ACaption) {
-  if (!SourceExist()) throw std::runtime_error("File not found: " + FSourceName);
-  ExtractArchive(SaveSourceArchive());
-  std::string mdName = FindSourceFile("md");
-  if (mdName.empty()) throw std::runtime_error("Mardown file not found");
-  std::string html = MarkdownToHtml(LoadSourceText(mdName));
-  std::string css = FindSourceFile("css");
-  std::string page = SaveHtmlFile(html, css, "");
-  if (const TDocumentViewer& viewer = DocumentViewer())
-    viewer(page, ACaption);
-  else
-    TfrmDocView(page, ACaption).ShowModal();
-  return page;
 }
 
 void TMarkdownRenderer::ConvertToHtml(const std::string& ASource, const std::string& ADestination,
@@ -332,7 +303,9 @@ std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AHtml, const std:
   // the help's pictures and style sheet do not draw, unless the page asks for the newest
   // one before anything else.
   static constexpr char kModeRequest[] = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\r\n";
-  std::string page = "\xEF\xBB\xBF";
+  std::string page;
+  page.reserve(AHtml.size() + ACss.size() + 256);  // a large page is copied once
+  page += "\xEF\xBB\xBF";
   if (ACss.empty()) {
     page += kModeRequest;
     page += AHtml;
@@ -353,9 +326,10 @@ std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AHtml, const std:
   return path;
 }
 
-std::string DecodeTextFile(const std::string& ABytes) {
+// (the bytes are taken over: UTF-8 text is not copied)
+std::string DecodeTextFile(std::string ABytes) {
   auto starts = [&](const char* AMark, std::size_t ALen) { return ABytes.compare(0, ALen, AMark, ALen) == 0; };
-  if (ABytes.size() >= 3 && starts("\xEF\xBB\xBF", 3)) return ABytes.substr(3);
+  if (ABytes.size() >= 3 && starts("\xEF\xBB\xBF", 3)) return ABytes.erase(0, 3);
   if (ABytes.size() >= 2 && starts("\xFF\xFE", 2)) return Utf16BytesToUtf8(ABytes, 2, false);
   if (ABytes.size() >= 2 && starts("\xFE\xFF", 2)) return Utf16BytesToUtf8(ABytes, 2, true);
   return ABytes;

@@ -64,6 +64,6 @@ class TMarkdownRenderer {
 
 // Decodes the bytes of a text file: a UTF-8 byte-order mark (EF BB BF), UTF-16 little-endian
 // (FF FE) or big-endian (FE FF) mark chooses the encoding; without one the bytes are UTF-8.
-std::string DecodeTextFile(const std::string& ABytes);
+std::string DecodeTextFile(std::string ABytes);
 
 }  // namespace qd::ui
