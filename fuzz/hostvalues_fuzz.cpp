@@ -313,6 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     TComponent C(qd::fuzz::Module(), "w_quendal7v2k", init, memory);
     for (int calls = 0; calls < 8 && !in.Empty(); ++calls) RunOne(C, in, log);
     C.Destroy();
+    fixture.Peer.TakeConnections();
     qd::fuzz::CheckMemory(C.Memory);
   }
   if (log) {

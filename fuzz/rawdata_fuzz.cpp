@@ -27,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   std::string name = cut == std::string::npos ? input : input.substr(0, cut);
   std::string data = cut == std::string::npos ? std::string() : input.substr(cut + 1);
   driver.Call("UploadData", {THostValue::Text(name), THostValue::Text(data)});
+  driver.Peer().TakeConnections();
   return 0;
 }

@@ -81,5 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
       driver.Call("UploadData", {S("f23"), S("0000005000130080AAE6A8EF20ADA5A4A5ABA800000051000E0082EBAFA5E7AAA0")});
       break;
   }
+  driver.Peer().TakeConnections();
   return 0;
 }

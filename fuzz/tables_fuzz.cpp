@@ -30,5 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     case 2: driver.Call("UploadShops", {THostValue::Text(table)}); break;
     default: driver.Call("UploadImages", {THostValue::Text(table)}); break;
   }
+  driver.Peer().TakeConnections();
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "peer.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace qd::fuzz {
@@ -35,6 +36,11 @@ void TLoopbackPeer::Script(std::vector<TAnswer> AAnswers, TAnswer AAfter) {
 std::vector<std::string> TLoopbackPeer::Frames() {
   std::lock_guard<std::mutex> g(FLock);
   return FFrames;
+}
+
+void TLoopbackPeer::TakeConnections() {
+  for (int i = 0; i < 10000 && WaitReadable(FListener, 0) > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 void TLoopbackPeer::Run() {

@@ -35,6 +35,13 @@ class TLoopbackPeer {
   // used up every further frame gets AAfter. A connection keeps the script it started with.
   void Script(std::vector<TAnswer> AAnswers, TAnswer AAfter = TAnswer::Ack());
 
+  // Waits (up to a second) until the peer has taken every connection opened so far. The
+  // driver opens a fresh connection for most calls and may close it again at once, faster
+  // than a busy machine schedules the peer; without the wait, such connections fill the
+  // listener's queue and the next connect waits a second for its handshake to be retried.
+  // Called after every input.
+  void TakeConnections();
+
   // The frames of the connection taken last, oldest first.
   std::vector<std::string> Frames();
   int Connections() const { return FConnections; }
