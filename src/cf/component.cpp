@@ -1,5 +1,6 @@
 #include "cf/component.h"
 
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
 
@@ -199,16 +200,41 @@ void TCustomNativeComponent::ReportError(const std::string& ASource, const std::
   memory.FreeText(descr);
 }
 
-VarArrayData TCustomNativeComponent::HostArguments(tVariant* paParams, host_long lSizeArray) const {
+namespace {
+
+// Tags of the arguments of one call: the call's number in the high bits, the argument's
+// position plus one in the low 16 (a host passes at most 1,001 arguments).
+std::atomic<uint64_t> gCallNumber{0};
+
+uint64_t ArgumentTag(uint64_t ACall, size_t AIndex) { return (ACall << 16) | (AIndex + 1); }
+
+}  // namespace
+
+VarArrayData TCustomNativeComponent::HostArguments(tVariant* paParams, host_long lSizeArray, uint64_t& ACall) const {
   size_t count = lSizeArray > 0 && paParams ? static_cast<size_t>(lSizeArray) : 0;
   // Every argument goes back to the host after the call: one that only the memory manager can
   // hand back is refused before the handler runs, so that nothing has happened yet.
   if (!MemoryManager)
     for (size_t i = 0; i < count; ++i)
       if (NeedsMemoryManager(paParams[i])) throw std::runtime_error(kMsgNoMemoryManager);
+  ACall = ++gCallNumber;
   VarArrayData args(count);
-  for (size_t i = 0; i < count; ++i) args[i] = HostToValue(paParams[i]);
+  for (size_t i = 0; i < count; ++i) {
+    args[i] = HostToValue(paParams[i]);
+    args[i].SetOrigin(ArgumentTag(ACall, i));
+  }
   return args;
+}
+
+void TCustomNativeComponent::ArgumentsToHost(const VarArrayData& AArgs, uint64_t ACall, tVariant* paParams) {
+  for (size_t i = 0; i < AArgs.size(); ++i) {
+    // A text or block that the method left as the host passed it is still in the host's value,
+    // the same characters or bytes: it is not copied back (a table's text can be large).
+    const tVariant& v = paParams[i];
+    bool kept = AArgs[i].Origin() == ArgumentTag(ACall, i) &&
+                ((v.vt == abi::VTYPE_PWSTR && v.wstr.pwstrVal) || (v.vt == abi::VTYPE_BLOB && v.str.pstrVal));
+    if (!kept) ValueToHost(MemoryManager, AArgs[i], paParams[i]);
+  }
 }
 
 void TCustomNativeComponent::ReportLogFailure() noexcept {
@@ -226,9 +252,10 @@ bool TCustomNativeComponent::CallAsProc(host_long lMethodNum, tVariant* paParams
     ~TAfter() { Self->ReportLogFailure(); }
   } after{this};
   try {
-    VarArrayData args = HostArguments(paParams, lSizeArray);
+    uint64_t call = 0;
+    VarArrayData args = HostArguments(paParams, lSizeArray, call);
     mt_Call(lMethodNum, args);
-    for (size_t i = 0; i < args.size(); ++i) ValueToHost(MemoryManager, args[i], paParams[i]);
+    ArgumentsToHost(args, call, paParams);
     return true;
   } catch (const std::exception& e) {
     try {
@@ -265,8 +292,8 @@ bool TCustomNativeComponent::DoCallAsFunc(bool ATrace, host_long lMethodNum, tVa
   } after{this};
   try {
     Setpt_ValueDirect(kLastErrorPropEn, TValue::Str(std::string()));
-    VarArrayData args = HostArguments(paParams, lSizeArray);
-    const size_t count = args.size();
+    uint64_t call = 0;
+    VarArrayData args = HostArguments(paParams, lSizeArray, call);
     // The argument list is only built when the log keeps DEBUG lines.
     auto tracing = [ATrace] { return ATrace && GetLogLevel() >= kLogLevelAll; };
     if (tracing()) WriteLog("> " + name, "Params: " + ArgumentList(args), kLogDebug);
@@ -282,7 +309,7 @@ bool TCustomNativeComponent::DoCallAsFunc(bool ATrace, host_long lMethodNum, tVa
       if (result.Kind() == TValueKind::Boolean) resultPart = std::string("Result=") + (result.AsBool() ? "True" : "False");
       WriteLog("< " + name, resultPart + "; Params: " + ArgumentList(args), kLogDebug);
     }
-    for (size_t i = 0; i < count; ++i) ValueToHost(MemoryManager, args[i], paParams[i]);
+    ArgumentsToHost(args, call, paParams);
     return true;
   } catch (const std::exception& e) {
     message = e.what();

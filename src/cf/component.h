@@ -116,9 +116,11 @@ class TCustomNativeComponent {
   // AddError through the callback interface; texts are released right after.
   void ReportError(const std::string& ASource, const std::string& ADescription, int32_t AScode,
                    unsigned short AWcode = kAddErrorCode);
-  // The host's arguments as values; throws before converting any when one of them could not
-  // be handed back.
-  VarArrayData HostArguments(abi::tVariant* paParams, abi::host_long lSizeArray) const;
+  // The host's arguments as values, tagged with the call's number (ACall); throws before
+  // converting any when one of them could not be handed back.
+  VarArrayData HostArguments(abi::tVariant* paParams, abi::host_long lSizeArray, uint64_t& ACall) const;
+  // The arguments back into the host's values after the call.
+  void ArgumentsToHost(const VarArrayData& AArgs, uint64_t ACall, abi::tVariant* paParams);
   // Tells the host, once, that the log could not be written.
   void ReportLogFailure() noexcept;
 

@@ -45,6 +45,12 @@ class TValue {
   // the text itself, dates as dd.mm.yyyy[ hh:nn:ss].
   std::string ToText() const;
 
+  // Where the value came from: a tag the call path gives the arguments it took from the host
+  // (copies keep it, every new value has 0), so that it can tell an argument that a method
+  // left alone from one it replaced.
+  uint64_t Origin() const { return FOrigin; }
+  void SetOrigin(uint64_t AOrigin) { FOrigin = AOrigin; }
+
  private:
   explicit TValue(TValueKind k) : FKind(k) {}
   TValueKind FKind = TValueKind::Empty;
@@ -53,6 +59,7 @@ class TValue {
   std::string FText;
   std::vector<uint8_t> FBytes;
   std::vector<TValue> FItems;
+  uint64_t FOrigin = 0;
 };
 
 using VarArrayData = std::vector<TValue>;

@@ -208,6 +208,20 @@ TEST_F(Component, ArgumentsTravelBothWays) {
   EXPECT_EQ(r.Result.vt, abi::VTYPE_DATE);
 }
 
+TEST_F(Component, ATextTheMethodLeftAloneStaysTheHostsOwn) {
+  size_t before = C->Memory.Allocations();
+  TCallResult r = Call("Echo", {THostValue::Text("Сыр")});
+  EXPECT_EQ(r.Args.at(0), THostValue::Text("Сыр"));
+  EXPECT_EQ(r.Result, THostValue::Text("Сыр"));
+  // The host's argument and the result: the argument is not copied back.
+  EXPECT_EQ(C->Memory.Allocations() - before, 2u);
+  before = C->Memory.Allocations();
+  r = Call("ReplaceSecond", {THostValue::Text("a"), THostValue::Text("b")});
+  EXPECT_EQ(r.Args.at(0), THostValue::Text("a"));
+  EXPECT_EQ(r.Args.at(1), THostValue::Text("замена"));
+  EXPECT_EQ(C->Memory.Allocations() - before, 3u) << "two arguments and the replaced one";
+}
+
 TEST_F(Component, ProcedureHandsBackReplacedArguments) {
   TCallResult r = C->CallAsProc(C->FindMethod("ReplaceSecond"), {THostValue::Text("a"), THostValue::Int(1)});
   EXPECT_TRUE(r.Returned);
