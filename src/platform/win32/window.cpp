@@ -184,6 +184,9 @@ struct TWindowState {
   bool Ready = false;
   std::string Caption;
   std::string Location;
+  // log window: what its probe offers beside Close
+  std::function<void()> OpenFileList;
+  std::function<bool()> FileListOpen;
   // Lets a probe's Close tell whether its window still exists.
   std::shared_ptr<HWND> Alive = std::make_shared<HWND>(nullptr);
   std::exception_ptr HookError;
@@ -225,6 +228,8 @@ struct TWindowState {
     TWindowProbe probe;
     probe.Caption = Caption;
     probe.Location = Location;
+    probe.OpenFileList = OpenFileList;
+    probe.FileListOpen = FileListOpen;
     std::weak_ptr<HWND> alive = Alive;
     probe.Close = [alive] {
       if (auto handle = alive.lock(); handle && *handle) PostMessageW(*handle, WM_CLOSE, 0, 0);
@@ -374,6 +379,8 @@ class TLogWindow final : public TLogWindowView {
       ShowWindow(hwnd, SW_SHOWNORMAL);
       UpdateWindow(hwnd);
       SetFocus(FFiles);
+      FState.OpenFileList = [this] { SendMessageW(FFiles, CB_SHOWDROPDOWN, TRUE, 0); };
+      FState.FileListOpen = [this] { return SendMessageW(FFiles, CB_GETDROPPEDSTATE, 0, 0) != 0; };
       FState.FireReady();
       ModalLoop(FState, [hwnd](MSG& AMsg) { return IsDialogMessageW(hwnd, &AMsg) != FALSE; });
     }
