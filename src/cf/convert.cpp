@@ -85,9 +85,13 @@ WCHAR_T* THostMemory::NewText(const std::u16string& AText) const {
 }
 
 WCHAR_T* THostMemory::NewText(const std::string& AText, uint32_t* ALength) const {
-  std::u16string units = Utf8ToUtf16(AText);
-  if (ALength) *ALength = static_cast<uint32_t>(units.size());
-  return NewText(units);
+  // Converted straight into the block the host gets: no second copy of a long text.
+  size_t units = Utf8ToUtf16(AText, nullptr);
+  auto* text = static_cast<WCHAR_T*>(Alloc((units + 1) * sizeof(WCHAR_T), true));
+  Utf8ToUtf16(AText, text);
+  text[units] = 0;
+  if (ALength) *ALength = static_cast<uint32_t>(units);
+  return text;
 }
 
 void THostMemory::FreeText(WCHAR_T*& AText) const {

@@ -92,21 +92,24 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
   return out;
 }
 
-std::u16string Utf8ToUtf16(std::string_view AText) {
-  std::u16string out;
-  out.reserve(AText.size());
+size_t Utf8ToUtf16(std::string_view AText, char16_t* AOut) {
+  size_t units = 0;
+  auto put = [&](char16_t AUnit) {
+    if (AOut) AOut[units] = AUnit;
+    ++units;
+  };
   size_t pos = 0;
   const size_t n = AText.size();
   while (pos < n) {
     unsigned char b0 = static_cast<unsigned char>(AText[pos]);
     // ASCII and two-byte sequences, most of any text, are decoded here.
     if (b0 < 0x80) {
-      out += static_cast<char16_t>(b0);
+      put(static_cast<char16_t>(b0));
       ++pos;
       continue;
     }
     if (b0 >= 0xC2 && b0 < 0xE0 && pos + 1 < n && (static_cast<unsigned char>(AText[pos + 1]) & 0xC0) == 0x80) {
-      out += static_cast<char16_t>(((b0 & 0x1F) << 6) | (static_cast<unsigned char>(AText[pos + 1]) & 0x3F));
+      put(static_cast<char16_t>(((b0 & 0x1F) << 6) | (static_cast<unsigned char>(AText[pos + 1]) & 0x3F)));
       pos += 2;
       continue;
     }
@@ -115,7 +118,7 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
       unsigned char b1 = static_cast<unsigned char>(AText[pos + 1]);
       unsigned char b2 = static_cast<unsigned char>(AText[pos + 2]);
       if (b1 >= 0xA0 && b1 <= 0xBF && (b2 & 0xC0) == 0x80) {
-        out += static_cast<char16_t>(0xD000 | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+        put(static_cast<char16_t>(0xD000 | ((b1 & 0x3F) << 6) | (b2 & 0x3F)));
         pos += 3;
         continue;
       }
@@ -123,12 +126,19 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
     char32_t c = DecodeUtf8(AText, pos);
     if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      put(static_cast<char16_t>(0xD800 + (c >> 10)));
+      put(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
     } else {
-      out += static_cast<char16_t>(c);
+      put(static_cast<char16_t>(c));
     }
   }
+  return units;
+}
+
+std::u16string Utf8ToUtf16(std::string_view AText) {
+  // Sized exactly first, then written: no growth and no spare capacity for long texts.
+  std::u16string out(Utf8ToUtf16(AText, nullptr), u'\0');
+  Utf8ToUtf16(AText, out.data());
   return out;
 }
 

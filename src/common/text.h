@@ -10,6 +10,9 @@ namespace qd {
 std::string Utf16ToUtf8(std::u16string_view AText);
 // UTF-8 -> UTF-16; the inverse of Utf16ToUtf8. Bytes that do not form a sequence become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view AText);
+// The UTF-16 units of AText written to AOut (when not null); returns their number, so that a
+// first call with null sizes the buffer.
+size_t Utf8ToUtf16(std::string_view AText, char16_t* AOut);
 
 // Simple case folding (Latin, Latin-1, Latin Extended-A, Greek, Cyrillic and Armenian);
 // independent of the process locale.

@@ -353,11 +353,13 @@ bool TComponent::SetMemManager() { return QD_CALL(FSetMemManager, kSetMemManager
 int64_t TComponent::GetInfo() { return QD_CALL(FGetInfo, kGetInfo, 0); }
 void TComponent::Done() { QD_CALL(FDone, kDone, 0); }
 
-WCHAR_T* TComponent::HostText(const std::string& AText) {
-  std::u16string text = Utf8ToUtf16(AText);
-  auto* block = static_cast<WCHAR_T*>(Memory.Alloc((text.size() + 1) * 2));
-  std::memset(block, 0, (text.size() + 1) * 2);
-  std::memcpy(block, text.data(), text.size() * 2);
+WCHAR_T* TComponent::HostText(const std::string& AText, uint32_t* ALength) {
+  // Converted straight into the host's block: a table's text is held once, as the host holds it.
+  size_t units = Utf8ToUtf16(AText, nullptr);
+  auto* block = static_cast<WCHAR_T*>(Memory.Alloc((units + 1) * 2));
+  Utf8ToUtf16(AText, block);
+  block[units] = 0;
+  if (ALength) *ALength = static_cast<uint32_t>(units);
   return block;
 }
 
@@ -439,8 +441,7 @@ void TComponent::FillVariant(const THostValue& AValue, tVariant& AOut) {
     case abi::VTYPE_DATE: AOut.date = AValue.d; break;
     case abi::VTYPE_TM: AOut.tmVal = AValue.tm; break;
     case abi::VTYPE_PWSTR: {
-      AOut.wstr.pwstrVal = HostText(AValue.text);
-      AOut.wstr.wstrLen = static_cast<uint32_t>(Utf8ToUtf16(AValue.text).size());
+      AOut.wstr.pwstrVal = HostText(AValue.text, &AOut.wstr.wstrLen);
       break;
     }
     case abi::VTYPE_BLOB: {

@@ -184,7 +184,7 @@ class TComponent {
   template <class F>
   F Proc(int AIndex) const;
   void* Face(int AInterface) const;  // 0, 1, 2: the three interface pointers
-  abi::WCHAR_T* HostText(const std::string& AText);
+  abi::WCHAR_T* HostText(const std::string& AText, uint32_t* ALength = nullptr);
   std::string TakeText(const abi::WCHAR_T* AText);  // reads and releases a text the component allocated
   void FillVariant(const THostValue& AValue, abi::tVariant& AOut);
   THostValue ReadVariant(abi::tVariant& AIn, bool ARelease);
