@@ -52,20 +52,9 @@ bool ParseHex(const std::string& AText, std::string& ABytes) {
   return high < 0;
 }
 
-std::string HexText(const std::string& ABytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : ABytes) {
-    if (!out.empty()) out += ' ';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
 std::string TableText(uint8_t ATable) {
   if (const char* name = TableName(ATable)) return name;
-  return "table " + HexText(std::string(1, static_cast<char>(ATable)));
+  return "table " + Hex(std::string(1, static_cast<char>(ATable)));
 }
 
 // Command, table and record or key of a frame; throws std::runtime_error when it does not
@@ -83,7 +72,7 @@ TJson DecodeFrame(const std::string& AFrame, int& AExpected) {
   switch (command) {
     case 0xF1:
       j.Set("command", "write").Set("table", TableText(table));
-      if (!TableName(table)) throw std::runtime_error("the scale has no table " + HexText(AFrame.substr(1, 1)));
+      if (!TableName(table)) throw std::runtime_error("the scale has no table " + Hex(AFrame.substr(1, 1)));
       j.Set("record", DecodeRecord(table, body));
       AExpected = 0x06;
       break;
@@ -102,7 +91,7 @@ TJson DecodeFrame(const std::string& AFrame, int& AExpected) {
       key("a read");
       AExpected = -1;
       break;
-    default: throw std::runtime_error("unknown command " + HexText(AFrame.substr(0, 1)));
+    default: throw std::runtime_error("unknown command " + Hex(AFrame.substr(0, 1)));
   }
   return j;
 }
@@ -235,18 +224,18 @@ std::string ExchangesAsText(const std::vector<TExchange>& AExchanges) {
     if (e.Outcome == TExchange::TOutcome::Failed) {
       out += "FAILED: " + e.Error;
     } else if (e.Outcome == TExchange::TOutcome::Malformed) {
-      out += "MALFORMED" + (e.Frame.empty() ? std::string() : " " + HexText(e.Frame)) + ": " + e.Problem;
-      if (!e.Answer.empty()) out += "  <- " + HexText(e.Answer);
+      out += "MALFORMED" + (e.Frame.empty() ? std::string() : " " + Hex(e.Frame)) + ": " + e.Problem;
+      if (!e.Answer.empty()) out += "  <- " + Hex(e.Answer);
     } else {
       out += e.Decoded["command"].Str() + " " + e.Decoded["table"].Str();
       if (!e.Decoded["key"].IsNull()) out += " key " + std::to_string(e.Decoded["key"].Int());
       if (!e.Decoded["record"].IsNull()) out += " " + e.Decoded["record"].DumpLine();
       out += "  ";
       switch (e.Outcome) {
-        case TExchange::TOutcome::Accepted: out += "<- " + HexText(e.Answer) + " accepted"; break;
-        case TExchange::TOutcome::Unjudged: out += "<- " + HexText(e.Answer); break;
+        case TExchange::TOutcome::Accepted: out += "<- " + Hex(e.Answer) + " accepted"; break;
+        case TExchange::TOutcome::Unjudged: out += "<- " + Hex(e.Answer); break;
         case TExchange::TOutcome::Refused:
-          out += "<- " + HexText(e.Answer) + " REFUSED";
+          out += "<- " + Hex(e.Answer) + " REFUSED";
           if (!e.Error.empty()) out += ": " + e.Error;
           break;
         default:
@@ -255,7 +244,7 @@ std::string ExchangesAsText(const std::vector<TExchange>& AExchanges) {
           break;
       }
     }
-    if (!e.Extra.empty()) out += "  (then unexpected bytes " + HexText(e.Extra) + ")";
+    if (!e.Extra.empty()) out += "  (then unexpected bytes " + Hex(e.Extra) + ")";
     out += "\n";
   }
   return out;
@@ -266,13 +255,13 @@ TJson ExchangesAsJson(const std::vector<TExchange>& AExchanges) {
   for (const TExchange& e : AExchanges) {
     TJson j = TJson::Object();
     j.Set("time", e.Time).Set("call", e.Call).Set("outcome", OutcomeName(e.Outcome));
-    if (!e.Frame.empty()) j.Set("frame", HexText(e.Frame));
+    if (!e.Frame.empty()) j.Set("frame", Hex(e.Frame));
     for (const char* field : {"command", "table", "key", "record"})
       if (!e.Decoded[field].IsNull()) j.Set(field, e.Decoded[field]);
-    if (!e.Answer.empty()) j.Set("answer", HexText(e.Answer));
+    if (!e.Answer.empty()) j.Set("answer", Hex(e.Answer));
     if (!e.Error.empty()) j.Set("error", e.Error);
     if (!e.Problem.empty()) j.Set("problem", e.Problem);
-    if (!e.Extra.empty()) j.Set("extra", HexText(e.Extra));
+    if (!e.Extra.empty()) j.Set("extra", Hex(e.Extra));
     all.Push(std::move(j));
   }
   return all;

@@ -77,17 +77,6 @@ class TReader {
   size_t FPos = 0;
 };
 
-std::string Hex(const std::string& ABytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : ABytes) {
-    if (!out.empty()) out += ' ';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
 // Hundredths as a number of currency units with two decimals.
 TJson Currency(uint64_t AHundredths) {
   std::string cents = std::to_string(AHundredths % 100);
@@ -119,6 +108,17 @@ void CheckSize(TReader& AReader, size_t ARecordSize, uint64_t AExpected, const c
 }
 
 }  // namespace
+
+std::string Hex(const std::string& ABytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : ABytes) {
+    if (!out.empty()) out += ' ';
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
 
 const char* TableName(uint8_t ATable) {
   switch (ATable) {

@@ -7,6 +7,9 @@
 
 namespace qd::vscale {
 
+// Bytes as hexadecimal pairs separated by blanks ("F1 25 00").
+std::string Hex(const std::string& ABytes);
+
 // Name of a table in dumps ("plu", "containers", ...), or nullptr for a table the scale lacks.
 const char* TableName(uint8_t ATable);
 // The tables of the scale in the order of the dumps.

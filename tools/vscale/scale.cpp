@@ -16,20 +16,12 @@ constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kDeleted = 0xE2;
 constexpr size_t kMaxEvents = 10000;
 
-std::string Hex(const std::string& ABytes, size_t AMax = 16) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < ABytes.size() && i < AMax; ++i) {
-    unsigned char c = static_cast<unsigned char>(ABytes[i]);
-    if (!out.empty()) out += ' ';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  if (ABytes.size() > AMax) out += " ...";
-  return out;
+// The first AMax bytes in hexadecimal, " ..." when there are more.
+std::string Brief(const std::string& ABytes, size_t AMax = 16) {
+  return Hex(ABytes.substr(0, AMax)) + (ABytes.size() > AMax ? " ..." : "");
 }
 
-std::string Hex2(uint8_t AByte) { return Hex(std::string(1, static_cast<char>(AByte))); }
+std::string Hex2(uint8_t AByte) { return Brief(std::string(1, static_cast<char>(AByte))); }
 
 int HexValue(const std::string& AText, int AMax, const std::string& AWhat) {
   if (AText == "*") return -1;
@@ -228,7 +220,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
     if (Fill(AConn, 1, -1) != TFill::Ok) return;
     TFill got = Fill(AConn, 2, timeout);
     if (got == TFill::Timeout) {
-      Event("refused: incomplete frame " + Hex(AConn.Pending), true);
+      Event("refused: incomplete frame " + Brief(AConn.Pending), true);
       AConn.Pending.clear();
       answer(kNak);
       continue;
@@ -247,7 +239,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
         size_t size = static_cast<size_t>(static_cast<uint8_t>(AConn.Pending[6])) << 8 |
                       static_cast<uint8_t>(AConn.Pending[7]);
         if (size < 6) {
-          Event("refused: " + Hex(AConn.Pending.substr(0, 8)) + ": size field " + std::to_string(size) +
+          Event("refused: " + Brief(AConn.Pending.substr(0, 8)) + ": size field " + std::to_string(size) +
                     " is smaller than the key and size fields",
                 true);
           DrainQuietly(AConn);
@@ -257,14 +249,14 @@ void TVirtualScale::Serve(TConnection& AConn) {
         expected = 2 + size;
       }
     } else {
-      Event("refused: unknown command " + Hex(AConn.Pending), true);
+      Event("refused: unknown command " + Brief(AConn.Pending), true);
       DrainQuietly(AConn);
       answer(kNak);
       continue;
     }
     if (got == TFill::Ok) got = Fill(AConn, expected, timeout);
     if (got == TFill::Timeout) {
-      Event("refused: frame " + Hex(AConn.Pending) + " ended after " + std::to_string(AConn.Pending.size()) +
+      Event("refused: frame " + Brief(AConn.Pending) + " ended after " + std::to_string(AConn.Pending.size()) +
                 " bytes; it should have " + std::to_string(expected) + " (size field " +
                 std::to_string(expected >= 2 ? expected - 2 : 0) + ")",
             true);
@@ -278,7 +270,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
     if (!AConn.Pending.empty() || WaitReadable(AConn.Socket, 0) > 0) {
       size_t extra = AConn.Pending.size();
       DrainQuietly(AConn);
-      Event("refused: frame " + Hex(frame) + ": more bytes followed than its size field " +
+      Event("refused: frame " + Brief(frame) + ": more bytes followed than its size field " +
                 std::to_string(expected - 2) + " says (at least " + std::to_string(extra) + " more)",
             true);
       answer(kNak);
@@ -291,14 +283,14 @@ void TVirtualScale::Serve(TConnection& AConn) {
     if (fault && fault->Kind != TFaultKind::Delay && fault->Kind != TFaultKind::Extra) {
       switch (fault->Kind) {
         case TFaultKind::Answer:
-          Event("fault: answered " + Hex2(fault->Byte) + " to " + Hex(frame), true);
+          Event("fault: answered " + Hex2(fault->Byte) + " to " + Brief(frame), true);
           answer(fault->Byte);
           continue;
         case TFaultKind::Close:
-          Event("fault: closed the connection on " + Hex(frame), true);
+          Event("fault: closed the connection on " + Brief(frame), true);
           return;
         case TFaultKind::Silent:
-          Event("fault: no answer to " + Hex(frame), true);
+          Event("fault: no answer to " + Brief(frame), true);
           continue;
         default:
           break;
@@ -306,14 +298,14 @@ void TVirtualScale::Serve(TConnection& AConn) {
     }
     uint8_t reply = Execute(frame, changed);
     if (fault && fault->Kind == TFaultKind::Extra) {
-      Event("fault: sent " + Hex2(fault->Byte) + " after the answer to " + Hex(frame), true);
+      Event("fault: sent " + Hex2(fault->Byte) + " after the answer to " + Brief(frame), true);
       const uint8_t both[2] = {reply, fault->Byte};
       Send(AConn.Socket, both, 2);
       if (changed && FOptions.OnChange) FOptions.OnChange();
       continue;
     }
     if (fault) {
-      Event("fault: answer to " + Hex(frame) + " delayed by " + std::to_string(fault->DelayMs) + " ms", true);
+      Event("fault: answer to " + Brief(frame) + " delayed by " + std::to_string(fault->DelayMs) + " ms", true);
       auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
       while (!FStop && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -327,7 +319,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
 uint8_t TVirtualScale::Execute(const std::string& AFrame, bool& AChanged) {
   const uint8_t cmd = static_cast<uint8_t>(AFrame[0]);
   const uint8_t table = static_cast<uint8_t>(AFrame[1]);
-  const std::string what = Hex(AFrame.substr(0, 2));
+  const std::string what = Brief(AFrame.substr(0, 2));
   if (TableName(table) == nullptr) {
     Event("refused: " + what + ": no table " + Hex2(table), true);
     return kNak;
@@ -336,7 +328,7 @@ uint8_t TVirtualScale::Execute(const std::string& AFrame, bool& AChanged) {
   try {
     key = DecodeBCD(AFrame.substr(2, 4));
   } catch (const std::exception& e) {
-    Event("refused: " + Hex(AFrame) + ": key: " + e.what(), true);
+    Event("refused: " + Brief(AFrame) + ": key: " + e.what(), true);
     return kNak;
   }
   if (cmd == 0xF1) {
@@ -344,7 +336,7 @@ uint8_t TVirtualScale::Execute(const std::string& AFrame, bool& AChanged) {
     try {
       DecodeRecord(table, record);
     } catch (const std::exception& e) {
-      Event("refused: write " + Hex(AFrame) + ": " + e.what(), true);
+      Event("refused: write " + Brief(AFrame) + ": " + e.what(), true);
       return kNak;
     }
     {
