@@ -29,9 +29,11 @@ struct THeapTexts {
   std::unordered_set<void*> Blocks;
 };
 
+// Never destroyed: the texts it holds live as long as the process, and stay reachable through
+// it to the end (also for a leak checker that looks at exit).
 THeapTexts& HeapTexts() {
-  static THeapTexts texts;
-  return texts;
+  static THeapTexts* texts = new THeapTexts;
+  return *texts;
 }
 
 // A text block handed to a host without a memory manager. The host cannot give it back, so
