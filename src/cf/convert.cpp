@@ -23,17 +23,19 @@ const abi::TMemoryManagerTable& Table(void* AManager) {
 
 // Texts that the library took from its own heap because the host gave no memory manager.
 // Without one these are the only blocks the library may free: anything else in a host value
-// may be the host's own memory.
+// may be the host's own memory. Texts still out when the library goes away stay the host's:
+// the set that names them is then left in place, so that they stay reachable to the end.
 struct THeapTexts {
   std::mutex Lock;
-  std::unordered_set<void*> Blocks;
+  std::unordered_set<void*>* Blocks = nullptr;  // made with the first text
+  ~THeapTexts() {
+    if (Blocks && Blocks->empty()) delete Blocks;
+  }
 };
 
-// Never destroyed: the texts it holds live as long as the process, and stay reachable through
-// it to the end (also for a leak checker that looks at exit).
 THeapTexts& HeapTexts() {
-  static THeapTexts* texts = new THeapTexts;
-  return *texts;
+  static THeapTexts texts;
+  return texts;
 }
 
 // A text block handed to a host without a memory manager. The host cannot give it back, so
@@ -43,7 +45,8 @@ void* NewLibraryHeapText(size_t ASize) {
   if (block) {
     THeapTexts& texts = HeapTexts();
     std::lock_guard<std::mutex> guard(texts.Lock);
-    texts.Blocks.insert(block);
+    if (!texts.Blocks) texts.Blocks = new std::unordered_set<void*>;
+    texts.Blocks->insert(block);
   }
   return block;
 }
@@ -51,7 +54,7 @@ void* NewLibraryHeapText(size_t ASize) {
 void FreeLibraryHeapText(void* ABlock) {
   THeapTexts& texts = HeapTexts();
   std::lock_guard<std::mutex> guard(texts.Lock);
-  if (texts.Blocks.erase(ABlock)) std::free(ABlock);
+  if (texts.Blocks && texts.Blocks->erase(ABlock)) std::free(ABlock);
 }
 
 }  // namespace
