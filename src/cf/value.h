@@ -39,7 +39,6 @@ class TValue {
   bool AsBool() const { return FInt != 0; }
   const std::string& AsString() const { return FText; }
   const std::vector<uint8_t>& AsBytes() const { return FBytes; }
-  const std::vector<TValue>& AsItems() const { return FItems; }
 
   // Text rendering used in traces: empty for empty values, decimal integers, "True"/"False",
   // the text itself, dates as dd.mm.yyyy[ hh:nn:ss].

@@ -13,8 +13,6 @@ const THtmlEntity kEntities[] = {
 };
 }  // namespace
 
-const THtmlEntity* HtmlEntities() { return kEntities; }
-
 std::size_t HtmlEntityCount() { return std::size(kEntities); }
 
 void LoadHtmlEntities(std::map<std::string, std::string>& AMap) {

@@ -12,8 +12,6 @@ struct THtmlEntity {
   const char* Value;  // the replacement characters, UTF-8
 };
 
-// The whole table, sorted by key bytes.
-const THtmlEntity* HtmlEntities();
 std::size_t HtmlEntityCount();
 
 // Adds every reference to the map, once each. Keys are case-sensitive.

@@ -16,7 +16,6 @@ class TDynLib {
   // Address of an exported symbol, or nullptr.
   void* Symbol(const char* AName) const;
   void Unload();
-  bool Loaded() const { return FHandle != nullptr; }
 
  private:
   void* FHandle = nullptr;

@@ -1,4 +1,5 @@
-// Temporary folders and whole-file access for the help viewer. Paths are UTF-8.
+// Temporary folders, folder listings and whole-file access of the help viewer and the log
+// viewer. Paths are UTF-8.
 // Failures throw std::runtime_error carrying the operating system's message.
 #pragma once
 #include <string>
