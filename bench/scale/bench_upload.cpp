@@ -218,12 +218,12 @@ int main(int argc, char** argv) {
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   if (reporter.Driver > 0 && reporter.Raw > 0)
-    std::printf("\ngoods/s through the driver: %.0f, raw client: %.0f, ratio %.3f (goal >= 0.9); %zu commands per "
+    std::printf("\ngoods/s through the driver: %.0f, raw client: %.0f, ratio %.3f (goal >= 0.95); %zu commands per "
                 "%d goods\n",
                 reporter.Driver, reporter.Raw, reporter.Driver / reporter.Raw, Setup().Frames.size(), kGoods);
   if (reporter.Beside > 0)
     std::printf("taking turns: ratio of the best passes %.3f, median of the rounds %.3f, worst round %.3f (goal >= "
-                "0.9)\n",
+                "0.95)\n",
                 reporter.Beside, reporter.BesideMedian, reporter.BesideWorst);
   benchmark::Shutdown();
   return 0;
