@@ -8,20 +8,14 @@
 
 using qd::host::THostValue;
 
-namespace {
-
-qd::fuzz::TOpenedDriver* gDriver = nullptr;
-
-}  // namespace
-
 // The module is loaded before fuzzing starts, so that its coverage counts from the first input.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gDriver = new qd::fuzz::TOpenedDriver;
+  qd::fuzz::SharedDriver();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
-  qd::fuzz::TOpenedDriver& driver = *gDriver;
+  qd::fuzz::TOpenedDriver& driver = qd::fuzz::SharedDriver();
   std::string input(reinterpret_cast<const char*>(AData), ASize);
   size_t cut = input.find('\n');
   std::string name = cut == std::string::npos ? input : input.substr(0, cut);

@@ -37,20 +37,14 @@ std::vector<TAnswer> Answers(const uint8_t* AData, size_t ASize) {
 
 }  // namespace
 
-namespace {
-
-qd::fuzz::TOpenedDriver* gDriver = nullptr;
-
-}  // namespace
-
 // The module is loaded before fuzzing starts, so that its coverage counts from the first input.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gDriver = new qd::fuzz::TOpenedDriver;
+  qd::fuzz::SharedDriver();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
-  qd::fuzz::TOpenedDriver& driver = *gDriver;
+  qd::fuzz::TOpenedDriver& driver = qd::fuzz::SharedDriver();
   if (ASize < 1) return 0;
   driver.Peer().Script(Answers(AData + 1, ASize - 1), TAnswer::Hangup());
   auto S = THostValue::Text;

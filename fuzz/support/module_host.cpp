@@ -93,4 +93,9 @@ bool TOpenedDriver::Call(const std::string& AMethod, const std::vector<host::THo
   return r.Returned && r.Result.vt == abi::VTYPE_BOOL && r.Result.i != 0;
 }
 
+TOpenedDriver& SharedDriver() {
+  static TOpenedDriver* driver = new TOpenedDriver;
+  return *driver;
+}
+
 }  // namespace qd::fuzz

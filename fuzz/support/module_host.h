@@ -36,4 +36,9 @@ class TOpenedDriver {
   std::unique_ptr<host::TComponent> FComponent;
 };
 
+// The one opened driver of a target that drives the scale methods, made on first use (the
+// targets make it in LLVMFuzzerInitialize, so that the module's coverage counts from the first
+// input) and kept to the end of the process.
+TOpenedDriver& SharedDriver();
+
 }  // namespace qd::fuzz
