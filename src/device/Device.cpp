@@ -183,7 +183,7 @@ std::string TDevice::BuildPlu(int32_t APLU, int32_t AMainGroupNumber, int32_t AS
 }
 
 void TDevice::RefusePlu(int32_t APLU, const std::string& AName) {
-  throw std::runtime_error("Ошибка записи в таблицу 25, Plu = " + std::to_string(APLU) + "; Name = " + AName);
+  throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Plu, APLU, 0, AName));
 }
 
 void TDevice::WritePlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
@@ -208,7 +208,7 @@ void TDevice::BuildPieceUnitWeightFrame(int32_t APLU, int32_t AUnitWeight, int32
 void TDevice::WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight) {
   BuildPieceUnitWeightFrame(APLU, AUnitWeight, ATotalUnitWeight);
   if (!SendFrame(scale::kAck))
-    throw std::runtime_error("Ошибка записи в таблицу AB, Plu = " + std::to_string(APLU));
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::UnitWeight, APLU, 0, {}));
 }
 
 void TDevice::BuildContainerFrame(int32_t APLU, int32_t ACode) {
@@ -221,8 +221,7 @@ void TDevice::BuildContainerFrame(int32_t APLU, int32_t ACode) {
 void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
   BuildContainerFrame(APLU, ACode);
   if (!SendFrame(scale::kAck))
-    throw std::runtime_error("Ошибка записи в таблицу DF, PLU = " + std::to_string(APLU) +
-                             "; Code = " + std::to_string(ACode) + " ");
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Container, APLU, ACode, {}));
 }
 
 // A write frame whose record is a four-digit key, the record size, a zero byte and the text
@@ -239,7 +238,7 @@ void TDevice::StartKeyedTextRecord(uint8_t ATable, int32_t AKey, const char* AKe
 void TDevice::WriteGroup(int32_t ACode, const std::string& AName) {
   StartKeyedTextRecord(scale::kTableMainGroup, ACode, "код группы", AName);
   if (!SendFrame(scale::kAck))
-    throw std::runtime_error("Ошибка записи в таблицу 23, Code = " + std::to_string(ACode) + "; Code = " + AName);
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Group, ACode, 0, AName));
 }
 
 void TDevice::BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber) {
@@ -251,7 +250,8 @@ void TDevice::BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumbe
 
 void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
   BuildGroupImageFrame(AMainGroupNumber, AImageNumber);
-  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу A3");
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::GroupImage, AMainGroupNumber, 0, {}));
 }
 
 void TDevice::WriteImage(int32_t AImageNumber, const std::string& AImageData) {
@@ -292,8 +292,7 @@ void TDevice::BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int
 }
 
 void TDevice::RefusePresetKey(int32_t APresetNumber, int32_t APresetKey) {
-  throw std::runtime_error("Ошибка записи в таблицу 41, PresetNumber = " + std::to_string(APresetNumber) +
-                           "; PresetKey = " + std::to_string(APresetKey));
+  throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::PresetKey, APresetNumber, APresetKey, {}));
 }
 
 void TDevice::WritePresetKey(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus, int32_t AImageNumber,
@@ -318,18 +317,22 @@ void TItemFrames::Take(std::string& AFrame, TKind AKind, int32_t AKey1, int32_t 
   e.Key2 = AKey2;
 }
 
-std::string TItemFrames::RefusalMessage(size_t AIndex) const {
-  const TEntry& e = FEntries[AIndex];
-  const std::string k1 = std::to_string(e.Key1), k2 = std::to_string(e.Key2);
-  switch (e.Kind) {
-    case TKind::Plu: return "Ошибка записи в таблицу 25, Plu = " + k1 + "; Name = " + FName;
+std::string TItemFrames::RefusalText(TKind AKind, int32_t AKey1, int32_t AKey2, const std::string& AName) {
+  const std::string k1 = std::to_string(AKey1), k2 = std::to_string(AKey2);
+  switch (AKind) {
+    case TKind::Plu: return "Ошибка записи в таблицу 25, Plu = " + k1 + "; Name = " + AName;
     case TKind::UnitWeight: return "Ошибка записи в таблицу AB, Plu = " + k1;
     case TKind::Container: return "Ошибка записи в таблицу DF, PLU = " + k1 + "; Code = " + k2 + " ";
     case TKind::PresetKey: return "Ошибка записи в таблицу 41, PresetNumber = " + k1 + "; PresetKey = " + k2;
-    case TKind::Group: return "Ошибка записи в таблицу 23, Code = " + k1 + "; Code = " + FName;
+    case TKind::Group: return "Ошибка записи в таблицу 23, Code = " + k1 + "; Code = " + AName;
     case TKind::GroupImage: return "Ошибка записи в таблицу A3";
   }
   return {};
+}
+
+std::string TItemFrames::RefusalMessage(size_t AIndex) const {
+  const TEntry& e = FEntries[AIndex];
+  return RefusalText(e.Kind, e.Key1, e.Key2, FName);
 }
 
 void TDevice::BuildGoodsFrames(const TGoodsItem& AItem, TItemFrames& AOut) {

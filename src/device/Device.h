@@ -89,6 +89,9 @@ class TItemFrames {
     int32_t Key1 = 0;
     int32_t Key2 = 0;
   };
+  // The message of a refused write of one record: one text per kind of frame, shared by the
+  // single-record writes and the items.
+  static std::string RefusalText(TKind AKind, int32_t AKey1, int32_t AKey2, const std::string& AName);
   void Start(const std::string& AName);
   // Swaps AFrame in as the next frame; AFrame gets the storage of an earlier one.
   void Take(std::string& AFrame, TKind AKind, int32_t AKey1, int32_t AKey2);
