@@ -213,11 +213,7 @@ int32_t ReadInt(const TRecord& ARecord, const char* AName, int32_t ADefault) {
 }
 
 TAmount ReadAmount(const TRecord& ARecord, const char* AName, TAmount ADefault) {
-  std::optional<std::string> v = AttrValue(ARecord, AName);
-  if (v)
-    for (char& c : *v)
-      if (c == ',') c = '.';
-  return VarToCurrDef(v, ADefault);
+  return VarToCurrDef(AttrValue(ARecord, AName), ADefault);
 }
 
 bool ReadBool(const TRecord& ARecord, const char* AName, bool ADefault) {
@@ -284,11 +280,7 @@ TGoodsRecord ReadGoodsRecord(const TRecord& ARecord) {
   g.Name = text(gName);
   g.ShortName = text(gShortName);
   g.GroupCode = integer(gGroupCode, kInvalidNumber);
-  std::optional<std::string> price = ValueOf(found[gPrice]);
-  if (price)
-    for (char& c : *price)
-      if (c == ',') c = '.';
-  g.Price = VarToCurrDef(price, kInvalidNumber);
+  g.Price = VarToCurrDef(ValueOf(found[gPrice]), kInvalidNumber);
   g.SellByDate = integer(gSellByDate, kInvalidNumber);
   g.SellByTime = integer(gSellByTime, kInvalidNumber);
   g.UsedByDate = integer(gUsedByDate, kInvalidNumber);
