@@ -246,11 +246,21 @@ void TCustomNativeComponent::ReportLogFailure() noexcept {
   }
 }
 
+// A log that could not be written is told to the host once, when the call is over, whatever
+// its outcome; the call itself never fails for it.
+class TCustomNativeComponent::TLogFailureReport {
+ public:
+  explicit TLogFailureReport(TCustomNativeComponent& AComponent) : FComponent(AComponent) {}
+  ~TLogFailureReport() { FComponent.ReportLogFailure(); }
+  TLogFailureReport(const TLogFailureReport&) = delete;
+  TLogFailureReport& operator=(const TLogFailureReport&) = delete;
+
+ private:
+  TCustomNativeComponent& FComponent;
+};
+
 bool TCustomNativeComponent::CallAsProc(host_long lMethodNum, tVariant* paParams, host_long lSizeArray) {
-  struct TAfter {
-    TCustomNativeComponent* Self;
-    ~TAfter() { Self->ReportLogFailure(); }
-  } after{this};
+  TLogFailureReport logReport(*this);
   try {
     uint64_t call = 0;
     VarArrayData args = HostArguments(paParams, lSizeArray, call);
@@ -284,12 +294,7 @@ bool TCustomNativeComponent::DoCallAsFunc(bool ATrace, host_long lMethodNum, tVa
                                           tVariant* paParams, host_long lSizeArray) {
   const std::string name = MethodNameOrEmpty(lMethodNum, 1);
   std::string message;
-  // A log that could not be written is told to the host once, after the call, whatever its
-  // outcome; the call itself never fails for it.
-  struct TAfter {
-    TCustomNativeComponent* Self;
-    ~TAfter() { Self->ReportLogFailure(); }
-  } after{this};
+  TLogFailureReport logReport(*this);
   try {
     Setpt_ValueDirect(kLastErrorPropEn, TValue::Str(std::string()));
     uint64_t call = 0;

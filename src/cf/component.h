@@ -123,6 +123,8 @@ class TCustomNativeComponent {
   void ArgumentsToHost(const VarArrayData& AArgs, uint64_t ACall, abi::tVariant* paParams);
   // Tells the host, once, that the log could not be written.
   void ReportLogFailure() noexcept;
+  // Calls ReportLogFailure when a host call is over.
+  class TLogFailureReport;
 
   std::vector<TMethod> _mt;
   std::vector<TProperty> _pl;

@@ -1,6 +1,7 @@
 #include "cf/convert.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,14 +82,6 @@ void THostMemory::Free(void* ABlock, bool AAllowHeap) const {
     FreeLibraryHeapText(ABlock);
 }
 
-WCHAR_T* THostMemory::NewText(const std::u16string& AText) const {
-  size_t bytes = (AText.size() + 1) * sizeof(WCHAR_T);
-  auto* text = static_cast<WCHAR_T*>(Alloc(bytes, true));
-  std::memset(text, 0, bytes);
-  if (!AText.empty()) std::memcpy(text, AText.data(), AText.size() * sizeof(WCHAR_T));
-  return text;
-}
-
 WCHAR_T* THostMemory::NewText(const std::string& AText, uint32_t* ALength) const {
   // Converted straight into the block the host gets: no second copy of a long text.
   size_t units = Utf8ToUtf16(AText, nullptr);
@@ -111,12 +104,8 @@ void THostMemory::FreeBlock(char*& ABlock) const {
   ABlock = nullptr;
 }
 
-std::string HostText(const WCHAR_T* AText) {
-  if (!AText) return std::string();
-  size_t n = 0;
-  while (AText[n]) ++n;
-  return Utf16ToUtf8(std::u16string_view(AText, n));
-}
+// A zero-terminated text: no host text comes near the largest length.
+std::string HostText(const WCHAR_T* AText) { return HostText(AText, UINT32_MAX); }
 
 std::string HostText(const WCHAR_T* AText, uint32_t ALength) {
   if (!AText) return std::string();

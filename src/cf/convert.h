@@ -17,7 +17,6 @@ class THostMemory {
 
   // Zero-terminated UTF-16 copy of a UTF-8 text; ALength receives its length in units.
   abi::WCHAR_T* NewText(const std::string& AText, uint32_t* ALength = nullptr) const;
-  abi::WCHAR_T* NewText(const std::u16string& AText) const;
   void FreeText(abi::WCHAR_T*& AText) const;
   char* NewBlock(uint32_t ASize) const;
   void FreeBlock(char*& ABlock) const;
