@@ -21,7 +21,7 @@ struct TLogState {
   uint8_t LogLevel = 0;
   bool Started = false;
   std::string LogFolder;
-  std::string LogFileBaseName;
+  std::string LogFileBaseName;  // already made safe for a file name
   std::function<TLogTime()> Clock;
   bool Failing = false;        // the latest write failed
   bool FailurePending = false; // a run of failures that nobody has been told of
@@ -85,9 +85,12 @@ std::string EnsureFolder(TLogState& s) {
   return folder;
 }
 
-std::string FileNameFor(TLogState& s, const TLogTime& ATime) {
-  return EnsureFolder(s) + LogFileBaseName(s.LogFileBaseName) + "_" + DateText(ATime) + ".log";
+// The day's file name without its folder.
+std::string DailyName(const TLogState& s, const TLogTime& ATime) {
+  return s.LogFileBaseName + "_" + DateText(ATime) + ".log";
 }
+
+std::string FileNameFor(TLogState& s, const TLogTime& ATime) { return EnsureFolder(s) + DailyName(s, ATime); }
 
 void AppendLine(TLogState& s, const std::string& ALine, const TLogTime& ATime) {
   platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n");
@@ -199,10 +202,11 @@ void SetLogFolder(const std::string& AFolder) {
 }
 
 void SetLogFileBaseName(const std::string& ABaseName) {
+  std::string name = LogFileBaseName(ABaseName);
   TLogState& s = State();
   TGuard guard(s.Lock);
-  if (s.LogFileBaseName != ABaseName) s.Failing = false;
-  s.LogFileBaseName = ABaseName;
+  if (s.LogFileBaseName != name) s.Failing = false;
+  s.LogFileBaseName = std::move(name);
 }
 
 std::string GetLogFileName(bool AFolderOnly) {
@@ -211,7 +215,7 @@ std::string GetLogFileName(bool AFolderOnly) {
   Guarded(s, [&] { EnsureFolder(s); });
   std::string folder = FolderWithDelim(s);
   if (AFolderOnly) return folder;
-  return folder + LogFileBaseName(s.LogFileBaseName) + "_" + DateText(Now(s)) + ".log";
+  return folder + DailyName(s, Now(s));
 }
 
 void LogShutdown() {
