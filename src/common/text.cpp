@@ -11,38 +11,53 @@ namespace {
 
 // Decodes one code point at APos (advancing it); invalid sequences give U+FFFD and one byte.
 char32_t DecodeUtf8(std::string_view AText, size_t& APos) {
+  char32_t c = 0;
+  return NextUtf8CodePoint(AText, APos, c) ? c : 0xFFFD;
+}
+
+std::atomic<char> gDecimalSeparator{'.'};
+
+}  // namespace
+
+bool NextUtf8CodePoint(std::string_view AText, size_t& APos, char32_t& ACode) {
   auto byte = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
   unsigned char b0 = byte(APos);
   if (b0 < 0x80) {
     ++APos;
-    return b0;
+    ACode = b0;
+    return true;
   }
-  int len = b0 >= 0xF0 && b0 <= 0xF4 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 && b0 < 0xE0 ? 2 : 0;
+  int len = b0 >= 0xF0 && b0 <= 0xF4 ? 4 : b0 >= 0xE0 && b0 <= 0xEF ? 3 : b0 >= 0xC2 && b0 < 0xE0 ? 2 : 0;
   if (len == 0 || APos + len > AText.size()) {
     ++APos;
-    return 0xFFFD;
+    return false;
   }
   char32_t c = b0 & (0x7F >> len);
   for (int i = 1; i < len; ++i) {
     unsigned char b = byte(APos + i);
     if ((b & 0xC0) != 0x80) {
       ++APos;
-      return 0xFFFD;
+      return false;
     }
     c = (c << 6) | (b & 0x3F);
   }
+  // Overlong forms and values past U+10FFFF.
   static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
   if (c < kMin[len] || c > 0x10FFFF) {
     ++APos;
-    return 0xFFFD;
+    return false;
   }
   APos += len;
-  return c;
+  ACode = c;
+  return true;
 }
 
-std::atomic<char> gDecimalSeparator{'.'};
-
-}  // namespace
+int HexDigitValue(char AChar) {
+  if (AChar >= '0' && AChar <= '9') return AChar - '0';
+  if (AChar >= 'A' && AChar <= 'F') return AChar - 'A' + 10;
+  if (AChar >= 'a' && AChar <= 'f') return AChar - 'a' + 10;
+  return -1;
+}
 
 std::string Utf16ToUtf8(std::u16string_view AText) {
   // Sized exactly first, then written: long texts (whole tables) take one pass each and no

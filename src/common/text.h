@@ -14,6 +14,14 @@ std::u16string Utf8ToUtf16(std::string_view AText);
 // first call with null sizes the buffer.
 size_t Utf8ToUtf16(std::string_view AText, char16_t* AOut);
 
+// Decodes the UTF-8 sequence at APos into ACode and moves APos past it. False for a malformed
+// sequence (overlong, cut short, past U+10FFFF); APos then moves on by one byte. An encoded
+// surrogate is decoded as it stands, since host texts carry lone surrogates that way.
+bool NextUtf8CodePoint(std::string_view AText, size_t& APos, char32_t& ACode);
+
+// The value of a hexadecimal digit in either letter case; -1 for any other character.
+int HexDigitValue(char AChar);
+
 // Simple case folding (Latin, Latin-1, Latin Extended-A, Greek, Cyrillic and Armenian);
 // independent of the process locale.
 char32_t FoldCase(char32_t ACode);

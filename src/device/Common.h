@@ -1,8 +1,7 @@
-// Field encoders of the scale records and the readers of input-table values.
+// Field encoders of the scale records.
 // Byte strings are std::string holding any byte; texts are UTF-8.
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,18 +54,5 @@ std::string BytesToHex(const std::string& ABytes, const std::string& ASeparator 
 std::string HexToBytes(const std::string& AText, std::string_view AField = {});
 // Hexadecimal text with an optional trailing "H"; 0 when any character is not a digit.
 int64_t HexToInt(const std::string& AText);
-
-// Readers of an input-table attribute (absent = nullopt). They never fail: unusable input
-// gives the default.
-int32_t VarToIntDef(const std::optional<std::string>& AValue, int32_t ADefault);
-// Decimal amount with up to four decimals; "." and "," both separate the decimals.
-TAmount VarToCurrDef(const std::optional<std::string>& AValue, TAmount ADefault);
-// "True" / "False" in any letter case; anything else gives the default.
-bool VarToBoolDef(const std::optional<std::string>& AValue, bool ADefault);
-// Drops every character that XML 1.0 does not allow (and every malformed UTF-8 byte).
-std::string StripInvalidXmlChars(const std::string& AText);
-
-// Removes leading and trailing characters with codes 0 to 32.
-std::string TrimControls(const std::string& AText);
 
 }  // namespace qd

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "common/text.h"
 #include "device/Common.h"
 
 namespace qd {
@@ -24,7 +25,7 @@ TTCPSocket::~TTCPSocket() {
 void TTCPSocket::SetConnection() {
   if (const char* e = platform::SocketServiceError()) throw EquException(kErrDriver, e);
   uint32_t addr = 0;
-  if (!platform::ParseIPv4(TrimControls(FIPAddress), addr)) throw EquException(kErrDriver, kMsgAddress);
+  if (!platform::ParseIPv4(Trim(FIPAddress), addr)) throw EquException(kErrDriver, kMsgAddress);
   if (FIPPort < 1 || FIPPort > 65535) throw EquException(kErrDriver, kMsgPort);
 
   FSocket = platform::CreateTcpSocket();

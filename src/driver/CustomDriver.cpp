@@ -46,7 +46,7 @@ bool TextToDouble(const std::string& AText, double& AResult) {
   const char* first = text.data();
   const char* last = text.data() + text.size();
   if (*first == '+') ++first;
-  if (first == last || *first == '+' || *first == '-' && first + 1 == last) return false;
+  if (first == last || *first == '+' || (*first == '-' && first + 1 == last)) return false;
   auto [end, ec] = std::from_chars(first, last, AResult, std::chars_format::general);
   return ec == std::errc() && end == last && std::isfinite(AResult);
 }

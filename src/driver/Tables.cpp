@@ -9,6 +9,7 @@
 #include <expat.h>
 
 #include "common/text.h"
+#include "driver/InputReaders.h"
 
 namespace qd {
 

@@ -36,6 +36,41 @@ TEST(Text, TrimRemovesControlsAndSpaces) {
   EXPECT_EQ(Trim(" Весы "), "Весы");
 }
 
+TEST(Text, Utf8DecodingOneCodePointAtATime) {
+  struct TCase {
+    std::string Bytes;
+    bool Valid;
+    char32_t Code;
+    size_t Next;
+  } cases[] = {
+      {"A", true, U'A', 1},
+      {"\xD0\x96", true, U'Ж', 2},
+      {"\xE2\x84\x96", true, U'№', 3},
+      {"\xF0\x9F\x98\x80", true, 0x1F600, 4},
+      {"\xED\xA0\x80", true, 0xD800, 3},  // a lone surrogate, as host texts carry it
+      {"\xC0\x80", false, 0, 1},           // overlong
+      {"\xE0\x80\x80", false, 0, 1},      // overlong
+      {"\xF4\x90\x80\x80", false, 0, 1}, // past U+10FFFF
+      {"\xF5\x80\x80\x80", false, 0, 1}, // no such lead byte
+      {"\xFF", false, 0, 1},
+      {"\xD0", false, 0, 1},                // cut short
+      {"\xE2\x84" "A", false, 0, 1},
+  };
+  for (const TCase& c : cases) {
+    size_t pos = 0;
+    char32_t code = 0;
+    EXPECT_EQ(NextUtf8CodePoint(c.Bytes, pos, code), c.Valid) << testing::PrintToString(c.Bytes);
+    EXPECT_EQ(pos, c.Next) << testing::PrintToString(c.Bytes);
+    if (c.Valid) {
+      EXPECT_EQ(code, c.Code) << testing::PrintToString(c.Bytes);
+    }
+  }
+  EXPECT_EQ(HexDigitValue('0'), 0);
+  EXPECT_EQ(HexDigitValue('a'), 10);
+  EXPECT_EQ(HexDigitValue('F'), 15);
+  EXPECT_EQ(HexDigitValue('g'), -1);
+}
+
 TEST(Text, FloatTextUsesTheProcessSeparator) {
   EXPECT_EQ(FloatToStr(12.5), "12.5");
   EXPECT_EQ(FloatToStr(0.1), "0.1");

@@ -1,12 +1,14 @@
-// Input tables and raw data, below the driver: parsing, record walking, attribute readers,
-// record checks and cutting raw data into records.
+// Input tables and raw data, below the driver: value readers, parsing, record walking,
+// attribute readers, record checks and cutting raw data into records.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "driver/InputReaders.h"
 #include "driver/RawData.h"
 #include "driver/Tables.h"
 
@@ -20,6 +22,48 @@ std::string ErrorOf(const std::function<void()>& AAction) {
     return e.what();
   }
   return "";
+}
+
+// ---- attribute value readers ----
+
+TEST(Readers, VarToIntDef) {
+  const std::pair<std::optional<std::string>, int32_t> cases[] = {
+      {std::nullopt, -7}, {"", -7},         {" 42 ", 42},           {"\t42\n", 42},      {"4x", -7},
+      {"-17", -17},       {"+5", 5},        {"$1F", 31},            {"0x10", 16},        {"x10", 16},
+      {"-$10", -16},      {"$FFFFFFFF", -1}, {"2147483647", INT32_MAX}, {"2147483648", -7},
+      {"-2147483648", INT32_MIN}, {"   ", -7}, {"-", -7},            {"1.5", -7},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(VarToIntDef(text, -7), value) << text.value_or("(null)");
+}
+
+TEST(Readers, VarToCurrDef) {
+  const TAmount def = -9999990000;
+  const std::pair<std::optional<std::string>, TAmount> cases[] = {
+      {"12.5", 125000},    {"12,50", 125000},  {"12.50", 125000}, {"abc", def},   {std::nullopt, def},
+      {"", def},           {" 7 ", 70000},     {"-3.25", -32500}, {"0.00005", 0}, {"0.00015", 2},
+      {"0.000151", 2},     {"1e2", 1000000},   {"12.3.4", def},   {"1 000", def}, {".5", 5000},
+      {"922337203685477.5807", INT64_MAX}, {"922337203685477.5808", def},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(VarToCurrDef(text, def), value) << text.value_or("(null)");
+}
+
+TEST(Readers, VarToBoolDef) {
+  for (bool def : {false, true}) {
+    EXPECT_TRUE(VarToBoolDef("TRUE", def));
+    EXPECT_TRUE(VarToBoolDef("true", def));
+    EXPECT_FALSE(VarToBoolDef("False", def));
+    for (const char* other : {"1", "0", "yes", " true", ""}) EXPECT_EQ(VarToBoolDef(other, def), def) << other;
+    EXPECT_EQ(VarToBoolDef(std::nullopt, def), def);
+  }
+}
+
+TEST(Readers, StripInvalidXmlChars) {
+  EXPECT_EQ(StripInvalidXmlChars("a\tb\nc\rd"), "a\tb\nc\rd");
+  EXPECT_EQ(StripInvalidXmlChars("a\x01" "b\x1F" "c"), "abc");
+  EXPECT_EQ(StripInvalidXmlChars("x\xF0\x9F\x98\x80y"), "xy");               // outside the basic plane
+  EXPECT_EQ(StripInvalidXmlChars("x\xEF\xBF\xBEy\xEE\x80\x80"), "xy\xEE\x80\x80");  // U+FFFE out, U+E000 in
+  EXPECT_EQ(StripInvalidXmlChars("Молоко"), "Молоко");
+  EXPECT_EQ(StripInvalidXmlChars("a\xFF" "b"), "ab");
 }
 
 // ---- the table and its records ----
