@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "ui/MarkdownRenderer.h"
+#include "ui/Windows.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (AName != "help") return std::nullopt;
     return gArchive;
   });
-  TMarkdownRenderer::SetDocumentViewer([](const std::string&, const std::string&) {});
+  qd::ui::SetDocumentWindow([](const std::string&, const std::string&) {});
   return 0;
 }
 

@@ -39,7 +39,7 @@
 
 #include "markdown/MarkdownCommonMark.h"
 #include "markdown/MarkdownProcessor.h"
-#include "platform/tempfs.h"
+#include "platform/fs.h"
 
 #ifdef QD_HAVE_CMARK
 #include <cmark.h>
@@ -48,7 +48,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-namespace fs = qd::platform::tempfs;
+namespace fs = qd::platform;
 
 const char* const kWords[] = {"lorem", "ipsum", "dolor", "sit", "amet", "весы", "товар", "цена", "этикетка", "scale"};
 
@@ -181,7 +181,7 @@ const std::vector<TPathological>& Pathological() {
 int TimeOnce(std::size_t ACase, std::size_t ABytes, const std::string& AResultFile) {
   std::string doc = Pathological().at(ACase).make(ABytes);
   double s = ConvertSeconds(doc, 1);
-  fs::WriteWholeFile(AResultFile, std::to_string(s));
+  fs::WriteFile(AResultFile, std::to_string(s), fs::TNewAccess::OwnerOnly);
   return 0;
 }
 
@@ -197,7 +197,7 @@ double FreshProcessSeconds(const std::string& ASelf, const std::string& ADir, st
   double best = 1e9;
   for (int i = 0; i < ARuns; ++i) {
     if (std::system(run.c_str()) != 0) return -1;
-    best = std::min(best, std::atof(fs::ReadWholeFile(result).c_str()));
+    best = std::min(best, std::atof(fs::ReadFile(result, fs::TLinks::Follow, fs::TShareMode::Read).c_str()));
   }
   return best;
 }
@@ -244,9 +244,9 @@ void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv) {
 #endif
 
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();
-  fs::CreateFolders(dir);
+  fs::CreateFolders(dir, fs::TNewAccess::OwnerOnly);
   std::string file = dir + "/mixed.md";
-  fs::WriteWholeFile(file, doc);
+  fs::WriteFile(file, doc, fs::TNewAccess::OwnerOnly);
 #ifdef _WIN32
   const char* nul = "NUL";
 #else
@@ -267,7 +267,7 @@ void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--write-mixed") == 0) {  // the document, for other tools
-    fs::WriteWholeFile(argv[3], MixedDocument(static_cast<std::size_t>(std::atof(argv[2]) * 1024 * 1024)));
+    fs::WriteFile(argv[3], MixedDocument(static_cast<std::size_t>(std::atof(argv[2]) * 1024 * 1024)), fs::TNewAccess::OwnerOnly);
     return 0;
   }
   if (argc == 5 && std::strcmp(argv[1], "--time-once") == 0)
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
 
   const std::size_t n = std::max<std::size_t>(bytes / 20, 50000);
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();
-  fs::CreateFolders(dir);
+  fs::CreateFolders(dir, fs::TNewAccess::OwnerOnly);
   std::printf("\nlinearity (time at 10 n / time at n, n = %zu bytes; 10 is linear, at most 12 wanted)\n", n);
   std::printf("  %-28s %-30s %s\n", "", "warm, same process", "fresh process");
   const auto& cases = Pathological();

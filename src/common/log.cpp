@@ -78,8 +78,8 @@ void NoteFailure(TLogState& s, const std::string& AMessage) {
 // The folder with its delimiter, created (and opened to every user) when missing.
 std::string EnsureFolder(TLogState& s) {
   std::string folder = FolderWithDelim(s);
-  if (!platform::DirectoryExists(folder)) {
-    platform::ForceDirectories(folder);
+  if (!platform::FolderExists(folder, platform::TLinks::Follow)) {
+    platform::CreateFolders(folder, platform::TNewAccess::UserDefault);
     platform::GrantFolderAccess(folder);
   }
   return folder;
@@ -93,7 +93,8 @@ std::string DailyName(const TLogState& s, const TLogTime& ATime) {
 std::string FileNameFor(TLogState& s, const TLogTime& ATime) { return EnsureFolder(s) + DailyName(s, ATime); }
 
 void AppendLine(TLogState& s, const std::string& ALine, const TLogTime& ATime) {
-  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n");
+  // Every user of the computer writes the same day's file.
+  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n", platform::TNewAccess::Everyone);
   s.Failing = false;
 }
 

@@ -39,8 +39,8 @@ std::string Join(const std::string& ABase) {
 bool Creatable(const std::string& AFolder) {
   std::string path = AFolder;
   while (!path.empty()) {
-    if (platform::DirectoryExists(path)) return platform::FolderWritable(path);
-    size_t pos = path.find_last_of(platform::kPathDelim == '\\' ? "\\/" : "/");
+    if (platform::FolderExists(path, platform::TLinks::Follow)) return platform::FolderWritable(path);
+    size_t pos = path.find_last_of(platform::kPathDelims);
     if (pos == std::string::npos || pos == 0) break;
     path.resize(pos);
   }

@@ -11,8 +11,8 @@
 #include "common/resources.h"
 #include "common/text.h"
 #include "common/utils.h"
-#include "ui/LogViewer.h"
 #include "ui/MarkdownRenderer.h"
+#include "ui/Windows.h"
 
 namespace qd {
 
@@ -261,7 +261,7 @@ void TCommonDriver::ExecuteAction(const std::string& AName) {
   throw std::runtime_error("Action not found");
 }
 
-void TCommonDriver::ViewLog() { ui::TfrmLog::ShowModal(); }
+void TCommonDriver::ViewLog() { ui::ShowLogWindow(); }
 
 // The help archive is the module's raw-data item "help".
 void TCommonDriver::ShowHelp() { ui::TMarkdownRenderer::Render("help", LoadResourceString(kStrHelpCaption)); }

@@ -1,11 +1,15 @@
 // The component classes this library offers to the host: the scale driver.
 #include "driver/Driver.h"
 #include "module/lifetime.h"
+#include "ui/WindowSet.h"
 
 namespace qd {
 
-// Runs at library load after the log folder is set: fills the driver description and
-// registers TDriver under the library's class name.
-void RegisterModuleClasses() { RegisterDriverClass(); }
+// Runs at library load after the log folder is set: installs the windows, fills the driver
+// description and registers TDriver under the library's class name.
+void RegisterModuleClasses() {
+  ui::InstallDriverWindows();
+  RegisterDriverClass();
+}
 
 }  // namespace qd

@@ -1,43 +1,100 @@
-// Files and folders. Paths are UTF-8. Failures throw std::runtime_error carrying the
+// Files and folders: the log folder and its files, the help viewer's temporary folder, files
+// that a user names. Paths are UTF-8. Failures throw std::runtime_error carrying the
 // operating system's message.
+//
+// What differs between those uses is chosen at each call:
+// - TLinks: whether a symbolic link (on Windows, any reparse point) at the path is followed
+//   or taken for what it is, which is never a file or folder of ours;
+// - TNewAccess: who may use a file or folder that the call creates;
+// - TShareMode: what other processes may do with a file while it is being read.
 #pragma once
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace qd::platform {
 
+// The system's path delimiter, and every character that it takes as one ("\\/" on Windows).
 extern const char kPathDelim;
+extern const char kPathDelims[];
 
-bool DirectoryExists(const std::string& APath);
-bool FileExists(const std::string& APath);
+enum class TLinks { Follow, DoNotFollow };
 
-// Creates the folder and every missing parent.
-void ForceDirectories(const std::string& APath);
+// OwnerOnly: the user alone (mode 0700 for folders, 0600 for files).
+// UserDefault: what the user's file-creation mask gives any new file or folder.
+// Everyone: every user may read and write (files only).
+// On Windows a new item takes the permissions its folder passes on in every case.
+enum class TNewAccess { OwnerOnly, UserDefault, Everyone };
 
-// Opens the folder to every user: on Windows a generic-all entry for the Everyone group,
-// inherited by files and subfolders; on Linux mode 1777 (writable by all, sticky).
-void GrantFolderAccess(const std::string& AFolder);
+// Others may read the file meanwhile (Read), or read and write it (ReadWrite). Only Windows
+// enforces it; elsewhere both are the same.
+enum class TShareMode { Read, ReadWrite };
+
+// --- Questions -----------------------------------------------------------------------------
+
+// A folder at the path; with DoNotFollow a link to a folder is not one.
+bool FolderExists(const std::string& APath, TLinks ALinks);
+// A regular file at the path; with DoNotFollow a link to a file is not one.
+bool FileExists(const std::string& APath, TLinks ALinks);
 
 // True when a file can be created in the folder (the folder exists and is writable).
 bool FolderWritable(const std::string& AFolder);
 
-// Appends the bytes to the file, creating it when missing. Other processes may read the
-// file meanwhile but not write it. New files are readable and writable by all users. Only a
-// regular file is written: a symbolic link in place of the file is refused rather than
-// followed, and a pipe or device planted under the name is refused without waiting on it.
-void AppendToFile(const std::string& AFileName, const std::string& ABytes);
-
-// True for a regular file; a symbolic link is not followed and is not one.
-bool IsRegularFile(const std::string& APath);
-
-// At most the last AMaxBytes of a regular file, opened as AppendToFile opens it (no link
-// followed, no wait on a pipe or device). ASkipped receives how many bytes before them were
-// left out. Throws when the file cannot be opened or is not a regular file.
-std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped);
-
 // Last-write time of a regular file as a number that grows with the time (the system's own
 // units); false when there is no such file. Links are not followed.
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime);
-// Whole-file read; throws when the file cannot be read.
-std::string ReadFile(const std::string& AFileName);
+
+// True for a rooted path: a leading delimiter, or (on Windows) a drive.
+bool IsRootedPath(const std::string& APath);
+
+// --- Folders -------------------------------------------------------------------------------
+
+// The user's temporary folder as the system reports it, in its long form, without a
+// trailing delimiter.
+std::string UserTempFolder();
+
+// A freshly generated GUID in its 38-character registry form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}":
+// a name that no other folder has.
+std::string NewGuidText();
+
+// Creates the folder and every missing parent, each new one with the given access
+// (OwnerOnly or UserDefault). An existing folder is left as it is.
+void CreateFolders(const std::string& APath, TNewAccess AAccess);
+
+// Opens the folder to every user: on Windows a generic-all entry for the Everyone group,
+// inherited by files and subfolders; elsewhere mode 1777 (writable by all, sticky).
+void GrantFolderAccess(const std::string& AFolder);
+
+// Deletes the folder with everything in it. Symbolic links are removed, never followed.
+// Whatever cannot be deleted is left behind without an error.
+void RemoveTree(const std::string& APath);
+
+// Names (not paths) of every entry at the top level of the folder, in the order the system
+// lists them; none when the folder cannot be read.
+std::vector<std::string> ListFolder(const std::string& APath);
+// Only the names that end with "." + AExtension (letter case ignored).
+std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension);
+
+// --- Reading -------------------------------------------------------------------------------
+
+// The whole file. With DoNotFollow only a regular file is read: a link in its place is
+// refused, and a pipe or device is refused without waiting on it.
+std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode AShare);
+
+// At most the last AMaxBytes of a regular file (no link followed, no wait on a pipe or
+// device), shared for reading and writing. ASkipped receives how many bytes before them were
+// left out.
+std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped);
+
+// --- Writing -------------------------------------------------------------------------------
+
+// Creates the file, replacing an existing one, and writes the bytes. A link at the path is
+// refused, never written through. Nobody else may open the file meanwhile.
+void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess);
+
+// Appends the bytes to the file, creating it when missing. Other processes may read the
+// file meanwhile but not write it. Only a regular file is written: a link in its place is
+// refused, and a pipe or device is refused without waiting on it.
+void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess);
 
 }  // namespace qd::platform

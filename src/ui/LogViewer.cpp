@@ -4,7 +4,6 @@
 
 #include "common/log.h"
 #include "platform/fs.h"
-#include "platform/tempfs.h"
 
 namespace qd::ui {
 
@@ -58,8 +57,8 @@ void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
   std::vector<std::string> names;
   // Only regular files: a link, pipe or device that someone put into the shared folder under
   // a log's name is not offered.
-  for (const std::string& name : platform::tempfs::ListFolderAll(FLogDirectory))
-    if (IsLogFileName(name) && platform::IsRegularFile(FLogDirectory + name)) names.push_back(name);
+  for (const std::string& name : platform::ListFolder(FLogDirectory))
+    if (IsLogFileName(name) && platform::FileExists(FLogDirectory + name, platform::TLinks::DoNotFollow)) names.push_back(name);
   AView.SetFileNames(names);
 }
 

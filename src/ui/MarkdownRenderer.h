@@ -15,17 +15,7 @@ class TMarkdownRenderer {
   // that name. The bytes must stay in place while the renderer works. Without a reader set,
   // the driver module's own stored items are read.
   using TResourceReader = std::function<std::optional<std::string_view>(const std::string& AName)>;
-  // Shows the page modally and returns when the window has been closed; without one set, the
-  // help window does.
-  using TDocumentViewer = std::function<void(const std::string& AHtmlFilePath, const std::string& ACaption)>;
-
   static void SetResourceReader(TResourceReader AReader);
-  static void SetDocumentViewer(TDocumentViewer AViewer);
-
-  // Limits for unpacking an archive.
-  static constexpr unsigned long long kMaxEntrySize = 64ull << 20;    // one file
-  static constexpr unsigned long long kMaxArchiveSize = 256ull << 20; // all files together
-  static constexpr unsigned long long kMaxEntries = 10000;
 
   TMarkdownRenderer();
   explicit TMarkdownRenderer(const std::string& ASourceName);
@@ -40,7 +30,8 @@ class TMarkdownRenderer {
   static bool SourceExist(const std::string& ASourceName);
   bool SourceExist() const { return SourceExist(FSourceName); }
 
-  // The help entry point: unpack, convert, show, clean up.
+  // The help entry point: unpack, convert, show in the installed document window
+  // (ui/Windows.h), clean up.
   static void Render(const std::string& ASourceName, const std::string& ACaption);
   // Returns the full path of the page that it showed.
   std::string Render(const std::string& ACaption);
@@ -51,6 +42,8 @@ class TMarkdownRenderer {
 
   // Steps shared by both paths.
   std::string SaveSourceArchive();
+  // Unpacks the archive into the temporary folder (THelpArchive: every entry checked, then
+  // written; nothing is left of it after a failure).
   void ExtractArchive(const std::string& AArchivePath);
   std::string FindSourceFile(const std::string& AExtension) const;
   std::string LoadSourceText(const std::string& AFileName) const;

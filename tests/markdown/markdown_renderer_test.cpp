@@ -12,13 +12,17 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/tempfs.h"
+#include "platform/fs.h"
+#include "ui/HelpArchive.h"
 #include "ui/MarkdownRenderer.h"
+#include "ui/Windows.h"
 
 namespace qd::ui {
 namespace {
 
-namespace fs = qd::platform::tempfs;
+namespace fs = qd::platform;
+
+std::string ReadAll(const std::string& APath) { return fs::ReadFile(APath, fs::TLinks::Follow, fs::TShareMode::Read); }
 
 #ifdef _WIN32
 constexpr char kDelim = '\\';
@@ -47,7 +51,7 @@ class RendererTest : public ::testing::Test {
  protected:
   void SetUp() override {
     FBase = fs::UserTempFolder() + kDelim + "qd_md_test_" + fs::NewGuidText();
-    fs::CreateFolders(FBase);
+    fs::CreateFolders(FBase, fs::TNewAccess::OwnerOnly);
     for (const char* v : kTempVars) {
       const char* old = std::getenv(v);
       FSaved.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
@@ -59,22 +63,22 @@ class RendererTest : public ::testing::Test {
         if (name == AName) return data;
       return std::nullopt;
     });
-    TMarkdownRenderer::SetDocumentViewer([this](const std::string& APath, const std::string& ACaption) {
+    SetDocumentWindow([this](const std::string& APath, const std::string& ACaption) {
       FShownPath = APath;
       FShownCaption = ACaption;
-      FShownPage = fs::ReadWholeFile(APath);
+      FShownPage = ReadAll(APath);
       FShownFolder = Listing(APath.substr(0, APath.find_last_of(kDelim)));
     });
   }
 
   void TearDown() override {
     TMarkdownRenderer::SetResourceReader(nullptr);
-    TMarkdownRenderer::SetDocumentViewer(nullptr);
+    SetDocumentWindow(nullptr);
     for (const auto& [name, value] : FSaved) SetEnv(name.c_str(), value ? *value : std::string());
     fs::RemoveTree(FBase);
   }
 
-  static std::vector<std::string> Listing(const std::string& AFolder) { return fs::ListFolderAll(AFolder); }
+  static std::vector<std::string> Listing(const std::string& AFolder) { return fs::ListFolder(AFolder); }
 
   std::string MakeZip(const std::vector<TZipEntry>& AEntries) {
     std::string path = FBase + kDelim + "build" + std::to_string(FZipCount++) + ".zip";
@@ -94,7 +98,7 @@ class RendererTest : public ::testing::Test {
         zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(idx), 0, ZIP_OPSYS_UNIX, (0120777u) << 16);
     }
     EXPECT_EQ(zip_close(za), 0);
-    std::string bytes = fs::ReadWholeFile(path);
+    std::string bytes = ReadAll(path);
     fs::RemoveTree(path);
     return bytes;
   }
@@ -136,13 +140,13 @@ TEST_F(RendererTest, TemporaryFolderIsPrivateAndRemoved) {
     EXPECT_EQ(guid.back(), '}');
     for (std::size_t i : {9u, 14u, 19u, 24u}) EXPECT_EQ(guid[i], '-') << guid;
     EXPECT_EQ(first.substr(0, first.size() - 39), FBase);
-    EXPECT_TRUE(fs::FolderExists(first));
+    EXPECT_TRUE(fs::FolderExists(first, fs::TLinks::DoNotFollow));
     // something nested inside goes too
-    fs::CreateFolders(first + kDelim + "a" + kDelim + "b");
-    fs::WriteWholeFile(first + kDelim + "a" + kDelim + "b" + kDelim + "f.txt", "x");
+    fs::CreateFolders(first + kDelim + "a" + kDelim + "b", fs::TNewAccess::OwnerOnly);
+    fs::WriteFile(first + kDelim + "a" + kDelim + "b" + kDelim + "f.txt", "x", fs::TNewAccess::OwnerOnly);
   }
-  EXPECT_FALSE(fs::FolderExists(first));
-  EXPECT_FALSE(fs::FolderExists(second));
+  EXPECT_FALSE(fs::FolderExists(first, fs::TLinks::DoNotFollow));
+  EXPECT_FALSE(fs::FolderExists(second, fs::TLinks::DoNotFollow));
   EXPECT_TRUE(BaseIsEmpty());
 }
 
@@ -177,7 +181,7 @@ TEST_F(RendererTest, RenderShowsThePageAndLeavesNothing) {
   // while shown, the folder held the archive, its files and the page
   std::string folder = FShownPath.substr(0, FShownPath.find_last_of(kDelim));
   EXPECT_EQ(FShownFolder.size(), 5u);  // md.zip, help.md, style.css, images, md.html
-  EXPECT_FALSE(fs::FolderExists(folder));
+  EXPECT_FALSE(fs::FolderExists(folder, fs::TLinks::DoNotFollow));
   EXPECT_TRUE(BaseIsEmpty());
 }
 
@@ -214,10 +218,10 @@ TEST_F(RendererTest, MissingResource) {
 TEST_F(RendererTest, FirstRegularFileByNameIsUsed) {
   TMarkdownRenderer r;
   EXPECT_EQ(r.FindSourceFile("md"), "");
-  fs::CreateFolders(r.TempDirectory() + kDelim + "a.md");
+  fs::CreateFolders(r.TempDirectory() + kDelim + "a.md", fs::TNewAccess::OwnerOnly);
   EXPECT_EQ(r.FindSourceFile("md"), "");
   for (const char* name : {"two.md", "b.CSS", "one.md", "x.mdx", "three.md", "a.css"})
-    fs::WriteWholeFile(r.TempDirectory() + kDelim + name, name);
+    fs::WriteFile(r.TempDirectory() + kDelim + name, name, fs::TNewAccess::OwnerOnly);
   EXPECT_EQ(r.FindSourceFile("md"), "one.md");
   EXPECT_EQ(r.FindSourceFile("css"), "a.css");
   EXPECT_EQ(RenderArchive(MakeZip({{"x.md/", "", true}, {"z.md", "z"}, {"y.md", "y"}, {"x.md/w.md", "w"}})), "");
@@ -240,7 +244,7 @@ TEST_F(RendererTest, ByteOrderMarks) {
   };
   TMarkdownRenderer r;
   for (const auto& c : cases) {
-    fs::WriteWholeFile(r.TempDirectory() + kDelim + "t.md", c.bytes);
+    fs::WriteFile(r.TempDirectory() + kDelim + "t.md", c.bytes, fs::TNewAccess::OwnerOnly);
     EXPECT_EQ(r.LoadSourceText("t.md"), c.text) << c.name;
     EXPECT_EQ(r.LoadSourceText(r.TempDirectory() + kDelim + "t.md"), c.text) << c.name << " (rooted)";
   }
@@ -250,12 +254,12 @@ TEST_F(RendererTest, ConvertToHtmlFileToFile) {
   std::string src = FBase + kDelim + "in.md";
   std::string dst = FBase + kDelim + "out.html";
   std::string css = FBase + kDelim + "s.css";
-  fs::WriteWholeFile(src, std::string("\xFF\xFE*\0x\0*\0", 8));
-  fs::WriteWholeFile(css, "p{}");
+  fs::WriteFile(src, std::string("\xFF\xFE*\0x\0*\0", 8), fs::TNewAccess::OwnerOnly);
+  fs::WriteFile(css, "p{}", fs::TNewAccess::OwnerOnly);
   TMarkdownRenderer::ConvertToHtml(src, dst, "");
-  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF" MODE_REQUEST "<p><em>x</em></p>\n");
+  EXPECT_EQ(ReadAll(dst), "\xEF\xBB\xBF" MODE_REQUEST "<p><em>x</em></p>\n");
   TMarkdownRenderer::ConvertToHtml(src, dst, css);
-  EXPECT_EQ(fs::ReadWholeFile(dst), "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"" + css +
+  EXPECT_EQ(ReadAll(dst), "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"" + css +
                                         "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n<p><em>x</em></p>\n\r\n</body>\r\n</html>");
   for (const auto& [s, c, msg] : {std::tuple<std::string, std::string, std::string>{FBase + kDelim + "none.md", "", "File not found: " + FBase + kDelim + "none.md"},
                                   {src, FBase + kDelim + "none.css", "File not found: " + FBase + kDelim + "none.css"}}) {
@@ -276,7 +280,7 @@ TEST_F(RendererTest, ConvertedPageHasTheUsersPermissions) {
   std::string src = FBase + kDelim + "in.md";
   std::string dst = FBase + kDelim + "out.html";
   std::string ref = FBase + kDelim + "ref.txt";
-  fs::WriteWholeFile(src, "a");
+  fs::WriteFile(src, "a", fs::TNewAccess::OwnerOnly);
 #ifndef _WIN32
   mode_t old = umask(022);
 #endif
@@ -291,10 +295,10 @@ TEST_F(RendererTest, ConvertedPageHasTheUsersPermissions) {
 
 TEST_F(RendererTest, ConvertWithoutDestinationWritesIntoTheRendererFolder) {
   std::string src = FBase + kDelim + "in.md";
-  fs::WriteWholeFile(src, "a");
+  fs::WriteFile(src, "a", fs::TNewAccess::OwnerOnly);
   TMarkdownRenderer r(src);
   r.ConvertToHtml("", "");
-  EXPECT_EQ(fs::ReadWholeFile(r.TempDirectory() + kDelim + "md.html"), "\xEF\xBB\xBF" MODE_REQUEST "<p>a</p>\n");
+  EXPECT_EQ(ReadAll(r.TempDirectory() + kDelim + "md.html"), "\xEF\xBB\xBF" MODE_REQUEST "<p>a</p>\n");
 }
 
 TEST_F(RendererTest, UnsafeEntriesAreRefused) {
@@ -337,7 +341,7 @@ TEST_F(RendererTest, NothingOfARefusedArchiveStays) {
 }
 
 TEST_F(RendererTest, OversizedEntryIsRefused) {
-  std::string big(TMarkdownRenderer::kMaxEntrySize + 1, '\0');
+  std::string big(THelpArchive::kMaxEntrySize + 1, '\0');
   std::string msg = RenderArchive(MakeZip({{"help.md", "x"}, {"big.bin", big}}));
   EXPECT_NE(msg.find("слишком велик"), std::string::npos) << msg;
   EXPECT_NE(msg.find("big.bin"), std::string::npos) << msg;
@@ -351,7 +355,7 @@ TEST_F(RendererTest, DamagedArchive) {
 }
 
 TEST_F(RendererTest, ShippedHelpArchive) {
-  std::string archive = fs::ReadWholeFile(QD_HELP_ARCHIVE_PATH);
+  std::string archive = ReadAll(QD_HELP_ARCHIVE_PATH);
   EXPECT_EQ(RenderArchive(archive), "");
   EXPECT_EQ(FShownPage.rfind("\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST, 0), 0u);
   EXPECT_NE(FShownPage.find("<h1>"), std::string::npos);

@@ -19,6 +19,8 @@
 #include "ui/DocView.h"
 #include "ui/LogViewer.h"
 #include "ui/MarkdownRenderer.h"
+#include "ui/WindowSet.h"
+#include "ui/Windows.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -248,9 +250,12 @@ class Windows : public LogViewer {
   void SetUp() override {
     LogViewer::SetUp();
     if (!HaveDisplay()) GTEST_SKIP() << "no graphical display";
+    ui::InstallDriverWindows();
   }
   void TearDown() override {
     platform::window::SetWindowReadyHook(nullptr);
+    ui::SetLogWindow(nullptr);
+    ui::SetDocumentWindow(nullptr);
     LogViewer::TearDown();
   }
 };
@@ -331,6 +336,17 @@ TEST_F(Windows, LogViewerThroughItsModalEntryPoint) {
   });
   QD_RUN_WINDOW(ui::TfrmLog::ShowModal());
   EXPECT_EQ(shown, 1);
+}
+
+// What the driver's ViewLog action calls: the installed log window, shown until it is closed.
+TEST_F(Windows, InstalledLogWindowIsTheLogViewer) {
+  std::vector<std::string> captions;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    captions.push_back(AProbe.Caption);
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(ui::ShowLogWindow());
+  EXPECT_EQ(captions, std::vector<std::string>{"Просмотр лога"});
 }
 
 TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {

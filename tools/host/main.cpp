@@ -50,7 +50,7 @@ const char* kUsage =
 bool IsArgument(const std::string& AToken) { return AToken.size() >= 2 && AToken[1] == ':'; }
 
 std::string ReadTextFile(const std::string& APath) {
-  std::string text = qd::platform::ReadFile(APath);
+  std::string text = qd::platform::ReadFile(APath, qd::platform::TLinks::Follow, qd::platform::TShareMode::ReadWrite);
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   return text;
 }

@@ -1,18 +1,23 @@
 #include "platform/fs.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 namespace qd::platform {
 
 const char kPathDelim = '/';
+const char kPathDelims[] = "/";
 
 namespace {
 
@@ -20,47 +25,37 @@ namespace {
   throw std::runtime_error(AWhat + ": " + std::strerror(AErr));
 }
 
-}  // namespace
-
-bool DirectoryExists(const std::string& APath) {
-  struct stat st {};
-  return stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool StatPath(const std::string& APath, TLinks ALinks, struct stat& ASt) {
+  return (ALinks == TLinks::Follow ? stat(APath.c_str(), &ASt) : lstat(APath.c_str(), &ASt)) == 0;
 }
 
-bool FileExists(const std::string& APath) {
-  struct stat st {};
-  return stat(APath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+mode_t FolderMode(TNewAccess AAccess) { return AAccess == TNewAccess::OwnerOnly ? 0700 : 0777; }
+mode_t FileMode(TNewAccess AAccess) { return AAccess == TNewAccess::OwnerOnly ? 0600 : 0666; }
+
+// The process umask narrows a new file's mode; Everyone must not be narrowed.
+void WidenNewFile(int AFd, TNewAccess AAccess) {
+  if (AAccess == TNewAccess::Everyone) (void)fchmod(AFd, 0666);
 }
 
-void ForceDirectories(const std::string& APath) {
-  if (APath.empty()) throw std::runtime_error("Cannot create directory: empty path");
-  std::string path = APath;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (DirectoryExists(path)) return;
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) ForceDirectories(path.substr(0, slash));
-  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno("Cannot create directory " + path, errno);
+bool EndsWithIgnoreCase(const std::string& AName, const std::string& ASuffix) {
+  if (AName.size() < ASuffix.size()) return false;
+  for (size_t i = 0; i < ASuffix.size(); ++i) {
+    unsigned char a = static_cast<unsigned char>(AName[AName.size() - ASuffix.size() + i]);
+    unsigned char b = static_cast<unsigned char>(ASuffix[i]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
 }
-
-void GrantFolderAccess(const std::string& AFolder) {
-  if (chmod(AFolder.c_str(), 01777) != 0) ThrowErrno("Cannot grant access to " + AFolder, errno);
-}
-
-bool FolderWritable(const std::string& AFolder) {
-  return DirectoryExists(AFolder) && access(AFolder.c_str(), W_OK | X_OK) == 0;
-}
-
-namespace {
 
 // Opens AFileName as a regular file only: no link is followed (O_NOFOLLOW), a pipe or device
 // is never waited on (O_NONBLOCK), and what was opened is checked on the descriptor itself.
-int OpenRegular(const std::string& AFileName, int AFlags, bool& ACreated) {
+int OpenRegular(const std::string& AFileName, int AFlags, TNewAccess AAccess) {
   const int flags = AFlags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  ACreated = false;
+  bool created = false;
   int fd = -1;
   if (AFlags & O_CREAT) {
-    fd = open(AFileName.c_str(), flags | O_EXCL, 0666);
-    if (fd >= 0) ACreated = true;
+    fd = open(AFileName.c_str(), flags | O_EXCL, FileMode(AAccess));
+    if (fd >= 0) created = true;
     else if (errno == EEXIST) fd = open(AFileName.c_str(), flags & ~O_CREAT);
   } else {
     fd = open(AFileName.c_str(), flags);
@@ -76,6 +71,7 @@ int OpenRegular(const std::string& AFileName, int AFlags, bool& ACreated) {
     close(fd);
     throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
   }
+  if (created) WidenNewFile(fd, AAccess);
   return fd;
 }
 
@@ -98,37 +94,161 @@ std::string ReadAndClose(int AFd, const std::string& AFileName, size_t AMaxBytes
   return out;
 }
 
-}  // namespace
-
-void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
-  bool created = false;
-  int fd = OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, created);
-  // The process umask would narrow the mode; log files are shared by every user.
-  if (created) (void)fchmod(fd, 0666);
+// Writes every byte, then closes the descriptor.
+void WriteAndClose(int AFd, const std::string& AFileName, const std::string& ABytes) {
   const char* p = ABytes.data();
   size_t left = ABytes.size();
   while (left > 0) {
-    ssize_t n = write(fd, p, left);
+    ssize_t n = write(AFd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
       int err = errno;
-      close(fd);
+      close(AFd);
       ThrowErrno("Cannot write file " + AFileName, err);
     }
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (close(fd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
+  if (close(AFd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
 }
 
-bool IsRegularFile(const std::string& APath) {
+struct TDirCloser {
+  DIR* Dir;
+  ~TDirCloser() {
+    if (Dir) closedir(Dir);
+  }
+};
+
+}  // namespace
+
+// --- Questions -----------------------------------------------------------------------------
+
+bool FolderExists(const std::string& APath, TLinks ALinks) {
   struct stat st {};
-  return lstat(APath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return StatPath(APath, ALinks, st) && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& APath, TLinks ALinks) {
+  struct stat st {};
+  return StatPath(APath, ALinks, st) && S_ISREG(st.st_mode);
+}
+
+bool FolderWritable(const std::string& AFolder) {
+  return FolderExists(AFolder, TLinks::Follow) && access(AFolder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
+  struct stat st {};
+  if (lstat(AFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  ATime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return true;
+}
+
+bool IsRootedPath(const std::string& APath) { return !APath.empty() && APath[0] == '/'; }
+
+// --- Folders -------------------------------------------------------------------------------
+
+std::string UserTempFolder() {
+  std::string dir;
+  for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) {
+      dir = v;
+      break;
+    }
+  }
+  if (dir.empty()) dir = "/tmp";
+  if (char* real = realpath(dir.c_str(), nullptr)) {
+    dir = real;
+    std::free(real);
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string NewGuidText() {
+  unsigned char b[16];
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowErrno("Cannot generate a GUID", errno);
+  size_t got = 0;
+  while (got < sizeof b) {
+    ssize_t n = read(fd, b + got, sizeof b - got);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      int err = n < 0 ? errno : EIO;
+      close(fd);
+      ThrowErrno("Cannot generate a GUID", err);
+    }
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
+  b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // variant
+  char text[39];
+  std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return text;
+}
+
+void CreateFolders(const std::string& APath, TNewAccess AAccess) {
+  if (APath.empty()) throw std::runtime_error("Cannot create folder: empty path");
+  std::string path = APath;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (FolderExists(path, TLinks::Follow)) return;
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) CreateFolders(path.substr(0, slash), AAccess);
+  if (mkdir(path.c_str(), FolderMode(AAccess)) != 0 && errno != EEXIST) ThrowErrno("Cannot create folder " + path, errno);
+}
+
+void GrantFolderAccess(const std::string& AFolder) {
+  if (chmod(AFolder.c_str(), 01777) != 0) ThrowErrno("Cannot grant access to " + AFolder, errno);
+}
+
+void RemoveTree(const std::string& APath) {
+  struct stat st {};
+  if (lstat(APath.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    for (const std::string& name : ListFolder(APath)) RemoveTree(APath + "/" + name);
+    rmdir(APath.c_str());
+  } else {
+    unlink(APath.c_str());
+  }
+}
+
+std::vector<std::string> ListFolder(const std::string& APath) {
+  std::vector<std::string> names;
+  TDirCloser d{opendir(APath.c_str())};
+  if (!d.Dir) return names;
+  while (dirent* e = readdir(d.Dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+  }
+  return names;
+}
+
+std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension) {
+  std::vector<std::string> names = ListFolder(APath);
+  const std::string suffix = "." + AExtension;
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const std::string& AName) { return !EndsWithIgnoreCase(AName, suffix); }),
+              names.end());
+  return names;
+}
+
+// --- Reading -------------------------------------------------------------------------------
+
+std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode) {
+  int fd = -1;
+  if (ALinks == TLinks::DoNotFollow) {
+    fd = OpenRegular(AFileName, O_RDONLY, TNewAccess::OwnerOnly);
+  } else {
+    fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
+  }
+  return ReadAndClose(fd, AFileName, SIZE_MAX);
 }
 
 std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped) {
-  bool created = false;
-  int fd = OpenRegular(AFileName, O_RDONLY, created);
+  int fd = OpenRegular(AFileName, O_RDONLY, TNewAccess::OwnerOnly);
   ASkipped = 0;
   struct stat st {};
   if (fstat(fd, &st) == 0 && static_cast<unsigned long long>(st.st_size) > AMaxBytes) {
@@ -139,17 +259,17 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
   return ReadAndClose(fd, AFileName, AMaxBytes);
 }
 
-bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
-  struct stat st {};
-  if (lstat(AFileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  ATime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-  return true;
+// --- Writing -------------------------------------------------------------------------------
+
+void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess) {
+  int fd = open(AFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, FileMode(AAccess));
+  if (fd < 0) ThrowErrno("Cannot create file " + AFileName, errno);
+  WidenNewFile(fd, AAccess);
+  WriteAndClose(fd, AFileName, ABytes);
 }
 
-std::string ReadFile(const std::string& AFileName) {
-  int fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
-  return ReadAndClose(fd, AFileName, SIZE_MAX);
+void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess) {
+  WriteAndClose(OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, AAccess), AFileName, ABytes);
 }
 
 }  // namespace qd::platform

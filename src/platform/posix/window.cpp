@@ -3,6 +3,7 @@
 // itself keeps its own loop and windows.
 #include "platform/window.h"
 
+#include <dlfcn.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -425,6 +426,25 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
   }, &doc);
   if (!doc.Closed) RunUntilDestroyed(doc.Window);
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+namespace {
+
+// Marks the loaded library that holds the symbol as never to be unloaded.
+void PinLibraryOf(const void* ASymbol) {
+  Dl_info info{};
+  if (dladdr(ASymbol, &info) == 0 || !info.dli_fname) return;
+  // Only a flag on the library already loaded: RTLD_NOLOAD loads nothing, and the reference
+  // that it takes is never given back.
+  (void)dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+}  // namespace
+
+void KeepToolkitLoaded() {
+  // The web engine's library keeps GTK and everything else the windows load.
+  PinLibraryOf(reinterpret_cast<const void*>(&webkit_web_view_new));
+  PinLibraryOf(reinterpret_cast<const void*>(&gtk_init_check));
 }
 
 void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {

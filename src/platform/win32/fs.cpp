@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <objbase.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +13,10 @@
 namespace qd::platform {
 
 const char kPathDelim = '\\';
+const char kPathDelims[] = "\\/";
 
 using win::ErrorText;
+using win::Narrow;
 using win::Widen;
 
 namespace {
@@ -23,29 +26,170 @@ namespace {
   throw std::runtime_error(AWhat + ": " + ErrorText(err));
 }
 
-DWORD Attributes(const std::string& APath) { return GetFileAttributesW(Widen(APath).c_str()); }
+// Closes the handle, then throws with the error that came before closing it.
+[[noreturn]] void CloseAndThrow(HANDLE AHandle, const std::string& AWhat) {
+  DWORD err = GetLastError();
+  CloseHandle(AHandle);
+  SetLastError(err);
+  ThrowLastError(AWhat);
+}
+
+constexpr DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+
+DWORD ShareFlags(TShareMode AShare) {
+  return AShare == TShareMode::ReadWrite ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+}
+
+// The attributes of what is at the path; through a reparse point to its target with Follow.
+DWORD Attributes(const std::string& APath, TLinks ALinks) {
+  std::wstring path = Widen(APath);
+  DWORD a = GetFileAttributesW(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT) || ALinks == TLinks::DoNotFollow) return a;
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return INVALID_FILE_ATTRIBUTES;
+  BY_HANDLE_FILE_INFORMATION info{};
+  a = GetFileInformationByHandle(h, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+  CloseHandle(h);
+  return a;
+}
+
+bool EndsWithIgnoreCase(const std::wstring& AName, const std::wstring& ASuffix) {
+  if (AName.size() < ASuffix.size()) return false;
+  return CompareStringOrdinal(AName.c_str() + AName.size() - ASuffix.size(), static_cast<int>(ASuffix.size()),
+                              ASuffix.c_str(), static_cast<int>(ASuffix.size()), TRUE) == CSTR_EQUAL;
+}
+
+struct TFindHandle {
+  HANDLE h;
+  ~TFindHandle() {
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  }
+};
+
+// Opens AFileName as a regular file only: a link in place of the file is opened as itself
+// (FILE_FLAG_OPEN_REPARSE_POINT) and refused, and what was opened is checked on the handle.
+HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD AShare, DWORD ADisposition) {
+  HANDLE h = CreateFileW(Widen(AFileName).c_str(), AAccess, AShare, nullptr, ADisposition,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & kNotRegular)) {
+    CloseHandle(h);
+    throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+  }
+  return h;
+}
+
+// Reads up to AMaxBytes from the handle's position to the end, then closes it.
+std::string ReadAndClose(HANDLE AHandle, const std::string& AFileName, size_t AMaxBytes) {
+  std::string out;
+  char buf[65536];
+  while (out.size() < AMaxBytes) {
+    DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
+    DWORD n = 0;
+    if (!::ReadFile(AHandle, buf, want, &n, nullptr)) CloseAndThrow(AHandle, "Cannot read file " + AFileName);
+    if (n == 0) break;
+    out.append(buf, n);
+  }
+  CloseHandle(AHandle);
+  return out;
+}
+
+// Writes every byte from the handle's position, then closes it.
+void WriteAndClose(HANDLE AHandle, const std::string& AFileName, const std::string& ABytes) {
+  const char* p = ABytes.data();
+  size_t left = ABytes.size();
+  while (left > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(AHandle, p, chunk, &written, nullptr)) CloseAndThrow(AHandle, "Cannot write file " + AFileName);
+    p += written;
+    left -= written;
+  }
+  if (!CloseHandle(AHandle)) ThrowLastError("Cannot write file " + AFileName);
+}
 
 }  // namespace
 
-bool DirectoryExists(const std::string& APath) {
-  DWORD a = Attributes(APath);
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+// --- Questions -----------------------------------------------------------------------------
+
+bool FolderExists(const std::string& APath, TLinks ALinks) {
+  DWORD a = Attributes(APath, ALinks);
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  return ALinks == TLinks::Follow || !(a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool FileExists(const std::string& APath) {
-  DWORD a = Attributes(APath);
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+bool FileExists(const std::string& APath, TLinks ALinks) {
+  DWORD a = Attributes(APath, ALinks);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & kNotRegular);
 }
 
-void ForceDirectories(const std::string& APath) {
-  if (APath.empty()) throw std::runtime_error("Cannot create directory: empty path");
+bool FolderWritable(const std::string& AFolder) {
+  if (!FolderExists(AFolder, TLinks::Follow)) return false;
+  std::wstring probe = Widen(AFolder) + L"\\.write-test-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Widen(AFileName).c_str(), GetFileExInfoStandard, &data) || (data.dwFileAttributes & kNotRegular))
+    return false;
+  ATime = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 data.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
+bool IsRootedPath(const std::string& APath) {
+  if (APath.empty()) return false;
+  if (APath[0] == '\\' || APath[0] == '/') return true;
+  return APath.size() >= 2 && APath[1] == ':' &&
+         ((APath[0] >= 'A' && APath[0] <= 'Z') || (APath[0] >= 'a' && APath[0] <= 'z'));
+}
+
+// --- Folders -------------------------------------------------------------------------------
+
+std::string UserTempFolder() {
+  wchar_t buf[MAX_PATH + 2];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH + 1) ThrowLastError("Cannot read the temporary folder");
+  std::wstring path(buf, n);
+  DWORD need = GetLongPathNameW(path.c_str(), nullptr, 0);
+  if (need > 0) {
+    std::wstring longPath(need, L'\0');
+    DWORD got = GetLongPathNameW(path.c_str(), longPath.data(), need);
+    if (got > 0 && got < need) {
+      longPath.resize(got);
+      path = longPath;
+    }
+  }
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return Narrow(path.c_str(), static_cast<int>(path.size()));
+}
+
+std::string NewGuidText() {
+  GUID g;
+  if (FAILED(CoCreateGuid(&g))) throw std::runtime_error("Cannot generate a GUID");
+  wchar_t text[40];
+  int n = StringFromGUID2(g, text, 40);
+  if (n <= 0) throw std::runtime_error("Cannot generate a GUID");
+  return Narrow(text);
+}
+
+// A new folder takes the permissions that its parent passes on, whatever the access asked.
+void CreateFolders(const std::string& APath, TNewAccess AAccess) {
+  if (APath.empty()) throw std::runtime_error("Cannot create folder: empty path");
   std::string path = APath;
   while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  if (DirectoryExists(path)) return;
-  size_t slash = path.find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0 && path[slash - 1] != ':') ForceDirectories(path.substr(0, slash));
+  if (FolderExists(path, TLinks::Follow)) return;
+  size_t slash = path.find_last_of(kPathDelims);
+  if (slash != std::string::npos && slash > 0 && path[slash - 1] != ':') CreateFolders(path.substr(0, slash), AAccess);
   if (!CreateDirectoryW(Widen(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-    ThrowLastError("Cannot create directory " + path);
+    ThrowLastError("Cannot create folder " + path);
 }
 
 void GrantFolderAccess(const std::string& AFolder) {
@@ -102,89 +246,62 @@ void GrantFolderAccess(const std::string& AFolder) {
   FreeSid(everyone);
 }
 
-bool FolderWritable(const std::string& AFolder) {
-  if (!DirectoryExists(AFolder)) return false;
-  std::wstring probe = Widen(AFolder) + L"\\.write-test-" + std::to_wstring(GetCurrentProcessId());
-  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
+void RemoveTree(const std::string& APath) {
+  std::wstring path = Widen(APath);
+  DWORD attr = GetFileAttributesW(path.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return;
+  if (attr & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attr & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  if (!(attr & FILE_ATTRIBUTE_REPARSE_POINT)) {  // a link to a folder is removed, not entered
+    for (const std::string& name : ListFolder(APath)) RemoveTree(APath + "\\" + name);
+  }
+  RemoveDirectoryW(path.c_str());
 }
 
-namespace {
-
-// Opens AFileName as a regular file only: a link in place of the file is opened as itself
-// (FILE_FLAG_OPEN_REPARSE_POINT) and refused, and what was opened is checked on the handle.
-HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD ADisposition) {
-  HANDLE h = CreateFileW(Widen(AFileName).c_str(), AAccess, FILE_SHARE_READ | (AAccess == GENERIC_READ ? FILE_SHARE_WRITE : 0),
-                         nullptr, ADisposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
-    CloseHandle(h);
-    throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
-  }
-  return h;
+std::vector<std::string> ListFolder(const std::string& APath) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW fd;
+  TFindHandle find{FindFirstFileW(Widen(APath + "\\*").c_str(), &fd)};
+  if (find.h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) names.push_back(Narrow(fd.cFileName));
+  } while (FindNextFileW(find.h, &fd));
+  return names;
 }
 
-// Reads up to AMaxBytes from the handle's position to the end, then closes it.
-std::string ReadAndClose(HANDLE AHandle, const std::string& AFileName, size_t AMaxBytes) {
-  std::string out;
-  char buf[65536];
-  while (out.size() < AMaxBytes) {
-    DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
-    DWORD n = 0;
-    if (!::ReadFile(AHandle, buf, want, &n, nullptr)) {
-      DWORD err = GetLastError();
-      CloseHandle(AHandle);
-      SetLastError(err);
-      ThrowLastError("Cannot read file " + AFileName);
-    }
-    if (n == 0) break;
-    out.append(buf, n);
-  }
-  CloseHandle(AHandle);
-  return out;
+std::vector<std::string> ListFolder(const std::string& APath, const std::string& AExtension) {
+  std::vector<std::string> names;
+  std::wstring suffix = Widen("." + AExtension);
+  WIN32_FIND_DATAW fd;
+  TFindHandle find{FindFirstFileW(Widen(APath + "\\*." + AExtension).c_str(), &fd)};
+  if (find.h == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = fd.cFileName;
+    // the system also matches short (8.3) names; keep only real matches of the long name
+    if (EndsWithIgnoreCase(name, suffix)) names.push_back(Narrow(name.c_str(), static_cast<int>(name.size())));
+  } while (FindNextFileW(find.h, &fd));
+  return names;
 }
 
-}  // namespace
+// --- Reading -------------------------------------------------------------------------------
 
-void AppendToFile(const std::string& AFileName, const std::string& ABytes) {
-  HANDLE h = OpenRegular(AFileName, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-  LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
-    DWORD err = GetLastError();
-    CloseHandle(h);
-    SetLastError(err);
-    ThrowLastError("Cannot write file " + AFileName);
+std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode AShare) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (ALinks == TLinks::DoNotFollow) {
+    h = OpenRegular(AFileName, GENERIC_READ, ShareFlags(AShare), OPEN_EXISTING);
+  } else {
+    h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, ShareFlags(AShare), nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
   }
-  const char* p = ABytes.data();
-  size_t left = ABytes.size();
-  while (left > 0) {
-    DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
-    DWORD written = 0;
-    if (!WriteFile(h, p, chunk, &written, nullptr)) {
-      DWORD err = GetLastError();
-      CloseHandle(h);
-      SetLastError(err);
-      ThrowLastError("Cannot write file " + AFileName);
-    }
-    p += written;
-    left -= written;
-  }
-  CloseHandle(h);
-}
-
-bool IsRegularFile(const std::string& APath) {
-  DWORD a = Attributes(APath);
-  return a != INVALID_FILE_ATTRIBUTES &&
-         !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+  return ReadAndClose(h, AFileName, SIZE_MAX);
 }
 
 std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped) {
-  HANDLE h = OpenRegular(AFileName, GENERIC_READ, OPEN_EXISTING);
+  HANDLE h = OpenRegular(AFileName, GENERIC_READ, ShareFlags(TShareMode::ReadWrite), OPEN_EXISTING);
   ASkipped = 0;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(h, &size) && static_cast<unsigned long long>(size.QuadPart) > AMaxBytes) {
@@ -196,21 +313,24 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
   return ReadAndClose(h, AFileName, AMaxBytes);
 }
 
-bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(Widen(AFileName).c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
-    return false;
-  ATime = static_cast<long long>((static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                 data.ftLastWriteTime.dwLowDateTime);
-  return true;
+// --- Writing -------------------------------------------------------------------------------
+
+// A new file takes the permissions that its folder passes on, whatever the access asked.
+void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess) {
+  std::wstring path = Widen(AFileName);
+  DWORD attr = GetFileAttributesW(path.c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT))
+    throw std::runtime_error("Cannot create file " + AFileName + ": the path is a link");
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot create file " + AFileName);
+  WriteAndClose(h, AFileName, ABytes);
 }
 
-std::string ReadFile(const std::string& AFileName) {
-  HANDLE h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
-  return ReadAndClose(h, AFileName, SIZE_MAX);
+void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess) {
+  HANDLE h = OpenRegular(AFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) CloseAndThrow(h, "Cannot write file " + AFileName);
+  WriteAndClose(h, AFileName, ABytes);
 }
 
 }  // namespace qd::platform

@@ -920,6 +920,9 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
   window.Run();
 }
 
+// The system's window libraries may come and go with the module.
+void KeepToolkitLoaded() {}
+
 void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
   std::lock_guard<std::mutex> lock(GHookLock);
   GReadyHook = std::move(AHook);
