@@ -393,14 +393,14 @@ class TEngine {
   void splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells);
   void appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine);
 
-  bool trySetext(TCMContainerBlock* c, TCMLine& l);
-  bool tryThematicBreak(TCMContainerBlock* c, TCMLine& l);
-  bool tryAtxHeading(TCMContainerBlock* c, TCMLine& l);
-  bool tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
-  bool tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l, bool AOrdered);
-  bool tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
-  bool tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
-  bool tryTable(TCMContainerBlock* c, TCMLine& l);
+  bool trySetext(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryAtxHeading(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryQuote(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
+  bool tryListItem(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine, bool AOrdered);
+  bool tryIndentedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
+  bool tryFencedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
+  bool tryTable(TCMContainerBlock* AContainer, TCMLine& ALine);
 
   TCMArena& FArena;
   std::string FSource;
@@ -540,11 +540,11 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
   }
 }
 
-bool TEngine::trySetext(TCMContainerBlock* c, TCMLine& l) {
-  if (l.countWS() >= 4) return false;
-  TCMBlock* last = c->lastBlock();
+bool TEngine::trySetext(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (ALine.countWS() >= 4) return false;
+  TCMBlock* last = AContainer->lastBlock();
   if (!IsOpenPlainPara(last)) return false;
-  std::string_view s = Trim(l.afterWS());
+  std::string_view s = Trim(ALine.afterWS());
   if (s.empty() || (s[0] != '=' && s[0] != '-')) return false;
   if (s.find_first_not_of(s[0]) != std::string_view::npos) return false;
   auto* para = static_cast<TCMParagraphBlock*>(last);
@@ -554,9 +554,9 @@ bool TEngine::trySetext(TCMContainerBlock* c, TCMLine& l) {
   return true;
 }
 
-bool TEngine::tryThematicBreak(TCMContainerBlock* c, TCMLine& l) {
-  if (l.countWS() >= 4) return false;
-  std::string_view s = l.afterWS();
+bool TEngine::tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (ALine.countWS() >= 4) return false;
+  std::string_view s = ALine.afterWS();
   char ch = s.empty() ? '\0' : s[0];
   if (ch != '*' && ch != '-' && ch != '_') return false;
   int count = 0;
@@ -566,14 +566,14 @@ bool TEngine::tryThematicBreak(TCMContainerBlock* c, TCMLine& l) {
     ++count;
   }
   if (count < 3) return false;
-  addBlock<TCMThematicBreakBlock>(c, l.FIndex)->FClosed = true;
+  addBlock<TCMThematicBreakBlock>(AContainer, ALine.FIndex)->FClosed = true;
   FLastLineBlank = false;
   return true;
 }
 
-bool TEngine::tryAtxHeading(TCMContainerBlock* c, TCMLine& l) {
-  if (l.countWS() >= 4) return false;
-  std::string_view s = Trim(l.afterWS());
+bool TEngine::tryAtxHeading(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (ALine.countWS() >= 4) return false;
+  std::string_view s = Trim(ALine.afterWS());
   std::size_t level = 0;
   while (level < s.size() && s[level] == '#') ++level;
   if (level < 1 || level > 6) return false;
@@ -588,21 +588,21 @@ bool TEngine::tryAtxHeading(TCMContainerBlock* c, TCMLine& l) {
       content = Trim(content.substr(0, e));
     }
   }
-  auto* h = addBlock<TCMHeadingBlock>(c, l.FIndex);
+  auto* h = addBlock<TCMHeadingBlock>(AContainer, ALine.FIndex);
   h->FLevel = static_cast<int>(level);
   h->FClosed = true;
-  addText(h, std::string(content), l.FIndex);
+  addText(h, std::string(content), ALine.FIndex);
   FLastLineBlank = false;
   return true;
 }
 
-bool TEngine::tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
-  if (FDepth >= kMaxNesting || l.countWS() >= 4) return false;
-  std::string_view s = l.afterWS();
+bool TEngine::tryQuote(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
+  if (FDepth >= kMaxNesting || ALine.countWS() >= 4) return false;
+  std::string_view s = ALine.afterWS();
   if (s.empty() || s[0] != '>') return false;
-  auto* q = addBlock<TCMQuoteBlock>(c, l.FIndex);
+  auto* q = addBlock<TCMQuoteBlock>(AContainer, ALine.FIndex);
   stepBack();
-  TCMQuoteProcessor qp(proc, q);
+  TCMQuoteProcessor qp(AProc, q);
   ++FDepth;
   parseBlocks(q, &qp);
   --FDepth;
@@ -610,22 +610,22 @@ bool TEngine::tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l
   return true;
 }
 
-bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l, bool AOrdered) {
+bool TEngine::tryListItem(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine, bool AOrdered) {
   if (FDepth >= kMaxNesting) return false;
-  int ind = l.countWS();
-  TListMarker m = ReadListMarker(l.afterWS());
+  int ind = ALine.countWS();
+  TListMarker m = ReadListMarker(ALine.afterWS());
   if (!m.ok || m.ordered != AOrdered) return false;
-  TCMBlock* last = c->lastBlock();
+  TCMBlock* last = AContainer->lastBlock();
   auto* list = last && last->kind() == TCMBlockKind::List ? static_cast<TCMListBlock*>(last) : nullptr;
   bool joins = list && list->FOrdered == m.ordered && list->FMarker == m.marker;
   // deeper than 3 columns only when it does not reach the content of the list's last item
   if (ind >= 4 && !(joins && ind < list->FLastIndent)) return false;
 
-  const TCMLine saved = l;
-  l.advance(ind + static_cast<int>(m.length));
-  int spaces = l.countWS();
-  bool blankContent = l.isWhitespace();
-  l = saved;
+  const TCMLine saved = ALine;
+  ALine.advance(ind + static_cast<int>(m.length));
+  int spaces = ALine.countWS();
+  bool blankContent = ALine.isWhitespace();
+  ALine = saved;
   // counted from the cursor, where the content of the container starts on this line
   int contentIndent = ind + static_cast<int>(m.length) + ((blankContent || spaces >= 5) ? 1 : spaces);
 
@@ -636,18 +636,18 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   if (joins) {
     list->FLastIndent = contentIndent;
     // a blank line left to the container (after an empty item) also separates two items
-    if (blankCountsFor(list) || (FLastLineBlank && FBlankIn == c)) list->FLoose = true;
+    if (blankCountsFor(list) || (FLastLineBlank && FBlankIn == AContainer)) list->FLoose = true;
   } else {
-    list = addBlock<TCMListBlock>(c, l.FIndex);
+    list = addBlock<TCMListBlock>(AContainer, ALine.FIndex);
     list->FOrdered = m.ordered;
     m.start.copy(list->FStart, sizeof(list->FStart) - 1);  // at most 9 digits
     list->FMarker = m.marker;
     list->FLastIndent = list->FBaseIndent = contentIndent;
   }
   if (TCMBlock* prev = list->lastBlock()) prev->FClosed = true;
-  TCMListItemBlock* it = adopt<TCMListItemBlock>(list, l.FIndex);
+  TCMListItemBlock* it = adopt<TCMListItemBlock>(list, ALine.FIndex);
   stepBack();
-  TCMListProcessor lp(proc, list, it, contentIndent);
+  TCMListProcessor lp(AProc, list, it, contentIndent);
   ++FDepth;
   FLastLineBlank = false;
   parseBlocks(it, &lp);
@@ -657,18 +657,18 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   return true;
 }
 
-bool TEngine::tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
-  if (l.countWS() < 4 || l.isWhitespace()) return false;
-  if (IsOpenPlainPara(c->lastBlock())) return false;
-  auto* code = addBlock<TCMCodeBlock>(c, l.FIndex);
-  l.advance(4);
-  addText(code, l.focus(), l.FIndex);
+bool TEngine::tryIndentedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
+  if (ALine.countWS() < 4 || ALine.isWhitespace()) return false;
+  if (IsOpenPlainPara(AContainer->lastBlock())) return false;
+  auto* code = addBlock<TCMCodeBlock>(AContainer, ALine.FIndex);
+  ALine.advance(4);
+  addText(code, ALine.focus(), ALine.FIndex);
   bool lastBlank = false;
   for (;;) {
     TCMLine* n = nextLine();
     if (!n) break;
     n->reset();
-    if (proc->acceptsLine(*n) != TAccept::Yes) {
+    if (AProc->acceptsLine(*n) != TAccept::Yes) {
       stepBack();
       break;
     }
@@ -710,10 +710,10 @@ std::string UnescapeInfo(std::string_view s) {
   return r;
 }
 
-bool TEngine::tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
-  int fenceIndent = l.countWS();
+bool TEngine::tryFencedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
+  int fenceIndent = ALine.countWS();
   if (fenceIndent >= 4) return false;
-  std::string_view s = Trim(l.afterWS());
+  std::string_view s = Trim(ALine.afterWS());
   if (s.size() < 3 || (s[0] != '`' && s[0] != '~')) return false;
   char fc = s[0];
   std::size_t run = 0;
@@ -725,14 +725,14 @@ bool TEngine::tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLi
   if (firstWord.find(fc) != std::string_view::npos) return false;
   std::string info = UnescapeInfo(infoRaw);
 
-  auto* code = addBlock<TCMCodeBlock>(c, l.FIndex);
+  auto* code = addBlock<TCMCodeBlock>(AContainer, ALine.FIndex);
   code->FFenced = true;
   code->FLang = info.substr(0, info.find(' '));
   for (;;) {
     TCMLine* n = nextLine();
     if (!n) break;
     n->reset();
-    if (proc->acceptsLine(*n) != TAccept::Yes) {
+    if (AProc->acceptsLine(*n) != TAccept::Yes) {
       stepBack();
       break;
     }
@@ -801,8 +801,8 @@ void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALine
   if (pending && ARow->FBlocks.size() < ACells && !Trim(cell).empty()) flush();
 }
 
-bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
-  std::string header = l.focus();
+bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  std::string header = ALine.focus();
   if (Trim(header).empty()) return false;
   bool hasPipe = false;
   int cells = CellCount(header, &hasPipe);
@@ -813,9 +813,9 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
   if (d.empty() || d.find_first_not_of(" -:|") != std::string_view::npos) return false;
   if (CellCount(d) != cells) return false;
 
-  auto* table = addBlock<TCMTableBlock>(c, l.FIndex);
-  auto* head = adopt<TCMTableRowBlock>(table, l.FIndex);
-  splitRow(header, head, l.FIndex, SIZE_MAX);
+  auto* table = addBlock<TCMTableBlock>(AContainer, ALine.FIndex);
+  auto* head = adopt<TCMTableRowBlock>(table, ALine.FIndex);
+  splitRow(header, head, ALine.FIndex, SIZE_MAX);
   nextLine();  // the delimiter row
   std::string_view parts = d;
   if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
