@@ -268,15 +268,15 @@ enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 // the stack, so that walking up passes runs of removed entries in one step.
 struct TCMDelimiter {
   static constexpr std::uint32_t kNodeMask = 0x0FFFFFFFu;
-  enum TKind : std::uint32_t { kStar, kUnderscore, kBracket, kImage };
+  enum class TKind : std::uint32_t { Star, Underscore, Bracket, Image };
   std::uint32_t FBits = 0;
   std::int32_t FLink = -1;
   int node() const { return static_cast<int>(FBits & kNodeMask); }
   void setNode(int ANode) { FBits = (FBits & ~kNodeMask) | static_cast<std::uint32_t>(ANode); }
-  std::uint32_t kind() const { return (FBits >> 28) & 3; }
+  TKind kind() const { return static_cast<TKind>((FBits >> 28) & 3); }
   std::uint32_t mode() const { return FBits >> 30; }
-  bool isEmph() const { return kind() <= kUnderscore; }
-  bool isImage() const { return kind() == kImage; }
+  bool isEmph() const { return kind() == TKind::Star || kind() == TKind::Underscore; }
+  bool isImage() const { return kind() == TKind::Image; }
   bool isOpener() const { return mode() == dmOpener || mode() == dmBoth; }
   bool isCloser() const { return mode() == dmCloser || mode() == dmBoth; }
   bool removed() const { return FLink <= -2; }
@@ -367,12 +367,11 @@ class TInlineParser {
 
 int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
   if (static_cast<std::uint32_t>(ANode) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
-  std::uint32_t kind = AChar == '*'   ? TCMDelimiter::kStar
-                       : AChar == '_' ? TCMDelimiter::kUnderscore
-                       : AImage       ? TCMDelimiter::kImage
-                                      : TCMDelimiter::kBracket;
+  using TKind = TCMDelimiter::TKind;
+  TKind kind = AChar == '*' ? TKind::Star : AChar == '_' ? TKind::Underscore : AImage ? TKind::Image : TKind::Bracket;
   TCMDelimiter d;
-  d.FBits = static_cast<std::uint32_t>(ANode) | (kind << 28) | (static_cast<std::uint32_t>(AMode) << 30);
+  d.FBits = static_cast<std::uint32_t>(ANode) | (static_cast<std::uint32_t>(kind) << 28) |
+            (static_cast<std::uint32_t>(AMode) << 30);
   d.FLink = FTop;
   FStack.push_back(d);
   FTop = static_cast<int>(FStack.size()) - 1;
@@ -426,7 +425,8 @@ void TInlineParser::processEmphasis(int ABottom) {
       continue;
     }
     const std::uint32_t closerLength = FNodes.length(c->node());
-    int& bottom = openersBottom[c->kind() == TCMDelimiter::kStar ? 0 : 1][c->isOpener() ? 1 : 0][closerLength % 3];
+    const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
+    int& bottom = openersBottom[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
     int opener = c->prev();
     bool found = false;
     while (opener >= 0 && opener > bottom) {
