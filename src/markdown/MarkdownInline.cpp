@@ -211,6 +211,7 @@ void TCMTextNodes::writeHtml(std::string& AOut) const {
 // Longest named reference is 33 characters with "&" and ";".
 constexpr std::size_t kMaxEntityName = 40;
 
+// Entity and numeric character references (CommonMark 2.5).
 // Decodes a named or numeric reference at APos ("&"); appends the raw characters.
 bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut, std::size_t& AEnd) {
   std::size_t limit = std::min(AText.size(), APos + kMaxEntityName);
@@ -225,6 +226,7 @@ bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut
   }
   std::string_view name = ref.substr(1, ref.size() - 2);
   if (name.empty() || name[0] != '#' || name.size() > 9) return false;
+  // numeric reference, read more loosely than CommonMark: blanks, a sign, "$" or "0x" for hex
   std::string_view num = name.substr(1);
   std::size_t i = 0;
   while (i < num.size() && num[i] == ' ') ++i;
@@ -249,6 +251,8 @@ bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut
     v = v * base + digit;
   }
   if (neg) v = (-v) & 0xFFFF;
+  // zero and invalid code points give U+FFFD as in CommonMark; here unassigned ones and all
+  // above U+FFFF do too
   char32_t cp = static_cast<char32_t>(v);
   if (v <= 0 || v >= 0x10000 || (cp >= 0xD800 && cp <= 0xDFFF) || IsUnassigned(cp)) cp = 0xFFFD;
   AppendUtf8(AOut, cp);
@@ -259,6 +263,7 @@ bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut
 
 namespace {
 
+// Whether a delimiter run can open or close emphasis, by the flanking rules (CommonMark 6.2).
 enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 
 // An entry of the delimiter stack (8 bytes). The characters of an emphasis run not yet
@@ -304,10 +309,13 @@ bool IsSafeDestination(std::string_view ADest) {
 }
 
 // Nesting of parentheses allowed inside a plain link destination.
+// (CommonMark 6.3 lets an implementation bound it; a deeper destination makes no link.)
 constexpr int kMaxDestinationParens = 32;
 
 bool IsSpaceTabLf(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// Inline structure of one text (CommonMark appendix, phase 2): the characters are dispatched in
+// order; delimiter runs and brackets go on the delimiter stack, which links and emphasis resolve.
 class TInlineParser {
  public:
   TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes) : FText(AText), FGfm(AGfm), FNodes(ANodes) {}
@@ -350,6 +358,8 @@ class TInlineParser {
   TCMPodArray<int> FBrackets;        // bracket entries, innermost last
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive
 
+  // Linear-time guards: what one scan learnt about the rest of the text is kept, so that no
+  // later start scans the same characters again.
   // positions of the maximal backtick runs, by length (built on first use)
   bool FTicksScanned = false;
   // (the map's entries stay where they are made, as the arrays need)
@@ -412,6 +422,8 @@ void TInlineParser::removeDelimiter(int AIndex) {
 // The procedure "process emphasis" over the entries above ABottom (-1: the whole stack).
 // The index of an entry also tells its position on the stack.
 void TInlineParser::processEmphasis(int ABottom) {
+  // openers_bottom by character, by whether the closer can also open and by its length mod 3:
+  // no opener search goes below it again, which keeps the procedure linear
   int openersBottom[2][2][3];
   for (auto& a : openersBottom)
     for (auto& b : a)
@@ -433,6 +445,8 @@ void TInlineParser::processEmphasis(int ABottom) {
       const TCMDelimiter& o = at(opener);
       if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
         bool both = o.isCloser() || c->isOpener();
+        // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
+        // that are both multiples of 3
         if (!(both && (FNodes.length(o.node()) + closerLength) % 3 == 0)) {
           found = true;
           break;
@@ -440,6 +454,7 @@ void TInlineParser::processEmphasis(int ABottom) {
       }
       opener = o.prev();
     }
+    // no opener: openers_bottom moves up, and a closer that cannot also open leaves the stack
     if (!found) {
       bottom = std::max(c->prev(), ABottom);
       int next = nextOnStack(closer);
@@ -448,6 +463,7 @@ void TInlineParser::processEmphasis(int ABottom) {
       continue;
     }
     TCMDelimiter* o = &at(opener);
+    // strong when both runs have two characters left, else em (CommonMark 6.2, rule 13)
     int use = (FNodes.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
     TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
     FNodes.dropBack(o->node(), static_cast<std::uint32_t>(use));
@@ -478,6 +494,8 @@ void TInlineParser::processEmphasis(int ABottom) {
   truncateStack(ABottom);
 }
 
+// Left-flanking / right-flanking delimiter runs decide whether * and _ may open or close emphasis
+// (CommonMark 6.2).
 TCMDelimiterMode TInlineParser::flanking(std::size_t AStart, std::size_t AEnd) const {
   char32_t before = DecodeBefore(FText, AStart);
   char32_t after = AEnd < FText.size() ? DecodeAt(FText, AEnd) : 0;
@@ -493,10 +511,13 @@ TCMDelimiterMode TInlineParser::flanking(std::size_t AStart, std::size_t AEnd) c
   return dmNeither;
 }
 
+// A delimiter run of * or _ (CommonMark 6.2): on the stack when it can open or close, else text.
 void TInlineParser::handleRun(char AChar) {
   std::size_t start = FPos;
   while (FPos < FText.size() && FText[FPos] == AChar) ++FPos;
   std::string_view run = FText.substr(start, FPos - start);
+  // no intraword emphasis with _ (CommonMark 6.2): a run with neither whitespace nor ASCII
+  // punctuation on either side is text
   if (AChar == '_') {
     auto plain = [](unsigned char ch) { return !(ch == ' ' || ch == '\t' || ch == '\n' || IsAsciiPunct(ch)); };
     bool hasBefore = start > 0, hasAfter = FPos < FText.size();
@@ -535,6 +556,8 @@ void AppendHref(std::string& AOut, std::string_view ADest) {
   }
 }
 
+// Inline link tail (CommonMark 6.3): "(", a destination, an optional title, ")". There are no
+// reference links.
 bool TInlineParser::parseLinkTail(std::size_t APos, std::string& AHref, std::string& ATitle, bool& AHasTitle,
                                   std::size_t& AEnd) {
   const std::size_t n = FText.size();
@@ -543,6 +566,7 @@ bool TInlineParser::parseLinkTail(std::size_t APos, std::string& AHref, std::str
   ++q;
   while (q < n && IsSpaceTabLf(FText[q])) ++q;
   std::string dest;
+  // link destination in pointed brackets; a space in it only with the extensions
   if (q < n && FText[q] == '<') {
     ++q;
     for (;;) {
@@ -566,6 +590,7 @@ bool TInlineParser::parseLinkTail(std::size_t APos, std::string& AHref, std::str
       }
     }
   } else {
+    // plain link destination: up to whitespace, with its parentheses balanced
     int depth = 0;
     while (q < n) {
       char c = FText[q];
@@ -587,6 +612,7 @@ bool TInlineParser::parseLinkTail(std::size_t APos, std::string& AHref, std::str
     }
     if (depth != 0) return false;
   }
+  // link title in "...", '...' or (...), after whitespace
   std::size_t wsStart = q;
   while (q < n && IsSpaceTabLf(FText[q])) ++q;
   AHasTitle = false;
@@ -635,6 +661,8 @@ bool TInlineParser::parseLinkTail(std::size_t APos, std::string& AHref, std::str
   return true;
 }
 
+// Look for link or image (CommonMark appendix) at "]": the nearest "[" or "![" on the stack.
+// Links may not contain links (CommonMark 6.3); image descriptions may (6.4).
 void TInlineParser::handleCloseBracket() {
   ++FPos;  // "]"
   if (FBrackets.empty()) {
@@ -667,6 +695,7 @@ void TInlineParser::handleCloseBracket() {
   }
   if (image) {
     processEmphasis(di);
+    // the alt text is the description as plain text (CommonMark 6.4)
     std::string alt = FNodes.plainTextSince(node);
     FNodes.removeAfter(node);
     FNodes.makeElement(node, TCMElement::Img, true, true);
@@ -699,6 +728,7 @@ void TInlineParser::handleCloseBracket() {
 }
 
 // Code span content: outer spaces and line feeds dropped, inner runs of them become one space.
+// (CommonMark 6.1 strips only one space from each end and keeps inner runs of spaces.)
 void AppendSpanContent(std::string& AOut, std::string_view AContent) {
   std::size_t b = 0, e = AContent.size();
   auto blank = [](char c) { return c == ' ' || c == '\n'; };
@@ -716,11 +746,14 @@ void AppendSpanContent(std::string& AOut, std::string_view AContent) {
   }
 }
 
+// Code span (CommonMark 6.1): a backtick run closed by the next run of the same length; without
+// one the run is literal text.
 bool TInlineParser::handleCodeSpan() {
   std::size_t start = FPos;
   std::size_t e = FPos;
   while (e < FText.size() && FText[e] == '`') ++e;
   std::size_t len = e - start;
+  // one scan indexes every run by length, so that the closers are found in linear time
   if (!FTicksScanned) {
     FTicksScanned = true;
     for (std::size_t i = 0; i < FText.size();) {
@@ -757,6 +790,8 @@ bool TInlineParser::handleCodeSpan() {
   return true;
 }
 
+// Strikethrough (GFM 6.5): exactly two tildes, closed by the next two on the same line; the
+// content stays literal text.
 bool TInlineParser::handleStrikethrough() {
   std::size_t start = FPos;
   std::size_t e = FPos;
@@ -795,6 +830,8 @@ bool TInlineParser::handleStrikethrough() {
   return true;
 }
 
+// Autolink (CommonMark 6.5): "<" scheme ":" ... ">" with a scheme of 2 to 32 characters, or an
+// e-mail address in pointed brackets.
 bool TInlineParser::handleAutolink() {
   std::size_t q = FPos + 1;
   while (q < FText.size() && FText[q] != '>' && FText[q] != ' ' && FText[q] != '\t' && FText[q] != '\n' &&
@@ -827,6 +864,7 @@ bool TInlineParser::handleAutolink() {
 bool IsDomainChar(unsigned char c) { return IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.'; }
 bool IsEmailRunChar(unsigned char c) { return IsAsciiAlnum(c) || c == '+' || c == '-' || c == '.' || c == '_' || c == '@'; }
 
+// Whether an extended autolink (GFM 6.9) may start here: "www.", a scheme, or an e-mail character.
 bool TInlineParser::mayStartExtended(std::size_t APos) const {
   unsigned char c = static_cast<unsigned char>(FText[APos]);
   if (c == 'w' || c == 'h' || c == 'f') {
@@ -851,6 +889,8 @@ bool EndsBareAddress(char c, bool AInBrackets) {
   }
 }
 
+// Extended www. and URL autolinks (GFM 6.9), here recognised at any position in the text; the
+// domain must hold a dot.
 bool TInlineParser::handleExtendedAutolink() {
   std::string_view rest = FText.substr(FPos);
   std::size_t prefix = 0;
@@ -918,6 +958,7 @@ void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
   }
 }
 
+// Extended e-mail autolink (GFM 6.9): one "@", a dot in the domain and no "+" after the "@".
 bool TInlineParser::handleExtendedEmail() {
   if (FPos < FNoEmailUntil) return false;
   std::size_t q = FPos;
@@ -953,6 +994,7 @@ bool TInlineParser::handleExtendedEmail() {
   return true;
 }
 
+// The characters that run() dispatches; every other one is textual content (CommonMark 6.9).
 bool IsSpecial(unsigned char c) {
   switch (c) {
     case '!': case '"': case '>': case '&': case '*': case '<': case '[': case '\\': case ']': case '_':
@@ -981,6 +1023,8 @@ void TInlineParser::run() {
   bool lineStart = true;
   while (FPos < n) {
     char c = FText[FPos];
+    // blanks are dropped at line starts and ends; two or more spaces before a line end make a
+    // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
     if (c == ' ' || c == '\t') {
       std::size_t q = FPos;
       while (q < n && (FText[q] == ' ' || FText[q] == '\t')) ++q;
@@ -1055,6 +1099,7 @@ void TInlineParser::run() {
         ++FPos;
         break;
       }
+      // backslash escape of ASCII punctuation (CommonMark 2.4), or a hard line break (6.7)
       case '\\':
         if (FPos + 1 < n && IsAsciiPunct(static_cast<unsigned char>(FText[FPos + 1]))) {
           FScratch.clear();
@@ -1080,6 +1125,7 @@ void TInlineParser::run() {
         break;
       default:
         if (FGfm && mayStartExtended(FPos) && handleExtendedAutolink()) break;
+        // U+0000 is replaced (CommonMark 2.3)
         if (c == '\0') {
           FNodes.addText("\xEF\xBF\xBD");
           ++FPos;
