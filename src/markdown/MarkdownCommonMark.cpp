@@ -236,6 +236,8 @@ struct TListMarker {
   std::size_t length = 0;  // bytes of the marker
 };
 
+// List marker (CommonMark 5.2): "-", "+" or "*", or 1 to 9 digits and "." or ")", then a blank or
+// the line end.
 TListMarker ReadListMarker(std::string_view s) {
   TListMarker m;
   if (s.empty()) return m;
@@ -263,6 +265,8 @@ TListMarker ReadListMarker(std::string_view s) {
 
 // ---- block processors ----------------------------------------------------------------------
 
+// Lazy: the line lacks the container's prefix but continues its open paragraph, a lazy
+// continuation line (CommonMark 5.1).
 enum class TAccept { No, Yes, Lazy };
 
 class TCMBlockProcessor {
@@ -281,6 +285,7 @@ class TCMDocumentProcessor : public TCMBlockProcessor {
 };
 
 // The interruption test: does a line that lacks the container's prefix end the container?
+// Roughly: when it may start a block that can interrupt a paragraph, or no paragraph is open.
 bool Interrupts(const TCMLine& ALine, int AAllowance, const TCMContainerBlock* AContainer, bool AInOrderedList) {
   int ind = ALine.countWS();
   std::string_view s = ALine.afterWS();
@@ -294,6 +299,8 @@ bool Interrupts(const TCMLine& ALine, int AAllowance, const TCMContainerBlock* A
   return false;
 }
 
+// Block quote (CommonMark 5.1): each line needs ">" after at most 3 columns of indentation, and
+// one space or tab after it belongs to the marker; other lines may only continue lazily.
 class TCMQuoteProcessor : public TCMBlockProcessor {
  public:
   TCMQuoteProcessor(TCMBlockProcessor* AParent, TCMQuoteBlock* AQuote) : TCMBlockProcessor(AParent), quote(AQuote) {}
@@ -315,6 +322,8 @@ class TCMQuoteProcessor : public TCMBlockProcessor {
   TCMQuoteBlock* quote;
 };
 
+// List item continuation (CommonMark 5.2): lines indented to the content column, blank lines
+// once the item has content, and lazy continuation lines.
 // The columns of an item's content count from where its container's content starts on each
 // line, after the markers of the quotes around it, which may differ in width from line to line.
 class TCMListProcessor : public TCMBlockProcessor {
@@ -393,14 +402,14 @@ class TEngine {
   void splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells);
   void appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine);
 
-  bool trySetext(TCMContainerBlock* c, TCMLine& l);
-  bool tryThematicBreak(TCMContainerBlock* c, TCMLine& l);
-  bool tryAtxHeading(TCMContainerBlock* c, TCMLine& l);
-  bool tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
-  bool tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l, bool AOrdered);
-  bool tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
-  bool tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l);
-  bool tryTable(TCMContainerBlock* c, TCMLine& l);
+  bool trySetext(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryAtxHeading(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryQuote(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
+  bool tryListItem(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine, bool AOrdered);
+  bool tryIndentedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
+  bool tryFencedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
+  bool tryTable(TCMContainerBlock* AContainer, TCMLine& ALine);
 
   TCMArena& FArena;
   std::string FSource;
@@ -426,6 +435,8 @@ class TEngine {
   }
 };
 
+// Line endings (CR LF, CR) become LF (CommonMark 2.1); U+0000 (2.3) and ill-formed UTF-8 become
+// U+FFFD.
 TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AArena), FGFMExtensions(AGfm) {
   // positions in lines and texts are 32-bit
   if (ASrc.size() > 0xFFFFFFF0u / 3) throw std::length_error("Markdown text too long");
@@ -477,6 +488,8 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AA
   }
 }
 
+// Paragraph (CommonMark 4.8): a line that starts no other block continues the open paragraph or
+// starts a new one.
 void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
   TCMBlock* last = AContainer->lastBlock();
   if (IsOpenPlainPara(last)) {
@@ -490,6 +503,8 @@ void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
   addText(para, ALine.focus(), ALine.FIndex);
 }
 
+// Block structure of one container (CommonMark appendix, phase 1): the processor chain takes the
+// prefixes of the open containers, then the block starts are tried in a fixed order.
 void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc) {
   auto* item = AContainer->kind() == TCMBlockKind::ListItem ? static_cast<TCMListItemBlock*>(AContainer) : nullptr;
   auto* listProc = item ? static_cast<TCMListProcessor*>(AProc) : nullptr;
@@ -509,12 +524,14 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
     }
     bool blank = line->isWhitespace();
     if (blank && item && line->FIndex == item->FLine) continue;  // item marker without content
+    // a blank line ends the open paragraph (CommonMark 4.8, 4.9)
     if (blank) {
       if (TCMBlock* last = AContainer->lastBlock(); IsOpenPlainPara(last)) last->FClosed = true;
       FLastLineBlank = true;
       FBlankIn = AContainer;
       continue;
     }
+    // loose lists (CommonMark 5.3): blank lines between items, or between blocks of one item
     // content after a blank line inside an item makes its list loose
     if (listProc && line->FIndex != item->FLine && !item->FBlocks.empty() && blankCountsFor(item)) {
       TCMBlock* last = item->lastBlock();
@@ -540,11 +557,12 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
   }
 }
 
-bool TEngine::trySetext(TCMContainerBlock* c, TCMLine& l) {
-  if (l.countWS() >= 4) return false;
-  TCMBlock* last = c->lastBlock();
+// Setext heading underline: a run of = or - after paragraph lines (CommonMark 4.3).
+bool TEngine::trySetext(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (ALine.countWS() >= 4) return false;
+  TCMBlock* last = AContainer->lastBlock();
   if (!IsOpenPlainPara(last)) return false;
-  std::string_view s = Trim(l.afterWS());
+  std::string_view s = Trim(ALine.afterWS());
   if (s.empty() || (s[0] != '=' && s[0] != '-')) return false;
   if (s.find_first_not_of(s[0]) != std::string_view::npos) return false;
   auto* para = static_cast<TCMParagraphBlock*>(last);
@@ -554,9 +572,10 @@ bool TEngine::trySetext(TCMContainerBlock* c, TCMLine& l) {
   return true;
 }
 
-bool TEngine::tryThematicBreak(TCMContainerBlock* c, TCMLine& l) {
-  if (l.countWS() >= 4) return false;
-  std::string_view s = l.afterWS();
+// Thematic break: three or more matching *, - or _, spaces and tabs between them (CommonMark 4.1).
+bool TEngine::tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (ALine.countWS() >= 4) return false;
+  std::string_view s = ALine.afterWS();
   char ch = s.empty() ? '\0' : s[0];
   if (ch != '*' && ch != '-' && ch != '_') return false;
   int count = 0;
@@ -566,14 +585,16 @@ bool TEngine::tryThematicBreak(TCMContainerBlock* c, TCMLine& l) {
     ++count;
   }
   if (count < 3) return false;
-  addBlock<TCMThematicBreakBlock>(c, l.FIndex)->FClosed = true;
+  addBlock<TCMThematicBreakBlock>(AContainer, ALine.FIndex)->FClosed = true;
   FLastLineBlank = false;
   return true;
 }
 
-bool TEngine::tryAtxHeading(TCMContainerBlock* c, TCMLine& l) {
-  if (l.countWS() >= 4) return false;
-  std::string_view s = Trim(l.afterWS());
+// ATX heading: 1 to 6 "#" and a blank or the line end; a closing run of "#" is dropped
+// (CommonMark 4.2).
+bool TEngine::tryAtxHeading(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (ALine.countWS() >= 4) return false;
+  std::string_view s = Trim(ALine.afterWS());
   std::size_t level = 0;
   while (level < s.size() && s[level] == '#') ++level;
   if (level < 1 || level > 6) return false;
@@ -588,21 +609,22 @@ bool TEngine::tryAtxHeading(TCMContainerBlock* c, TCMLine& l) {
       content = Trim(content.substr(0, e));
     }
   }
-  auto* h = addBlock<TCMHeadingBlock>(c, l.FIndex);
+  auto* h = addBlock<TCMHeadingBlock>(AContainer, ALine.FIndex);
   h->FLevel = static_cast<int>(level);
   h->FClosed = true;
-  addText(h, std::string(content), l.FIndex);
+  addText(h, std::string(content), ALine.FIndex);
   FLastLineBlank = false;
   return true;
 }
 
-bool TEngine::tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
-  if (FDepth >= kMaxNesting || l.countWS() >= 4) return false;
-  std::string_view s = l.afterWS();
+// Block quote start (CommonMark 5.1): its lines are parsed as a container of their own.
+bool TEngine::tryQuote(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
+  if (FDepth >= kMaxNesting || ALine.countWS() >= 4) return false;
+  std::string_view s = ALine.afterWS();
   if (s.empty() || s[0] != '>') return false;
-  auto* q = addBlock<TCMQuoteBlock>(c, l.FIndex);
+  auto* q = addBlock<TCMQuoteBlock>(AContainer, ALine.FIndex);
   stepBack();
-  TCMQuoteProcessor qp(proc, q);
+  TCMQuoteProcessor qp(AProc, q);
   ++FDepth;
   parseBlocks(q, &qp);
   --FDepth;
@@ -610,25 +632,28 @@ bool TEngine::tryQuote(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l
   return true;
 }
 
-bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l, bool AOrdered) {
+// List item (CommonMark 5.2): the content starts after the marker and 1 to 4 spaces, or one space
+// when there are more or the line is blank. Items with the same marker form one list (5.3).
+bool TEngine::tryListItem(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine, bool AOrdered) {
   if (FDepth >= kMaxNesting) return false;
-  int ind = l.countWS();
-  TListMarker m = ReadListMarker(l.afterWS());
+  int ind = ALine.countWS();
+  TListMarker m = ReadListMarker(ALine.afterWS());
   if (!m.ok || m.ordered != AOrdered) return false;
-  TCMBlock* last = c->lastBlock();
+  TCMBlock* last = AContainer->lastBlock();
   auto* list = last && last->kind() == TCMBlockKind::List ? static_cast<TCMListBlock*>(last) : nullptr;
   bool joins = list && list->FOrdered == m.ordered && list->FMarker == m.marker;
   // deeper than 3 columns only when it does not reach the content of the list's last item
   if (ind >= 4 && !(joins && ind < list->FLastIndent)) return false;
 
-  const TCMLine saved = l;
-  l.advance(ind + static_cast<int>(m.length));
-  int spaces = l.countWS();
-  bool blankContent = l.isWhitespace();
-  l = saved;
+  const TCMLine saved = ALine;
+  ALine.advance(ind + static_cast<int>(m.length));
+  int spaces = ALine.countWS();
+  bool blankContent = ALine.isWhitespace();
+  ALine = saved;
   // counted from the cursor, where the content of the container starts on this line
   int contentIndent = ind + static_cast<int>(m.length) + ((blankContent || spaces >= 5) ? 1 : spaces);
 
+  // an empty item, or an ordered one not starting at 1, cannot interrupt a paragraph (CommonMark 5.2)
   if (IsOpenPlainPara(last)) {
     if (blankContent) return false;
     if (m.ordered && m.start != "1") return false;
@@ -636,18 +661,18 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   if (joins) {
     list->FLastIndent = contentIndent;
     // a blank line left to the container (after an empty item) also separates two items
-    if (blankCountsFor(list) || (FLastLineBlank && FBlankIn == c)) list->FLoose = true;
+    if (blankCountsFor(list) || (FLastLineBlank && FBlankIn == AContainer)) list->FLoose = true;
   } else {
-    list = addBlock<TCMListBlock>(c, l.FIndex);
+    list = addBlock<TCMListBlock>(AContainer, ALine.FIndex);
     list->FOrdered = m.ordered;
     m.start.copy(list->FStart, sizeof(list->FStart) - 1);  // at most 9 digits
     list->FMarker = m.marker;
     list->FLastIndent = list->FBaseIndent = contentIndent;
   }
   if (TCMBlock* prev = list->lastBlock()) prev->FClosed = true;
-  TCMListItemBlock* it = adopt<TCMListItemBlock>(list, l.FIndex);
+  TCMListItemBlock* it = adopt<TCMListItemBlock>(list, ALine.FIndex);
   stepBack();
-  TCMListProcessor lp(proc, list, it, contentIndent);
+  TCMListProcessor lp(AProc, list, it, contentIndent);
   ++FDepth;
   FLastLineBlank = false;
   parseBlocks(it, &lp);
@@ -657,18 +682,20 @@ bool TEngine::tryListItem(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine
   return true;
 }
 
-bool TEngine::tryIndentedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
-  if (l.countWS() < 4 || l.isWhitespace()) return false;
-  if (IsOpenPlainPara(c->lastBlock())) return false;
-  auto* code = addBlock<TCMCodeBlock>(c, l.FIndex);
-  l.advance(4);
-  addText(code, l.focus(), l.FIndex);
+// Indented code block (CommonMark 4.4): lines indented 4 or more columns, blank lines kept inside
+// and dropped at the end; it cannot interrupt a paragraph.
+bool TEngine::tryIndentedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
+  if (ALine.countWS() < 4 || ALine.isWhitespace()) return false;
+  if (IsOpenPlainPara(AContainer->lastBlock())) return false;
+  auto* code = addBlock<TCMCodeBlock>(AContainer, ALine.FIndex);
+  ALine.advance(4);
+  addText(code, ALine.focus(), ALine.FIndex);
   bool lastBlank = false;
   for (;;) {
     TCMLine* n = nextLine();
     if (!n) break;
     n->reset();
-    if (proc->acceptsLine(*n) != TAccept::Yes) {
+    if (AProc->acceptsLine(*n) != TAccept::Yes) {
       stepBack();
       break;
     }
@@ -710,10 +737,12 @@ std::string UnescapeInfo(std::string_view s) {
   return r;
 }
 
-bool TEngine::tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLine& l) {
-  int fenceIndent = l.countWS();
+// Fenced code block (CommonMark 4.5): 3 or more backticks or tildes, closed by a run of the same
+// character at least as long; the fence's indentation is removed from the content lines.
+bool TEngine::tryFencedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
+  int fenceIndent = ALine.countWS();
   if (fenceIndent >= 4) return false;
-  std::string_view s = Trim(l.afterWS());
+  std::string_view s = Trim(ALine.afterWS());
   if (s.size() < 3 || (s[0] != '`' && s[0] != '~')) return false;
   char fc = s[0];
   std::size_t run = 0;
@@ -725,14 +754,14 @@ bool TEngine::tryFencedCode(TCMContainerBlock* c, TCMBlockProcessor* proc, TCMLi
   if (firstWord.find(fc) != std::string_view::npos) return false;
   std::string info = UnescapeInfo(infoRaw);
 
-  auto* code = addBlock<TCMCodeBlock>(c, l.FIndex);
+  auto* code = addBlock<TCMCodeBlock>(AContainer, ALine.FIndex);
   code->FFenced = true;
   code->FLang = info.substr(0, info.find(' '));
   for (;;) {
     TCMLine* n = nextLine();
     if (!n) break;
     n->reset();
-    if (proc->acceptsLine(*n) != TAccept::Yes) {
+    if (AProc->acceptsLine(*n) != TAccept::Yes) {
       stepBack();
       break;
     }
@@ -767,6 +796,7 @@ int CellCount(std::string_view ALine, bool* AHasPipe = nullptr) {
   return count;
 }
 
+// Table cells (GFM 4.10): split at unescaped pipes; "\|" stands for a pipe inside a cell.
 void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells) {
   std::string_view s = Trim(ALine);
   std::size_t i = 0;
@@ -801,8 +831,10 @@ void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALine
   if (pending && ARow->FBlocks.size() < ACells && !Trim(cell).empty()) flush();
 }
 
-bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
-  std::string header = l.focus();
+// Table (GFM 4.10): a header row, then a delimiter row of as many cells whose colons give the
+// alignment, then body rows up to a blank line (or one of a few block starts).
+bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  std::string header = ALine.focus();
   if (Trim(header).empty()) return false;
   bool hasPipe = false;
   int cells = CellCount(header, &hasPipe);
@@ -813,9 +845,9 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
   if (d.empty() || d.find_first_not_of(" -:|") != std::string_view::npos) return false;
   if (CellCount(d) != cells) return false;
 
-  auto* table = addBlock<TCMTableBlock>(c, l.FIndex);
-  auto* head = adopt<TCMTableRowBlock>(table, l.FIndex);
-  splitRow(header, head, l.FIndex, SIZE_MAX);
+  auto* table = addBlock<TCMTableBlock>(AContainer, ALine.FIndex);
+  auto* head = adopt<TCMTableRowBlock>(table, ALine.FIndex);
+  splitRow(header, head, ALine.FIndex, SIZE_MAX);
   nextLine();  // the delimiter row
   std::string_view parts = d;
   if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
@@ -846,6 +878,7 @@ bool TEngine::tryTable(TCMContainerBlock* c, TCMLine& l) {
   return true;
 }
 
+// Inline structure (CommonMark appendix, phase 2) of every text block, depth first.
 void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
   if (ABlock->kind() == TCMBlockKind::Text) {
     auto* tb = static_cast<TCMTextBlock*>(ABlock);
@@ -893,6 +926,7 @@ void TCMQuoteBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "</blockquote>\n";
 }
 
+// In a tight list the paragraphs of an item are written without <p> tags (CommonMark 5.3).
 void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
   if (FBlocks.empty()) {
     AOut += "<li></li>\n";
@@ -940,6 +974,7 @@ void TCMHeadingBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += ">\n";
 }
 
+// The first word of a fence's info string gives the class "language-..." (CommonMark 4.5).
 void TCMCodeBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   if (FLang.empty()) {
     AOut += "<pre><code>";
@@ -967,6 +1002,8 @@ void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "</table>\n";
 }
 
+// Every row has the delimiter row's number of cells (GFM 4.10): surplus ones go, missing ones
+// are written empty.
 void TCMTableRowBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
   auto* table = static_cast<const TCMTableBlock*>(AParent);
   bool head = !table->FBlocks.empty() && table->FBlocks[0] == this;

@@ -274,7 +274,7 @@ class TCMListBlock : public TCMContainerBlock {
   char FStart[10] = {};  // ordered: the start number (up to 9 digits, no leading zeros)
   std::string_view start() const { return FStart; }
   char FMarker = 0;  // bullet character or the delimiter after the number
-  bool FLoose = false;
+  bool FLoose = false;  // loose: the paragraphs of its items keep their <p> tags (CommonMark 5.3)
   int FLastIndent = 0;
   int FBaseIndent = 0;
   bool FHasSeenEmptyLine = false;

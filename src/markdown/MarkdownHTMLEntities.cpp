@@ -19,6 +19,7 @@ void LoadHtmlEntities(std::map<std::string, std::string>& AMap) {
   for (const THtmlEntity& e : kEntities) AMap.emplace(e.Key, e.Value);
 }
 
+// Bisection: the generated table is sorted by the bytes of its keys.
 const char* FindHtmlEntity(std::string_view AKey) {
   auto it = std::lower_bound(std::begin(kEntities), std::end(kEntities), AKey,
                              [](const THtmlEntity& e, std::string_view k) { return std::string_view(e.Key) < k; });

@@ -211,13 +211,14 @@ void TCMTextNodes::writeHtml(std::string& AOut) const {
 // Longest named reference is 33 characters with "&" and ";".
 constexpr std::size_t kMaxEntityName = 40;
 
+// Entity and numeric character references (CommonMark 2.5).
 // Decodes a named or numeric reference at APos ("&"); appends the raw characters.
-bool DecodeEntityRef(std::string_view t, std::size_t APos, std::string& AOut, std::size_t& AEnd) {
-  std::size_t limit = std::min(t.size(), APos + kMaxEntityName);
+bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut, std::size_t& AEnd) {
+  std::size_t limit = std::min(AText.size(), APos + kMaxEntityName);
   std::size_t semi = APos + 1;
-  while (semi < limit && t[semi] != ';') ++semi;
+  while (semi < limit && AText[semi] != ';') ++semi;
   if (semi >= limit) return false;
-  std::string_view ref = t.substr(APos, semi + 1 - APos);
+  std::string_view ref = AText.substr(APos, semi + 1 - APos);
   if (const char* v = FindHtmlEntity(ref)) {
     AOut += v;
     AEnd = semi + 1;
@@ -225,6 +226,7 @@ bool DecodeEntityRef(std::string_view t, std::size_t APos, std::string& AOut, st
   }
   std::string_view name = ref.substr(1, ref.size() - 2);
   if (name.empty() || name[0] != '#' || name.size() > 9) return false;
+  // numeric reference, read more loosely than CommonMark: blanks, a sign, "$" or "0x" for hex
   std::string_view num = name.substr(1);
   std::size_t i = 0;
   while (i < num.size() && num[i] == ' ') ++i;
@@ -249,6 +251,8 @@ bool DecodeEntityRef(std::string_view t, std::size_t APos, std::string& AOut, st
     v = v * base + digit;
   }
   if (neg) v = (-v) & 0xFFFF;
+  // zero and invalid code points give U+FFFD as in CommonMark; here unassigned ones and all
+  // above U+FFFF do too
   char32_t cp = static_cast<char32_t>(v);
   if (v <= 0 || v >= 0x10000 || (cp >= 0xD800 && cp <= 0xDFFF) || IsUnassigned(cp)) cp = 0xFFFD;
   AppendUtf8(AOut, cp);
@@ -259,6 +263,7 @@ bool DecodeEntityRef(std::string_view t, std::size_t APos, std::string& AOut, st
 
 namespace {
 
+// Whether a delimiter run can open or close emphasis, by the flanking rules (CommonMark 6.2).
 enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 
 // An entry of the delimiter stack (8 bytes). The characters of an emphasis run not yet
@@ -268,15 +273,15 @@ enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 // the stack, so that walking up passes runs of removed entries in one step.
 struct TCMDelimiter {
   static constexpr std::uint32_t kNodeMask = 0x0FFFFFFFu;
-  enum TKind : std::uint32_t { kStar, kUnderscore, kBracket, kImage };
+  enum class TKind : std::uint32_t { Star, Underscore, Bracket, Image };
   std::uint32_t FBits = 0;
   std::int32_t FLink = -1;
   int node() const { return static_cast<int>(FBits & kNodeMask); }
   void setNode(int ANode) { FBits = (FBits & ~kNodeMask) | static_cast<std::uint32_t>(ANode); }
-  std::uint32_t kind() const { return (FBits >> 28) & 3; }
+  TKind kind() const { return static_cast<TKind>((FBits >> 28) & 3); }
   std::uint32_t mode() const { return FBits >> 30; }
-  bool isEmph() const { return kind() <= kUnderscore; }
-  bool isImage() const { return kind() == kImage; }
+  bool isEmph() const { return kind() == TKind::Star || kind() == TKind::Underscore; }
+  bool isImage() const { return kind() == TKind::Image; }
   bool isOpener() const { return mode() == dmOpener || mode() == dmBoth; }
   bool isCloser() const { return mode() == dmCloser || mode() == dmBoth; }
   bool removed() const { return FLink <= -2; }
@@ -304,25 +309,28 @@ bool IsSafeDestination(std::string_view ADest) {
 }
 
 // Nesting of parentheses allowed inside a plain link destination.
+// (CommonMark 6.3 lets an implementation bound it; a deeper destination makes no link.)
 constexpr int kMaxDestinationParens = 32;
 
 bool IsSpaceTabLf(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// Inline structure of one text (CommonMark appendix, phase 2): the characters are dispatched in
+// order; delimiter runs and brackets go on the delimiter stack, which links and emphasis resolve.
 class TInlineParser {
  public:
-  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes) : t(AText), FGfm(AGfm), out(ANodes) {}
+  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes) : FText(AText), FGfm(AGfm), FNodes(ANodes) {}
   void run();
 
  private:
   // delimiter stack
   int pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode);
-  void removeDelimiter(int d);
-  int nextOnStack(int d);         // the first entry above d still on the stack, -1 for none
+  void removeDelimiter(int AIndex);
+  int nextOnStack(int AIndex);    // the first entry above AIndex still on the stack, -1 for none
   void truncateStack(int ATop);   // everything above ATop leaves the stack
-  TCMDelimiter& at(int d) { return FStack[static_cast<std::size_t>(d)]; }
+  TCMDelimiter& at(int AIndex) { return FStack[static_cast<std::size_t>(AIndex)]; }
   void processEmphasis(int ABottom);
 
-  void handleRun(char c);
+  void handleRun(char AChar);
   void handleCloseBracket();
   bool handleCodeSpan();
   bool handleStrikethrough();
@@ -332,24 +340,26 @@ class TInlineParser {
   // A link whose text is the address itself, as written.
   void addAutolink(std::string AHref, std::string_view AShown);
   bool decodeEntity(std::size_t APos, std::string& AOut, std::size_t& AEnd) const {
-    return DecodeEntityRef(t, APos, AOut, AEnd);
+    return DecodeEntityRef(FText, APos, AOut, AEnd);
   }
   bool parseLinkTail(std::size_t APos, std::string& AHref, std::string& ATitle, bool& AHasTitle, std::size_t& AEnd);
   void plainRun();
-  bool mayStartExtended(std::size_t p) const;
+  bool mayStartExtended(std::size_t APos) const;
 
   TCMDelimiterMode flanking(std::size_t AStart, std::size_t AEnd) const;
 
-  std::string_view t;
-  std::size_t p = 0;
+  std::string_view FText;
+  std::size_t FPos = 0;
   bool FGfm;
-  TCMTextNodes& out;
+  TCMTextNodes& FNodes;
 
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
   TCMPodArray<int> FBrackets;        // bracket entries, innermost last
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive
 
+  // Linear-time guards: what one scan learnt about the rest of the text is kept, so that no
+  // later start scans the same characters again.
   // positions of the maximal backtick runs, by length (built on first use)
   bool FTicksScanned = false;
   // (the map's entries stay where they are made, as the arrays need)
@@ -367,24 +377,23 @@ class TInlineParser {
 
 int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
   if (static_cast<std::uint32_t>(ANode) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
-  std::uint32_t kind = AChar == '*'   ? TCMDelimiter::kStar
-                       : AChar == '_' ? TCMDelimiter::kUnderscore
-                       : AImage       ? TCMDelimiter::kImage
-                                      : TCMDelimiter::kBracket;
+  using TKind = TCMDelimiter::TKind;
+  TKind kind = AChar == '*' ? TKind::Star : AChar == '_' ? TKind::Underscore : AImage ? TKind::Image : TKind::Bracket;
   TCMDelimiter d;
-  d.FBits = static_cast<std::uint32_t>(ANode) | (kind << 28) | (static_cast<std::uint32_t>(AMode) << 30);
+  d.FBits = static_cast<std::uint32_t>(ANode) | (static_cast<std::uint32_t>(kind) << 28) |
+            (static_cast<std::uint32_t>(AMode) << 30);
   d.FLink = FTop;
   FStack.push_back(d);
   FTop = static_cast<int>(FStack.size()) - 1;
   return FTop;
 }
 
-int TInlineParser::nextOnStack(int di) {
+int TInlineParser::nextOnStack(int AIndex) {
   const int n = static_cast<int>(FStack.size());
-  int j = di + 1;
+  int j = AIndex + 1;
   while (j < n && at(j).removed()) j = at(j).skip();
   // the removed entries passed now point straight at j
-  for (int k = di + 1; k < j;) {
+  for (int k = AIndex + 1; k < j;) {
     int next = at(k).skip();
     at(k).setSkip(j);
     k = next;
@@ -399,20 +408,22 @@ void TInlineParser::truncateStack(int ATop) {
   FLinkFloor = std::min(FLinkFloor, ATop);
 }
 
-void TInlineParser::removeDelimiter(int di) {
-  int next = nextOnStack(di);
-  int prev = at(di).prev();
+void TInlineParser::removeDelimiter(int AIndex) {
+  int next = nextOnStack(AIndex);
+  int prev = at(AIndex).prev();
   if (next < 0) {
-    truncateStack(prev);  // the entries between prev and di were removed before
+    truncateStack(prev);  // the entries between prev and AIndex were removed before
     return;
   }
   at(next).FLink = prev;
-  at(di).setSkip(next);
+  at(AIndex).setSkip(next);
 }
 
 // The procedure "process emphasis" over the entries above ABottom (-1: the whole stack).
 // The index of an entry also tells its position on the stack.
 void TInlineParser::processEmphasis(int ABottom) {
+  // openers_bottom by character, by whether the closer can also open and by its length mod 3:
+  // no opener search goes below it again, which keeps the procedure linear
   int openersBottom[2][2][3];
   for (auto& a : openersBottom)
     for (auto& b : a)
@@ -425,21 +436,25 @@ void TInlineParser::processEmphasis(int ABottom) {
       closer = nextOnStack(closer);
       continue;
     }
-    const std::uint32_t closerLength = out.length(c->node());
-    int& bottom = openersBottom[c->kind() == TCMDelimiter::kStar ? 0 : 1][c->isOpener() ? 1 : 0][closerLength % 3];
+    const std::uint32_t closerLength = FNodes.length(c->node());
+    const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
+    int& bottom = openersBottom[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
     int opener = c->prev();
     bool found = false;
     while (opener >= 0 && opener > bottom) {
       const TCMDelimiter& o = at(opener);
       if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
         bool both = o.isCloser() || c->isOpener();
-        if (!(both && (out.length(o.node()) + closerLength) % 3 == 0)) {
+        // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
+        // that are both multiples of 3
+        if (!(both && (FNodes.length(o.node()) + closerLength) % 3 == 0)) {
           found = true;
           break;
         }
       }
       opener = o.prev();
     }
+    // no opener: openers_bottom moves up, and a closer that cannot also open leaves the stack
     if (!found) {
       bottom = std::max(c->prev(), ABottom);
       int next = nextOnStack(closer);
@@ -448,12 +463,13 @@ void TInlineParser::processEmphasis(int ABottom) {
       continue;
     }
     TCMDelimiter* o = &at(opener);
-    int use = (out.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
+    // strong when both runs have two characters left, else em (CommonMark 6.2, rule 13)
+    int use = (FNodes.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
     TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
-    out.dropBack(o->node(), static_cast<std::uint32_t>(use));
-    out.dropFront(c->node(), static_cast<std::uint32_t>(use));
-    out.addOpenerAfter(tag, o->node());
-    int moved = out.addCloserBefore(tag, c->node());
+    FNodes.dropBack(o->node(), static_cast<std::uint32_t>(use));
+    FNodes.dropFront(c->node(), static_cast<std::uint32_t>(use));
+    FNodes.addOpenerAfter(tag, o->node());
+    int moved = FNodes.addCloserBefore(tag, c->node());
     if (static_cast<std::uint32_t>(moved) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
     c->setNode(moved);
     // entries between opener and closer go
@@ -463,13 +479,13 @@ void TInlineParser::processEmphasis(int ABottom) {
       d = next;
     }
     c->FLink = opener;
-    if (out.length(o->node()) == 0) {
-      out.remove(o->node());
+    if (FNodes.length(o->node()) == 0) {
+      FNodes.remove(o->node());
       removeDelimiter(opener);
     }
-    if (out.length(c->node()) == 0) {
+    if (FNodes.length(c->node()) == 0) {
       int next = nextOnStack(closer);
-      out.remove(c->node());
+      FNodes.remove(c->node());
       removeDelimiter(closer);
       closer = next;
     }
@@ -478,9 +494,11 @@ void TInlineParser::processEmphasis(int ABottom) {
   truncateStack(ABottom);
 }
 
+// Left-flanking / right-flanking delimiter runs decide whether * and _ may open or close emphasis
+// (CommonMark 6.2).
 TCMDelimiterMode TInlineParser::flanking(std::size_t AStart, std::size_t AEnd) const {
-  char32_t before = DecodeBefore(t, AStart);
-  char32_t after = AEnd < t.size() ? DecodeAt(t, AEnd) : 0;
+  char32_t before = DecodeBefore(FText, AStart);
+  char32_t after = AEnd < FText.size() ? DecodeAt(FText, AEnd) : 0;
   auto ws = [](char32_t c) { return c == 0 || c == ' ' || c == '\t' || c == '\n'; };
   bool beforeWs = ws(before), afterWs = ws(after);
   bool beforePunct = !beforeWs && IsPunctuation(before);
@@ -493,26 +511,29 @@ TCMDelimiterMode TInlineParser::flanking(std::size_t AStart, std::size_t AEnd) c
   return dmNeither;
 }
 
-void TInlineParser::handleRun(char c) {
-  std::size_t start = p;
-  while (p < t.size() && t[p] == c) ++p;
-  std::string_view run = t.substr(start, p - start);
-  if (c == '_') {
+// A delimiter run of * or _ (CommonMark 6.2): on the stack when it can open or close, else text.
+void TInlineParser::handleRun(char AChar) {
+  std::size_t start = FPos;
+  while (FPos < FText.size() && FText[FPos] == AChar) ++FPos;
+  std::string_view run = FText.substr(start, FPos - start);
+  // no intraword emphasis with _ (CommonMark 6.2): a run with neither whitespace nor ASCII
+  // punctuation on either side is text
+  if (AChar == '_') {
     auto plain = [](unsigned char ch) { return !(ch == ' ' || ch == '\t' || ch == '\n' || IsAsciiPunct(ch)); };
-    bool hasBefore = start > 0, hasAfter = p < t.size();
-    if (hasBefore && hasAfter && plain(static_cast<unsigned char>(t[start - 1])) &&
-        plain(static_cast<unsigned char>(t[p]))) {
-      out.addText(run);
+    bool hasBefore = start > 0, hasAfter = FPos < FText.size();
+    if (hasBefore && hasAfter && plain(static_cast<unsigned char>(FText[start - 1])) &&
+        plain(static_cast<unsigned char>(FText[FPos]))) {
+      FNodes.addText(run);
       return;
     }
   }
-  TCMDelimiterMode mode = flanking(start, p);
+  TCMDelimiterMode mode = flanking(start, FPos);
   if (mode == dmNeither) {  // can neither open nor close: plain text
-    out.addText(run);
+    FNodes.addText(run);
     return;
   }
-  int node = out.addTextNode(run);
-  pushDelimiter(node, c, false, mode);
+  int node = FNodes.addTextNode(run);
+  pushDelimiter(node, AChar, false, mode);
 }
 
 // href encoding of a decoded link destination.
@@ -535,18 +556,22 @@ void AppendHref(std::string& AOut, std::string_view ADest) {
   }
 }
 
-bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string& ATitle, bool& AHasTitle,
+// Inline link tail (CommonMark 6.3): "(", a destination, an optional title, ")". There are no
+// reference links.
+bool TInlineParser::parseLinkTail(std::size_t APos, std::string& AHref, std::string& ATitle, bool& AHasTitle,
                                   std::size_t& AEnd) {
-  const std::size_t n = t.size();
-  if (q >= n || t[q] != '(') return false;
+  const std::size_t n = FText.size();
+  std::size_t q = APos;
+  if (q >= n || FText[q] != '(') return false;
   ++q;
-  while (q < n && IsSpaceTabLf(t[q])) ++q;
+  while (q < n && IsSpaceTabLf(FText[q])) ++q;
   std::string dest;
-  if (q < n && t[q] == '<') {
+  // link destination in pointed brackets; a space in it only with the extensions
+  if (q < n && FText[q] == '<') {
     ++q;
     for (;;) {
       if (q >= n) return false;
-      char c = t[q];
+      char c = FText[q];
       if (c == '>') { ++q; break; }
       if (c == '<') return false;
       if (c == ' ') {
@@ -555,8 +580,8 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
         ++q;
       } else if (c == '\n' || c == '\t' || c == '\r') {
         return false;
-      } else if (c == '\\' && q + 1 < n && IsAsciiPunct(static_cast<unsigned char>(t[q + 1]))) {
-        dest += t[q + 1];
+      } else if (c == '\\' && q + 1 < n && IsAsciiPunct(static_cast<unsigned char>(FText[q + 1]))) {
+        dest += FText[q + 1];
         q += 2;
       } else if (c == '&' && decodeEntity(q, dest, q)) {
       } else {
@@ -565,9 +590,10 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
       }
     }
   } else {
+    // plain link destination: up to whitespace, with its parentheses balanced
     int depth = 0;
     while (q < n) {
-      char c = t[q];
+      char c = FText[q];
       if (IsSpaceTabLf(c)) break;
       if (c == '(') {
         if (++depth > kMaxDestinationParens) return false;
@@ -575,8 +601,8 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
         if (depth == 0) break;
         --depth;
       }
-      if (c == '\\' && q + 1 < n && IsAsciiPunct(static_cast<unsigned char>(t[q + 1]))) {
-        dest += t[q + 1];
+      if (c == '\\' && q + 1 < n && IsAsciiPunct(static_cast<unsigned char>(FText[q + 1]))) {
+        dest += FText[q + 1];
         q += 2;
       } else if (c == '&' && decodeEntity(q, dest, q)) {
       } else {
@@ -586,11 +612,12 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
     }
     if (depth != 0) return false;
   }
+  // link title in "...", '...' or (...), after whitespace
   std::size_t wsStart = q;
-  while (q < n && IsSpaceTabLf(t[q])) ++q;
+  while (q < n && IsSpaceTabLf(FText[q])) ++q;
   AHasTitle = false;
-  if (q > wsStart && q < n && (t[q] == '"' || t[q] == '\'' || t[q] == '(')) {
-    char close = t[q] == '(' ? ')' : t[q];
+  if (q > wsStart && q < n && (FText[q] == '"' || FText[q] == '\'' || FText[q] == '(')) {
+    char close = FText[q] == '(' ? ')' : FText[q];
     bool& unclosed = FTitleUnclosed[close == '"' ? 0 : close == '\'' ? 1 : 2];
     if (unclosed) return false;
     ++q;
@@ -600,12 +627,12 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
         unclosed = true;
         return false;
       }
-      char c = t[q];
+      char c = FText[q];
       if (c == close) { ++q; break; }
       if (c == '\\' && q + 1 < n) {
         std::size_t e;
-        DecodeAt(t, q + 1, &e);
-        AppendEscaped(title, t.substr(q + 1, e - q - 1));
+        DecodeAt(FText, q + 1, &e);
+        AppendEscaped(title, FText.substr(q + 1, e - q - 1));
         q = e;
       } else if (c == '&') {
         std::string raw;
@@ -625,19 +652,21 @@ bool TInlineParser::parseLinkTail(std::size_t q, std::string& AHref, std::string
     }
     ATitle = std::move(title);
     AHasTitle = true;
-    while (q < n && IsSpaceTabLf(t[q])) ++q;
+    while (q < n && IsSpaceTabLf(FText[q])) ++q;
   }
-  if (q >= n || t[q] != ')') return false;
+  if (q >= n || FText[q] != ')') return false;
   AHref.clear();
   AppendHref(AHref, dest);
   AEnd = q + 1;
   return true;
 }
 
+// Look for link or image (CommonMark appendix) at "]": the nearest "[" or "![" on the stack.
+// Links may not contain links (CommonMark 6.3); image descriptions may (6.4).
 void TInlineParser::handleCloseBracket() {
-  ++p;  // "]"
+  ++FPos;  // "]"
   if (FBrackets.empty()) {
-    out.addText("]");
+    FNodes.addText("]");
     return;
   }
   int di = FBrackets.back();
@@ -646,50 +675,51 @@ void TInlineParser::handleCloseBracket() {
   std::string href, title;
   bool hasTitle = false;
   std::size_t end = 0;
-  if (!active || !parseLinkTail(p, href, title, hasTitle, end)) {
+  if (!active || !parseLinkTail(FPos, href, title, hasTitle, end)) {
     FBrackets.pop_back();
     removeDelimiter(di);
-    out.addText("]");
+    FNodes.addText("]");
     return;
   }
-  p = end;
+  FPos = end;
   int node = d.node();
   const bool image = d.isImage();
   FBrackets.pop_back();
   const bool safe = IsSafeDestination(href);
   while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > node) {
     if (!image) {  // an image's description becomes plain text anyway
-      out.remove(FBareLinks[FBareLinks.size() - 2]);
-      out.remove(FBareLinks.back());
+      FNodes.remove(FBareLinks[FBareLinks.size() - 2]);
+      FNodes.remove(FBareLinks.back());
     }
     FBareLinks.truncate(FBareLinks.size() - 2);
   }
   if (image) {
     processEmphasis(di);
-    std::string alt = out.plainTextSince(node);
-    out.removeAfter(node);
-    out.makeElement(node, TCMElement::Img, true, true);
-    TCMNodeAttrs& at = out.attrs(node);
+    // the alt text is the description as plain text (CommonMark 6.4)
+    std::string alt = FNodes.plainTextSince(node);
+    FNodes.removeAfter(node);
+    FNodes.makeElement(node, TCMElement::Img, true, true);
+    TCMNodeAttrs& attrs = FNodes.attrs(node);
     if (safe) {
-      at.src = std::move(href);
-      at.hasSrc = true;
+      attrs.src = std::move(href);
+      attrs.hasSrc = true;
     }
-    at.alt = std::move(alt);
-    at.hasAlt = true;
+    attrs.alt = std::move(alt);
+    attrs.hasAlt = true;
     if (hasTitle) {
-      at.title = std::move(title);
-      at.hasTitle = true;
+      attrs.title = std::move(title);
+      attrs.hasTitle = true;
     }
   } else {
-    out.makeElement(node, TCMElement::A, true, false);
-    TCMNodeAttrs& at = out.attrs(node);
-    at.href = safe ? std::move(href) : std::string("#");
-    at.hasHref = true;
+    FNodes.makeElement(node, TCMElement::A, true, false);
+    TCMNodeAttrs& attrs = FNodes.attrs(node);
+    attrs.href = safe ? std::move(href) : std::string("#");
+    attrs.hasHref = true;
     if (hasTitle) {
-      at.title = std::move(title);
-      at.hasTitle = true;
+      attrs.title = std::move(title);
+      attrs.hasTitle = true;
     }
-    out.addCloser(TCMElement::A);
+    FNodes.addCloser(TCMElement::A);
     // no links inside links: every "[" below becomes inactive
     FLinkFloor = std::max(FLinkFloor, di);
     processEmphasis(di);
@@ -698,6 +728,7 @@ void TInlineParser::handleCloseBracket() {
 }
 
 // Code span content: outer spaces and line feeds dropped, inner runs of them become one space.
+// (CommonMark 6.1 strips only one space from each end and keeps inner runs of spaces.)
 void AppendSpanContent(std::string& AOut, std::string_view AContent) {
   std::size_t b = 0, e = AContent.size();
   auto blank = [](char c) { return c == ' ' || c == '\n'; };
@@ -715,20 +746,23 @@ void AppendSpanContent(std::string& AOut, std::string_view AContent) {
   }
 }
 
+// Code span (CommonMark 6.1): a backtick run closed by the next run of the same length; without
+// one the run is literal text.
 bool TInlineParser::handleCodeSpan() {
-  std::size_t start = p;
-  std::size_t e = p;
-  while (e < t.size() && t[e] == '`') ++e;
+  std::size_t start = FPos;
+  std::size_t e = FPos;
+  while (e < FText.size() && FText[e] == '`') ++e;
   std::size_t len = e - start;
+  // one scan indexes every run by length, so that the closers are found in linear time
   if (!FTicksScanned) {
     FTicksScanned = true;
-    for (std::size_t i = 0; i < t.size();) {
-      if (t[i] != '`') {
+    for (std::size_t i = 0; i < FText.size();) {
+      if (FText[i] != '`') {
         ++i;
         continue;
       }
       std::size_t j = i;
-      while (j < t.size() && t[j] == '`') ++j;
+      while (j < FText.size() && FText[j] == '`') ++j;
       FTickRuns[j - i].push_back(static_cast<std::uint32_t>(i));
       i = j;
     }
@@ -743,37 +777,39 @@ bool TInlineParser::handleCodeSpan() {
     if (pos != last) closeAt = *pos;
   }
   if (closeAt == std::string_view::npos) {
-    out.addText(t.substr(start, len));
-    p = e;
+    FNodes.addText(FText.substr(start, len));
+    FPos = e;
     return true;
   }
-  out.addOpener(TCMElement::Code);
+  FNodes.addOpener(TCMElement::Code);
   FScratch.clear();
-  AppendSpanContent(FScratch, t.substr(e, closeAt - e));
-  out.addTextNode(FScratch);
-  out.addCloser(TCMElement::Code);
-  p = closeAt + len;
+  AppendSpanContent(FScratch, FText.substr(e, closeAt - e));
+  FNodes.addTextNode(FScratch);
+  FNodes.addCloser(TCMElement::Code);
+  FPos = closeAt + len;
   return true;
 }
 
+// Strikethrough (GFM 6.5): exactly two tildes, closed by the next two on the same line; the
+// content stays literal text.
 bool TInlineParser::handleStrikethrough() {
-  std::size_t start = p;
-  std::size_t e = p;
-  while (e < t.size() && t[e] == '~') ++e;
-  p = e;
+  std::size_t start = FPos;
+  std::size_t e = FPos;
+  while (e < FText.size() && FText[e] == '~') ++e;
+  FPos = e;
   if (!FGfm || e - start != 2 || start < FNoTildeCloserUntil) {
-    out.addText(t.substr(start, e - start));
+    FNodes.addText(FText.substr(start, e - start));
     return true;
   }
   std::size_t q = e;
   std::size_t closeAt = std::string_view::npos;
-  while (q < t.size() && t[q] != '\n') {
-    if (t[q] != '~') {
+  while (q < FText.size() && FText[q] != '\n') {
+    if (FText[q] != '~') {
       ++q;
       continue;
     }
     std::size_t r = q;
-    while (r < t.size() && t[r] == '~') ++r;
+    while (r < FText.size() && FText[r] == '~') ++r;
     if (r - q == 2) {
       closeAt = q;
       break;
@@ -782,23 +818,27 @@ bool TInlineParser::handleStrikethrough() {
   }
   if (closeAt == std::string_view::npos) {
     FNoTildeCloserUntil = q;
-    out.addText(t.substr(start, 2));
+    FNodes.addText(FText.substr(start, 2));
     return true;
   }
-  out.addOpener(TCMElement::Del);
+  FNodes.addOpener(TCMElement::Del);
   FScratch.clear();
-  AppendSpanContent(FScratch, t.substr(e, closeAt - e));
-  out.addTextNode(FScratch);
-  out.addCloser(TCMElement::Del);
-  p = closeAt + 2;
+  AppendSpanContent(FScratch, FText.substr(e, closeAt - e));
+  FNodes.addTextNode(FScratch);
+  FNodes.addCloser(TCMElement::Del);
+  FPos = closeAt + 2;
   return true;
 }
 
+// Autolink (CommonMark 6.5): "<" scheme ":" ... ">" with a scheme of 2 to 32 characters, or an
+// e-mail address in pointed brackets.
 bool TInlineParser::handleAutolink() {
-  std::size_t q = p + 1;
-  while (q < t.size() && t[q] != '>' && t[q] != ' ' && t[q] != '\t' && t[q] != '\n' && t[q] != '<') ++q;
-  if (q >= t.size() || t[q] != '>') return false;
-  std::string_view s = t.substr(p + 1, q - p - 1);
+  std::size_t q = FPos + 1;
+  while (q < FText.size() && FText[q] != '>' && FText[q] != ' ' && FText[q] != '\t' && FText[q] != '\n' &&
+         FText[q] != '<')
+    ++q;
+  if (q >= FText.size() || FText[q] != '>') return false;
+  std::string_view s = FText.substr(FPos + 1, q - FPos - 1);
   std::size_t i = 0;
   bool uri = false;
   if (!s.empty() && IsAsciiAlpha(static_cast<unsigned char>(s[0]))) {
@@ -817,22 +857,23 @@ bool TInlineParser::handleAutolink() {
     return false;
   }
   addAutolink(std::move(href), s);
-  p = q + 1;
+  FPos = q + 1;
   return true;
 }
 
 bool IsDomainChar(unsigned char c) { return IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.'; }
 bool IsEmailRunChar(unsigned char c) { return IsAsciiAlnum(c) || c == '+' || c == '-' || c == '.' || c == '_' || c == '@'; }
 
-bool TInlineParser::mayStartExtended(std::size_t q) const {
-  unsigned char c = static_cast<unsigned char>(t[q]);
+// Whether an extended autolink (GFM 6.9) may start here: "www.", a scheme, or an e-mail character.
+bool TInlineParser::mayStartExtended(std::size_t APos) const {
+  unsigned char c = static_cast<unsigned char>(FText[APos]);
   if (c == 'w' || c == 'h' || c == 'f') {
-    std::string_view rest = t.substr(q);
+    std::string_view rest = FText.substr(APos);
     if (rest.starts_with("www.") || rest.starts_with("http://") || rest.starts_with("https://") ||
         rest.starts_with("ftp://"))
       return true;
   }
-  return q >= FNoEmailUntil && IsEmailRunChar(c);
+  return APos >= FNoEmailUntil && IsEmailRunChar(c);
 }
 
 // Where a bare address ends: at whitespace, at an angle bracket, before a "[" that may open a
@@ -848,8 +889,10 @@ bool EndsBareAddress(char c, bool AInBrackets) {
   }
 }
 
+// Extended www. and URL autolinks (GFM 6.9), here recognised at any position in the text; the
+// domain must hold a dot.
 bool TInlineParser::handleExtendedAutolink() {
-  std::string_view rest = t.substr(p);
+  std::string_view rest = FText.substr(FPos);
   std::size_t prefix = 0;
   bool www = false;
   if (rest.starts_with("www.")) { prefix = 4; www = true; }
@@ -858,23 +901,23 @@ bool TInlineParser::handleExtendedAutolink() {
   else if (rest.starts_with("ftp://")) prefix = 6;
   if (prefix == 0) return handleExtendedEmail();
 
-  const std::size_t n = t.size();
-  const std::size_t domainStart = p + prefix;
+  const std::size_t n = FText.size();
+  const std::size_t domainStart = FPos + prefix;
   std::size_t q = domainStart;
-  while (q < n && IsDomainChar(static_cast<unsigned char>(t[q]))) ++q;
+  while (q < n && IsDomainChar(static_cast<unsigned char>(FText[q]))) ++q;
   const std::size_t domainEnd = q;
   const bool inBrackets = !FBrackets.empty();
   std::size_t opens = 0, closes = 0;
-  while (q < n && !EndsBareAddress(t[q], inBrackets)) {
-    opens += t[q] == '(';
-    closes += t[q] == ')';
+  while (q < n && !EndsBareAddress(FText[q], inBrackets)) {
+    opens += FText[q] == '(';
+    closes += FText[q] == ')';
     ++q;
   }
   // Trailing punctuation, closing parentheses without an opening one and entity-like tails
   // ("&" letters and digits ";") stay outside, as many as there are.
   std::size_t e = q;
   while (e > domainStart) {
-    char last = t[e - 1];
+    char last = FText[e - 1];
     if (last == '?' || last == '!' || last == '.' || last == ',' || last == ':' || last == '*' || last == '_' ||
         last == '~') {
       --e;
@@ -883,47 +926,48 @@ bool TInlineParser::handleExtendedAutolink() {
       --closes;
     } else if (last == ';') {
       std::size_t a = e - 1;
-      while (a > domainStart && IsAsciiAlnum(static_cast<unsigned char>(t[a - 1]))) --a;
-      if (a == e - 1 || a <= domainStart || t[a - 1] != '&') break;
+      while (a > domainStart && IsAsciiAlnum(static_cast<unsigned char>(FText[a - 1]))) --a;
+      if (a == e - 1 || a <= domainStart || FText[a - 1] != '&') break;
       e = a - 1;
     } else {
       break;
     }
   }
-  std::string_view domain = t.substr(domainStart, std::min(domainEnd, e) - domainStart);
+  std::string_view domain = FText.substr(domainStart, std::min(domainEnd, e) - domainStart);
   if (domain.find('.') == std::string_view::npos) return false;
-  std::string_view shown = t.substr(p, e - p);
+  std::string_view shown = FText.substr(FPos, e - FPos);
   std::string href;
   if (www) href = "http://";
   AppendEscaped(href, shown);
   addAutolink(std::move(href), shown);
-  p = e;
+  FPos = e;
   return true;
 }
 
 void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
-  int a = out.addOpener(TCMElement::A);
-  out.attrs(a).href = std::move(AHref);
-  out.attrs(a).hasHref = true;
+  int a = FNodes.addOpener(TCMElement::A);
+  FNodes.attrs(a).href = std::move(AHref);
+  FNodes.attrs(a).hasHref = true;
   FScratch.clear();
   AppendEscaped(FScratch, AShown);
-  out.addTextNode(FScratch);
-  int closer = out.addCloser(TCMElement::A);
+  FNodes.addTextNode(FScratch);
+  int closer = FNodes.addCloser(TCMElement::A);
   if (!FBrackets.empty()) {
     FBareLinks.push_back(a);
     FBareLinks.push_back(closer);
   }
 }
 
+// Extended e-mail autolink (GFM 6.9): one "@", a dot in the domain and no "+" after the "@".
 bool TInlineParser::handleExtendedEmail() {
-  if (p < FNoEmailUntil) return false;
-  std::size_t q = p;
-  std::size_t at = std::string_view::npos, atBefore = std::string_view::npos;
+  if (FPos < FNoEmailUntil) return false;
+  std::size_t q = FPos;
+  std::size_t atSign = std::string_view::npos, prevAtSign = std::string_view::npos;
   int ats = 0;
-  while (q < t.size() && IsEmailRunChar(static_cast<unsigned char>(t[q]))) {
-    if (t[q] == '@') {
-      atBefore = at;
-      at = q;
+  while (q < FText.size() && IsEmailRunChar(static_cast<unsigned char>(FText[q]))) {
+    if (FText[q] == '@') {
+      prevAtSign = atSign;
+      atSign = q;
       ++ats;
     }
     ++q;
@@ -932,24 +976,25 @@ bool TInlineParser::handleExtendedEmail() {
   auto fail = [&] {
     // the run ends at the same place from every later start: only starts after its last but
     // one "@" can hold exactly one
-    FNoEmailUntil = (ats >= 2) ? atBefore + 1 : e;
+    FNoEmailUntil = (ats >= 2) ? prevAtSign + 1 : e;
     return false;
   };
-  if (ats != 1 || t[p] == '@') return fail();
-  if (e > p && t[e - 1] == '.') --e;
-  if (e <= at + 1) return fail();
-  char last = t[e - 1];
+  if (ats != 1 || FText[FPos] == '@') return fail();
+  if (e > FPos && FText[e - 1] == '.') --e;
+  if (e <= atSign + 1) return fail();
+  char last = FText[e - 1];
   if (last == '-' || last == '_') return fail();
-  std::string_view domain = t.substr(at + 1, e - at - 1);
+  std::string_view domain = FText.substr(atSign + 1, e - atSign - 1);
   if (domain.find('.') == std::string_view::npos || domain.find('+') != std::string_view::npos) return fail();
-  std::string_view addr = t.substr(p, e - p);
+  std::string_view addr = FText.substr(FPos, e - FPos);
   std::string href = "mailto:";
   AppendEscaped(href, addr);
   addAutolink(std::move(href), addr);
-  p = e;
+  FPos = e;
   return true;
 }
 
+// The characters that run() dispatches; every other one is textual content (CommonMark 6.9).
 bool IsSpecial(unsigned char c) {
   switch (c) {
     case '!': case '"': case '>': case '&': case '*': case '<': case '[': case '\\': case ']': case '_':
@@ -962,77 +1007,79 @@ bool IsSpecial(unsigned char c) {
 
 // Plain characters up to the next one that needs attention.
 void TInlineParser::plainRun() {
-  std::size_t start = p;
-  ++p;  // the current character is plain (checked by the caller)
-  while (p < t.size()) {
-    unsigned char c = static_cast<unsigned char>(t[p]);
+  std::size_t start = FPos;
+  ++FPos;  // the current character is plain (checked by the caller)
+  while (FPos < FText.size()) {
+    unsigned char c = static_cast<unsigned char>(FText[FPos]);
     if (IsSpecial(c)) break;
-    if (FGfm && mayStartExtended(p)) break;
-    ++p;
+    if (FGfm && mayStartExtended(FPos)) break;
+    ++FPos;
   }
-  out.addText(t.substr(start, p - start));
+  FNodes.addText(FText.substr(start, FPos - start));
 }
 
 void TInlineParser::run() {
-  const std::size_t n = t.size();
+  const std::size_t n = FText.size();
   bool lineStart = true;
-  while (p < n) {
-    char c = t[p];
+  while (FPos < n) {
+    char c = FText[FPos];
+    // blanks are dropped at line starts and ends; two or more spaces before a line end make a
+    // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
     if (c == ' ' || c == '\t') {
-      std::size_t q = p;
-      while (q < n && (t[q] == ' ' || t[q] == '\t')) ++q;
+      std::size_t q = FPos;
+      while (q < n && (FText[q] == ' ' || FText[q] == '\t')) ++q;
       if (lineStart) {
-        p = q;
+        FPos = q;
         continue;
       }
       if (q >= n) break;  // trailing spaces of the text
-      if (t[q] == '\n') {
-        if (q - p >= 2 && t[q - 1] == ' ' && t[q - 2] == ' ') {
-          out.addEmpty(TCMElement::Br);
+      if (FText[q] == '\n') {
+        if (q - FPos >= 2 && FText[q - 1] == ' ' && FText[q - 2] == ' ') {
+          FNodes.addEmpty(TCMElement::Br);
         }
       } else {
-        out.addText(t.substr(p, q - p));
+        FNodes.addText(FText.substr(FPos, q - FPos));
       }
-      p = q;
+      FPos = q;
       continue;
     }
     if (c == '\n') {
-      out.addText("\n");
-      ++p;
+      FNodes.addText("\n");
+      ++FPos;
       lineStart = true;
       continue;
     }
     lineStart = false;
     switch (c) {
       case '!':
-        if (p + 1 < n && t[p + 1] == '[') {
-          int node = out.addTextNode("![");
+        if (FPos + 1 < n && FText[FPos + 1] == '[') {
+          int node = FNodes.addTextNode("![");
           FBrackets.push_back(pushDelimiter(node, '[', true, dmNeither));
-          p += 2;
+          FPos += 2;
         } else {
-          out.addText("!");
-          ++p;
+          FNodes.addText("!");
+          ++FPos;
         }
         break;
       case '"':
-        out.addText("&quot;");
-        ++p;
+        FNodes.addText("&quot;");
+        ++FPos;
         break;
       case '>':
-        out.addText("&gt;");
-        ++p;
+        FNodes.addText("&gt;");
+        ++FPos;
         break;
       case '&': {
         FScratch.clear();
         std::size_t end;
-        if (decodeEntity(p, FScratch, end)) {
+        if (decodeEntity(FPos, FScratch, end)) {
           std::string esc;
           AppendEscaped(esc, FScratch);
-          out.addText(esc);
-          p = end;
+          FNodes.addText(esc);
+          FPos = end;
         } else {
-          out.addText("&amp;");
-          ++p;
+          FNodes.addText("&amp;");
+          ++FPos;
         }
         break;
       }
@@ -1042,28 +1089,29 @@ void TInlineParser::run() {
         break;
       case '<':
         if (!handleAutolink()) {
-          out.addText("&lt;");
-          ++p;
+          FNodes.addText("&lt;");
+          ++FPos;
         }
         break;
       case '[': {
-        int node = out.addTextNode("[");
+        int node = FNodes.addTextNode("[");
         FBrackets.push_back(pushDelimiter(node, '[', false, dmNeither));
-        ++p;
+        ++FPos;
         break;
       }
+      // backslash escape of ASCII punctuation (CommonMark 2.4), or a hard line break (6.7)
       case '\\':
-        if (p + 1 < n && IsAsciiPunct(static_cast<unsigned char>(t[p + 1]))) {
+        if (FPos + 1 < n && IsAsciiPunct(static_cast<unsigned char>(FText[FPos + 1]))) {
           FScratch.clear();
-          AppendEscaped(FScratch, t[p + 1]);
-          out.addText(FScratch);
-          p += 2;
-        } else if (p + 1 < n && t[p + 1] == '\n') {
-          out.addEmpty(TCMElement::Br);
-          ++p;
+          AppendEscaped(FScratch, FText[FPos + 1]);
+          FNodes.addText(FScratch);
+          FPos += 2;
+        } else if (FPos + 1 < n && FText[FPos + 1] == '\n') {
+          FNodes.addEmpty(TCMElement::Br);
+          ++FPos;
         } else {
-          out.addText("\\");
-          ++p;
+          FNodes.addText("\\");
+          ++FPos;
         }
         break;
       case ']':
@@ -1076,10 +1124,11 @@ void TInlineParser::run() {
         handleStrikethrough();
         break;
       default:
-        if (FGfm && mayStartExtended(p) && handleExtendedAutolink()) break;
+        if (FGfm && mayStartExtended(FPos) && handleExtendedAutolink()) break;
+        // U+0000 is replaced (CommonMark 2.3)
         if (c == '\0') {
-          out.addText("\xEF\xBF\xBD");
-          ++p;
+          FNodes.addText("\xEF\xBF\xBD");
+          ++FPos;
           break;
         }
         plainRun();

@@ -97,6 +97,7 @@ std::string TMarkdownDaringFireball::process(const std::string& ASource) {
       flush();
       continue;
     }
+    // ATX-style heading: 1 to 6 "#" and a space; closing "#" characters are dropped
     std::size_t level = 0;
     while (level < t.size() && level < 6 && t[level] == '#') ++level;
     if (level > 0 && level < t.size() && t[level] == ' ') {

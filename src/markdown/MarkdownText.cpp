@@ -151,6 +151,7 @@ bool IsUnassigned(char32_t c) {
   return cache.get(c, [&] { return MatchesCodePoint(code.get(), c); });
 }
 
+// The HTML5 "valid e-mail address", which CommonMark 6.5 takes for e-mail autolinks.
 bool IsEmailAddress(std::string_view AText) {
   static const auto code = Compile(
       "^[a-zA-Z0-9.!#$%&'*+/=?^_`{|}~-]+@[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?"

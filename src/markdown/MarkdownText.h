@@ -27,6 +27,7 @@ char32_t DecodeAt(std::string_view AText, std::size_t APos, std::size_t* AEnd = 
 // The code point that ends just before APos; 0 at the start of the text.
 char32_t DecodeBefore(std::string_view AText, std::size_t APos);
 
+// Punctuation for the flanking rules of emphasis (CommonMark 6.2):
 // Unicode general categories Pc, Pd, Pe, Pf, Pi, Po, Ps and Sm (ASCII punctuation included).
 bool IsPunctuation(char32_t ACode);
 // Unicode general category Cn (unassigned code point).
