@@ -1,7 +1,13 @@
 # Checks that none of the given programs needs a window toolkit library: the libraries each
 # one names as needed (readelf -d on Linux, the import table of objdump -p on Windows) must
-# not match FORBIDDEN.
-# Arguments: -DFILES=<file|file...> -DDUMP=<readelf or objdump> -DWINDOWS=<bool> -DFORBIDDEN=<regex>
+# not be GTK, WebKitGTK or what they bring on Linux, nor the window, drawing and control
+# libraries on Windows.
+# Arguments: -DFILES=<file|file...> -DDUMP=<readelf or objdump> -DWINDOWS=<bool>
+if(WINDOWS)
+  set(FORBIDDEN "^(user32|gdi32|comctl32|comdlg32|oleaut32|uxtheme)\\.dll$")
+else()
+  set(FORBIDDEN "^lib(gtk|gdk|webkit|javascriptcore|soup|glib|gobject|gio|gmodule|cairo|pango|atk|x11|xcb|wayland)")
+endif()
 string(REPLACE "|" ";" files "${FILES}")
 set(bad)
 foreach(file ${files})
@@ -15,6 +21,7 @@ foreach(file ${files})
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${DUMP} failed on ${file}")
   endif()
+  set(found FALSE)
   foreach(entry ${entries})
     string(REGEX REPLACE "^(DLL Name: |\\(NEEDED\\)[^[]*\\[)" "" lib "${entry}")
     string(REGEX REPLACE "\\]$" "" lib "${lib}")
@@ -22,10 +29,13 @@ foreach(file ${files})
     string(TOLOWER "${lib}" lower)
     if(lower MATCHES "${FORBIDDEN}")
       list(APPEND bad "${file}: ${lib}")
+      set(found TRUE)
     endif()
   endforeach()
-  get_filename_component(name ${file} NAME)
-  message(STATUS "${name}: no toolkit library")
+  if(NOT found)
+    get_filename_component(name ${file} NAME)
+    message(STATUS "${name}: no toolkit library")
+  endif()
 endforeach()
 if(bad)
   list(JOIN bad "\n  " text)

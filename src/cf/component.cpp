@@ -350,39 +350,39 @@ void* TNativeComponent::HostInterface(int AKind) const {
   return p ? static_cast<char*>(p) - 8 : nullptr;
 }
 
-bool TNativeComponent::Read(const std::string& wszPropName, tVariant* pVal, host_long* pErrCode,
-                            std::string& errDescriptor) {
+bool TNativeComponent::Read(const std::string& APropName, tVariant* AValue, host_long* AErrCode,
+                            std::string& AErrDescriptor) {
   if (!Connection) return false;
   THostMemory memory(MemoryManager);
-  WCHAR_T* name = memory.NewText(wszPropName);
+  WCHAR_T* name = memory.NewText(APropName);
   WCHAR_T* description = nullptr;
-  Host().Read(Connection, name, pVal, pErrCode, &description);
-  errDescriptor = HostText(description);
+  Host().Read(Connection, name, AValue, AErrCode, &description);
+  AErrDescriptor = HostText(description);
   memory.FreeText(name);
   return true;
 }
 
-bool TNativeComponent::Write(const std::string& wszPropName, tVariant* pVar) {
+bool TNativeComponent::Write(const std::string& APropName, tVariant* AValue) {
   if (!Connection) return false;
   THostMemory memory(MemoryManager);
-  WCHAR_T* name = memory.NewText(wszPropName);
-  Host().Write(Connection, name, pVar);
+  WCHAR_T* name = memory.NewText(APropName);
+  Host().Write(Connection, name, AValue);
   memory.FreeText(name);
   return true;
 }
 
-bool TNativeComponent::RegisterProfileAs(const std::string& wszProfileName) {
+bool TNativeComponent::RegisterProfileAs(const std::string& AProfileName) {
   if (!Connection) return false;
   THostMemory memory(MemoryManager);
-  WCHAR_T* name = memory.NewText(wszProfileName);
+  WCHAR_T* name = memory.NewText(AProfileName);
   Host().RegisterProfileAs(Connection, name);
   memory.FreeText(name);
   return true;
 }
 
-bool TNativeComponent::SetEventBufferDepth(host_long lDepth) {
+bool TNativeComponent::SetEventBufferDepth(host_long ADepth) {
   if (!Connection) return false;
-  Host().SetEventBufferDepth(Connection, lDepth);
+  Host().SetEventBufferDepth(Connection, ADepth);
   return true;
 }
 
@@ -391,14 +391,14 @@ host_long TNativeComponent::GetEventBufferDepth() {
   return Host().GetEventBufferDepth(Connection);
 }
 
-bool TNativeComponent::ExternalEvent(const std::string& wszSource, const std::string& wszMessage,
-                                     const std::string& wszData) {
+bool TNativeComponent::ExternalEvent(const std::string& ASource, const std::string& AMessage,
+                                     const std::string& AData) {
   if (!Connection) return false;
   Host().SetEventBufferDepth(Connection, 100);
   THostMemory memory(MemoryManager);
-  WCHAR_T* source = memory.NewText(wszSource);
-  WCHAR_T* message = memory.NewText(wszMessage);
-  WCHAR_T* data = memory.NewText(wszData);
+  WCHAR_T* source = memory.NewText(ASource);
+  WCHAR_T* message = memory.NewText(AMessage);
+  WCHAR_T* data = memory.NewText(AData);
   Host().ExternalEvent(Connection, source, message, data);
   memory.FreeText(source);
   memory.FreeText(message);
@@ -406,10 +406,10 @@ bool TNativeComponent::ExternalEvent(const std::string& wszSource, const std::st
   return true;
 }
 
-bool TNativeComponent::SetStatusLine(const std::string& wszStatusLine) {
+bool TNativeComponent::SetStatusLine(const std::string& AStatusLine) {
   if (!Connection) return false;
   THostMemory memory(MemoryManager);
-  WCHAR_T* text = memory.NewText(wszStatusLine);
+  WCHAR_T* text = memory.NewText(AStatusLine);
   Host().SetStatusLine(Connection, text);
   memory.FreeText(text);
   return true;
@@ -419,20 +419,20 @@ void TNativeComponent::ResetStatusLine() {
   if (Connection) Host().ResetStatusLine(Connection);
 }
 
-void TNativeComponent::Alert(const std::string& Message) {
+void TNativeComponent::Alert(const std::string& AMessage) {
   if (!Connection) return;
   void* box = HostInterface(abi::eIMsgBox);
   if (!box) return;
-  std::u16string text = Utf8ToUtf16(Message);
+  std::u16string text = Utf8ToUtf16(AMessage);
   const auto& table = *static_cast<const abi::TMsgBoxTable*>(static_cast<abi::THostObject*>(box)->Data);
   table.Alert(box, text.c_str());
 }
 
-bool TNativeComponent::Confirm(const std::string& Message) {
+bool TNativeComponent::Confirm(const std::string& AMessage) {
   if (!Connection) return false;
   void* box = HostInterface(abi::eIMsgBox);
   if (!box) return false;
-  std::u16string text = Utf8ToUtf16(Message);
+  std::u16string text = Utf8ToUtf16(AMessage);
   tVariant answer;
   std::memset(&answer, 0, sizeof answer);
   const auto& table = *static_cast<const abi::TMsgBoxTable*>(static_cast<abi::THostObject*>(box)->Data);

@@ -140,16 +140,16 @@ struct RPlatformInfo {
 // Wrappers of the host's other services; each does nothing without a connection.
 class TNativeComponent : public TCustomNativeComponent {
  public:
-  bool Read(const std::string& wszPropName, abi::tVariant* pVal, abi::host_long* pErrCode, std::string& errDescriptor);
-  bool Write(const std::string& wszPropName, abi::tVariant* pVar);
-  bool RegisterProfileAs(const std::string& wszProfileName);
-  bool SetEventBufferDepth(abi::host_long lDepth);
+  bool Read(const std::string& APropName, abi::tVariant* AValue, abi::host_long* AErrCode, std::string& AErrDescriptor);
+  bool Write(const std::string& APropName, abi::tVariant* AValue);
+  bool RegisterProfileAs(const std::string& AProfileName);
+  bool SetEventBufferDepth(abi::host_long ADepth);
   abi::host_long GetEventBufferDepth();
-  bool ExternalEvent(const std::string& wszSource, const std::string& wszMessage, const std::string& wszData);
-  bool SetStatusLine(const std::string& wszStatusLine);
+  bool ExternalEvent(const std::string& ASource, const std::string& AMessage, const std::string& AData);
+  bool SetStatusLine(const std::string& AStatusLine);
   void ResetStatusLine();
-  void Alert(const std::string& Message);
-  bool Confirm(const std::string& Message);
+  void Alert(const std::string& AMessage);
+  bool Confirm(const std::string& AMessage);
   RPlatformInfo PlatformInfo();
 
  protected:

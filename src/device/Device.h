@@ -115,6 +115,8 @@ class TDevice {
   // Response, log. Does not judge the reply.
   void RunCommand(const std::string& ACmd);
 
+  // Returns the font record of a block whose lines all take the scale's default font (every
+  // number -1). It changes nothing: the name is an established one (docs/conventions.md).
   static TFont SetDefFont() { return TFont{}; }
 
   // Goods (table 0x25), piece unit weights (0xAB), containers (0xDF).

@@ -228,33 +228,38 @@ std::string ReadText(const TRecord& ARecord, const char* AName) {
 
 namespace {
 
-// The goods fields by attribute name, in the order of TGoodsRecord.
-enum TGoodsField {
-  gPLU, gCode, gEANData, gName, gShortName, gGroupCode, gPrice, gSellByDate, gSellByTime, gUsedByDate,
-  gPackedDate, gPackedTime, gPLUTare, gIsWeightGoods, gDescription, gSpecMessage, gF1, gF2, gF3, gF4,
-  gUnitWeight, gTotalUnitWeight, kGoodsFieldCount
+// The goods fields by attribute name, in the order of TGoodsRecord; None for any other name.
+enum class TGoodsField : uint8_t {
+  PLU, Code, EANData, Name, ShortName, GroupCode, Price, SellByDate, SellByTime, UsedByDate,
+  PackedDate, PackedTime, PLUTare, IsWeightGoods, Description, SpecMessage, F1, F2, F3, F4,
+  UnitWeight, TotalUnitWeight, None
 };
-// The field an attribute name stands for; kGoodsFieldCount for any other name.
-int GoodsField(std::string_view AName) {
-  auto is = [&](const char* AWord, TGoodsField AField) { return AName == AWord ? AField : kGoodsFieldCount; };
+constexpr size_t kGoodsFieldCount = static_cast<size_t>(TGoodsField::None);
+
+// The field an attribute name stands for.
+TGoodsField GoodsField(std::string_view AName) {
+  using enum TGoodsField;
+  auto is = [&](const char* AWord, TGoodsField AField) { return AName == AWord ? AField : None; };
   switch (AName.size()) {
-    case 2: return AName[0] == 'F' && AName[1] >= '1' && AName[1] <= '4' ? gF1 + (AName[1] - '1') : kGoodsFieldCount;
-    case 3: return is("PLU", gPLU);
-    case 4: return AName[0] == 'C' ? is("Code", gCode) : is("Name", gName);
-    case 5: return is("Price", gPrice);
-    case 7: return AName[0] == 'E' ? is("EANData", gEANData) : is("PLUTare", gPLUTare);
-    case 9: return AName[0] == 'S' ? is("ShortName", gShortName) : is("GroupCode", gGroupCode);
+    case 2:
+      if (AName[0] != 'F' || AName[1] < '1' || AName[1] > '4') return None;
+      return static_cast<TGoodsField>(static_cast<int>(F1) + (AName[1] - '1'));
+    case 3: return is("PLU", PLU);
+    case 4: return AName[0] == 'C' ? is("Code", Code) : is("Name", Name);
+    case 5: return is("Price", Price);
+    case 7: return AName[0] == 'E' ? is("EANData", EANData) : is("PLUTare", PLUTare);
+    case 9: return AName[0] == 'S' ? is("ShortName", ShortName) : is("GroupCode", GroupCode);
     case 10:
       switch (AName[0]) {
-        case 'S': return AName[6] == 'D' ? is("SellByDate", gSellByDate) : is("SellByTime", gSellByTime);
-        case 'U': return AName[1] == 's' ? is("UsedByDate", gUsedByDate) : is("UnitWeight", gUnitWeight);
-        case 'P': return AName[6] == 'D' ? is("PackedDate", gPackedDate) : is("PackedTime", gPackedTime);
-        default: return kGoodsFieldCount;
+        case 'S': return AName[6] == 'D' ? is("SellByDate", SellByDate) : is("SellByTime", SellByTime);
+        case 'U': return AName[1] == 's' ? is("UsedByDate", UsedByDate) : is("UnitWeight", UnitWeight);
+        case 'P': return AName[6] == 'D' ? is("PackedDate", PackedDate) : is("PackedTime", PackedTime);
+        default: return None;
       }
-    case 11: return AName[0] == 'D' ? is("Description", gDescription) : is("SpecMessage", gSpecMessage);
-    case 13: return is("IsWeightGoods", gIsWeightGoods);
-    case 15: return is("TotalUnitWeight", gTotalUnitWeight);
-    default: return kGoodsFieldCount;
+    case 11: return AName[0] == 'D' ? is("Description", Description) : is("SpecMessage", SpecMessage);
+    case 13: return is("IsWeightGoods", IsWeightGoods);
+    case 15: return is("TotalUnitWeight", TotalUnitWeight);
+    default: return None;
   }
 }
 
@@ -269,34 +274,36 @@ TGoodsRecord ReadGoodsRecord(const TRecord& ARecord) {
   // One pass over the record's attributes.
   const std::string* found[kGoodsFieldCount] = {};
   for (size_t i = 0; i < ARecord.Size(); ++i) {
-    int f = GoodsField(ARecord.Name(i));
-    if (f < kGoodsFieldCount) found[f] = &ARecord.Value(i);
+    TGoodsField f = GoodsField(ARecord.Name(i));
+    if (f != TGoodsField::None) found[static_cast<size_t>(f)] = &ARecord.Value(i);
   }
-  auto integer = [&](TGoodsField AField, int32_t ADefault) { return VarToIntDef(ValueOf(found[AField]), ADefault); };
-  auto text = [&](TGoodsField AField) { return found[AField] ? *found[AField] : std::string(); };
+  auto value = [&](TGoodsField AField) { return ValueOf(found[static_cast<size_t>(AField)]); };
+  auto integer = [&](TGoodsField AField, int32_t ADefault) { return VarToIntDef(value(AField), ADefault); };
+  auto text = [&](TGoodsField AField) { return value(AField).value_or(std::string()); };
+  using enum TGoodsField;
   TGoodsRecord g;
-  g.PLU = integer(gPLU, kInvalidNumber);
-  g.Code = integer(gCode, kInvalidNumber);
-  g.EANData = text(gEANData);
-  g.Name = text(gName);
-  g.ShortName = text(gShortName);
-  g.GroupCode = integer(gGroupCode, kInvalidNumber);
-  g.Price = VarToCurrDef(ValueOf(found[gPrice]), kInvalidNumber);
-  g.SellByDate = integer(gSellByDate, kInvalidNumber);
-  g.SellByTime = integer(gSellByTime, kInvalidNumber);
-  g.UsedByDate = integer(gUsedByDate, kInvalidNumber);
-  g.PackedDate = integer(gPackedDate, kInvalidNumber);
-  g.PackedTime = integer(gPackedTime, kInvalidNumber);
-  g.PLUTare = integer(gPLUTare, 0);
-  g.IsWeightGoods = VarToBoolDef(ValueOf(found[gIsWeightGoods]), true);
-  g.Description = text(gDescription);
-  g.SpecMessage = text(gSpecMessage);
-  g.Font.F1 = integer(gF1, -1);
-  g.Font.F2 = integer(gF2, -1);
-  g.Font.F3 = integer(gF3, -1);
-  g.Font.F4 = integer(gF4, -1);
-  g.UnitWeight = integer(gUnitWeight, 0);
-  g.TotalUnitWeight = integer(gTotalUnitWeight, 0);
+  g.PLU = integer(PLU, kInvalidNumber);
+  g.Code = integer(Code, kInvalidNumber);
+  g.EANData = text(EANData);
+  g.Name = text(Name);
+  g.ShortName = text(ShortName);
+  g.GroupCode = integer(GroupCode, kInvalidNumber);
+  g.Price = VarToCurrDef(value(Price), kInvalidNumber);
+  g.SellByDate = integer(SellByDate, kInvalidNumber);
+  g.SellByTime = integer(SellByTime, kInvalidNumber);
+  g.UsedByDate = integer(UsedByDate, kInvalidNumber);
+  g.PackedDate = integer(PackedDate, kInvalidNumber);
+  g.PackedTime = integer(PackedTime, kInvalidNumber);
+  g.PLUTare = integer(PLUTare, 0);
+  g.IsWeightGoods = VarToBoolDef(value(IsWeightGoods), true);
+  g.Description = text(Description);
+  g.SpecMessage = text(SpecMessage);
+  g.Font.F1 = integer(F1, -1);
+  g.Font.F2 = integer(F2, -1);
+  g.Font.F3 = integer(F3, -1);
+  g.Font.F4 = integer(F4, -1);
+  g.UnitWeight = integer(UnitWeight, 0);
+  g.TotalUnitWeight = integer(TotalUnitWeight, 0);
   return g;
 }
 

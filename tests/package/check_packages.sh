@@ -2,7 +2,8 @@
 # Checks the release archives in a folder (default dist/): each unpacks into one top folder
 # holding the module, the three tools, README.md, docs/, examples/ and a SHA256SUMS that
 # matches every file; the packaged addin-host loads the packaged module through its exports
-# (the Windows one under Wine); the Windows archive holds no DLL but the module.
+# (the Windows one under Wine); the Windows archive holds no DLL but the module; the tools
+# need no window toolkit library.
 # Prints one line per check and ends with "N passed, M failed".
 set -uo pipefail
 
@@ -52,6 +53,13 @@ only_the_module_dll() {
   [[ $dlls == "./w_quendal7v2k.dll" ]]
 }
 
+# The packaged tools need no window toolkit library (the module alone shows windows).
+tools_need_no_toolkit() {
+  local top=$1 dump=$2 windows=$3 exe=$4
+  cmake "-DFILES=$top/addin-host$exe|$top/vscale$exe|$top/mdconv$exe" "-DDUMP=$dump" "-DWINDOWS=$windows" \
+    -P "$root/cmake/CheckNoToolkit.cmake"
+}
+
 archive_sums_match() { (cd "$dist" && sha256sum --quiet -c SHA256SUMS); }
 
 linux=$(find "$dist" -maxdepth 1 -name 'w_quendal7v2k-*-linux-x86_64.tar.gz' | head -n1)
@@ -66,6 +74,7 @@ if [[ -n $linux ]]; then
   check "$name holds the module, the tools, README, docs and examples" has_files "$top" "" w_quendal7v2k.so
   check "$name SHA256SUMS matches every file" sums_match "$top"
   check "$name: addin-host loads the module" host_loads_module "$top" "" ""
+  check "$name: the tools need no toolkit library" tools_need_no_toolkit "$top" readelf 0 ""
 else
   check "Linux archive present" false
 fi
@@ -77,6 +86,7 @@ if [[ -n $windows ]]; then
   check "$name holds the module, the tools, README, docs and examples" has_files "$top" .exe w_quendal7v2k.dll
   check "$name SHA256SUMS matches every file" sums_match "$top"
   check "$name holds no DLL but the module" only_the_module_dll "$top"
+  check "$name: the tools need no toolkit library" tools_need_no_toolkit "$top" x86_64-w64-mingw32-objdump 1 .exe
   check "$name: addin-host loads the module under Wine" host_loads_module "$top" "bash $root/scripts/wine-run.sh" .exe
 else
   check "Windows archive present" false

@@ -19,12 +19,12 @@ const char kMsgNoDisplay[] = "Окно не может быть показано
 
 namespace {
 
-std::mutex GHookLock;
-std::function<void(const TWindowProbe&)> GReadyHook;
+std::mutex gHookLock;
+std::function<void(const TWindowProbe&)> gReadyHook;
 
 std::function<void(const TWindowProbe&)> ReadyHook() {
-  std::lock_guard<std::mutex> lock(GHookLock);
-  return GReadyHook;
+  std::lock_guard<std::mutex> lock(gHookLock);
+  return gReadyHook;
 }
 
 void EnsureToolkit() {
@@ -448,8 +448,8 @@ void KeepToolkitLoaded() {
 }
 
 void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
-  std::lock_guard<std::mutex> lock(GHookLock);
-  GReadyHook = std::move(AHook);
+  std::lock_guard<std::mutex> lock(gHookLock);
+  gReadyHook = std::move(AHook);
 }
 
 }  // namespace qd::platform::window

@@ -62,12 +62,12 @@ const wchar_t kDocClass[] = L"QdDocumentWindow";
 // ---------------------------------------------------------------------------------------------
 // Shared pieces
 
-std::mutex GHookLock;
-std::function<void(const TWindowProbe&)> GReadyHook;
+std::mutex gHookLock;
+std::function<void(const TWindowProbe&)> gReadyHook;
 
 std::function<void(const TWindowProbe&)> CurrentHook() {
-  std::lock_guard<std::mutex> lock(GHookLock);
-  return GReadyHook;
+  std::lock_guard<std::mutex> lock(gHookLock);
+  return gReadyHook;
 }
 
 // The module that holds this code; window classes are registered for it.
@@ -924,8 +924,8 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
 void KeepToolkitLoaded() {}
 
 void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
-  std::lock_guard<std::mutex> lock(GHookLock);
-  GReadyHook = std::move(AHook);
+  std::lock_guard<std::mutex> lock(gHookLock);
+  gReadyHook = std::move(AHook);
 }
 
 }  // namespace qd::platform::window
