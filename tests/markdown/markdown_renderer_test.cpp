@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "support/testenv.h"
 #include "ui/HelpArchive.h"
 #include "ui/MarkdownRenderer.h"
 #include "ui/Windows.h"
@@ -328,6 +329,28 @@ TEST_F(RendererTest, UnsafeEntriesAreRefused) {
     EXPECT_TRUE(FShownPath.empty());
     EXPECT_TRUE(BaseIsEmpty()) << entries.back().name;
   }
+}
+
+// The two steps apart: every entry is checked when the archive is opened, and only writing puts
+// anything on disk, under the system's own delimiter.
+TEST_F(RendererTest, ArchiveIsCheckedWholeBeforeAnythingIsWritten) {
+  THelpArchive archive(MakeZip({{"help.md", "x"}, {"./", "", true}, {"img/", "", true}, {"img\\a.png", "p"}}));
+  ASSERT_EQ(archive.Entries().size(), 3u);  // "./" names nothing
+  EXPECT_EQ(archive.Entries()[1].Parts, std::vector<std::string>{"img"});
+  EXPECT_TRUE(archive.Entries()[1].Folder);
+  EXPECT_EQ(archive.Entries()[2].Parts, (std::vector<std::string>{"img", "a.png"}));
+  EXPECT_FALSE(archive.Entries()[2].Folder);
+  EXPECT_TRUE(BaseIsEmpty());
+  std::string target = FBase + kDelim + "out";
+  fs::CreateFolders(target, fs::TNewAccess::OwnerOnly);
+  archive.WriteTo(target);
+  EXPECT_EQ(ReadAll(target + kDelim + "img" + kDelim + "a.png"), "p");
+  EXPECT_EQ(ReadAll(target + kDelim + "help.md"), "x");
+
+  // A bad entry last: refused at opening, before the good ones could be written.
+  std::string bad = MakeZip({{"help.md", "x"}, {"../up.txt", "u"}});
+  EXPECT_EQ(test::FailureOf([&] { THelpArchive refused(bad); }),
+            "Архив справки содержит путь, выходящий за пределы папки: \"../up.txt\"");
 }
 
 TEST_F(RendererTest, NothingOfARefusedArchiveStays) {
