@@ -912,6 +912,7 @@ void TCMParagraphBlock::writeText(std::string& AOut) const {
   }
 }
 
+// A paragraph closed by a setext underline is a level 1 or 2 heading (CommonMark 4.3, 4.8).
 void TCMParagraphBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   const char* open = FHeader == 1 ? "<h1>" : FHeader == 2 ? "<h2>" : "<p>";
   const char* close = FHeader == 1 ? "</h1>\n" : FHeader == 2 ? "</h2>\n" : "</p>\n";
@@ -920,6 +921,7 @@ void TCMParagraphBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += close;
 }
 
+// Block quote (CommonMark 5.1).
 void TCMQuoteBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "<blockquote>\n";
   writeChildren(AOut);
@@ -949,6 +951,7 @@ void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) con
   AOut += "</li>\n";
 }
 
+// An ordered list that does not start at 1 carries its start number (CommonMark 5.3).
 void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   if (!FOrdered) {
     AOut += "<ul>\n";
@@ -963,6 +966,7 @@ void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += FOrdered ? "</ol>\n" : "</ul>\n";
 }
 
+// ATX heading of level 1 to 6 (CommonMark 4.2).
 void TCMHeadingBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   char level = static_cast<char>('0' + FLevel);
   AOut += "<h";
@@ -990,6 +994,7 @@ void TCMCodeBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "</code></pre>\n";
 }
 
+// Table: the header row in <thead>, the body rows, if any, in <tbody> (GFM 4.10).
 void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "<table>\n<thead>\n";
   if (!FBlocks.empty()) FBlocks[0]->writeHtml(this, AOut);
@@ -1022,6 +1027,7 @@ void TCMTableRowBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) con
   AOut += "</tr>\n";
 }
 
+// Thematic break (CommonMark 4.1).
 void TCMThematicBreakBlock::writeHtml(const TCMBlock*, std::string& AOut) const { AOut += "<hr />\n"; }
 
 void TCMTextBlock::writeHtml(const TCMBlock*, std::string& AOut) const { FNodes.writeHtml(AOut); }
