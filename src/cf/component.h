@@ -37,7 +37,6 @@ constexpr unsigned short kAddWarningCode = 1002;
 constexpr int32_t kProcErrorSCode = 1;
 constexpr int32_t kFuncErrorSCode = 1000;
 
-inline constexpr const char* kMsgNoMemoryManager = "Менеджер памяти не задан";
 inline constexpr const char* kMsgLogFailed = "Не удалось записать лог: ";
 
 class TCustomNativeComponent {

@@ -68,7 +68,7 @@ void* THostMemory::Alloc(size_t ASize, bool AAllowHeap) const {
   } else if (AAllowHeap) {
     block = NewLibraryHeapText(ASize);
   } else {
-    throw std::runtime_error("Менеджер памяти не задан");
+    throw std::runtime_error(kMsgNoMemoryManager);
   }
   if (!block) throw std::runtime_error("Не удалось выделить память");
   return block;

@@ -7,6 +7,8 @@
 
 namespace qd {
 
+inline constexpr const char* kMsgNoMemoryManager = "Менеджер памяти не задан";
+
 // Allocation of texts and blocks handed to the host. Texts come from the host's memory
 // manager, or from the library's own heap when the host has given none; blocks always come
 // from the memory manager. Without a memory manager a text is freed only when the library

@@ -16,10 +16,6 @@ std::string FieldPrefix(std::string_view AField) {
   return "Недопустимое значение поля \"" + std::string(AField) + "\": ";
 }
 
-[[noreturn]] void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason) {
-  throw std::runtime_error(FieldPrefix(AField) + std::to_string(AValue) + " (" + AReason + ")");
-}
-
 void CheckNumber(int64_t AValue, int ASize, bool ADecimal, std::string_view AField) {
   if (ASize < 1) throw std::invalid_argument("field size must be at least 1 byte");
   if (AValue < 0) RefuseNumber(AField, AValue, "значение не может быть отрицательным");
@@ -97,6 +93,10 @@ bool AppendCP866Direct(std::string& AOut, std::string_view AText) {
 }
 
 }  // namespace
+
+void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason) {
+  throw std::runtime_error(FieldPrefix(AField) + std::to_string(AValue) + " (" + AReason + ")");
+}
 
 void AppendBCD(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
   CheckNumber(AValue, ASize, true, AField);

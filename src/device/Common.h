@@ -21,6 +21,9 @@ using TAmount = int64_t;
 // The encoders refuse values that do not fit their field with a general error
 // (std::runtime_error) naming AField and the value; nothing of a refused record is sent.
 
+// Refuses a number for its field: "Недопустимое значение поля "<field>": <value> (<reason>)".
+[[noreturn]] void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason);
+
 // ASize bytes of packed decimal, most significant digits first. Range 0 .. 10^(2*ASize)-1.
 std::string IntToBCD(int64_t AValue, int ASize, std::string_view AField = {});
 // ASize bytes of unsigned binary, most / least significant byte first. Range 0 .. 256^ASize-1.

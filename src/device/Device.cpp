@@ -61,19 +61,15 @@ int64_t BarcodeNumber(const std::string& ABarcode, bool AIsWeightGoods) {
 void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode) {
   constexpr int64_t kMaxKey = 99999999;
   const int64_t group = AGroupCode, code = ACode;
-  auto refuse = [](const char* AField, int64_t AValue, const std::string& ALimit) {
-    throw std::runtime_error("Недопустимое значение поля \"" + std::string(AField) + "\": " + std::to_string(AValue) +
-                             " (" + ALimit + ")");
-  };
   if ((group - 1) * 1000 + code < 0) {
     // The least group code whose thousands make up for a goods code below 1000 (or negative).
     int64_t shortfall = -code;
     int64_t least = 1 + (shortfall >= 0 ? (shortfall + 999) / 1000 : -(-shortfall / 1000));
-    refuse("GroupCode", group, "не менее " + std::to_string(least) + " при Code = " + std::to_string(code));
+    RefuseNumber("GroupCode", group, "не менее " + std::to_string(least) + " при Code = " + std::to_string(code));
   }
   if ((group + 89) * 1000 + code > kMaxKey)
-    refuse("Code", code, "не более " + std::to_string(kMaxKey - (group + 89) * 1000) + " при GroupCode = " +
-                             std::to_string(group));
+    RefuseNumber("Code", code,
+                 "не более " + std::to_string(kMaxKey - (group + 89) * 1000) + " при GroupCode = " + std::to_string(group));
 }
 
 void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {

@@ -123,7 +123,7 @@ bool VarToBoolDef(const std::optional<std::string>& AValue, bool ADefault) {
   return ADefault;
 }
 
-std::string StripInvalidXmlChars(const std::string& AText) {
+std::string StripInvalidXmlChars(std::string_view AText) {
   // Runs of kept bytes are copied whole; printable ASCII and two-byte sequences (always
   // allowed) are passed without decoding.
   std::string out;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "device/Common.h"
 
@@ -17,6 +18,6 @@ TAmount VarToCurrDef(const std::optional<std::string>& AValue, TAmount ADefault)
 // "True" / "False" in any letter case; anything else gives the default.
 bool VarToBoolDef(const std::optional<std::string>& AValue, bool ADefault);
 // Drops every character that XML 1.0 does not allow (and every malformed UTF-8 byte).
-std::string StripInvalidXmlChars(const std::string& AText);
+std::string StripInvalidXmlChars(std::string_view AText);
 
 }  // namespace qd

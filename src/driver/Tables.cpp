@@ -24,10 +24,6 @@ size_t CharCount(const std::string& AText) {
   return n;
 }
 
-}  // namespace
-
-namespace {
-
 // The text goes to the parser in pieces of this size, each cleaned of the characters that
 // XML 1.0 does not allow on its way, so that no cleaned copy of the whole text is made.
 constexpr size_t kPiece = 64 * 1024;
@@ -40,7 +36,7 @@ void NextPiece(std::string_view& ARest, std::string& AOut) {
     while (back < 3 && (static_cast<unsigned char>(ARest[n - back]) & 0xC0) == 0x80) ++back;
     if ((static_cast<unsigned char>(ARest[n - back]) & 0xC0) != 0x80) n -= back;
   }
-  AOut = StripInvalidXmlChars(std::string(ARest.substr(0, n)));
+  AOut = StripInvalidXmlChars(ARest.substr(0, n));
   ARest.remove_prefix(n);
 }
 

@@ -114,7 +114,7 @@ class TStatusLinePrinter {
       return;
     }
     std::string line = AReset ? std::string() : AText;
-    size_t width = qd::Utf8ToUtf16(line).size();
+    size_t width = qd::Utf8ToUtf16(line, nullptr);
     std::cerr << "\r" << line << std::string(FWidth > width ? FWidth - width : 0, ' ');
     if (AReset) std::cerr << "\r";
     std::cerr << std::flush;
