@@ -161,14 +161,14 @@ host_long TCustomNativeComponent::FindMethod(const WCHAR_T* wsMethodName) {
   return mt_Find(HostText(wsMethodName));
 }
 
-std::string TCustomNativeComponent::MethodNameOrEmpty(int64_t AIndex, int AAlias) const {
+std::string TCustomNativeComponent::MethodNameOrEmpty(int64_t AIndex, int64_t AAlias) const {
   if (AIndex < 0 || AIndex >= mt_Count()) return std::string();
   const TMethod& m = _mt[static_cast<size_t>(AIndex)];
   return AAlias == 0 ? m.MethodName1 : AAlias == 1 ? m.MethodName2 : std::string();
 }
 
 const WCHAR_T* TCustomNativeComponent::GetMethodName(host_long lMethodNum, host_long lMethodAlias) {
-  return THostMemory(MemoryManager).NewText(MethodNameOrEmpty(lMethodNum, static_cast<int>(lMethodAlias)));
+  return THostMemory(MemoryManager).NewText(MethodNameOrEmpty(lMethodNum, lMethodAlias));
 }
 
 host_long TCustomNativeComponent::GetNParams(host_long lMethodNum) {

@@ -111,7 +111,7 @@ class TCustomNativeComponent {
   bool DoCallAsFunc(bool ATrace, abi::host_long lMethodNum, abi::tVariant* pvarRetValue, abi::tVariant* paParams,
                     abi::host_long lSizeArray);
   // Name of a method by alias, empty when the index is outside the table.
-  std::string MethodNameOrEmpty(int64_t AIndex, int AAlias) const;
+  std::string MethodNameOrEmpty(int64_t AIndex, int64_t AAlias) const;
   // AddError through the callback interface; texts are released right after.
   void ReportError(const std::string& ASource, const std::string& ADescription, int32_t AScode,
                    unsigned short AWcode = kAddErrorCode);

@@ -1,6 +1,7 @@
 // The framework driven through the real exports of a module, as the host drives it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -152,6 +153,36 @@ TEST_F(Component, OutOfRangeIndexesAnswerWithoutFailing) {
   ASSERT_EQ(C->Connection.Errors.size(), 2u);
   EXPECT_EQ(C->Connection.Errors[1].source, "");
   EXPECT_EQ(C->Connection.Errors[1].descr, "Индекс за границами массива [-5]");
+}
+
+// Numbers and aliases arrive as the host's long: 64 bits on Linux, 32 on Windows. A value
+// beyond the list names nothing on either, however wide it is.
+TEST_F(Component, AliasesAndNumbersOutsideTheListNameNothing) {
+  const bool wideLong = sizeof(abi::host_long) == 8;
+  struct Case {
+    int64_t num, alias;
+    const char* method;
+    const char* prop;
+  } cases[] = {
+      {0, 0, "ПолучитьОписание", "ОписаниеПоследнейОшибки"},
+      {0, 1, "GetDescription", "LastErrorDescription"},
+      {0, 2, "", ""},
+      {0, -1, "", ""},
+      {0, int64_t{1} << 32, wideLong ? "" : "ПолучитьОписание", wideLong ? "" : "ОписаниеПоследнейОшибки"},
+      {0, (int64_t{1} << 32) + 1, wideLong ? "" : "GetDescription", wideLong ? "" : "LastErrorDescription"},
+      {0, INT64_MIN, "", ""},
+      {int64_t{1} << 32, 0, wideLong ? "" : "ПолучитьОписание", wideLong ? "" : "ОписаниеПоследнейОшибки"},
+      {-(int64_t{1} << 32), 0, wideLong ? "" : "ПолучитьОписание", wideLong ? "" : "ОписаниеПоследнейОшибки"},
+      {INT64_MIN, 1, "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(C->GetMethodName(c.num, c.alias), c.method) << c.num << " " << c.alias;
+    EXPECT_EQ(C->GetPropName(c.num, c.alias), c.prop) << c.num << " " << c.alias;
+  }
+  if (wideLong) {
+    EXPECT_EQ(C->GetNParams(int64_t{1} << 32), 0);
+    EXPECT_FALSE(C->CallAsFunc(int64_t{1} << 32, {}).Returned);
+  }
 }
 
 TEST_F(Component, SetPropValueAndParamDefaultsChangeNothing) {
