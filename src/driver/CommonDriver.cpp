@@ -6,11 +6,13 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "common/log.h"
 #include "common/resources.h"
 #include "common/text.h"
 #include "common/utils.h"
+#include "driver/InputReaders.h"
 #include "ui/MarkdownRenderer.h"
 #include "ui/Windows.h"
 
@@ -43,6 +45,13 @@ std::string SaveXml(const pugi::xml_document& ADocument) {
   std::ostringstream out;
   ADocument.save(out, "", pugi::format_raw, pugi::encoding_utf8);
   return out.str();
+}
+
+// Adds an attribute whose value holds only what XML 1.0 allows: texts from the host, the
+// settings and the file system may carry control characters, which no reader would accept
+// even as character references.
+void AddAttribute(pugi::xml_node ANode, const char* AName, std::string_view AValue) {
+  ANode.append_attribute(AName) = StripInvalidXmlChars(AValue).c_str();
 }
 
 pugi::xml_document NewDocument() {
@@ -272,16 +281,16 @@ std::string TCommonDriver::MakeDescriptionXml() {
   pugi::xml_document document = NewDocument();
   pugi::xml_node root = document.append_child("DriverDescription");
   const TDriverInfo info = DriverInfo();
-  root.append_attribute("Name") = info.Name.c_str();
-  root.append_attribute("Description") = info.Description.c_str();
-  root.append_attribute("EquipmentType") = GetEquipmentTypeName(info.EquipmentType).c_str();
-  root.append_attribute("IntegrationComponent") = BoolText(info.IntegrationComponent);
-  root.append_attribute("MainDriverInstalled") = BoolText(info.MainDriverInstalled);
-  root.append_attribute("DriverVersion") = info.DriverVersion.c_str();
-  root.append_attribute("IntegrationComponentVersion") = info.IntegrationComponentVersion.c_str();
-  root.append_attribute("DownloadURL") = info.DownloadURL.c_str();
-  root.append_attribute("LogIsEnabled") = BoolText(LogEnabled());
-  root.append_attribute("LogPath") = GetLogFileName(true).c_str();
+  AddAttribute(root, "Name", info.Name);
+  AddAttribute(root, "Description", info.Description);
+  AddAttribute(root, "EquipmentType", GetEquipmentTypeName(info.EquipmentType));
+  AddAttribute(root, "IntegrationComponent", BoolText(info.IntegrationComponent));
+  AddAttribute(root, "MainDriverInstalled", BoolText(info.MainDriverInstalled));
+  AddAttribute(root, "DriverVersion", info.DriverVersion);
+  AddAttribute(root, "IntegrationComponentVersion", info.IntegrationComponentVersion);
+  AddAttribute(root, "DownloadURL", info.DownloadURL);
+  AddAttribute(root, "LogIsEnabled", BoolText(LogEnabled()));
+  AddAttribute(root, "LogPath", GetLogFileName(true));
   return SaveXml(document);
 }
 
@@ -289,16 +298,16 @@ std::string TCommonDriver::MakeParametersXml() {
   if (std::optional<std::string> stored = StoredDocument("Parameters")) return *stored;
   pugi::xml_document document = NewDocument();
   pugi::xml_node page = document.append_child("Settings").append_child("Page");
-  page.append_attribute("Caption") = "Параметры";
+  AddAttribute(page, "Caption", "Параметры");
   for (const TProperty& setting : _pl) {
     if (setting.isReadonly) continue;
     pugi::xml_node parameter = page.append_child("Parameter");
-    parameter.append_attribute("Name") = setting.PropertyName2.c_str();
-    parameter.append_attribute("Caption") = setting.PropertyName1.c_str();
-    parameter.append_attribute("TypeValue") = GetSettingTypeName(setting.Value).c_str();
+    AddAttribute(parameter, "Name", setting.PropertyName2);
+    AddAttribute(parameter, "Caption", setting.PropertyName1);
+    AddAttribute(parameter, "TypeValue", GetSettingTypeName(setting.Value));
     std::string value = setting.Value.Kind() == TValueKind::Boolean ? BoolText(setting.Value.AsBool())
                                                                     : setting.Value.ToText();
-    parameter.append_attribute("DefaultValue") = value.c_str();
+    AddAttribute(parameter, "DefaultValue", value);
   }
   return SaveXml(document);
 }

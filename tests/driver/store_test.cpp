@@ -2,6 +2,7 @@
 // the generated settings form and the module's string table.
 #include <gtest/gtest.h>
 
+#include <expat.h>
 #include <pugixml.hpp>
 
 #include <cstdlib>
@@ -374,6 +375,36 @@ TEST_F(Driver, DescriptionShowsTheLiveLogState) {
   TCommonDriver::SetLogEnabled(true);
   EXPECT_EQ(logIsEnabled(), "true");
   EXPECT_FALSE(DriverInfo().LogIsEnabled) << "the record itself is not changed";
+}
+
+// A strict reader's verdict on a whole document.
+bool WellFormedXml(const std::string& AText) {
+  XML_Parser parser = XML_ParserCreate("UTF-8");
+  bool ok = XML_Parse(parser, AText.data(), static_cast<int>(AText.size()), 1) == XML_STATUS_OK;
+  XML_ParserFree(parser);
+  return ok;
+}
+
+// Whatever the folder, the host or a setting holds, every document stays XML 1.0: characters
+// that XML cannot hold are dropped from its texts.
+TEST_F(Driver, DocumentsStayWellFormedWhateverTheirTextsHold) {
+  const std::string folder = Temp.Str() + "/log\x01\x1f\x7f";
+  SetLogFolder(folder);
+  D->SetSettingValue("Новая\x02", TValue::Str("a\x01" "b\x0b"));
+  D->SetSettingValue("IPAddress", TValue::Str("127.0.0.1\x1b"));
+  const std::string description = D->MakeDescriptionXml();
+  const std::string parameters = D->MakeParametersXml();
+  EXPECT_TRUE(WellFormedXml(description)) << description;
+  EXPECT_TRUE(WellFormedXml(parameters)) << parameters;
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(description.c_str()));
+  const std::string logPath = doc.child("DriverDescription").attribute("LogPath").value();
+  EXPECT_EQ(logPath.substr(0, logPath.size() - 1), Temp.Str() + "/log\x7f") << "the folder with its delimiter";
+  ASSERT_TRUE(doc.load_string(parameters.c_str()));
+  pugi::xml_node page = doc.child("Settings").child("Page");
+  EXPECT_TRUE(page.find_child_by_attribute("Parameter", "Caption", "Новая")) << parameters;
+  EXPECT_TRUE(page.find_child_by_attribute("Parameter", "DefaultValue", "ab")) << parameters;
+  EXPECT_TRUE(page.find_child_by_attribute("Parameter", "DefaultValue", "127.0.0.1")) << parameters;
 }
 
 TEST(ModuleResources, StringTableAndRawDataAreFound) {
