@@ -209,14 +209,6 @@ int32_t ReadInt(const TRecord& ARecord, const char* AName, int32_t ADefault) {
   return VarToIntDef(AttrValue(ARecord, AName), ADefault);
 }
 
-TAmount ReadAmount(const TRecord& ARecord, const char* AName, TAmount ADefault) {
-  return VarToCurrDef(AttrValue(ARecord, AName), ADefault);
-}
-
-bool ReadBool(const TRecord& ARecord, const char* AName, bool ADefault) {
-  return VarToBoolDef(AttrValue(ARecord, AName), ADefault);
-}
-
 std::string ReadText(const TRecord& ARecord, const char* AName) {
   const std::string* v = ARecord.Find(AName);
   return v ? *v : std::string();

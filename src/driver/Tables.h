@@ -93,9 +93,6 @@ class TInputTable {
 // Attribute readers. Names are compared exactly; a missing attribute gives the default.
 std::optional<std::string> AttrValue(const TRecord& ARecord, const char* AName);
 int32_t ReadInt(const TRecord& ARecord, const char* AName, int32_t ADefault);
-// Decimal amount; "," is read as ".".
-TAmount ReadAmount(const TRecord& ARecord, const char* AName, TAmount ADefault);
-bool ReadBool(const TRecord& ARecord, const char* AName, bool ADefault);
 std::string ReadText(const TRecord& ARecord, const char* AName);
 
 struct TGoodsRecord {

@@ -162,15 +162,15 @@ TEST(AttributeReaders, EachReaderWithItsDefaults) {
   EXPECT_EQ(ReadInt(r, "i5", 0), -7);
   EXPECT_EQ(ReadInt(r, "missing", -1), -1);
   EXPECT_EQ(ReadInt(r, "PLU", kInvalidNumber), kInvalidNumber);  // names are exact: "plu" is not "PLU"
-  EXPECT_EQ(ReadAmount(r, "a1", kInvalidNumber), 125000);
-  EXPECT_EQ(ReadAmount(r, "a2", kInvalidNumber), 125000);
-  EXPECT_EQ(ReadAmount(r, "a3", kInvalidNumber), kInvalidNumber);
-  EXPECT_EQ(ReadAmount(r, "a4", kInvalidNumber), kInvalidNumber);
-  EXPECT_EQ(ReadAmount(r, "a5", kInvalidNumber), kInvalidNumber);
-  EXPECT_FALSE(ReadBool(r, "b1", true));
-  EXPECT_TRUE(ReadBool(r, "b2", false));
-  EXPECT_TRUE(ReadBool(r, "b3", true));
-  EXPECT_TRUE(ReadBool(r, "b4", true));
+  EXPECT_EQ(VarToCurrDef(AttrValue(r, "a1"), kInvalidNumber), 125000);
+  EXPECT_EQ(VarToCurrDef(AttrValue(r, "a2"), kInvalidNumber), 125000);
+  EXPECT_EQ(VarToCurrDef(AttrValue(r, "a3"), kInvalidNumber), kInvalidNumber);
+  EXPECT_EQ(VarToCurrDef(AttrValue(r, "a4"), kInvalidNumber), kInvalidNumber);
+  EXPECT_EQ(VarToCurrDef(AttrValue(r, "a5"), kInvalidNumber), kInvalidNumber);
+  EXPECT_FALSE(VarToBoolDef(AttrValue(r, "b1"), true));
+  EXPECT_TRUE(VarToBoolDef(AttrValue(r, "b2"), false));
+  EXPECT_TRUE(VarToBoolDef(AttrValue(r, "b3"), true));
+  EXPECT_TRUE(VarToBoolDef(AttrValue(r, "b4"), true));
   EXPECT_EQ(ReadText(r, "t1"), "  Молоко  ");
   EXPECT_EQ(ReadText(r, "missing"), "");
 }
