@@ -327,6 +327,44 @@ TEST_F(HostDriver, LogLinesOfCallsAndFailures) {
       << lines[before + 6];
 }
 
+// A module under a path longer than the classic 260-character limit still knows its own file
+// name and version: the description and the log's start banner show them.
+TEST(LongPath, ModuleKnowsItsFileNameAndVersion) {
+  namespace fs = std::filesystem;
+  test::TTempDir temp;
+#if defined(_WIN32)
+  const std::string prefix = "\\\\?\\";  // the system's form for paths of any length
+  const std::string fileName = "long_path_driver.dll";
+#else
+  const std::string prefix;
+  const std::string fileName = "long_path_driver.so";
+#endif
+  fs::path folder = temp.Path();
+  while (folder.string().size() < 300) folder /= std::string(50, 'd');
+  fs::create_directories(prefix + folder.string());
+  const std::string file = prefix + (folder / fileName).string();
+  fs::copy_file(test::ModuleFile("qd_testdriver"), file);
+  {
+    TModule module(file);
+    TComponent c(module, "TestDriver");
+    c.Call("SetParameter", {THostValue::Text("LogEnabled"), THostValue::Bool(true)});
+    c.Call("Open", {THostValue::Empty()});
+    TCallResult r = c.Call("GetDescription", {THostValue::Empty()});
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(r.Args[0].text.c_str()));
+    EXPECT_STREQ(doc.child("DriverDescription").attribute("DriverVersion").value(), "1.0.0.0");
+    c.Call("SetParameter", {THostValue::Text("LogEnabled"), THostValue::Bool(false)});
+    c.Call("Open", {THostValue::Empty()});
+    c.Destroy();
+  }
+  bool found = false;
+  for (const fs::directory_entry& e : fs::directory_iterator(LogDir()))
+    found = found || test::ReadAll(e.path()).find("Application:\t" + fileName + "\r\n") != std::string::npos;
+  EXPECT_TRUE(found) << "a start banner naming " << fileName;
+  std::error_code ec;
+  fs::remove_all(prefix + temp.Path().string(), ec);
+}
+
 // Without stored documents the settings form is generated and there are no actions.
 TEST(BareModule, GeneratedSettingsFormAndNoActions) {
   TComponent c(test::TModuleEnvironment::Module(1), "TestDriver");

@@ -10,29 +10,68 @@ namespace qd::platform {
 
 using win::Narrow;
 
-std::string ModulePath() {
+namespace {
+
+// The module that holds this code; null when the system cannot tell.
+HMODULE ThisModule() {
   HMODULE module = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&ModulePath), &module))
-    return std::string();
-  wchar_t shortName[MAX_PATH + 1] = {};
-  wchar_t longName[MAX_PATH + 1] = {};
-  GetModuleFileNameW(module, shortName, MAX_PATH);
-  if (GetLongPathNameW(shortName, longName, MAX_PATH) == 0) return std::string();
-  return Narrow(longName);
+                          reinterpret_cast<LPCWSTR>(&ThisModule), &module))
+    return nullptr;
+  return module;
+}
+
+// The module's file name, however long: the buffer grows until the name fits.
+std::wstring ModuleFileName(HMODULE AModule) {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(AModule, name.data(), static_cast<DWORD>(name.size()));
+    if (n == 0) return std::wstring();
+    if (n < name.size()) {
+      name.resize(n);
+      return name;
+    }
+    if (name.size() >= 32768) return std::wstring();  // beyond any path the system allows
+    name.resize(name.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::string ModulePath() {
+  HMODULE module = ThisModule();
+  if (!module) return std::string();
+  std::wstring shortName = ModuleFileName(module);
+  if (shortName.empty()) return std::string();
+  // Short (8.3) parts become their long names; where that fails, the name as loaded serves.
+  DWORD n = GetLongPathNameW(shortName.c_str(), nullptr, 0);
+  if (n == 0) return Narrow(shortName.c_str());
+  std::wstring longName(n, L'\0');
+  n = GetLongPathNameW(shortName.c_str(), longName.data(), n);
+  if (n == 0 || n >= longName.size()) return Narrow(shortName.c_str());
+  longName.resize(n);
+  return Narrow(longName.c_str());
 }
 
 TFileVersion ModuleVersion() {
+  // Read from the loaded module's own resource: no path is involved, so its length does not
+  // matter.
   TFileVersion v;
-  std::wstring path = win::Widen(ModulePath());
-  DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-  if (size == 0) return v;
-  std::string data(size, '\0');
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return v;
+  HMODULE module = ThisModule();
+  if (!module) return v;
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+  if (!found) return v;
+  HGLOBAL loaded = LoadResource(module, found);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  DWORD size = SizeofResource(module, found);
+  if (!data || size == 0) return v;
+  // The query may write into the block it reads, so it works on a copy.
+  std::string copy(static_cast<const char*>(data), size);
   VS_FIXEDFILEINFO* info = nullptr;
   UINT len = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || info == nullptr) return v;
+  if (!VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&info), &len) || info == nullptr ||
+      len < sizeof(VS_FIXEDFILEINFO))
+    return v;
   v.Major = HIWORD(info->dwFileVersionMS);
   v.Minor = LOWORD(info->dwFileVersionMS);
   v.Release = HIWORD(info->dwFileVersionLS);
