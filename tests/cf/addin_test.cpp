@@ -163,7 +163,7 @@ TEST_F(Component, AliasesAndNumbersOutsideTheListNameNothing) {
   const int64_t wide = int64_t{1} << 32;
   const int64_t values[][2] = {{0, 0},        {0, 1},        {0, 2},         {0, -1},        {0, wide},
                                {0, wide + 1}, {0, INT64_MIN}, {wide, 0},     {-wide, 0},     {INT64_MIN, 1},
-                               {1, wide},     {-1, 0},       {wide - 1, 1}};
+                               {1, 2},        {-1, 0},       {wide - 1, 1}};
   for (const auto& v : values) {
     const int64_t num = given(v[0]), alias = given(v[1]);
     const bool named = num == 0 && (alias == 0 || alias == 1);
