@@ -457,4 +457,7 @@ void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
   gReadyHook = std::move(AHook);
 }
 
+bool JoinMultithreadedApartment() { return false; }
+void LeaveApartment() {}
+
 }  // namespace qd::platform::window
