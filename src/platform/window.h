@@ -72,6 +72,12 @@ void OpenFolderInShell(const std::string& AFolder);
 // fills it: client area 633 x 425 at 120 dots per inch, centred on the screen, no owner.
 void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption);
 
+// For tests and diagnosis: joins the calling thread to the multithreaded COM apartment, as
+// the threads of some hosts are (true when it did), and leaves it again. Nothing happens where
+// the system has no such apartments.
+bool JoinMultithreadedApartment();
+void LeaveApartment();
+
 // What a ready window tells the hook below.
 struct TWindowProbe {
   std::string Caption;   // the window's caption

@@ -293,6 +293,40 @@ TEST_F(Windows, LogWindowShowsTheNewestFileAndClosesOnRequest) {
   EXPECT_NE(events.Text.find("строка журнала"), std::string::npos) << events.Text;
 }
 
+#if !defined(_WIN32)
+// Anyone may put a file into the log folder, under a name in any bytes. Such a name is listed
+// as valid text (its broken bytes shown as U+FFFD), sorted by what it shows, and its file is
+// still read under its real name.
+TEST_F(Windows, NamesInAnyBytesAreListedSortedAndRead) {
+  const std::string broken = std::string(22, 'z') + "\xFC.log";
+  const std::string brokenInside = "m\xC3(\xE2\x82_1.log";
+  Write(broken, "planted\r\n");
+  Write(brokenInside, "inside\r\n");
+  Write("B_2026.12.10.log", "b\r\n");
+  Write("a_2026.12.10.log", "a\r\n");
+  platform::window::SetWindowReadyHook([](const TWindowProbe& AProbe) { AProbe.Close(); });
+  struct TEvents final : platform::window::TLogWindowEvents {
+    ui::TfrmLog Form;
+    std::vector<std::string> Names;
+    std::string Selected, Text;
+    void FormCreate(TLogWindowView& AView) override {
+      Form.FormCreate(AView);
+      Names = AView.FileNames();
+      Selected = AView.SelectedFile();
+      Text = AView.Text();
+    }
+    void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
+    void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
+    void OpenDirClick(TLogWindowView& AView) override { Form.OpenDirClick(AView); }
+    void CheckFileTimer(TLogWindowView& AView) override { Form.CheckFileTimer(AView); }
+  } events;
+  QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+  EXPECT_EQ(events.Names, (std::vector<std::string>{"a_2026.12.10.log", "B_2026.12.10.log", brokenInside, broken}));
+  EXPECT_EQ(events.Selected, broken);
+  EXPECT_EQ(events.Text, "planted\r\n");
+}
+#endif
+
 // The list is filled anew before it opens, so that it opens as tall as its names need.
 TEST_F(Windows, LogWindowRefillsTheListBeforeItOpens) {
   for (const char* name : {"a_1.log", "b_2.log", "c_3.log", "d_4.log", "e_5.log", "f_6.log", "g_7.log"}) Write(name, "x\r\n");

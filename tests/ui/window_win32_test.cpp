@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -116,6 +118,44 @@ TEST_F(LogWindowWin32, HandlerErrorStaysInsideTheWindow) {
   closer.join();
   if (!shown) GTEST_SKIP() << "no graphical display";
   EXPECT_EQ(events.Ticks, 1);
+}
+
+// A host thread in the multithreaded COM apartment cannot hold the browser control itself: the
+// help window still opens and closes (or fails at once with a message), never hangs.
+TEST(DocumentWindowWin32, OpensFromAThreadInTheMultithreadedApartment) {
+  std::atomic<bool> done{false}, ready{false};
+  std::string failure;
+  std::thread host([&] {
+    if (!win::JoinMultithreadedApartment()) {
+      failure = "could not join";
+      done = true;
+      return;
+    }
+    win::SetWindowReadyHook([&](const win::TWindowProbe& AProbe) {
+      ready = true;
+      AProbe.Close();
+    });
+    try {
+      win::RunDocumentWindow("C:\\no-such-folder\\page.html", "Справка");
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    win::SetWindowReadyHook(nullptr);
+    win::LeaveApartment();
+    done = true;
+  });
+  // A hang check, not a speed check: the window closes as soon as it is ready.
+  for (int i = 0; i < 600 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (!done) {
+    ADD_FAILURE() << "the document window did not return within a minute";
+    std::fflush(nullptr);
+    std::_Exit(1);  // the thread is stuck for good
+  }
+  host.join();
+  if (failure == win::kMsgNoDisplay) GTEST_SKIP() << failure;
+  EXPECT_NE(failure, "could not join");
+  EXPECT_TRUE(ready || !failure.empty()) << "neither shown nor refused";
+  std::printf("document window: %s\n", ready ? "shown" : failure.c_str());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -55,13 +56,21 @@ std::string DisplayableText(const std::string& AText) {
   return out;
 }
 
-// Case-insensitive order of the file list, as a sorted list control keeps it.
+// Strings GLib allocated, freed with the holder.
+struct TGFree {
+  void operator()(gchar* AText) const { g_free(AText); }
+};
+using TGString = std::unique_ptr<gchar, TGFree>;
+
+// Case-insensitive order of the file list, as a sorted list control keeps it. Names come
+// from the folder as they are, in any bytes: they are folded as the list shows them, valid
+// UTF-8, since the folding reads a character's length off its first byte and would run past
+// the end of a name that ends in a broken sequence.
 bool ListOrder(const std::string& A, const std::string& B) {
-  gchar* a = g_utf8_casefold(A.c_str(), -1);
-  gchar* b = g_utf8_casefold(B.c_str(), -1);
-  int c = std::strcmp(a, b);
-  g_free(a);
-  g_free(b);
+  const std::string shownA = DisplayableText(A), shownB = DisplayableText(B);
+  TGString a(g_utf8_casefold(shownA.data(), static_cast<gssize>(shownA.size())));
+  TGString b(g_utf8_casefold(shownB.data(), static_cast<gssize>(shownB.size())));
+  int c = std::strcmp(a.get(), b.get());
   return c != 0 ? c < 0 : A < B;
 }
 
@@ -283,10 +292,8 @@ class TGtkLogWindow final : public TLogWindowView {
   std::string Text() const override {
     GtkTextIter from, to;
     gtk_text_buffer_get_bounds(Buffer(), &from, &to);
-    gchar* text = gtk_text_buffer_get_text(Buffer(), &from, &to, TRUE);
-    std::string result(text);
-    g_free(text);
-    return result;
+    TGString text(gtk_text_buffer_get_text(Buffer(), &from, &to, TRUE));
+    return std::string(text.get());
   }
   size_t CaretPosition() const override {
     GtkTextIter at;
@@ -377,11 +384,10 @@ void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) {
 }
 
 void OpenFolderInShell(const std::string& AFolder) {
-  gchar* uri = g_filename_to_uri(AFolder.c_str(), nullptr, nullptr);
+  TGString uri(g_filename_to_uri(AFolder.c_str(), nullptr, nullptr));
   if (!uri) throw std::runtime_error("Не удалось открыть папку: " + AFolder);
   GError* error = nullptr;
-  gboolean ok = g_app_info_launch_default_for_uri(uri, nullptr, &error);
-  g_free(uri);
+  gboolean ok = g_app_info_launch_default_for_uri(uri.get(), nullptr, &error);
   if (!ok) {
     std::string message = error ? error->message : AFolder;
     if (error) g_error_free(error);
@@ -391,7 +397,7 @@ void OpenFolderInShell(const std::string& AFolder) {
 
 void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
   EnsureToolkit();
-  gchar* uri = g_filename_to_uri(AHtmlFilePath.c_str(), nullptr, nullptr);
+  TGString uri(g_filename_to_uri(AHtmlFilePath.c_str(), nullptr, nullptr));
   if (!uri) throw std::runtime_error("File not found: " + AHtmlFilePath);
   TDocumentWindow doc;
   doc.Caption = ACaption;
@@ -415,8 +421,7 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
                      if (AEvent == WEBKIT_LOAD_FINISHED) static_cast<TDocumentWindow*>(ADoc)->MakeReady();
                    }),
                    &doc);
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(browser), uri);
-  g_free(uri);
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(browser), uri.get());
   gtk_widget_show_all(doc.Window);
   doc.Timer = g_timeout_add(5000, +[](gpointer ADoc) -> gboolean {
     auto* d = static_cast<TDocumentWindow*>(ADoc);
@@ -451,5 +456,8 @@ void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
   std::lock_guard<std::mutex> lock(gHookLock);
   gReadyHook = std::move(AHook);
 }
+
+bool JoinMultithreadedApartment() { return false; }
+void LeaveApartment() {}
 
 }  // namespace qd::platform::window

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -180,6 +181,8 @@ RECT CentredWindowRect(int AClientWidth, int AClientHeight, DWORD AStyle, DWORD 
 // What both windows share: the handle, the end of the modal run, the ready hook.
 struct TWindowState {
   HWND Handle = nullptr;
+  // The thread whose windows the modal window disables: the one that asked for it.
+  DWORD OwnerThread = GetCurrentThreadId();
   bool Destroyed = false;
   bool Ready = false;
   std::string Caption;
@@ -201,7 +204,7 @@ struct TWindowState {
   // A modal window keeps the user away from the thread's other windows while it is open.
   void DisableOthers() {
     EnumThreadWindows(
-        GetCurrentThreadId(),
+        OwnerThread,
         [](HWND AWnd, LPARAM AState) -> BOOL {
           auto* state = reinterpret_cast<TWindowState*>(AState);
           if (AWnd != state->Handle && IsWindowVisible(AWnd) && IsWindowEnabled(AWnd)) state->Disabled.push_back(AWnd);
@@ -700,7 +703,8 @@ class TBrowserSite final : public IOleClientSite, public IOleInPlaceSite, public
 
 class TDocWindow {
  public:
-  TDocWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
+  TDocWindow(const std::string& AHtmlFilePath, const std::string& ACaption, DWORD AOwnerThread = GetCurrentThreadId()) {
+    FState.OwnerThread = AOwnerThread;
     FState.Caption = ACaption;
     FState.Location = AHtmlFilePath;
   }
@@ -915,9 +919,51 @@ void OpenFolderInShell(const std::string& AFolder) {
   ShellExecuteW(GetActiveWindow(), L"explore", Widen(AFolder).c_str(), L"", L"", SW_SHOWNORMAL);
 }
 
+namespace {
+
+// Whether the calling thread can hold the browser control: it must be, or become, a
+// single-threaded apartment. A thread that has joined the multithreaded one cannot.
+bool ThreadTakesTheBrowser() {
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (hr == RPC_E_CHANGED_MODE) return false;
+  if (SUCCEEDED(hr)) CoUninitialize();
+  return true;
+}
+
+}  // namespace
+
 void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
-  TDocWindow window(AHtmlFilePath, ACaption);
-  window.Run();
+  if (ThreadTakesTheBrowser()) {
+    TDocWindow window(AHtmlFilePath, ACaption);
+    window.Run();
+    return;
+  }
+  // The window gets a thread of its own in a single-threaded apartment. The caller's windows
+  // are disabled from there as for any modal window, and the caller keeps handling its
+  // messages meanwhile, so that they stay answerable, until the window is gone.
+  const DWORD caller = GetCurrentThreadId();
+  HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!finished) throw std::runtime_error(kMsgNoBrowser);
+  std::exception_ptr error;
+  std::thread worker([&] {
+    try {
+      TDocWindow window(AHtmlFilePath, ACaption, caller);
+      window.Run();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    SetEvent(finished);
+  });
+  while (MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  worker.join();
+  CloseHandle(finished);
+  if (error) std::rethrow_exception(error);
 }
 
 // The system's window libraries may come and go with the module.
@@ -927,5 +973,8 @@ void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
   std::lock_guard<std::mutex> lock(gHookLock);
   gReadyHook = std::move(AHook);
 }
+
+bool JoinMultithreadedApartment() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+void LeaveApartment() { CoUninitialize(); }
 
 }  // namespace qd::platform::window
