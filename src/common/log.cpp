@@ -169,6 +169,12 @@ void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel)
   Guarded(s, [&] { AppendLine(s, line, t); });
 }
 
+bool LogAdmits(int ALevel) {
+  TLogState& s = State();
+  TGuard guard(s.Lock);
+  return Admits(s.LogLevel, ALevel);
+}
+
 bool TakeLogFailure(std::string& AMessage) {
   TLogState& s = State();
   TGuard guard(s.Lock);

@@ -23,6 +23,10 @@ constexpr uint8_t kLogLevelAll = 3;
 // the file is kept for TakeLogFailure, and the next line tries again.
 void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel);
 
+// Whether a line of level ALevel would be written now; lets callers skip building details
+// that would not be used.
+bool LogAdmits(int ALevel);
+
 // The message of a failure to write the log that nobody has been told of yet: true once for
 // each run of failures (a successful write, or another folder or base name, ends the run),
 // with the message of its first one.

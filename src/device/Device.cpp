@@ -1,6 +1,7 @@
 // Command exchange with the scale and the records of its tables.
 #include "device/Device.h"
 
+#include <chrono>
 #include <exception>
 #include <stdexcept>
 
@@ -73,6 +74,9 @@ void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode) {
 }
 
 void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
+  FAnsweredHeadSize = 0;
+  FSent = false;
+  FLongestAnswerUs = 0;
   FTCPSocket.SetIPAddress(AIPAddress);
   FTCPSocket.SetIPPort(AIPPort);
   FTCPSocket.SetConnection();
@@ -80,19 +84,72 @@ void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
 
 void TDevice::Disable() { FTCPSocket.CloseConnection(); }
 
+void TDevice::RaiseSurplus(const std::string& AKept, size_t ATotal) {
+  if (LogAdmits(kLogError)) {
+    std::string details = BytesToHex(AKept, " ");
+    details += ATotal > AKept.size() ? "... (" : "(";
+    details += (ATotal >= kSurplusReadLimit ? "не менее " : "") + std::to_string(ATotal) + " байт)";
+    WriteLog(kMsgUnexpectedData, details, kLogError);
+  }
+  // Answers can no longer be told from the commands they belong to: nothing more is sent on
+  // this connection.
+  Disable();
+  std::string message = kMsgUnexpectedData;
+  if (FAnsweredHeadSize == 0) {
+    message += " до первой команды";
+  } else {
+    const std::string head(FAnsweredHead, FAnsweredHeadSize);
+    message += " после ответа на команду " + BytesToHex(head.substr(0, 1));
+    if (head.size() > 1) message += ", таблица " + BytesToHex(head.substr(1, 1));
+    if (head.size() > 2) message += ", ключ = " + BytesToHex(head.substr(2));
+  }
+  throw EquException(kErrDriver, message);
+}
+
+void TDevice::LookForSurplus(int AMilliseconds) {
+  if (!FTCPSocket.Connected() || !FTCPSocket.WaitForData(AMilliseconds)) return;
+  bool closed = false;
+  size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
+  if (total > 0) RaiseSurplus(FStray, total);
+}
+
+int TDevice::FinalLookMs() const {
+  int64_t ms = kFinalLookMinMs + 2 * FLongestAnswerUs / 1000;
+  return static_cast<int>(ms > kFinalLookMaxMs ? kFinalLookMaxMs : ms);
+}
+
+void TDevice::FinishExchange() {
+  if (FSent) LookForSurplus(FinalLookMs());
+}
+
 void TDevice::SendCommand(const std::string& ACmd) {
-  // Whatever the scale sent beyond the answers read so far belongs to no command: read off
-  // now, so that the answer read next is this command's own.
-  bool open = FTCPSocket.ReadPending(FStray);
-  if (!FStray.empty()) WriteLog("Неожиданные данные от весов", BytesToHex(FStray), kLogInfo);
-  if (!open) throw EquException(kErrDriver, kMsgPeerClosed);
-  if (FExtLogEnabled) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
+  // Whatever the scale sent beyond the answers read so far belongs to no command.
+  bool closed = false;
+  size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
+  if (total > 0) RaiseSurplus(FStray, total);
+  if (closed) throw EquException(kErrDriver, kMsgPeerClosed);
+  if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
+  FSent = true;
+  FAnsweredHeadSize = 0;
+  for (size_t i = 0; i < ACmd.size() && i < sizeof FAnsweredHead; ++i) FAnsweredHead[FAnsweredHeadSize++] = ACmd[i];
 }
 
 void TDevice::ReceiveReply() {
+  const auto start = std::chrono::steady_clock::now();
   FTCPSocket.ReadString(1, FResponse);
-  if (FExtLogEnabled) WriteLog("Данные обмена <- ", BytesToHex(FResponse), kLogDebug);
+  const int64_t took =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  if (took > FLongestAnswerUs) FLongestAnswerUs = took;
+  if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена <- ", BytesToHex(FResponse), kLogDebug);
+}
+
+bool TDevice::Accepted(uint8_t ASuccess) {
+  if (FResponse.empty() || static_cast<uint8_t>(FResponse[0]) == ASuccess) return true;
+  // Before the command is called refused: the byte may have been a late answer to an earlier
+  // command, with this command's own answer behind it.
+  LookForSurplus(FinalLookMs());
+  return false;
 }
 
 void TDevice::RunCommand(const std::string& ACmd) {
@@ -110,7 +167,7 @@ std::string& TDevice::StartFrame(uint8_t ACommand, uint8_t ATable) {
 bool TDevice::SendFrame(uint8_t ASuccess) {
   FRequest.swap(FFrame);
   RunCommand(FRequest);
-  return FResponse.empty() || static_cast<uint8_t>(FResponse[0]) == ASuccess;
+  return Accepted(ASuccess);
 }
 
 void TDevice::BuildPluFrame(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
@@ -380,8 +437,7 @@ void TDevice::SendFrames(const TItemFrames& AFrames, const std::function<void()>
     } else {
       RunCommand(FRequest);
     }
-    if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) != scale::kAck)
-      throw std::runtime_error(AFrames.RefusalMessage(i));
+    if (!Accepted(scale::kAck)) throw std::runtime_error(AFrames.RefusalMessage(i));
     if (meanwhileError) std::rethrow_exception(meanwhileError);
   }
 }
@@ -423,7 +479,7 @@ void TDevice::UploadData(const std::string& ARequest) {
   // Writes and clears are judged like those of the typed operations; reads are not.
   const uint8_t code = static_cast<uint8_t>(command[0]);
   if (code != scale::kCmdWrite && code != scale::kCmdClear) return;
-  if (!FResponse.empty() && static_cast<uint8_t>(FResponse[0]) == scale::kAck) return;
+  if (Accepted(scale::kAck)) return;
   std::string message = code == scale::kCmdWrite ? "Ошибка записи в таблицу " : "Ошибка удаления из таблицы ";
   message += BytesToHex(command.substr(1, 1));
   if (command.size() > 2) message += ", ключ = " + BytesToHex(command.substr(2, 4));

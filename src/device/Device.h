@@ -101,18 +101,35 @@ class TItemFrames {
   std::string FName;  // the goods' or the group's name, for the messages
 };
 
+// The start of the message of an exchange that has to stop: the scale sent more bytes than
+// it had commands to answer.
+inline constexpr const char* kMsgUnexpectedData = "Неожиданные данные от весов";
+
 class TDevice {
  public:
   TDevice() = default;
   TDevice(const TDevice&) = delete;
   TDevice& operator=(const TDevice&) = delete;
 
-  // Connects the transport; failures pass through unchanged.
+  // Connects the transport; failures pass through unchanged. A new connection starts a new
+  // exchange: no command sent, none answered.
   void Enable(const std::string& AIPAddress, int32_t AIPPort);
   void Disable();
-  // One exchange: read off and log whatever the scale sent beyond its earlier answers (failing
-  // with kMsgPeerClosed when it has closed the connection), log, send, read one byte into
-  // Response, log. Does not judge the reply.
+  // Ends an exchange that went well. The scale answers every command with exactly one byte, so
+  // once its last answer was read nothing more may come: this waits a short while for bytes
+  // that should not be there (kFinalLookMinMs and twice the longest answer time of the
+  // exchange, kFinalLookMaxMs at most) and fails, as any surplus does, when some arrive.
+  void FinishExchange();
+
+  static constexpr int kFinalLookMinMs = 20;
+  static constexpr int kFinalLookMaxMs = 200;
+  // Of bytes that should not be there, at most this many are read (without waiting), and the
+  // first kSurplusKept of them are logged.
+  static constexpr size_t kSurplusReadLimit = 4096;
+  static constexpr size_t kSurplusKept = 32;
+  // One exchange: fail when the scale sent anything beyond its earlier answers (kMsgPeerClosed
+  // when it has closed the connection, kMsgUnexpectedData for bytes), log, send, read one byte
+  // into Response, log. Does not judge the reply.
   void RunCommand(const std::string& ACmd);
 
   // Returns the font record of a block whose lines all take the scale's default font (every
@@ -215,6 +232,14 @@ class TDevice {
   // Response and log.
   void SendCommand(const std::string& ACmd);
   void ReceiveReply();
+  // Fails with kMsgUnexpectedData when bytes arrive within AMilliseconds; a close of the
+  // connection there is no failure.
+  void LookForSurplus(int AMilliseconds);
+  [[noreturn]] void RaiseSurplus(const std::string& AKept, size_t ATotal);
+  int FinalLookMs() const;
+  // Whether the answer read last is ASuccess (no answer counts as one); looks behind a refusal
+  // first.
+  bool Accepted(uint8_t ASuccess);
   void Clear(uint8_t ATable, const char* AMessage);
   void Delete(uint8_t ATable, int32_t AKey, const char* AMessage);
 
@@ -222,7 +247,13 @@ class TDevice {
   std::string FRequest;
   std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
-  std::string FStray;  // bytes found waiting before a command, kept for its storage
+  std::string FStray;  // bytes that should not be there, kept for its storage
+  // The exchange on the current connection: the head (command, table, key) of the command whose
+  // answer was read last, and the longest time an answer took.
+  char FAnsweredHead[6] = {};
+  size_t FAnsweredHeadSize = 0;
+  bool FSent = false;
+  int64_t FLongestAnswerUs = 0;
   bool FExtLogEnabled = false;
   TPLURecord FPLURecord;
   int32_t FCommodityFont = 0;

@@ -1,6 +1,7 @@
 // TCP transport to the scale.
 #include "device/TCPSocket.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/errors.h"
@@ -71,25 +72,36 @@ void TTCPSocket::ReadString(int ALen, std::string& ABytes) {
   ABytes = std::move(buffer);
 }
 
-bool TTCPSocket::ReadPending(std::string& ABytes) {
-  ABytes.clear();
-  char chunk[256];
-  while (platform::WaitReadable(FSocket, 0) > 0) {
-    int64_t r = platform::Receive(FSocket, chunk, sizeof chunk);
-    if (r == 0) return false;
-    if (r < 0) throw EquException(kErrDriver, kMsgReceive);
-    ABytes.append(chunk, static_cast<size_t>(r));
+size_t TTCPSocket::ReadOff(std::string& AKept, size_t AKeep, size_t AMaxRead, bool& APeerClosed) {
+  AKept.clear();
+  APeerClosed = false;
+  char chunk[512];
+  size_t total = 0;
+  while (total < AMaxRead && platform::WaitReadable(FSocket, 0) > 0) {
+    size_t want = std::min(sizeof chunk, AMaxRead - total);
+    int64_t r = platform::Receive(FSocket, chunk, want);
+    if (r == 0) {
+      APeerClosed = true;
+      break;
+    }
+    if (r < 0) break;
+    size_t got = static_cast<size_t>(r);
+    if (AKept.size() < AKeep) AKept.append(chunk, std::min(got, AKeep - AKept.size()));
+    total += got;
   }
-  return true;
+  return total;
 }
 
-void TTCPSocket::ReadString(std::string& ABytes) {
+bool TTCPSocket::WaitForData(int AMilliseconds) { return platform::WaitReadable(FSocket, AMilliseconds) > 0; }
+
+void TTCPSocket::ReadString(std::string& ABytes, size_t AMaxBytes) {
   ABytes.clear();
   std::string buffer;
-  for (;;) {
+  while (buffer.size() < AMaxBytes) {
     size_t held = buffer.size();
-    buffer.resize(held + 1024);
-    int64_t r = platform::Receive(FSocket, buffer.data() + held, 1024);
+    size_t want = std::min<size_t>(1024, AMaxBytes - held);
+    buffer.resize(held + want);
+    int64_t r = platform::Receive(FSocket, buffer.data() + held, want);
     if (r <= 0) {
       buffer.resize(held);
       break;

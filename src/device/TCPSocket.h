@@ -41,13 +41,19 @@ class TTCPSocket {
   // One receive of up to ALen bytes; ABytes always gets ALen bytes, 0x00 where nothing arrived.
   // Fails with kMsgPeerClosed when the peer had closed the connection instead.
   void ReadString(int ALen, std::string& ABytes);
-  // Receives until the peer stops sending (closes, falls silent past the time-out or fails).
-  void ReadString(std::string& ABytes);
+  // Receives until the peer stops sending (closes, falls silent past the time-out or fails),
+  // AMaxBytes at most, so that a peer that never stops cannot hold the caller.
+  static constexpr size_t kReadAllLimit = 64 * 1024;
+  void ReadString(std::string& ABytes, size_t AMaxBytes = kReadAllLimit);
   // One receive of one byte; fails with kMsgPeerClosed when the peer had closed.
   void ReadChar(uint8_t& AByte);
-  // Takes whatever has arrived without waiting for more. False when the peer has closed the
-  // connection (ABytes holds what came before the close).
-  bool ReadPending(std::string& ABytes);
+  // Takes whatever has arrived, without waiting for more and never more than AMaxRead bytes:
+  // the first AKeep of them go to AKept, the count of all of them is returned. APeerClosed
+  // tells whether the peer had closed the connection behind them.
+  size_t ReadOff(std::string& AKept, size_t AKeep, size_t AMaxRead, bool& APeerClosed);
+  // Waits up to AMilliseconds for something to read (bytes or the peer's close); true when
+  // something is there.
+  bool WaitForData(int AMilliseconds);
 
  private:
   platform::TSocketHandle FSocket = platform::kInvalidSocket;

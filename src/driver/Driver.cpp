@@ -154,6 +154,7 @@ void TDriver::UploadGoods(const std::string& ATable) {
   TInputTable table(ATable);
   Reconnect();
   WriteGoodsTable(table);
+  FDevice->FinishExchange();
 }
 
 void TDriver::PrepareGoods(const TRecord& ARecord, TItemFrames& AFrames) {
@@ -211,6 +212,7 @@ void TDriver::UploadGroups(const std::string& ATable) {
   TInputTable table(ATable);
   Reconnect();
   WriteGroupsTable(table);
+  FDevice->FinishExchange();
 }
 
 void TDriver::UploadShops(const std::string& ATable) {
@@ -218,6 +220,7 @@ void TDriver::UploadShops(const std::string& ATable) {
   TInputTable table(ATable);
   Reconnect();
   WriteShopsTable(table);
+  FDevice->FinishExchange();
 }
 
 void TDriver::UploadImages(const std::string& ATable) {
@@ -225,6 +228,7 @@ void TDriver::UploadImages(const std::string& ATable) {
   TInputTable table(ATable);
   Reconnect();
   WriteImagesTable(table);
+  FDevice->FinishExchange();
 }
 
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
@@ -266,6 +270,7 @@ void TDriver::ClearGoods() {
   Reconnect();
   FDevice->ClearPlu();
   FDevice->ClearContainer();
+  FDevice->FinishExchange();
 }
 
 void TDriver::ClearGroups() {
@@ -275,12 +280,14 @@ void TDriver::ClearGroups() {
   FDevice->ClearGroupImage();
   FDevice->ClearPresetKeys();
   FDevice->ClearImage();
+  FDevice->FinishExchange();
 }
 
 void TDriver::ClearImages() {
   CheckEnabled();
   Reconnect();
   FDevice->ClearImage();
+  FDevice->FinishExchange();
 }
 
 void TDriver::DeleteGood(const TValue& APLU) {
@@ -289,6 +296,7 @@ void TDriver::DeleteGood(const TValue& APLU) {
   int32_t plu = VariantToInt(APLU);
   FDevice->DeletePlu(plu);
   FDevice->DeleteContainer(plu);
+  FDevice->FinishExchange();
 }
 
 void TDriver::DeleteGroup(const TValue& AGroup) {
@@ -296,6 +304,7 @@ void TDriver::DeleteGroup(const TValue& AGroup) {
   Reconnect();
   int32_t group = VariantToInt(AGroup);
   FDevice->DeleteGroup(group);
+  FDevice->FinishExchange();
 }
 
 // ---- raw data ----
@@ -307,6 +316,7 @@ void TDriver::UploadData(const TValue& AFileName, const TValue& AData) {
   Reconnect();
   std::string nameHolder;
   SendDataFile(TextOf(AFileName, nameHolder), data);
+  FDevice->FinishExchange();
 }
 
 void TDriver::SendDataFile(const std::string& AFileName, const std::string& AData) {

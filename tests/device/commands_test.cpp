@@ -440,19 +440,38 @@ TEST_F(DeviceLog, ExchangesAreLoggedOnlyWhenAsked) {
   EXPECT_EQ(log.find("<-: \t00"), std::string::npos) << log;  // no answer came
 }
 
-// A scale that answers twice: the second byte is read off before the next command, logged,
-// and not taken as that command's answer.
-TEST_F(DeviceLog, BytesLeftOverFromAnEarlierAnswerAreLoggedAndDiscarded) {
-  FServer.Script({TReply{"\x06\x06", false}, TReply::Byte(0x15), TReply{"\x06\xE2\x15", false}, TReply::Byte(0x06)});
+// A scale that answers twice: answers can no longer be matched to commands. The next command
+// is not sent, the failure names the last command answered, and the log shows the surplus (its
+// first bytes and the count).
+TEST_F(DeviceLog, SurplusBytesStopTheExchangeAndAreLogged) {
+  FServer.Script({TReply{"\x06\x06", false}, TReply::Byte(0x06)});
   WriteMilk();
-  EXPECT_EQ(GeneralError([&] { FDevice.WriteContainer(1, 1001); }), "Ошибка записи в таблицу DF, PLU = 1; Code = 1001 ");
+  EXPECT_EQ(GeneralError([&] { FDevice.WriteContainer(1, 1001); }),
+            "EquException: Неожиданные данные от весов после ответа на команду F1, таблица 25, ключ = 00000001");
+  EXPECT_FALSE(FDevice.TCPSocket().Connected()) << "nothing more is sent on that connection";
+  EXPECT_EQ(FServer.Frames().size(), 1u);
+
+  // Forty bytes behind a clear's answer, found by the look after the exchange.
+  FDevice.Enable("127.0.0.1", FServer.Port());
+  FServer.Script({TReply{"\x06" + std::string(40, '\x0D'), false}});
   FDevice.ClearPlu();
-  EXPECT_EQ(GeneralError([&] { FDevice.ClearContainer(); }), "(no error)");
+  EXPECT_EQ(GeneralError([&] { FDevice.FinishExchange(); }),
+            "EquException: Неожиданные данные от весов после ответа на команду F2, таблица 25");
   const std::string stamp = "2024.05.06 07:08:09.010\t";
   std::string log = Log();
-  EXPECT_NE(log.find(stamp + "INFO\tНеожиданные данные от весов: \t06\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(stamp + "INFO\tНеожиданные данные от весов: \tE215\r\n"), std::string::npos) << log;
-  EXPECT_EQ(FServer.Frames().size(), 4u);
+  EXPECT_NE(log.find(stamp + "ERROR\tНеожиданные данные от весов: \t06 (1 байт)\r\n"), std::string::npos) << log;
+  std::string kept;
+  for (int i = 0; i < 32; ++i) kept += "0D ";
+  EXPECT_NE(log.find(stamp + "ERROR\tНеожиданные данные от весов: \t" + kept + "... (40 байт)\r\n"), std::string::npos)
+      << log;
+}
+
+// An exchange that went well ends quietly; bytes before the first command are surplus too.
+TEST_F(DeviceLog, FinishedExchangeAndBytesBeforeTheFirstCommand) {
+  FServer.Script({TReply::Byte(0x06)});
+  FDevice.ClearPlu();
+  EXPECT_EQ(GeneralError([&] { FDevice.FinishExchange(); }), "(no error)");
+  EXPECT_TRUE(FDevice.TCPSocket().Connected());
 }
 
 }  // namespace

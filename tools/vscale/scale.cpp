@@ -71,6 +71,23 @@ TFault ParseFault(const std::string& AText) {
     int b = arg == "*" ? -1 : HexValue(arg, 255, "extra byte");
     if (b < 0) throw std::invalid_argument("extra needs a byte, e.g. extra:06");
     f.Byte = static_cast<uint8_t>(b);
+  } else if (kind == "late") {
+    f.Kind = TFaultKind::Late;
+    size_t colon = arg.find(':');
+    std::string hex = arg.substr(0, colon);
+    std::string ms = colon == std::string::npos ? "" : arg.substr(colon + 1);
+    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 64)
+      throw std::invalid_argument("late needs bytes and milliseconds, e.g. late:06:30");
+    for (size_t i = 0; i < hex.size(); i += 2)
+      f.Bytes += static_cast<char>(HexValue(hex.substr(i, 2), 255, "late byte"));
+    if (ms.empty() || ms.find_first_not_of("0123456789") != std::string::npos || ms.size() > 7)
+      throw std::invalid_argument("late needs milliseconds, e.g. late:06:30");
+    f.DelayMs = std::stoi(ms);
+  } else if (kind == "stream") {
+    f.Kind = TFaultKind::Stream;
+    if (arg.empty() || arg.find_first_not_of("0123456789") != std::string::npos || arg.size() > 7)
+      throw std::invalid_argument("stream needs milliseconds, e.g. stream:12000");
+    f.DelayMs = std::stoi(arg);
   } else if (kind == "delay") {
     f.Kind = TFaultKind::Delay;
     if (arg.empty() || arg.find_first_not_of("0123456789") != std::string::npos || arg.size() > 7)
@@ -78,7 +95,7 @@ TFault ParseFault(const std::string& AText) {
     f.DelayMs = std::stoi(arg);
   } else {
     throw std::invalid_argument("unknown fault action \"" + action +
-                                "\" (answer:XX, close, silent, delay:MS, extra:XX)");
+                                "\" (answer:XX, close, silent, delay:MS, extra:XX, late:XX:MS, stream:MS)");
   }
   return f;
 }
@@ -280,7 +297,9 @@ void TVirtualScale::Serve(TConnection& AConn) {
 
     std::optional<TFault> fault = TakeFault(cmd, table);
     bool changed = false;
-    if (fault && fault->Kind != TFaultKind::Delay && fault->Kind != TFaultKind::Extra) {
+    const bool carriedOut = fault && (fault->Kind == TFaultKind::Delay || fault->Kind == TFaultKind::Extra ||
+                                      fault->Kind == TFaultKind::Late || fault->Kind == TFaultKind::Stream);
+    if (fault && !carriedOut) {
       switch (fault->Kind) {
         case TFaultKind::Answer:
           Event("fault: answered " + Hex2(fault->Byte) + " to " + Brief(frame), true);
@@ -302,6 +321,31 @@ void TVirtualScale::Serve(TConnection& AConn) {
       const uint8_t both[2] = {reply, fault->Byte};
       Send(AConn.Socket, both, 2);
       if (changed && FOptions.OnChange) FOptions.OnChange();
+      continue;
+    }
+    if (fault && fault->Kind == TFaultKind::Late) {
+      answer(reply);
+      if (changed && FOptions.OnChange) FOptions.OnChange();
+      Event("fault: " + std::to_string(fault->Bytes.size()) + " more byte(s) " + std::to_string(fault->DelayMs) +
+                " ms after the answer to " + Brief(frame),
+            true);
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
+      while (!FStop && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (FStop) return;
+      Send(AConn.Socket, fault->Bytes.data(), fault->Bytes.size());
+      continue;
+    }
+    if (fault && fault->Kind == TFaultKind::Stream) {
+      answer(reply);
+      if (changed && FOptions.OnChange) FOptions.OnChange();
+      Event("fault: bytes streamed for " + std::to_string(fault->DelayMs) + " ms after the answer to " + Brief(frame),
+            true);
+      // Sends while the driver reads, until the time is up or the driver has gone.
+      const std::string chunk(64 * 1024, '\x06');
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
+      while (!FStop && std::chrono::steady_clock::now() < until)
+        if (platform::Send(AConn.Socket, chunk.data(), chunk.size()) < 0) return;
       continue;
     }
     if (fault) {

@@ -28,6 +28,8 @@ enum class TFaultKind {
   Silent,  // never answer this frame; the frame is not carried out
   Delay,   // carry the frame out and answer after DelayMs
   Extra,   // carry the frame out and send Byte right behind the answer
+  Late,    // carry the frame out, answer, and send Bytes DelayMs later, as a late repeated answer
+  Stream,  // carry the frame out, answer, then keep sending bytes for DelayMs, as a scale gone wild
 };
 
 struct TFault {
@@ -37,6 +39,7 @@ struct TFault {
   uint8_t Byte = 0x15;
   int DelayMs = 0;
   int Times = -1;  // how many matching frames it hits; -1 = all of them
+  std::string Bytes;  // Late: what follows the answer
 
   bool Matches(uint8_t ACommand, uint8_t ATable) const {
     return (Command < 0 || Command == ACommand) && (Table < 0 || Table == ATable);
@@ -44,7 +47,8 @@ struct TFault {
 };
 
 // "SEL=ACTION[@N]": SEL is CMD, CMD/TABLE, */TABLE or CMD/* in hexadecimal; ACTION is
-// answer:XX, close, silent, delay:MS or extra:XX; N limits the fault to the first N matching frames.
+// answer:XX, close, silent, delay:MS, extra:XX, late:XX[XX...]:MS or stream:MS; N limits the fault to the
+// first N matching frames.
 // Throws std::invalid_argument with a readable reason.
 TFault ParseFault(const std::string& AText);
 
