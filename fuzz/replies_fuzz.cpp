@@ -3,6 +3,8 @@
 // answers, each a control byte and the answer's bytes:
 //   bits 0-2  number of bytes that follow (0 to 7; fewer when the input ends first)
 //   bit 3     the peer closes the connection after sending them
+//   bits 4-5  0: the bytes once; 1: a burst, the bytes 64 times in one go; 2 and 3: the bytes
+//             and then a stream of them for 20 or 50 ms, as a scale that does not stop
 // An answer without bytes closes the connection too, so the driver never waits for its
 // time-out. When the answers are used up the peer closes the connection.
 #include <cstddef>
@@ -29,6 +31,16 @@ std::vector<TAnswer> Answers(const uint8_t* AData, size_t ASize) {
     TAnswer a;
     a.Bytes.assign(reinterpret_cast<const char*>(AData) + i, count);
     i += count;
+    switch ((control >> 4) & 3u) {
+      case 1: {
+        std::string one = a.Bytes;
+        for (int k = 1; k < 64; ++k) a.Bytes += one;
+        break;
+      }
+      case 2: a.StreamMs = 20; break;
+      case 3: a.StreamMs = 50; break;
+      default: break;
+    }
     a.Close = (control & 8u) != 0 || a.Bytes.empty();
     answers.push_back(std::move(a));
   }

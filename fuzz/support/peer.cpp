@@ -101,6 +101,13 @@ void TLoopbackPeer::Serve(TSocketHandle AClient) {
       FFrames.push_back(frame);
     }
     if (!answer.Bytes.empty()) Send(AClient, answer.Bytes.data(), answer.Bytes.size());
+    if (answer.StreamMs > 0 && !answer.Bytes.empty()) {
+      std::string chunk;
+      while (chunk.size() < 1024) chunk += answer.Bytes;
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.StreamMs);
+      while (!FStop && std::chrono::steady_clock::now() < until)
+        if (Send(AClient, chunk.data(), chunk.size()) < 0) return;
+    }
     if (answer.Close) return;
   }
 }

@@ -17,6 +17,7 @@ namespace qd::fuzz {
 struct TAnswer {
   std::string Bytes;   // sent back as they are (any length, nothing included)
   bool Close = false;  // the connection is closed after the bytes went out
+  int StreamMs = 0;    // then the bytes are sent again and again for this long, as a scale gone wild
 
   static TAnswer Ack() { return {std::string(1, '\x06'), false}; }
   static TAnswer Hangup() { return {std::string(), true}; }
