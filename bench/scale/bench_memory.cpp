@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   qd::test::SetEnvVar("W_QUENDAL7V2K_LOG_DIR", logs.Str());
   qd::host::TModule module(qd::test::ModuleFile("w_quendal7v2k"));
   qd::vscale::TOptions options;
-  options.Faults = {qd::vscale::TFault{-1, -1, qd::vscale::TFaultKind::Answer, 0x06, 0, -1}};
+  options.Faults = {qd::vscale::TFault{-1, -1, qd::vscale::TFaultKind::Answer, 0x06, 0, -1, {}}};
   qd::vscale::TVirtualScale scale(options);
   scale.Start();
 

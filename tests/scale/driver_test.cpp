@@ -400,7 +400,7 @@ TEST_F(ScaleDriver, RefusedRecordMidTableKeepsTheRecordsBeforeIt) {
                             "<Record PLU=\"3\" Code=\"3\" GroupCode=\"1\" EANData=\"2200003\" Name=\"C\" Price=\"1\" "
                             "SellByDate=\"1\" SellByTime=\"0\"/>");
   // The first PLU write passes (the first fault only delays it), the second is refused.
-  Scale->SetFaults({TFault{0xF1, 0x25, TFaultKind::Delay, 0, 0, 1}, TFault{0xF1, 0x25, TFaultKind::Answer, 0x15, 0, 1}});
+  Scale->SetFaults({TFault{0xF1, 0x25, TFaultKind::Delay, 0, 0, 1, {}}, TFault{0xF1, 0x25, TFaultKind::Answer, 0x15, 0, 1, {}}});
   EXPECT_FALSE(Call("UploadGoods", {E(), S(goods), E()}));
   EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Ошибка записи в таблицу 25, Plu = 2; Name = Б"}));
   EXPECT_EQ(Frames().size(), 5u);  // four of the first record, the refused PLU write
@@ -423,7 +423,7 @@ TEST_F(ScaleDriver, ScaleThatClosesTheConnectionIsATransportFailureInTheLog) {
     if (e.path().filename().string().rfind("127_0_0_1_", 0) == 0) file = e.path();
   ASSERT_FALSE(file.empty());
   size_t from = std::filesystem::file_size(file);
-  Scale->SetFaults({TFault{0xF2, 0x25, TFaultKind::Close, 0, 0, -1}});
+  Scale->SetFaults({TFault{0xF2, 0x25, TFaultKind::Close, 0, 0, -1, {}}});
   EXPECT_FALSE(Call("ClearGoods", {E()}));
   EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Весы закрыли подключение"}));
   EXPECT_EQ(Frames(), (std::vector<std::string>{"F225"}));
@@ -460,7 +460,7 @@ TEST_P(GoodsOverlap, TheLastAnswerOfARecordCountsBeforeTheNextRecord) {
   ASSERT_TRUE(Open());
   std::string table = Table("<Record " + std::string(kValidGoods) + "/><Record " + c.Second + "/>");
   // The first key of record 1 passes; its second key gets the case's answer.
-  Scale->SetFaults({TFault{0xF1, 0x41, TFaultKind::Delay, 0, 0, 1}, TFault{0xF1, 0x41, c.Answer, 0x15, 0, 1}});
+  Scale->SetFaults({TFault{0xF1, 0x41, TFaultKind::Delay, 0, 0, 1, {}}, TFault{0xF1, 0x41, c.Answer, 0x15, 0, 1, {}}});
   EXPECT_EQ(Call("UploadGoods", {E(), S(table), E()}), *c.Error == '\0');
   EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{*c.Error ? 1001 : 0, c.Error}));
   EXPECT_EQ(static_cast<int>(Tables()["plu"].Size()), c.PluRecords);
@@ -608,7 +608,7 @@ TEST_F(ScaleDriver, ScaleThatTakesOneRecordAndClosesFailsTheUploadAtTheNext) {
   for (const char* data : {"00000050000B00416B6369" "00000051000A00426F6E", kRawGroups}) {
     Tap->Clear();
     Scale->ClearTables();
-    Scale->SetFaults({TFault{0xF1, 0x23, TFaultKind::Delay, 0, 0, 1}, TFault{0xF1, 0x23, TFaultKind::Close, 0, 0, -1}});
+    Scale->SetFaults({TFault{0xF1, 0x23, TFaultKind::Delay, 0, 0, 1, {}}, TFault{0xF1, 0x23, TFaultKind::Close, 0, 0, -1, {}}});
     EXPECT_FALSE(Call("UploadData", {S("f23"), S(data)}));
     EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Весы закрыли подключение"}));
     EXPECT_EQ(Frames().size(), 2u);
@@ -619,7 +619,7 @@ TEST_F(ScaleDriver, ScaleThatTakesOneRecordAndClosesFailsTheUploadAtTheNext) {
 
 TEST_F(ScaleDriver, SilentScaleTimesOut) {
   ASSERT_TRUE(Open());
-  Scale->SetFaults({TFault{0xF2, -1, TFaultKind::Silent, 0, 0, -1}});
+  Scale->SetFaults({TFault{0xF2, -1, TFaultKind::Silent, 0, 0, -1, {}}});
   EXPECT_FALSE(Call("ClearImages", {}));
   EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, "Ошибка при получении ответа от сервера"}));
   // The next operation reconnects and works.
