@@ -79,6 +79,26 @@ void BM_DriverUploadGoods(benchmark::State& AState) {
 }
 BENCHMARK(BM_DriverUploadGoods)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+// A short operation: DeleteGood of one item (a fresh connection, two commands and, since the
+// driver looks for bytes that should not be there after the last answer, that final look).
+void BM_DriverDeleteGood(benchmark::State& AState) {
+  TSetup& s = Setup();
+  qd::vscale::TVirtualScale scale;
+  scale.Start();
+  TComponent c(*s.Module, "w_quendal7v2k");
+  qd::bench::PointAtScale(c, scale.Port());
+  c.Call("Open", {THostValue::Empty()});
+  for (auto _ : AState) {
+    auto r = c.Call("DeleteGood", {THostValue::Int(1)});
+    if (!r.Result.i) {
+      AState.SkipWithError("delete failed");
+      break;
+    }
+  }
+  c.Call("Close", {THostValue::Empty()});
+}
+BENCHMARK(BM_DriverDeleteGood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
+
 // One pass of the raw client: a fresh connection per table, as the driver makes one per
 // upload, the recorded frames sent one by one, each answer read and judged.
 bool RawPass(uint16_t APort, const std::vector<std::string>& AFrames) {

@@ -95,7 +95,7 @@ bool AppendCP866Direct(std::string& AOut, std::string_view AText) {
 }  // namespace
 
 void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason) {
-  throw std::runtime_error(FieldPrefix(AField) + std::to_string(AValue) + " (" + AReason + ")");
+  throw EFieldRefusal(AField, FieldPrefix(AField) + std::to_string(AValue) + " (" + AReason + ")", AReason);
 }
 
 void AppendBCD(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
@@ -184,9 +184,10 @@ void AppendTextBlock(std::string& AOut, std::string_view AText, int AMaxLines, i
       if (f < 0 || f > 9) f = ADefaultFont;
       if (f < 0 || f > 9) throw std::runtime_error("Некорректный номер шрифта");
       size_t length = end - start;
-      if (length > 255)
-        throw std::runtime_error(FieldPrefix(AField) + "строка " + std::to_string(n) + " длиной " +
-                                 std::to_string(length) + " байт (не более 255)");
+      if (length > 255) {
+        std::string line = "строка " + std::to_string(n) + " длиной " + std::to_string(length) + " байт";
+        throw EFieldRefusal(AField, FieldPrefix(AField) + line + " (не более 255)", line + ", не более 255");
+      }
       AppendBCD(AOut, f, 1);
       AOut += static_cast<char>(length);
       AOut.append(t, start, length);

@@ -2,8 +2,10 @@
 // Byte strings are std::string holding any byte; texts are UTF-8.
 #pragma once
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qd {
 
@@ -21,7 +23,22 @@ using TAmount = int64_t;
 // The encoders refuse values that do not fit their field with a general error
 // (std::runtime_error) naming AField and the value; nothing of a refused record is sent.
 
-// Refuses a number for its field: "Недопустимое значение поля "<field>": <value> (<reason>)".
+// A value refused by an encoder, with the record field it was meant for, so that a caller that
+// knows where the value came from can word the refusal in its own terms.
+class EFieldRefusal : public std::runtime_error {
+ public:
+  EFieldRefusal(std::string_view AField, const std::string& AMessage, std::string AReason)
+      : std::runtime_error(AMessage), FField(AField), FReason(std::move(AReason)) {}
+  const std::string& Field() const { return FField; }
+  // What was wrong, without the field's name or the value: "не более 8 десятичных цифр".
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FField, FReason;
+};
+
+// Refuses a number for its field (EFieldRefusal):
+// "Недопустимое значение поля "<field>": <value> (<reason>)".
 [[noreturn]] void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason);
 
 // ASize bytes of packed decimal, most significant digits first. Range 0 .. 10^(2*ASize)-1.

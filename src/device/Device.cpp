@@ -52,7 +52,9 @@ int64_t BarcodeNumber(const std::string& ABarcode, bool AIsWeightGoods) {
   size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
   bool valid = i < text.size() && text.size() - i <= 18;
   for (size_t k = i; valid && k < text.size(); ++k) valid = text[k] >= '0' && text[k] <= '9';
-  if (!valid) throw std::runtime_error("'" + text + "' is not a valid integer value");
+  if (!valid) {
+    throw EFieldRefusal("EAN_Data", "Недопустимое значение поля \"EAN_Data\": \"" + text + "\" (не число)", "не число");
+  }
   int64_t v = std::stoll(text.substr(i));
   return text[0] == '-' ? -v : v;
 }

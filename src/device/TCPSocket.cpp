@@ -2,9 +2,12 @@
 #include "device/TCPSocket.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "common/errors.h"
+#include "common/log.h"
 #include "common/text.h"
 #include "device/Common.h"
 
@@ -19,6 +22,44 @@ constexpr char kMsgSend[] = "Ошибка при отправке данных �
 constexpr char kMsgReceive[] = "Ошибка при получении ответа от сервера";
 }  // namespace
 
+bool ParseDottedDecimal(const std::string& AText, uint32_t& ANetworkOrder) {
+  unsigned char parts[4] = {};
+  size_t pos = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) {
+      if (pos >= AText.size() || AText[pos] != '.') return false;
+      ++pos;
+    }
+    size_t start = pos;
+    unsigned value = 0;
+    while (pos < AText.size() && AText[pos] >= '0' && AText[pos] <= '9' && pos - start < 3)
+      value = value * 10 + static_cast<unsigned>(AText[pos++] - '0');
+    size_t digits = pos - start;
+    if (digits == 0 || value > 255 || (digits > 1 && AText[start] == '0')) return false;
+    parts[i] = static_cast<unsigned char>(value);
+  }
+  if (pos != AText.size()) return false;
+  std::memcpy(&ANetworkOrder, parts, sizeof parts);  // a.b.c.d in memory is network order
+  return true;
+}
+
+namespace {
+
+// The system's reason for a failed connect, in words.
+std::string ConnectReason(const platform::TConnectError& AError) {
+  std::string code = " (код " + std::to_string(AError.Code) + ")";
+  switch (AError.Kind) {
+    case platform::TConnectFailure::Refused: return "подключение отклонено: на этом порту весы не слушают" + code;
+    case platform::TConnectFailure::TimedOut: return "нет ответа на подключение" + code;
+    case platform::TConnectFailure::Unreachable: return "адрес недоступен из этой сети" + code;
+    case platform::TConnectFailure::Other: return "ошибка системы" + code;
+    case platform::TConnectFailure::None: break;
+  }
+  return "причина неизвестна";
+}
+
+}  // namespace
+
 TTCPSocket::~TTCPSocket() {
   if (Connected()) CloseConnection();
 }
@@ -26,23 +67,38 @@ TTCPSocket::~TTCPSocket() {
 void TTCPSocket::SetConnection() {
   if (const char* e = platform::SocketServiceError()) throw EquException(kErrDriver, e);
   uint32_t addr = 0;
-  if (!platform::ParseIPv4(Trim(FIPAddress), addr)) throw EquException(kErrDriver, kMsgAddress);
+  const std::string address = Trim(FIPAddress);
+  if (!ParseDottedDecimal(address, addr))
+    throw EquException(kErrDriver, std::string(kMsgAddress) + ": IPAddress = \"" + FIPAddress +
+                                       "\" (четыре десятичных числа от 0 до 255 через точку, без ведущих нулей)");
   if (FIPPort < 1 || FIPPort > 65535) throw EquException(kErrDriver, kMsgPort);
 
   FSocket = platform::CreateTcpSocket();
   if (FSocket == platform::kInvalidSocket) throw EquException(kErrDriver, kMsgCreate);
   platform::SetNonBlocking(FSocket, true);
 
-  switch (platform::StartConnect(FSocket, addr, static_cast<uint16_t>(FIPPort))) {
+  const auto start = std::chrono::steady_clock::now();
+  platform::TConnectError error;
+  switch (platform::StartConnect(FSocket, addr, static_cast<uint16_t>(FIPPort), &error)) {
     case platform::TConnectStart::Connected:
       break;
     case platform::TConnectStart::WouldBlock:
-      if (platform::WaitConnected(FSocket, kConnectWaitSeconds)) break;
+      if (platform::WaitConnected(FSocket, kConnectWaitSeconds, &error)) break;
       [[fallthrough]];
-    case platform::TConnectStart::Failed:
+    case platform::TConnectStart::Failed: {
       platform::CloseSocket(FSocket);
       FSocket = platform::kInvalidSocket;
+      // The host gets the one message; the log tells an integrator where and why.
+      if (LogAdmits(kLogError)) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        WriteLog(kMsgConnect,
+                 address + ":" + std::to_string(FIPPort) + ", " + ConnectReason(error) + ", ожидание " +
+                     std::to_string(waited) + " мс",
+                 kLogError);
+      }
       throw EquException(kErrDriver, kMsgConnect);
+    }
   }
   platform::SetNonBlocking(FSocket, false);
   platform::SetReceiveTimeout(FSocket, kReceiveTimeoutMs);

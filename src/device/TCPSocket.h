@@ -13,6 +13,11 @@ namespace qd {
 
 inline constexpr const char* kMsgPeerClosed = "Весы закрыли подключение";
 
+// The scale's address in dotted-decimal form: four decimal parts of 0 to 255, without leading
+// zeros (a part such as "010" reads as octal to some programs and as decimal to others, so it
+// names no one scale). ANetworkOrder receives the address in network byte order.
+bool ParseDottedDecimal(const std::string& AText, uint32_t& ANetworkOrder);
+
 class TTCPSocket {
  public:
   static constexpr int kConnectWaitSeconds = 5;

@@ -2,10 +2,12 @@
 #include "driver/Driver.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "cf/registry.h"
 #include "common/log.h"
 #include "common/resources.h"
+#include "common/errors.h"
 #include "common/text.h"
 #include "driver/RawData.h"
 #include "driver/UploadProgress.h"
@@ -19,6 +21,106 @@ const std::string& TextOf(const TValue& AValue, std::string& AHolder) {
   if (AValue.Kind() == TValueKind::String) return AValue.AsString();
   AHolder = VariantToStr(AValue);
   return AHolder;
+}
+
+// How a refused value is put to the user: the encoder's field, the attribute of the input
+// table that the value came from, and the range it must keep to (null: the encoder's reason
+// says it, as for the lines of a text).
+struct TFieldWord {
+  const char* Field;
+  const char* Attribute;
+  const char* Limit;
+};
+
+const TFieldWord kGoodsWords[] = {
+    {"PLU_Number", "PLU", "от 0 до 99999999"},
+    {"PLU", "PLU", "от 0 до 99999999"},
+    {"Unit_Price", "Price", "от 0 до 999999,99"},
+    {"EAN_Data", "EANData", "первые 7 знаков — цифры"},
+    {"Main_Group_Code", "GroupCode", "от 0 до 9999"},
+    {"Sell_By_Date", "SellByDate", "от 0 до 9999"},
+    {"Sell_By_Time", "SellByTime", "от 0 до 9999"},
+    {"Used_By_Date", "UsedByDate", "от 0 до 9999"},
+    {"Packed_Date", "PackedDate", "от 0 до 9999"},
+    {"Packed_Time", "PackedTime", "от 0 до 9999"},
+    {"PLU_Tare", "PLUTare", "от 0 до 9999"},
+    {"Commodity", "Name", nullptr},
+    {"Ingredient", "Description", nullptr},
+    {"SpecMessage", "SpecMessage", nullptr},
+    {"вес единицы товара", "UnitWeight", "от 0 до 99999999"},
+    {"общий вес единиц товара", "TotalUnitWeight", "от 0 до 99999999"},
+    {"код товара", "Code", "от 0 до 99999999"},
+    {"GroupCode", "GroupCode", nullptr},
+    {"Code", "Code", nullptr},
+};
+const TFieldWord kGroupWords[] = {
+    {"код группы", "Code", "от 0 до 99999999"},
+    {"номер клавиши", "Code", "от 0 до 99999999"},
+    {"номер изображения", "ImageNumber", "от 0 до 9999"},
+};
+const TFieldWord kShopWords[] = {
+    {"код магазина", "Code", "от 0 до 99999999"},
+    {"название магазина", "Name", nullptr},
+};
+const TFieldWord kImageWords[] = {
+    {"номер изображения", "ImageNumber", "от 0 до 99999999"},
+    {"размер записи", "ImageData", "не более 65528 байт"},
+};
+
+// The checks of the records and the attribute each of them reads.
+const std::pair<const char*, const char*> kCheckAttributes[] = {
+    {kMsgBarcodeTooShort, "EANData"}, {kMsgBadPlu, "PLU"},         {kMsgBadGoodsCode, "Code"},
+    {kMsgBadGoodsGroup, "GroupCode"}, {kMsgBadPrice, "Price"},     {kMsgBadSellByDate, "SellByDate"},
+    {kMsgBadSellByTime, "SellByTime"}, {kMsgBadTare, "PLUTare"},   {kMsgBadGroup, "Code"},
+    {kMsgBadImage, "ImageNumber"},    {kMsgBadShop, "Code"},
+};
+
+// An attribute's value as the table holds it, quoted; the first 40 characters of a long one.
+std::string Written(const TRecord& ARecord, const char* AAttribute) {
+  const std::string* v = ARecord.Find(AAttribute);
+  if (!v) return "не задано";
+  size_t cut = 0, chars = 0;
+  while (cut < v->size() && chars < 40) {
+    ++cut;
+    while (cut < v->size() && (static_cast<unsigned char>((*v)[cut]) & 0xC0) == 0x80) ++cut;
+    ++chars;
+  }
+  return "\"" + v->substr(0, cut) + (cut < v->size() ? "…\"" : "\"");
+}
+
+template <size_t N>
+std::string RecordRefusal(const std::exception& AError, const TRecord& ARecord, size_t AIndex, const char* AKey,
+                          const TFieldWord (&AWords)[N]) {
+  std::string message = AError.what();
+  if (const auto* refusal = dynamic_cast<const EFieldRefusal*>(&AError)) {
+    for (const TFieldWord& w : AWords)
+      if (refusal->Field() == w.Field) {
+        const std::string reason = w.Limit ? std::string(w.Limit) : refusal->Reason();
+        message = std::string("Недопустимое значение поля \"") + w.Attribute + "\": " + Written(ARecord, w.Attribute) +
+                  " (" + reason + ")";
+        break;
+      }
+  } else {
+    for (const auto& check : kCheckAttributes)
+      if (message == check.first) {
+        message += std::string(": ") + check.second + " = " + Written(ARecord, check.second);
+        break;
+      }
+  }
+  return message + "; запись " + std::to_string(AIndex) + ", " + AKey + " = " + Written(ARecord, AKey);
+}
+
+// Runs AWork, which reads, checks or encodes the record at position AIndex of its table: a value
+// it refuses is reported in the terms of the table, naming the record.
+template <size_t N, class F>
+void ForRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TFieldWord (&AWords)[N], F&& AWork) {
+  try {
+    AWork();
+  } catch (const EquException&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(RecordRefusal(e, ARecord, AIndex, AKey, AWords));
+  }
 }
 
 }  // namespace
@@ -99,7 +201,26 @@ void TDriver::RegisterSettings() {
 
 // ---- open, close, test ----
 
+// The settings that go into every record as numbers of a fixed width: a value that cannot
+// fit would fail every record of every upload, so Open refuses it, naming the setting.
+void TDriver::CheckFrameSettings() {
+  struct TLimit {
+    const char* Name;
+    int32_t Max;
+  };
+  static const TLimit kLimits[] = {{"LabelFormatNumber", 255}, {"CommodityFont", 9}, {"IngredientFont", 9},
+                                   {"SpecMessageFont", 9},     {"CompanyFont", 9}};
+  for (const TLimit& limit : kLimits) {
+    const std::string written = GetSettingValueStr(limit.Name);
+    const int32_t value = GetSettingValueInt(limit.Name);
+    if (value < 0 || value > limit.Max)
+      throw std::runtime_error(std::string(kMsgBadSetting) + " \"" + limit.Name + "\": " + written + " (от 0 до " +
+                               std::to_string(limit.Max) + ")");
+  }
+}
+
 void TDriver::Open() {
+  CheckFrameSettings();
   TScaleOfflineDriver::Open();
   // Number texts of the library use "."; this is the library's own setting, the process
   // locale is left alone.
@@ -157,6 +278,10 @@ void TDriver::UploadGoods(const std::string& ATable) {
   FDevice->FinishExchange();
 }
 
+void TDriver::PrepareGoods(const TRecord& ARecord, size_t AIndex, TItemFrames& AFrames) {
+  ForRecord(ARecord, AIndex, "PLU", kGoodsWords, [&] { PrepareGoods(ARecord, AFrames); });
+}
+
 void TDriver::PrepareGoods(const TRecord& ARecord, TItemFrames& AFrames) {
   TGoodsRecord g = ReadGoodsRecord(ARecord);
   CheckGoodsRecord(g);
@@ -192,12 +317,13 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
   TRecord record;
   TItemFrames frames, next;
   if (!ATable.Next(record)) return;
-  PrepareGoods(record, frames);
+  size_t index = 1;
+  PrepareGoods(record, index, frames);
   for (;;) {
     bool more = false;
     FDevice->SendFrames(frames, [&] {
       more = ATable.Next(record);
-      if (more) PrepareGoods(record, next);
+      if (more) PrepareGoods(record, ++index, next);
     });
     progress.Step();
     if (!more) return;
@@ -234,10 +360,13 @@ void TDriver::UploadImages(const std::string& ATable) {
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressGroups, ATable.RecordCount());
   TItemFrames frames;
+  size_t index = 0;
   ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TGroupRecord g = ReadGroupRecord(ARecord);
-    CheckGroupRecord(g);
-    FDevice->BuildGroupFrames(g.Code, g.ImageNumber, g.Name, frames);
+    ForRecord(ARecord, ++index, "Code", kGroupWords, [&] {
+      TGroupRecord g = ReadGroupRecord(ARecord);
+      CheckGroupRecord(g);
+      FDevice->BuildGroupFrames(g.Code, g.ImageNumber, g.Name, frames);
+    });
     FDevice->SendFrames(frames);
     progress.Step();
   });
@@ -245,20 +374,38 @@ void TDriver::WriteGroupsTable(TInputTable& ATable) {
 
 void TDriver::WriteShopsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressShops, ATable.RecordCount());
+  size_t index = 0;
   ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TShopRecord s = ReadShopRecord(ARecord);
-    CheckShopRecord(s);
-    FDevice->WriteShop(s.Code, s.Name);
+    ++index;
+    TShopRecord s;
+    ForRecord(ARecord, index, "Code", kShopWords, [&] {
+      s = ReadShopRecord(ARecord);
+      CheckShopRecord(s);
+    });
+    try {
+      FDevice->WriteShop(s.Code, s.Name);
+    } catch (const EFieldRefusal& e) {
+      throw std::runtime_error(RecordRefusal(e, ARecord, index, "Code", kShopWords));
+    }
     progress.Step();
   });
 }
 
 void TDriver::WriteImagesTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressImages, ATable.RecordCount());
+  size_t index = 0;
   ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TImageRecord i = ReadImageRecord(ARecord);
-    CheckImageRecord(i);
-    FDevice->WriteImage(i.ImageNumber, i.ImageData);
+    ++index;
+    TImageRecord i;
+    ForRecord(ARecord, index, "ImageNumber", kImageWords, [&] {
+      i = ReadImageRecord(ARecord);
+      CheckImageRecord(i);
+    });
+    try {
+      FDevice->WriteImage(i.ImageNumber, i.ImageData);
+    } catch (const EFieldRefusal& e) {
+      throw std::runtime_error(RecordRefusal(e, ARecord, index, "ImageNumber", kImageWords));
+    }
     progress.Step();
   });
 }

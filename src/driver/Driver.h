@@ -14,6 +14,9 @@ namespace qd {
 inline constexpr const char* kDriverClassName = "w_quendal7v2k";
 inline constexpr const char* kMsgScaleConnected = "Весы подключены";
 
+// The start of the message of a setting whose value the scale's records cannot hold.
+inline constexpr const char* kMsgBadSetting = "Недопустимое значение настройки";
+
 class TDriver : public TScaleOfflineDriver {
  public:
   TDriver() = default;
@@ -28,6 +31,8 @@ class TDriver : public TScaleOfflineDriver {
   void RegisterSettings() override;
   void Open() override;
   void Close() override;
+  // Fails with kMsgBadSetting when a numeric setting that goes into the records cannot fit.
+  void CheckFrameSettings();
   void DeviceTest(std::string& ADescription, std::string& ADemoModeIsActivated) override;
 
   TDevice* Device() const { return FDevice.get(); }
@@ -54,8 +59,10 @@ class TDriver : public TScaleOfflineDriver {
   void WriteImagesTable(TInputTable& ATable);
   void SendDataFile(const std::string& AFileName, const std::string& AData);
 
-  // Reads and checks a goods record and has the device build all of its frames.
+  // Reads and checks a goods record and has the device build all of its frames; with AIndex, a
+  // refused value is reported naming the attribute, the value as written and the record.
   void PrepareGoods(const TRecord& ARecord, TItemFrames& AFrames);
+  void PrepareGoods(const TRecord& ARecord, size_t AIndex, TItemFrames& AFrames);
 
   std::unique_ptr<TDevice> FDevice;
   TGoodsItem FItem;  // the goods item being built, kept for its storage

@@ -16,8 +16,8 @@ extern const TSocketHandle kInvalidSocket;
 // Null when the socket service started at load; otherwise the reason it did not.
 const char* SocketServiceError();
 
-// The classic dotted IPv4 parser (inet_addr). False when it reports "no address".
-// AAddr receives the address in network byte order.
+// The classic dotted IPv4 parser (inet_addr), for the tools' own listening addresses. False
+// when it reports "no address". AAddr receives the address in network byte order.
 bool ParseIPv4(const std::string& AText, uint32_t& AAddr);
 
 // A new IPv4 TCP stream socket, or kInvalidSocket.
@@ -25,10 +25,19 @@ TSocketHandle CreateTcpSocket();
 bool SetNonBlocking(TSocketHandle ASocket, bool AOn);
 
 enum class TConnectStart { Connected, WouldBlock, Failed };
-// Starts a connect to AAddr (network byte order) and APort (host byte order).
-TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort);
+// Why a connect failed, in kinds that the upper layers put into words, with the system's own
+// error number beside them.
+enum class TConnectFailure { None, Refused, TimedOut, Unreachable, Other };
+struct TConnectError {
+  TConnectFailure Kind = TConnectFailure::None;
+  int Code = 0;
+};
+// Starts a connect to AAddr (network byte order) and APort (host byte order). AError, when
+// given, tells why it failed.
+TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort, TConnectError* AError = nullptr);
 // Waits up to ASeconds for a started connect; true only when the connection is established.
-bool WaitConnected(TSocketHandle ASocket, int ASeconds);
+// AError, when given, tells why it was not (TimedOut when the wait ran out).
+bool WaitConnected(TSocketHandle ASocket, int ASeconds, TConnectError* AError = nullptr);
 
 // Socket-level receive time-out; the result is not interesting to callers.
 void SetReceiveTimeout(TSocketHandle ASocket, int AMilliseconds);

@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "common/errors.h"
+#include "common/log.h"
 #include "device/TCPSocket.h"
 #include "scripted_server.h"
 
@@ -47,6 +52,8 @@ TEST_F(Transport, AddressAndPortAreCheckedBeforeAnySocketExists) {
       {"scale.local", 5001, "Синтаксическая ошибка в IP-адресе"},
       {"127.0.0.256", 5001, "Синтаксическая ошибка в IP-адресе"},
       {"", 5001, "Синтаксическая ошибка в IP-адресе"},
+      {"127.0.0.010", 5001, "Синтаксическая ошибка в IP-адресе"},
+      {"192.168.001.010", 5001, "Синтаксическая ошибка в IP-адресе"},
       {"127.0.0.1", 0, "Номер порта должен лежать в диапазоне 1-65535"},
       {"127.0.0.1", 65536, "Номер порта должен лежать в диапазоне 1-65535"},
       {"127.0.0.1", -1, "Номер порта должен лежать в диапазоне 1-65535"},
@@ -55,7 +62,13 @@ TEST_F(Transport, AddressAndPortAreCheckedBeforeAnySocketExists) {
     TTCPSocket s;
     s.SetIPAddress(c.Address);
     s.SetIPPort(c.Port);
-    EXPECT_EQ(TransportError([&] { s.SetConnection(); }), c.Message) << c.Address << ":" << c.Port;
+    const std::string error = TransportError([&] { s.SetConnection(); });
+    EXPECT_EQ(error.rfind(c.Message, 0), 0u) << error;
+    if (c.Port == 5001)
+      EXPECT_EQ(error, std::string(c.Message) + ": IPAddress = \"" + c.Address +
+                           "\" (четыре десятичных числа от 0 до 255 через точку, без ведущих нулей)");
+    else
+      EXPECT_EQ(error, c.Message) << c.Address << ":" << c.Port;
     EXPECT_FALSE(s.Connected());
   }
 }
@@ -78,6 +91,35 @@ TEST_F(Transport, RefusedPortFailsToConnectAndLeavesNoSocket) {
   s.SetIPPort(refusing.Port());
   EXPECT_EQ(TransportError([&] { s.SetConnection(); }), "Ошибка при установлении подключения");
   EXPECT_FALSE(s.Connected());
+}
+
+// The host gets the one message; the log says where the driver went, why it failed and how
+// long it waited.
+TEST_F(Transport, FailedConnectIsExplainedInTheLog) {
+  qdtest::TRefusingPort refusing;
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("qd_connect_log_" + std::to_string(refusing.Port()));
+  SetLogFolder(folder.string());
+  SetLogFileBaseName("connect");
+  SetLogClock([] { return TLogTime{2024, 5, 6, 7, 8, 9, 10}; });
+  SetLogLevel(kLogLevelAll);
+  TTCPSocket s;
+  s.SetIPAddress(" 127.0.0.1 ");
+  s.SetIPPort(refusing.Port());
+  EXPECT_EQ(TransportError([&] { s.SetConnection(); }), "Ошибка при установлении подключения");
+  SetLogLevel(kLogLevelOff);
+  SetLogClock({});
+  std::ifstream in(folder / "connect_2024.05.06.log", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string prefix = "2024.05.06 07:08:09.010\tERROR\tОшибка при установлении подключения: \t127.0.0.1:" +
+                             std::to_string(refusing.Port()) + ", подключение отклонено: на этом порту весы не слушают (код ";
+  const size_t at = text.str().find(prefix);
+  ASSERT_NE(at, std::string::npos) << text.str();
+  const std::string rest = text.str().substr(at + prefix.size(), text.str().find("\r\n", at) - at - prefix.size());
+  EXPECT_TRUE(std::regex_match(rest, std::regex(R"([0-9]+\), ожидание [0-9]+ мс)"))) << rest;
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
 }
 
 TEST_F(Transport, ReadReturnsTheAskedLengthOrFailsWhenThePeerClosed) {

@@ -128,7 +128,9 @@ TEST_F(DriverSafety, AnAddressThatNoFileMayBeNamedAfterGivesASafeLogName) {
     ASSERT_TRUE(Param("IPAddress", c.Address));
     ASSERT_TRUE(Param("LogEnabled", "true"));
     EXPECT_EQ(Call("Open"), c.Opens) << c.Address;
-    if (!c.Opens) EXPECT_EQ(LastError(), "Синтаксическая ошибка в IP-адресе") << c.Address;
+    if (!c.Opens) {
+      EXPECT_EQ(LastError().rfind("Синтаксическая ошибка в IP-адресе: IPAddress = ", 0), 0u) << c.Address;
+    }
     // Every call still works; switching the log off goes into the same file.
     EXPECT_TRUE(Param("IPAddress", "127.0.0.1"));
     EXPECT_TRUE(Param("LogEnabled", "false"));

@@ -220,25 +220,25 @@ INSTANTIATE_TEST_SUITE_P(
     Table, GoodsChecks,
     ::testing::Values(
         // The barcode test comes first, even when everything else is missing.
-        TGoodsCase{"EANData=\"220000\"", "Длина данных штрихкода меньше 7 символов", 0},
-        TGoodsCase{"EANData=\"2200001\"", "Некорректный номер товара", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1x\"", "Некорректный номер товара", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"\"", "Некорректный номер товара", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"-999999\"", "Некорректный номер товара", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1\"", "Некорректный код товара", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\"", "Некорректный код группы товара", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\"", "Некорректная цена", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"\"", "Некорректная цена", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"abc\"", "Некорректная цена", 0},
-        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1 200.00\"", "Некорректная цена",
-                   0},
+        TGoodsCase{"EANData=\"220000\"", "Длина данных штрихкода меньше 7 символов: EANData = \"220000\"; запись 1, PLU = не задано", 0},
+        TGoodsCase{"EANData=\"2200001\"", "Некорректный номер товара: PLU = не задано; запись 1, PLU = не задано", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1x\"", "Некорректный номер товара: PLU = \"1x\"; запись 1, PLU = \"1x\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"\"", "Некорректный номер товара: PLU = \"\"; запись 1, PLU = \"\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"-999999\"", "Некорректный номер товара: PLU = \"-999999\"; запись 1, PLU = \"-999999\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\"", "Некорректный код товара: Code = не задано; запись 1, PLU = \"1\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\"", "Некорректный код группы товара: GroupCode = не задано; запись 1, PLU = \"1\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\"", "Некорректная цена: Price = не задано; запись 1, PLU = \"1\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"\"", "Некорректная цена: Price = \"\"; запись 1, PLU = \"1\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"abc\"", "Некорректная цена: Price = \"abc\"; запись 1, PLU = \"1\"", 0},
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1 200.00\"",
+                   "Некорректная цена: Price = \"1 200.00\"; запись 1, PLU = \"1\"", 0},
         TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1\"",
-                   "Некорректный срок продажи в днях", 0},
+                   "Некорректный срок продажи в днях: SellByDate = не задано; запись 1, PLU = \"1\"", 0},
         TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1\" SellByDate=\"2\"",
-                   "Некорректный срок продажи в часах и минутах", 0},
+                   "Некорректный срок продажи в часах и минутах: SellByTime = не задано; запись 1, PLU = \"1\"", 0},
         TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"1\" SellByDate=\"2\" "
                    "SellByTime=\"0\" PLUTare=\"-999999\"",
-                   "Некорректный вес тары", 0},
+                   "Некорректный вес тары: PLUTare = \"-999999\"; запись 1, PLU = \"1\"", 0},
         // Passing records: 1 PLU, 1 container, 2 keys (and 1 piece weight when given).
         TGoodsCase{kValidGoods, "", 4},
         TGoodsCase{"PLU=\" 100 \" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"12.5\" SellByDate=\"5\" "
@@ -253,21 +253,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Values the record cannot hold fail with the encoder's error before anything is sent.
         TGoodsCase{"PLU=\"123456789\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\"",
-                   "Недопустимое значение поля \"PLU_Number\": 123456789 (не более 8 десятичных цифр)", 0},
+                   "Недопустимое значение поля \"PLU\": \"123456789\" (от 0 до 99999999); запись 1, PLU = \"123456789\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\" UsedByDate=\"12345\"",
-                   "Недопустимое значение поля \"Used_By_Date\": 12345 (не более 4 десятичных цифр)", 0},
+                   "Недопустимое значение поля \"UsedByDate\": \"12345\" (от 0 до 9999); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"-5\" "
                    "SellByTime=\"0\"",
-                   "Недопустимое значение поля \"Sell_By_Date\": -5 (значение не может быть отрицательным)", 0},
+                   "Недопустимое значение поля \"SellByDate\": \"-5\" (от 0 до 9999); запись 1, PLU = \"1\"", 0},
         // The preset key numbers are made of GroupCode and Code: a number that does not fit is
         // refused naming the attribute the user wrote, its value and its limit.
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"0\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\"",
-                   "Недопустимое значение поля \"GroupCode\": 0 (не менее 1 при Code = 5)", 0},
+                   "Недопустимое значение поля \"GroupCode\": \"0\" (не менее 1 при Code = 5); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"99999999\" GroupCode=\"2\" EANData=\"2200001\" Price=\"1\" "
                    "SellByDate=\"5\" SellByTime=\"0\"",
-                   "Недопустимое значение поля \"Code\": 99999999 (не более 99908999 при GroupCode = 2)", 0},
+                   "Недопустимое значение поля \"Code\": \"99999999\" (не более 99908999 при GroupCode = 2); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"99908999\" GroupCode=\"2\" EANData=\"2200001\" Price=\"1\" "
                    "SellByDate=\"5\" SellByTime=\"0\"",
                    "", 4},
@@ -276,14 +276,74 @@ INSTANTIATE_TEST_SUITE_P(
                    "", 4},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\" UnitWeight=\"-1\"",
-                   "Недопустимое значение поля \"вес единицы товара\": -1 (значение не может быть отрицательным)",
-                   0},
+                   "Недопустимое значение поля \"UnitWeight\": \"-1\" (от 0 до 99999999); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"22A0001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\"",
-                   "'22A00010000001' is not a valid integer value", 0},
+                   "Недопустимое значение поля \"EANData\": \"22A0001\" (первые 7 знаков — цифры); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\" F1=\"3\" Name=\"a||b||c||d||e\"",
                    "", 4}));
+
+// A refused value names the attribute as written in the table, the value as written, the range
+// it must keep to, and the record: its position and its PLU. The record before it is loaded.
+TEST_F(ScaleDriver, RefusalsNameTheAttributeTheValueAndTheRecord) {
+  ASSERT_TRUE(Open());
+  const std::string longText(256, 'a');
+  const std::string shown = "\"" + std::string(40, 'a') + "…\"";
+  const std::string second = "PLU=\"7\" Code=\"6\" GroupCode=\"1\" EANData=\"2200001\" SellByDate=\"5\" SellByTime=\"0\" ";
+  const std::string record = "; запись 2, PLU = \"7\"";
+  const std::pair<std::string, std::string> cases[] = {
+      {second + "Price=\"1000000\"", "Недопустимое значение поля \"Price\": \"1000000\" (от 0 до 999999,99)" + record},
+      {second + "Price=\"-0,01\"", "Недопустимое значение поля \"Price\": \"-0,01\" (от 0 до 999999,99)" + record},
+      {"PLU=\"7\" Code=\"6\" GroupCode=\"1\" EANData=\"-220000\" SellByDate=\"5\" SellByTime=\"0\" Price=\"1\"",
+       "Недопустимое значение поля \"EANData\": \"-220000\" (первые 7 знаков — цифры)" + record},
+      {second + "Price=\"1\" Name=\"" + longText + "\"",
+       "Недопустимое значение поля \"Name\": " + shown + " (строка 1 длиной 256 байт, не более 255)" + record},
+      {second + "Price=\"1\" Description=\"" + longText + "\"",
+       "Недопустимое значение поля \"Description\": " + shown + " (строка 1 длиной 256 байт, не более 255)" + record},
+      {"PLU=\"7\" Code=\"6\" GroupCode=\"10000\" EANData=\"2200001\" SellByDate=\"5\" SellByTime=\"0\" Price=\"1\"",
+       "Недопустимое значение поля \"GroupCode\": \"10000\" (от 0 до 9999)" + record},
+      {second + "Price=\"12,5x\"", "Некорректная цена: Price = \"12,5x\"" + record},
+  };
+  for (const auto& c : cases) {
+    Tap->Clear();
+    EXPECT_FALSE(Call("UploadGoods", {E(), S(Table("<Record " + std::string(kValidGoods) + "/><Record " + c.first + "/>")), E()}));
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.second}));
+    EXPECT_EQ(Frames().size(), 4u) << "the first record is loaded";
+  }
+}
+
+// Open refuses a setting that no record could hold, naming it; nothing is connected.
+TEST_F(ScaleDriver, SettingsThatNoRecordCanHoldFailOpen) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"LabelFormatNumber", "256"}, {"LabelFormatNumber", "-1"}, {"CommodityFont", "10"},
+      {"IngredientFont", "12"},     {"SpecMessageFont", "-2"},   {"CompanyFont", "100"}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Param(c.first, c.second));
+    EXPECT_FALSE(Open()) << c.first;
+    const std::string limit = std::string(c.first) == "LabelFormatNumber" ? "255" : "9";
+    EXPECT_EQ(LastError().second,
+              std::string("Недопустимое значение настройки \"") + c.first + "\": " + c.second + " (от 0 до " + limit + ")");
+    EXPECT_EQ(Tap->Connections(), 0);
+    EXPECT_FALSE(Call("ClearImages", {})) << "the driver is not opened";
+    ASSERT_TRUE(Param(c.first, "1"));
+  }
+  EXPECT_TRUE(Open());
+}
+
+// An address is dotted decimal: a part with a leading zero could be read as octal and reach
+// another scale, so Open refuses it, naming the setting.
+TEST_F(ScaleDriver, AddressWithLeadingZerosIsRefused) {
+  for (const char* address : {"127.0.0.010", "127.000.0.1", "0127.0.0.1", "127.1", "127.0.0.1.", " 127.0.0.256", "0x7f.0.0.1"}) {
+    ASSERT_TRUE(Param("IPAddress", address));
+    EXPECT_FALSE(Open()) << address;
+    EXPECT_EQ(LastError().second, std::string("Синтаксическая ошибка в IP-адресе: IPAddress = \"") + address +
+                                      "\" (четыре десятичных числа от 0 до 255 через точку, без ведущих нулей)");
+  }
+  EXPECT_EQ(Tap->Connections(), 0);
+  ASSERT_TRUE(Param("IPAddress", " 127.0.0.1 "));
+  EXPECT_TRUE(Open());
+}
 
 // ---- what the scale holds after an upload ----
 
@@ -336,18 +396,21 @@ TEST_F(ScaleDriver, GroupsShopsImagesChecksAndDefaults) {
     const char* Records;
     const char* Error;
   } cases[] = {
-      {"UploadGroups", "<Record Code=\"7\" ImageNumber=\" \"/>", "Некорректный номер картинки"},
-      {"UploadGroups", "<Record Code=\"x\" ImageNumber=\"y\"/>", "Некорректный номер группы"},
+      {"UploadGroups", "<Record Code=\"7\" ImageNumber=\" \"/>",
+       "Некорректный номер картинки: ImageNumber = \" \"; запись 1, Code = \"7\""},
+      {"UploadGroups", "<Record Code=\"x\" ImageNumber=\"y\"/>", "Некорректный номер группы: Code = \"x\"; запись 1, Code = \"x\""},
       {"UploadGroups", "<Record Code=\"7\" ImageNumber=\"12345\"/>",
-       "Недопустимое значение поля \"номер изображения\": 12345 (не более 4 десятичных цифр)"},
-      {"UploadShops", "<record code=\"1\" Name=\"a\"/>", "Некорректный номер магазина"},
-      {"UploadImages", "<Record ImageData=\"00\"/>", "Некорректный номер картинки"},
+       "Недопустимое значение поля \"ImageNumber\": \"12345\" (от 0 до 9999); запись 1, Code = \"7\""},
+      {"UploadShops", "<record code=\"1\" Name=\"a\"/>", "Некорректный номер магазина: Code = не задано; запись 1, Code = не задано"},
+      {"UploadShops", "<Record Code=\"1\"/><Record Code=\"2\" Name=\"a||b||c\"/><Record Code=\"100000000\"/>",
+       "Недопустимое значение поля \"Code\": \"100000000\" (от 0 до 99999999); запись 3, Code = \"100000000\""},
+      {"UploadImages", "<Record ImageData=\"00\"/>", "Некорректный номер картинки: ImageNumber = не задано; запись 1, ImageNumber = не задано"},
   };
   for (const auto& c : cases) {
     Tap->Clear();
     EXPECT_FALSE(Call(c.Method, {S(Table(c.Records))})) << c.Records;
     EXPECT_EQ(LastError().second, c.Error) << c.Records;
-    EXPECT_TRUE(Frames().empty()) << c.Records;
+    EXPECT_EQ(Frames().size(), std::string(c.Records).find("Code=\"2\"") == std::string::npos ? 0u : 2u) << c.Records;
   }
   ASSERT_TRUE(Call("UploadGroups", {S(Table("<Record Code=\"4\" Name=\"Бакалея\"/>"))}));
   ASSERT_TRUE(Call("UploadImages", {S(Table("<Record ImageNumber=\"9\"/>"))}));
@@ -475,7 +538,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, GoodsOverlap,
     ::testing::Values(
         TOverlapCase{"AcceptedThenValid", TFaultKind::Delay, kSecondValid, "", 2},
-        TOverlapCase{"AcceptedThenInvalid", TFaultKind::Delay, kSecondInvalid, "Некорректный код товара", 1},
+        TOverlapCase{"AcceptedThenInvalid", TFaultKind::Delay, kSecondInvalid,
+                     "Некорректный код товара: Code = не задано; запись 2, PLU = \"101\"", 1},
         TOverlapCase{"RefusedThenInvalid", TFaultKind::Answer, kSecondInvalid,
                      "Ошибка записи в таблицу 41, PresetNumber = 90005; PresetKey = 100", 1},
         TOverlapCase{"RefusedThenValid", TFaultKind::Answer, kSecondValid,

@@ -39,7 +39,25 @@ bool SetNonBlocking(TSocketHandle ASocket, bool AOn) {
   return fcntl(Fd(ASocket), F_SETFL, flags) == 0;
 }
 
-TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort) {
+namespace {
+
+void Tell(TConnectError* AError, int ACode) {
+  if (!AError) return;
+  AError->Code = ACode;
+  switch (ACode) {
+    case 0: AError->Kind = TConnectFailure::None; break;
+    case ECONNREFUSED: AError->Kind = TConnectFailure::Refused; break;
+    case ETIMEDOUT: AError->Kind = TConnectFailure::TimedOut; break;
+    case ENETUNREACH: case EHOSTUNREACH: case ENETDOWN: case EHOSTDOWN: case EADDRNOTAVAIL:
+      AError->Kind = TConnectFailure::Unreachable;
+      break;
+    default: AError->Kind = TConnectFailure::Other; break;
+  }
+}
+
+}  // namespace
+
+TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort, TConnectError* AError) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(APort);
@@ -47,20 +65,30 @@ TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort
   if (::connect(Fd(ASocket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return TConnectStart::Connected;
   // A non-blocking connect in progress is this system's "would block".
   if (errno == EINPROGRESS || errno == EWOULDBLOCK || errno == EAGAIN) return TConnectStart::WouldBlock;
+  Tell(AError, errno);
   return TConnectStart::Failed;
 }
 
-bool WaitConnected(TSocketHandle ASocket, int ASeconds) {
+bool WaitConnected(TSocketHandle ASocket, int ASeconds, TConnectError* AError) {
   pollfd p{Fd(ASocket), POLLOUT, 0};
   int r;
   do {
     r = ::poll(&p, 1, ASeconds * 1000);
   } while (r < 0 && errno == EINTR);
-  if (r <= 0 || !(p.revents & POLLOUT)) return false;
+  if (r == 0) {
+    Tell(AError, ETIMEDOUT);
+    return false;
+  }
+  if (r < 0) {
+    Tell(AError, errno);
+    return false;
+  }
   // A refused connect also makes the socket writable here; only a clean state counts.
   int err = 0;
   socklen_t len = sizeof err;
-  if (getsockopt(Fd(ASocket), SOL_SOCKET, SO_ERROR, &err, &len) != 0) return false;
+  if (getsockopt(Fd(ASocket), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (err == 0 && !(p.revents & POLLOUT)) err = EIO;
+  Tell(AError, err);
   return err == 0;
 }
 

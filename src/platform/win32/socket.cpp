@@ -60,24 +60,60 @@ bool SetNonBlocking(TSocketHandle ASocket, bool AOn) {
   return ioctlsocket(S(ASocket), FIONBIO, &mode) == 0;
 }
 
-TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort) {
+namespace {
+
+void Tell(TConnectError* AError, int ACode) {
+  if (!AError) return;
+  AError->Code = ACode;
+  switch (ACode) {
+    case 0: AError->Kind = TConnectFailure::None; break;
+    case WSAECONNREFUSED: AError->Kind = TConnectFailure::Refused; break;
+    case WSAETIMEDOUT: AError->Kind = TConnectFailure::TimedOut; break;
+    case WSAENETUNREACH: case WSAEHOSTUNREACH: case WSAENETDOWN: case WSAEHOSTDOWN: case WSAEADDRNOTAVAIL:
+      AError->Kind = TConnectFailure::Unreachable;
+      break;
+    default: AError->Kind = TConnectFailure::Other; break;
+  }
+}
+
+}  // namespace
+
+TConnectStart StartConnect(TSocketHandle ASocket, uint32_t AAddr, uint16_t APort, TConnectError* AError) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(APort);
   sa.sin_addr.s_addr = AAddr;
   if (::connect(S(ASocket), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return TConnectStart::Connected;
-  return WSAGetLastError() == WSAEWOULDBLOCK ? TConnectStart::WouldBlock : TConnectStart::Failed;
+  int err = WSAGetLastError();
+  if (err == WSAEWOULDBLOCK) return TConnectStart::WouldBlock;
+  Tell(AError, err);
+  return TConnectStart::Failed;
 }
 
-bool WaitConnected(TSocketHandle ASocket, int ASeconds) {
+bool WaitConnected(TSocketHandle ASocket, int ASeconds, TConnectError* AError) {
   fd_set writeSet, exceptSet;
   FD_ZERO(&writeSet);
   FD_ZERO(&exceptSet);
   FD_SET(S(ASocket), &writeSet);
   FD_SET(S(ASocket), &exceptSet);
   timeval tv{ASeconds, 0};
-  if (::select(0, nullptr, &writeSet, &exceptSet, &tv) <= 0) return false;
-  return FD_ISSET(S(ASocket), &writeSet) != 0;
+  int r = ::select(0, nullptr, &writeSet, &exceptSet, &tv);
+  if (r == 0) {
+    Tell(AError, WSAETIMEDOUT);
+    return false;
+  }
+  if (r < 0) {
+    Tell(AError, WSAGetLastError());
+    return false;
+  }
+  if (FD_ISSET(S(ASocket), &writeSet)) return true;
+  // A failed connect shows in the exception set, its reason in the socket's error.
+  int err = 0;
+  int len = sizeof err;
+  if (getsockopt(S(ASocket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0 || err == 0)
+    err = WSAGetLastError();
+  Tell(AError, err == 0 ? WSAECONNREFUSED : err);
+  return false;
 }
 
 void SetReceiveTimeout(TSocketHandle ASocket, int AMilliseconds) {
