@@ -117,8 +117,11 @@ class TDecoder {
     } else if (L.Text == kReceived) {
       Received(L);
     } else if (L.Text == kUnexpected) {
+      // "06 0D (2 байт)", or the first bytes of more: "06 06 ... (не менее 4096 байт)".
+      std::string hex = L.Details.substr(0, L.Details.find('('));
+      for (size_t dots; (dots = hex.find("...")) != std::string::npos;) hex.erase(dots, 3);
       std::string bytes;
-      if (!FOut.empty() && ParseHex(L.Details, bytes)) FOut.back().Extra += bytes;
+      if (!FOut.empty() && ParseHex(hex, bytes)) FOut.back().Extra += bytes;
     } else if (L.Level == "ERROR" && L.Text == kException) {
       if (FPending)
         Unanswered(L.Details);
