@@ -29,10 +29,11 @@ struct TLogState {
 };
 
 TLogState& State() {
-  // Built on first use; the module's start-up code touches it first, so it outlives the
-  // module's unload hook that writes the stop banner.
-  static TLogState state;
-  return state;
+  // Built on first use and never destroyed: a host may exit while its threads are in the middle
+  // of writing a line, and the exit's clean-up must not pull the state from under them. The
+  // pointer keeps it reachable to the end of the process.
+  static TLogState* const state = new TLogState;
+  return *state;
 }
 
 using TGuard = std::lock_guard<std::mutex>;
@@ -142,7 +143,9 @@ std::string LogFileBaseName(const std::string& ABaseName) {
   return name;
 }
 
-void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel) {
+namespace {
+
+void WriteLine(const std::string& AText, const std::string& ADetails, int ALevel) {
   TLogState& s = State();
   TGuard guard(s.Lock);
   if (!Admits(s.LogLevel, ALevel)) return;
@@ -169,13 +172,23 @@ void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel)
   Guarded(s, [&] { AppendLine(s, line, t); });
 }
 
+}  // namespace
+
+void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel) noexcept {
+  try {
+    WriteLine(AText, ADetails, ALevel);
+  } catch (...) {
+    // Out of memory for the line, or a lock the system refused: the line is lost, the work goes on.
+  }
+}
+
 bool LogAdmits(int ALevel) {
   TLogState& s = State();
   TGuard guard(s.Lock);
   return Admits(s.LogLevel, ALevel);
 }
 
-bool TakeLogFailure(std::string& AMessage) {
+bool TakeLogFailure(std::string& AMessage) noexcept try {
   TLogState& s = State();
   TGuard guard(s.Lock);
   if (!s.FailurePending) return false;
@@ -183,6 +196,8 @@ bool TakeLogFailure(std::string& AMessage) {
   AMessage = std::move(s.FailureMessage);
   s.FailureMessage.clear();
   return true;
+} catch (...) {
+  return false;
 }
 
 void SetLogLevel(uint8_t ALevel) {
@@ -225,9 +240,13 @@ std::string GetLogFileName(bool AFolderOnly) {
   return folder + DailyName(s, Now(s));
 }
 
-void LogShutdown() {
+void LogShutdown() noexcept {
   TLogState& s = State();
-  TGuard guard(s.Lock);
+  // The unload code never waits: at a process exit the system may have stopped another thread
+  // while it held the lock (on Windows it has ended them all), and that lock is never given
+  // back. The stop banner is then left out.
+  std::unique_lock<std::mutex> guard(s.Lock, std::try_to_lock);
+  if (!guard.owns_lock()) return;
   // Unloading must not fail because the log folder went away.
   if (s.LogLevel > 0 && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.Started = false;

@@ -21,7 +21,7 @@ constexpr uint8_t kLogLevelAll = 3;
 // first line after the log was switched on. Texts are UTF-8. Never throws: a log that cannot
 // be written must not stop the work it records. A failure to create the folder or to write
 // the file is kept for TakeLogFailure, and the next line tries again.
-void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel);
+void WriteLog(const std::string& AText, const std::string& ADetails, int ALevel) noexcept;
 
 // Whether a line of level ALevel would be written now; lets callers skip building details
 // that would not be used.
@@ -30,7 +30,7 @@ bool LogAdmits(int ALevel);
 // The message of a failure to write the log that nobody has been told of yet: true once for
 // each run of failures (a successful write, or another folder or base name, ends the run),
 // with the message of its first one.
-bool TakeLogFailure(std::string& AMessage);
+bool TakeLogFailure(std::string& AMessage) noexcept;
 
 // Changes the level; switching off after lines were written appends the stop banner.
 void SetLogLevel(uint8_t ALevel);
@@ -52,8 +52,9 @@ std::string LogFileBaseName(const std::string& ABaseName);
 // so is kept for TakeLogFailure and the name is returned all the same.
 std::string GetLogFileName(bool AFolderOnly);
 
-// Called when the library unloads: writes the stop banner if the log is on and started.
-void LogShutdown();
+// Called when the library unloads: writes the stop banner if the log is on and started and the
+// log is not busy; never waits.
+void LogShutdown() noexcept;
 
 // Local wall-clock time with milliseconds; replaceable so that tests can step over midnight.
 struct TLogTime {

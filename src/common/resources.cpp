@@ -17,8 +17,9 @@ struct TStore {
 };
 
 TStore& Store() {
-  static TStore store;
-  return store;
+  // Never destroyed: calls on other threads may still read it while the process exits.
+  static TStore* const store = new TStore;
+  return *store;
 }
 
 // One line: the number, blanks, the text to the end of the line. "#" starts a comment line.

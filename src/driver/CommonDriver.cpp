@@ -26,10 +26,11 @@ struct TDriverInfoStore {
 };
 
 // Built on first use, so the module's start-up code can fill it whatever the order of static
-// objects across files.
+// objects across files; never destroyed, so that a host that exits while its threads are in
+// calls does not pull it from under them.
 TDriverInfoStore& InfoStore() {
-  static TDriverInfoStore store;
-  return store;
+  static TDriverInfoStore* const store = new TDriverInfoStore;
+  return *store;
 }
 
 const char* const kEquipmentTypeNames[] = {
