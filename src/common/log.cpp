@@ -76,14 +76,46 @@ void NoteFailure(TLogState& s, const std::string& AMessage) {
   }
 }
 
-// The folder with its delimiter, created (and opened to every user) when missing.
+// The folder with its delimiter, created (and opened to every user) when missing. Something
+// else at its path (a file, say) is a failure naming the folder: it is neither created nor
+// touched.
 std::string EnsureFolder(TLogState& s) {
   std::string folder = FolderWithDelim(s);
   if (!platform::FolderExists(folder, platform::TLinks::Follow)) {
     platform::CreateFolders(folder, platform::TNewAccess::UserDefault);
+    if (!platform::FolderExists(folder, platform::TLinks::Follow))
+      throw platform::EFsError("Cannot create folder " + folder + ": something else is there",
+                               platform::TFsAction::CreateFolder, platform::TFsReason::NotAFolder, folder, 0);
     platform::GrantFolderAccess(folder);
   }
   return folder;
+}
+
+// A failure of the file system in the words of the messages to the user.
+std::string FailureText(const platform::EFsError& AError) {
+  using platform::TFsAction;
+  using platform::TFsReason;
+  std::string what;
+  switch (AError.Action) {
+    case TFsAction::CreateFolder: what = "не удалось создать папку лога «" + AError.Path + "»"; break;
+    case TFsAction::GrantAccess: what = "не удалось открыть папку лога «" + AError.Path + "» всем пользователям"; break;
+    case TFsAction::Read: what = "не удалось прочитать файл «" + AError.Path + "»"; break;
+    case TFsAction::Open: what = "не удалось открыть файл «" + AError.Path + "»"; break;
+    case TFsAction::Write: what = "не удалось дописать файл «" + AError.Path + "»"; break;
+  }
+  std::string why;
+  switch (AError.Reason) {
+    case TFsReason::NotFound: why = "путь не найден"; break;
+    case TFsReason::NotAFolder: why = "на этом месте не папка"; break;
+    case TFsReason::NotARegularFile: why = "это не обычный файл"; break;
+    case TFsReason::Link: why = "это ссылка, по ней лог не пишется"; break;
+    case TFsReason::AccessDenied: why = "нет прав доступа"; break;
+    case TFsReason::NoSpace: why = "нет места на диске"; break;
+    case TFsReason::InUse: why = "файл занят другой программой"; break;
+    case TFsReason::Other: why = "ошибка системы"; break;
+  }
+  if (AError.Code != 0) why += " (код " + std::to_string(AError.Code) + ")";
+  return what + ": " + why;
 }
 
 // The day's file name without its folder.
@@ -122,6 +154,8 @@ bool Guarded(TLogState& s, F&& AWrite) {
   try {
     AWrite();
     return true;
+  } catch (const platform::EFsError& e) {
+    NoteFailure(s, FailureText(e));
   } catch (const std::exception& e) {
     NoteFailure(s, e.what());
   } catch (...) {
@@ -234,7 +268,16 @@ void SetLogFileBaseName(const std::string& ABaseName) {
 std::string GetLogFileName(bool AFolderOnly) {
   TLogState& s = State();
   TGuard guard(s.Lock);
-  Guarded(s, [&] { EnsureFolder(s); });
+  // While the log is off, nothing is written, so there is nothing to warn of: the folder is
+  // made if it can be, and a failure is left for the log to find when it is switched on.
+  if (s.LogLevel > 0) {
+    Guarded(s, [&] { EnsureFolder(s); });
+  } else {
+    try {
+      EnsureFolder(s);
+    } catch (...) {
+    }
+  }
   std::string folder = FolderWithDelim(s);
   if (AFolderOnly) return folder;
   return folder + DailyName(s, Now(s));

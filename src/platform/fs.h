@@ -1,6 +1,6 @@
 // Files and folders: the log folder and its files, the help viewer's temporary folder, files
-// that a user names. Paths are UTF-8. Failures throw std::runtime_error carrying the
-// operating system's message.
+// that a user names. Paths are UTF-8. Failures throw EFsError: the operating system's message,
+// and beside it what failed, on which path, and a kind of reason that callers put into words.
 //
 // What differs between those uses is chosen at each call:
 // - TLinks: whether a symbolic link (on Windows, any reparse point) at the path is followed
@@ -9,10 +9,25 @@
 // - TShareMode: what other processes may do with a file while it is being read.
 #pragma once
 #include <cstddef>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qd::platform {
+
+enum class TFsAction { Open, Read, Write, CreateFolder, GrantAccess };
+enum class TFsReason { NotFound, NotAFolder, NotARegularFile, Link, AccessDenied, NoSpace, InUse, Other };
+
+class EFsError : public std::runtime_error {
+ public:
+  EFsError(const std::string& AMessage, TFsAction AAction, TFsReason AReason, std::string APath, int ACode)
+      : std::runtime_error(AMessage), Action(AAction), Reason(AReason), Path(std::move(APath)), Code(ACode) {}
+  TFsAction Action;
+  TFsReason Reason;
+  std::string Path;
+  int Code;  // the system's error number; 0 when the reason is the path's kind
+};
 
 // The system's path delimiter, and every character that it takes as one ("\\/" on Windows).
 extern const char kPathDelim;

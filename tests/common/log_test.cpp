@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "common/log.h"
 #include "common/utils.h"
 #include "support/testenv.h"
 
 #if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -139,6 +143,53 @@ TEST_F(Log, AFolderThatCannotBeCreatedFailsNoWriteIsToldOnceAndTheLogResumes) {
   EXPECT_FALSE(TakeLogFailure(message)) << "the stop banner's failure belongs to the same run";
 }
 
+// A file where the log folder should be: nothing is said while the log is off; once it is on,
+// the one warning names the folder in the words of the messages, and the file is left as it was.
+TEST_F(Log, AFileInThePlaceOfTheFolderIsAFailureNamingTheFolder) {
+  fs::create_directories(Folder.parent_path());
+  { std::ofstream(Folder, std::ios::binary) << "not a folder"; }
+  const auto mode = fs::status(Folder).permissions();
+  std::string message;
+  const std::string name = GetLogFileName(true);
+  EXPECT_EQ(name.substr(0, Folder.string().size()), Folder.string());
+  EXPECT_FALSE(TakeLogFailure(message)) << "no warning while the log is off: " << message;
+  SetLogLevel(3);
+  WriteLog("a", "", kLogInfo);
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_EQ(message.rfind("не удалось создать папку лога «" + Folder.string(), 0), 0u) << message;
+  EXPECT_NE(message.find("»: на этом месте не папка"), std::string::npos) << message;
+  EXPECT_EQ(message.find("Cannot"), std::string::npos) << "one language: " << message;
+  EXPECT_EQ(test::ReadAll(Folder), "not a folder");
+  EXPECT_EQ(fs::status(Folder).permissions(), mode);
+}
+
+#if !defined(_WIN32)
+// A write cut short (a full disk; here a file size limit) is taken back: a line is in the file
+// whole or not at all, and the next line starts on a line of its own.
+TEST_F(Log, AShortWriteIsTakenBack) {
+  SetLogLevel(3);
+  WriteLog("first", "", kLogInfo);
+  const std::string before = File();
+  ASSERT_FALSE(before.empty());
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(before.size() + 10), static_cast<rlim_t>(before.size() + 10)};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    WriteLog("a line that does not fit into the ten bytes left", "", kLogInfo);
+    std::string message;
+    _exit(TakeLogFailure(message) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failure was noted";
+  EXPECT_EQ(File(), before) << "nothing of the cut line is left";
+  WriteLog("second", "", kLogInfo);
+  EXPECT_EQ(File(), before + "2024.03.05 10:20:30.045\tINFO\tsecond\r\n");
+}
+#endif
+
 TEST_F(Log, BaseNameIsMadeSafeForAFileNameOnEverySystem) {
   const struct {
     const char* Base;
@@ -193,14 +244,14 @@ TEST_F(Log, PlantedPipeOrDeviceIsRefusedWithoutWaiting) {
   WriteLog("x", "", kLogInfo);
   std::string message;
   ASSERT_TRUE(TakeLogFailure(message));
-  EXPECT_NE(message.find("not a regular file"), std::string::npos) << message;
+  EXPECT_NE(message.find("»: это не обычный файл"), std::string::npos) << message;
   Clock.Day = 7;
   WriteLog("y", "", kLogInfo);  // a day whose file can be written ends the run of failures
   EXPECT_FALSE(TakeLogFailure(message)) << message;
   Clock.Day = 6;
   WriteLog("z", "", kLogInfo);
   EXPECT_TRUE(TakeLogFailure(message));
-  EXPECT_NE(message.find("symbolic link"), std::string::npos) << message;
+  EXPECT_NE(message.find("»: это ссылка, по ней лог не пишется"), std::string::npos) << message;
 }
 #endif
 

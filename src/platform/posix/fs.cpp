@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <stdexcept>
 
 namespace qd::platform {
@@ -21,8 +22,45 @@ const char kPathDelims[] = "/";
 
 namespace {
 
+
+// What failed and on which path, read off the message that names them.
+void Describe(const std::string& AWhat, TFsAction& AAction, std::string& APath) {
+  static const std::pair<const char*, TFsAction> kPrefixes[] = {
+      {"Cannot open file ", TFsAction::Open},          {"Cannot read file ", TFsAction::Read},
+      {"Cannot write file ", TFsAction::Write},        {"Cannot create file ", TFsAction::Write},
+      {"Cannot create folder ", TFsAction::CreateFolder}, {"Cannot grant access to ", TFsAction::GrantAccess}};
+  AAction = TFsAction::Open;
+  APath.clear();
+  for (const auto& p : kPrefixes)
+    if (AWhat.rfind(p.first, 0) == 0) {
+      AAction = p.second;
+      APath = AWhat.substr(std::string(p.first).size());
+      return;
+    }
+}
+
+[[noreturn]] void ThrowKind(const std::string& AWhat, const std::string& AReasonText, TFsReason AReason, int ACode) {
+  TFsAction action;
+  std::string path;
+  Describe(AWhat, action, path);
+  throw EFsError(AWhat + ": " + AReasonText, action, AReason, path, ACode);
+}
+
+TFsReason ReasonOf(int AErr) {
+  switch (AErr) {
+    case ENOENT: return TFsReason::NotFound;
+    case ENOTDIR: return TFsReason::NotAFolder;
+    case EACCES: case EPERM: case EROFS: return TFsReason::AccessDenied;
+    case ENOSPC: case EFBIG: case EDQUOT: return TFsReason::NoSpace;
+    case ELOOP: return TFsReason::Link;
+    case ENXIO: return TFsReason::NotARegularFile;
+    case EBUSY: case ETXTBSY: return TFsReason::InUse;
+    default: return TFsReason::Other;
+  }
+}
+
 [[noreturn]] void ThrowErrno(const std::string& AWhat, int AErr) {
-  throw std::runtime_error(AWhat + ": " + std::strerror(AErr));
+  ThrowKind(AWhat, std::strerror(AErr), ReasonOf(AErr), AErr);
 }
 
 bool StatPath(const std::string& APath, TLinks ALinks, struct stat& ASt) {
@@ -62,14 +100,14 @@ int OpenRegular(const std::string& AFileName, int AFlags, TNewAccess AAccess) {
   }
   if (fd < 0) {
     int err = errno;
-    if (err == ELOOP) throw std::runtime_error("Cannot open file " + AFileName + ": the path is a symbolic link");
-    if (err == ENXIO) throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+    if (err == ELOOP) ThrowKind("Cannot open file " + AFileName, "the path is a symbolic link", TFsReason::Link, 0);
+    if (err == ENXIO) ThrowKind("Cannot open file " + AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
     ThrowErrno("Cannot open file " + AFileName, err);
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+    ThrowKind("Cannot open file " + AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
   }
   if (created) WidenNewFile(fd, AAccess);
   return fd;
@@ -111,6 +149,26 @@ void WriteAndClose(int AFd, const std::string& AFileName, const std::string& ABy
   }
   if (close(AFd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
 }
+
+// A descriptor closed with its holder unless released.
+class TFd {
+ public:
+  explicit TFd(int AFd) : FFd(AFd) {}
+  ~TFd() {
+    if (FFd >= 0) close(FFd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+  int Release() {
+    int fd = FFd;
+    FFd = -1;
+    return fd;
+  }
+
+ private:
+  int FFd;
+};
 
 struct TDirCloser {
   DIR* Dir;
@@ -269,7 +327,32 @@ void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAcce
 }
 
 void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess) {
-  WriteAndClose(OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, AAccess), AFileName, ABytes);
+  TFd fd(OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, AAccess));
+  // One write puts the bytes at the end whole, whatever other processes append meanwhile.
+  size_t done = 0;
+  int err = 0;
+  while (done < ABytes.size()) {
+    ssize_t n = write(fd.Get(), ABytes.data() + done, ABytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (err == 0) {
+    if (close(fd.Release()) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
+    return;
+  }
+  // A part went out (a full disk, a size limit): it is taken back, so that the file holds the
+  // bytes whole or not at all. Only when nothing was appended behind it.
+  if (done > 0) {
+    off_t end = lseek(fd.Get(), 0, SEEK_CUR);
+    struct stat st {};
+    if (end >= static_cast<off_t>(done) && fstat(fd.Get(), &st) == 0 && st.st_size == end)
+      (void)ftruncate(fd.Get(), end - static_cast<off_t>(done));
+  }
+  ThrowErrno("Cannot write file " + AFileName, err);
 }
 
 }  // namespace qd::platform

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/win32/wintext.h"
 
@@ -21,9 +22,44 @@ using win::Widen;
 
 namespace {
 
+
+// What failed and on which path, read off the message that names them.
+void Describe(const std::string& AWhat, TFsAction& AAction, std::string& APath) {
+  static const std::pair<const char*, TFsAction> kPrefixes[] = {
+      {"Cannot open file ", TFsAction::Open},          {"Cannot read file ", TFsAction::Read},
+      {"Cannot write file ", TFsAction::Write},        {"Cannot create file ", TFsAction::Write},
+      {"Cannot create folder ", TFsAction::CreateFolder}, {"Cannot grant access to ", TFsAction::GrantAccess}};
+  AAction = TFsAction::Open;
+  APath.clear();
+  for (const auto& p : kPrefixes)
+    if (AWhat.rfind(p.first, 0) == 0) {
+      AAction = p.second;
+      APath = AWhat.substr(std::string(p.first).size());
+      return;
+    }
+}
+
+[[noreturn]] void ThrowKind(const std::string& AWhat, const std::string& AReasonText, TFsReason AReason, int ACode) {
+  TFsAction action;
+  std::string path;
+  Describe(AWhat, action, path);
+  throw EFsError(AWhat + ": " + AReasonText, action, AReason, path, ACode);
+}
+
+TFsReason ReasonOf(DWORD AErr) {
+  switch (AErr) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return TFsReason::NotFound;
+    case ERROR_DIRECTORY: return TFsReason::NotAFolder;
+    case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: return TFsReason::AccessDenied;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return TFsReason::NoSpace;
+    case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return TFsReason::InUse;
+    default: return TFsReason::Other;
+  }
+}
+
 [[noreturn]] void ThrowLastError(const std::string& AWhat) {
   DWORD err = GetLastError();
-  throw std::runtime_error(AWhat + ": " + ErrorText(err));
+  ThrowKind(AWhat, ErrorText(err), ReasonOf(err), static_cast<int>(err));
 }
 
 // Closes the handle, then throws with the error that came before closing it.
@@ -76,7 +112,7 @@ HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD AShare, DW
   BY_HANDLE_FILE_INFORMATION info{};
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & kNotRegular)) {
     CloseHandle(h);
-    throw std::runtime_error("Cannot open file " + AFileName + ": not a regular file");
+    ThrowKind("Cannot open file " + AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
   }
   return h;
 }
@@ -327,10 +363,41 @@ void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAcce
 }
 
 void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess) {
-  HANDLE h = OpenRegular(AFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
-  LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) CloseAndThrow(h, "Cannot write file " + AFileName);
-  WriteAndClose(h, AFileName, ABytes);
+  // Other processes may hold the file open the same way and append to it at the same time; a
+  // process that holds it without sharing it is waited for briefly.
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      h = OpenRegular(AFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
+      break;
+    } catch (const EFsError& e) {
+      if (e.Reason != TFsReason::InUse || attempt >= 50) throw;
+      Sleep(10);
+    }
+  }
+  // The writers take turns: each holds a lock on one byte far beyond any end of file (it keeps
+  // no reader out) while it finds the end and writes there.
+  OVERLAPPED turn{};
+  turn.OffsetHigh = 0x7FFFFFFF;
+  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) CloseAndThrow(h, "Cannot write file " + AFileName);
+  LARGE_INTEGER zero{}, end{};
+  DWORD written = 0;
+  bool ok = SetFilePointerEx(h, zero, &end, FILE_END) && ABytes.size() <= (1u << 30) &&
+            ::WriteFile(h, ABytes.data(), static_cast<DWORD>(ABytes.size()), &written, nullptr) &&
+            written == ABytes.size();
+  DWORD err = ok ? 0 : GetLastError();
+  if (!ok) {
+    // A part went out (a full disk): it is taken back, so that the file holds the bytes whole
+    // or not at all.
+    if (written > 0 && SetFilePointerEx(h, end, nullptr, FILE_BEGIN)) SetEndOfFile(h);
+    if (err == ERROR_SUCCESS) err = ERROR_HANDLE_DISK_FULL;
+  }
+  UnlockFileEx(h, 0, 1, 0, &turn);
+  if (!ok) {
+    SetLastError(err);
+    CloseAndThrow(h, "Cannot write file " + AFileName);
+  }
+  if (!CloseHandle(h)) ThrowLastError("Cannot write file " + AFileName);
 }
 
 }  // namespace qd::platform
