@@ -10,8 +10,11 @@
 #include "platform/fs.h"
 #include "support/testenv.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace qd::platform {
@@ -80,6 +83,23 @@ TEST(Paths, RootedPaths) {
 #endif
   EXPECT_EQ(NewGuidText().size(), 38u);
   EXPECT_NE(NewGuidText(), NewGuidText());
+}
+
+// Whether a folder takes new files is found out without opening or changing anything that is
+// there: a file linked in under a name the check might use keeps its bytes.
+TEST_F(Files, WritableFolderCheckLeavesPlantedEntriesAlone) {
+  Put("victim", "twenty-one bytes here");
+  CreateFolders(At("shared"), TNewAccess::UserDefault);
+#if defined(_WIN32)
+  const std::string pid = std::to_string(_getpid());
+#else
+  const std::string pid = std::to_string(getpid());
+#endif
+  for (const std::string& name : std::vector<std::string>{".write-test-" + pid, ".write-test-" + pid + "-0", ".write-test"})
+    stdfs::create_hard_link(Temp.Path() / "victim", Temp.Path() / "shared" / name);
+  EXPECT_TRUE(FolderWritable(At("shared")));
+  EXPECT_EQ(ReadFile(At("victim"), TLinks::Follow, TShareMode::Read), "twenty-one bytes here");
+  EXPECT_FALSE(FolderWritable(At("no-such-folder")));
 }
 
 #if !defined(_WIN32)

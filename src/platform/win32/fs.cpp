@@ -163,12 +163,22 @@ bool FileExists(const std::string& APath, TLinks ALinks) {
 
 bool FolderWritable(const std::string& AFolder) {
   if (!FolderExists(AFolder, TLinks::Follow)) return false;
-  std::wstring probe = Widen(AFolder) + L"\\.write-test-" + std::to_wstring(GetCurrentProcessId());
-  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
+  // A new file of a name of its own, created only where nothing is: an entry that is already
+  // there (a file, or a link someone planted under a name they could guess) is never opened or
+  // changed.
+  const std::wstring base = Widen(AFolder) + L"\\.write-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(GetTickCount64()) + L"-";
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::wstring probe = base + std::to_wstring(attempt);
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
 }
 
 bool FileLastWriteTime(const std::string& AFileName, long long& ATime) {
