@@ -107,7 +107,7 @@ void TTCPSocket::SetConnection() {
   platform::SetNoDelay(FSocket);
 }
 
-void TTCPSocket::CloseConnection() {
+void TTCPSocket::CloseConnection() noexcept {
   if (Connected()) {
     platform::ShutdownBoth(FSocket);
     platform::CloseSocket(FSocket);

@@ -40,7 +40,7 @@ class TTCPSocket {
 
   void SetConnection();
   // Shutdown and release; never fails, also when nothing is open.
-  void CloseConnection();
+  void CloseConnection() noexcept;
   // One send of all bytes of APacket.
   void WriteStr(const std::string& APacket);
   // One receive of up to ALen bytes; ABytes always gets ALen bytes, 0x00 where nothing arrived.

@@ -50,8 +50,8 @@ int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen);
 int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen);
 
 // Shutdown of both directions and release; results ignored.
-void ShutdownBoth(TSocketHandle ASocket);
-void CloseSocket(TSocketHandle ASocket);
+void ShutdownBoth(TSocketHandle ASocket) noexcept;
+void CloseSocket(TSocketHandle ASocket) noexcept;
 
 // Server side. Binds to AAddress:APort (0 = any free port) with address reuse and, when
 // AListen is set, starts listening. A bound socket that does not listen refuses every

@@ -122,9 +122,9 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
   return r;
 }
 
-void ShutdownBoth(TSocketHandle ASocket) { ::shutdown(Fd(ASocket), SHUT_RDWR); }
+void ShutdownBoth(TSocketHandle ASocket) noexcept { ::shutdown(Fd(ASocket), SHUT_RDWR); }
 
-void CloseSocket(TSocketHandle ASocket) {
+void CloseSocket(TSocketHandle ASocket) noexcept {
   if (ASocket != kInvalidSocket) ::close(Fd(ASocket));
 }
 

@@ -1,5 +1,6 @@
-// WinSock implementation of the socket layer. The socket service is started when the
-// module is loaded and stopped when it is unloaded, by the static object below.
+// WinSock implementation of the socket layer. The socket service is started at the first use
+// of a socket (never in the module's load or unload code, where the system forbids work of
+// that kind) and left running: the system ends it with the process.
 #include "platform/socket.h"
 
 #include <winsock2.h>
@@ -19,10 +20,6 @@ class TSocketService {
   TSocketService() {
     if (WSAStartup(0x0101, &FData) != 0) FError = "Ошибка инициализации библиотеки WinSock";
   }
-  ~TSocketService() {
-    // Nothing can be raised while the module unloads; the failure goes to the debugger.
-    if (FError == nullptr && WSACleanup() != 0) OutputDebugStringA("WSACleanup");
-  }
   const char* Error() const { return FError; }
 
  private:
@@ -30,27 +27,24 @@ class TSocketService {
   const char* FError = nullptr;
 };
 
+// Started on first use, once, whichever thread comes first; never stopped.
 TSocketService& Service() {
-  static TSocketService service;
-  return service;
+  static TSocketService* const service = new TSocketService;
+  return *service;
 }
-
-// Started at load: referencing the service from here keeps it in every module that uses sockets.
-const bool kServiceStarted = Service().Error() == nullptr;
 
 }  // namespace
 
-const char* SocketServiceError() {
-  (void)kServiceStarted;
-  return Service().Error();
-}
+const char* SocketServiceError() { return Service().Error(); }
 
 bool ParseIPv4(const std::string& AText, uint32_t& AAddr) {
+  (void)Service();
   AAddr = inet_addr(AText.c_str());
   return AAddr != INADDR_NONE;
 }
 
 TSocketHandle CreateTcpSocket() {
+  if (Service().Error()) return kInvalidSocket;
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   return static_cast<TSocketHandle>(s);
 }
@@ -134,9 +128,9 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
   return ::recv(S(ASocket), static_cast<char*>(ABuffer), static_cast<int>(ALen), 0);
 }
 
-void ShutdownBoth(TSocketHandle ASocket) { ::shutdown(S(ASocket), SD_BOTH); }
+void ShutdownBoth(TSocketHandle ASocket) noexcept { ::shutdown(S(ASocket), SD_BOTH); }
 
-void CloseSocket(TSocketHandle ASocket) {
+void CloseSocket(TSocketHandle ASocket) noexcept {
   if (ASocket != kInvalidSocket) ::closesocket(S(ASocket));
 }
 
