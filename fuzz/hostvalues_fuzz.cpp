@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/input.h"
 #include "support/module_host.h"
 
 namespace {
@@ -25,20 +26,7 @@ using host::TComponent;
 using host::THostValue;
 using host::TMemoryManager;
 
-class TInput {
- public:
-  TInput(const uint8_t* AData, size_t ASize) : FData(AData), FSize(ASize) {}
-  bool Empty() const { return FPos >= FSize; }
-  uint8_t U8() { return FPos < FSize ? FData[FPos++] : 0; }
-  uint16_t U16() { return static_cast<uint16_t>(U8() | U8() << 8); }
-  uint32_t U32() { return static_cast<uint32_t>(U16()) | static_cast<uint32_t>(U16()) << 16; }
-  uint64_t U64() { return static_cast<uint64_t>(U32()) | static_cast<uint64_t>(U32()) << 32; }
-
- private:
-  const uint8_t* FData;
-  size_t FSize;
-  size_t FPos = 0;
-};
+using qd::fuzz::TInput;
 
 // Value type codes: the ten the host uses, then some it does not.
 constexpr uint16_t kTypes[] = {0, 3, 5, 6, 7, 9, 11, 17, 22, 23, 1, 2, 8, 10, 24, 0xFFFF};

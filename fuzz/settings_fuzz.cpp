@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/input.h"
 #include "support/module_host.h"
 
 namespace {
@@ -22,26 +23,7 @@ using namespace qd;
 using host::TComponent;
 using host::THostValue;
 
-class TInput {
- public:
-  TInput(const uint8_t* AData, size_t ASize) : FData(AData), FSize(ASize) {}
-  bool Empty() const { return FPos >= FSize; }
-  uint8_t U8() { return FPos < FSize ? FData[FPos++] : 0; }
-  uint16_t U16() { return static_cast<uint16_t>(U8() | U8() << 8); }
-  uint32_t U32() { return static_cast<uint32_t>(U16()) | static_cast<uint32_t>(U16()) << 16; }
-  uint64_t U64() { return static_cast<uint64_t>(U32()) | static_cast<uint64_t>(U32()) << 32; }
-  // Up to 31 bytes as they come: any UTF-8, valid or not.
-  std::string Bytes() {
-    std::string s;
-    for (uint8_t n = U8() % 32; n > 0 && !Empty(); --n) s.push_back(static_cast<char>(U8()));
-    return s;
-  }
-
- private:
-  const uint8_t* FData;
-  size_t FSize;
-  size_t FPos = 0;
-};
+using qd::fuzz::TInput;
 
 // Every setting of the driver under both of its names, the address and port last.
 const char* const kNames[][2] = {

@@ -59,13 +59,23 @@ TSetup& Setup() {
   return setup;
 }
 
+// A component of the module, opened against a virtual scale of its own.
+struct TOpenedDriver {
+  qd::vscale::TVirtualScale Scale;
+  std::unique_ptr<TComponent> C;
+  explicit TOpenedDriver(const TModule& AModule) {
+    Scale.Start();
+    C = std::make_unique<TComponent>(AModule, "w_quendal7v2k");
+    qd::bench::PointAtScale(*C, Scale.Port());
+    C->Call("Open", {THostValue::Empty()});
+  }
+  ~TOpenedDriver() { C->Call("Close", {THostValue::Empty()}); }
+};
+
 void BM_DriverUploadGoods(benchmark::State& AState) {
   TSetup& s = Setup();
-  qd::vscale::TVirtualScale scale;
-  scale.Start();
-  TComponent c(*s.Module, "w_quendal7v2k");
-  qd::bench::PointAtScale(c, scale.Port());
-  c.Call("Open", {THostValue::Empty()});
+  TOpenedDriver driver(*s.Module);
+  TComponent& c = *driver.C;
   for (auto _ : AState) {
     auto r = c.Call("UploadGoods", {THostValue::Empty(), THostValue::Text(s.Table), THostValue::Empty()});
     if (!r.Result.i) {
@@ -73,7 +83,6 @@ void BM_DriverUploadGoods(benchmark::State& AState) {
       break;
     }
   }
-  c.Call("Close", {THostValue::Empty()});
   AState.SetItemsProcessed(AState.iterations() * kGoods);
   AState.counters["commands"] = static_cast<double>(s.Frames.size());
 }
@@ -82,20 +91,14 @@ BENCHMARK(BM_DriverUploadGoods)->Unit(benchmark::kMillisecond)->UseRealTime()->I
 // A short operation: DeleteGood of one item (a fresh connection, two commands and, since the
 // driver looks for bytes that should not be there after the last answer, that final look).
 void BM_DriverDeleteGood(benchmark::State& AState) {
-  TSetup& s = Setup();
-  qd::vscale::TVirtualScale scale;
-  scale.Start();
-  TComponent c(*s.Module, "w_quendal7v2k");
-  qd::bench::PointAtScale(c, scale.Port());
-  c.Call("Open", {THostValue::Empty()});
+  TOpenedDriver driver(*Setup().Module);
   for (auto _ : AState) {
-    auto r = c.Call("DeleteGood", {THostValue::Int(1)});
+    auto r = driver.C->Call("DeleteGood", {THostValue::Int(1)});
     if (!r.Result.i) {
       AState.SkipWithError("delete failed");
       break;
     }
   }
-  c.Call("Close", {THostValue::Empty()});
 }
 BENCHMARK(BM_DriverDeleteGood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 

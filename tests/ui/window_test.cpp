@@ -245,6 +245,23 @@ bool HaveDisplay() {
     throw;                                                                        \
   }
 
+// The form's handlers run inside the window; what the window shows once it is made is kept.
+struct TFormInWindow final : platform::window::TLogWindowEvents {
+  ui::TfrmLog Form;
+  std::vector<std::string> Names;
+  std::string Selected, Text;
+  void FormCreate(TLogWindowView& AView) override {
+    Form.FormCreate(AView);
+    Names = AView.FileNames();
+    Selected = AView.SelectedFile();
+    Text = AView.Text();
+  }
+  void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
+  void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
+  void OpenDirClick(TLogWindowView& AView) override { Form.OpenDirClick(AView); }
+  void CheckFileTimer(TLogWindowView& AView) override { Form.CheckFileTimer(AView); }
+};
+
 class Windows : public LogViewer {
  protected:
   void SetUp() override {
@@ -269,21 +286,7 @@ TEST_F(Windows, LogWindowShowsTheNewestFileAndClosesOnRequest) {
     AProbe.Close();
   });
   // The form's handlers run inside the window; the caption is the form's.
-  struct TEvents final : platform::window::TLogWindowEvents {
-    ui::TfrmLog Form;
-    std::vector<std::string> Names;
-    std::string Selected, Text;
-    void FormCreate(TLogWindowView& AView) override {
-      Form.FormCreate(AView);
-      Names = AView.FileNames();
-      Selected = AView.SelectedFile();
-      Text = AView.Text();
-    }
-    void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
-    void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
-    void OpenDirClick(TLogWindowView& AView) override { Form.OpenDirClick(AView); }
-    void CheckFileTimer(TLogWindowView& AView) override { Form.CheckFileTimer(AView); }
-  } events;
+  TFormInWindow events;
   QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
   ASSERT_EQ(ready.size(), 1u);
   EXPECT_EQ(ready[0].Caption, "Просмотр лога");
@@ -305,21 +308,7 @@ TEST_F(Windows, NamesInAnyBytesAreListedSortedAndRead) {
   Write("B_2026.12.10.log", "b\r\n");
   Write("a_2026.12.10.log", "a\r\n");
   platform::window::SetWindowReadyHook([](const TWindowProbe& AProbe) { AProbe.Close(); });
-  struct TEvents final : platform::window::TLogWindowEvents {
-    ui::TfrmLog Form;
-    std::vector<std::string> Names;
-    std::string Selected, Text;
-    void FormCreate(TLogWindowView& AView) override {
-      Form.FormCreate(AView);
-      Names = AView.FileNames();
-      Selected = AView.SelectedFile();
-      Text = AView.Text();
-    }
-    void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
-    void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
-    void OpenDirClick(TLogWindowView& AView) override { Form.OpenDirClick(AView); }
-    void CheckFileTimer(TLogWindowView& AView) override { Form.CheckFileTimer(AView); }
-  } events;
+  TFormInWindow events;
   QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
   EXPECT_EQ(events.Names, (std::vector<std::string>{"a_2026.12.10.log", "B_2026.12.10.log", brokenInside, broken}));
   EXPECT_EQ(events.Selected, broken);
