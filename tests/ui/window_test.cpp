@@ -303,14 +303,18 @@ TEST_F(Windows, LogWindowShowsTheNewestFileAndClosesOnRequest) {
 TEST_F(Windows, NamesInAnyBytesAreListedSortedAndRead) {
   const std::string broken = std::string(22, 'z') + "\xFC.log";
   const std::string brokenInside = "m\xC3(\xE2\x82_1.log";
+  // A broken lead byte must not swallow the bytes after it: these two are told apart by them.
+  const std::string leadLower = "k\xFCzzzzz1.log", leadUpper = "k\xFC" "AAAAA2.log";
   Write(broken, "planted\r\n");
   Write(brokenInside, "inside\r\n");
+  Write(leadLower, "lower\r\n");
+  Write(leadUpper, "upper\r\n");
   Write("B_2026.12.10.log", "b\r\n");
   Write("a_2026.12.10.log", "a\r\n");
   platform::window::SetWindowReadyHook([](const TWindowProbe& AProbe) { AProbe.Close(); });
   TFormInWindow events;
   QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
-  EXPECT_EQ(events.Names, (std::vector<std::string>{"a_2026.12.10.log", "B_2026.12.10.log", brokenInside, broken}));
+  EXPECT_EQ(events.Names, (std::vector<std::string>{"a_2026.12.10.log", "B_2026.12.10.log", leadUpper, leadLower, brokenInside, broken}));
   EXPECT_EQ(events.Selected, broken);
   EXPECT_EQ(events.Text, "planted\r\n");
 }

@@ -80,10 +80,9 @@ void QuitLoopOnDestroy(GtkWidget* AWindow, GMainLoop* ALoop) {
 }
 
 void RunUntilDestroyed(GtkWidget* AWindow) {
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
   QuitLoopOnDestroy(AWindow, loop);
   g_main_loop_run(loop);
-  g_main_loop_unref(loop);
 }
 
 // The log window's font, Tahoma at 13 pixels on 120 dots per inch. The style sheet selects
@@ -93,12 +92,11 @@ void ApplyFont(GtkWidget* AWindow) {
   gtk_widget_set_name(AWindow, kName);
   static bool added = false;
   if (added) return;
-  GtkCssProvider* css = gtk_css_provider_new();
+  g_autoptr(GtkCssProvider) css = gtk_css_provider_new();
   gtk_css_provider_load_from_data(
       css, "#qd-log-window, #qd-log-window * { font-family: Tahoma, sans-serif; font-size: 8pt; }", -1, nullptr);
   gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(AWindow), GTK_STYLE_PROVIDER(css),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(css);
   added = true;
 }
 
@@ -215,7 +213,7 @@ class TGtkLogWindow final : public TLogWindowView {
       static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::CheckFileTimer);
       return G_SOURCE_CONTINUE;
     }, this);
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
     QuitLoopOnDestroy(FWindow, loop);
     if (auto hook = ReadyHook()) {
       TWindowProbe probe{ACaption, std::string(), [this] { Close(); }, [this] { OpenFileList(); },
@@ -226,7 +224,6 @@ class TGtkLogWindow final : public TLogWindowView {
       }
     }
     if (!FClosed) g_main_loop_run(loop);
-    g_main_loop_unref(loop);
   }
 
   // Just before the list opens.
@@ -386,11 +383,10 @@ void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) {
 void OpenFolderInShell(const std::string& AFolder) {
   TGString uri(g_filename_to_uri(AFolder.c_str(), nullptr, nullptr));
   if (!uri) throw std::runtime_error("Не удалось открыть папку: " + AFolder);
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   gboolean ok = g_app_info_launch_default_for_uri(uri.get(), nullptr, &error);
   if (!ok) {
     std::string message = error ? error->message : AFolder;
-    if (error) g_error_free(error);
     throw std::runtime_error("Не удалось открыть папку: " + message);
   }
 }
