@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -144,7 +143,6 @@ F Routine(const TComponent& AComponent, int AIndex, void*& AFace) {
 struct TFixture {
   qd::fuzz::TLoopbackPeer Peer;
   int64_t ActionMethod = -1;
-  std::string Logs;
 };
 
 TFixture& Fixture() {
@@ -152,7 +150,6 @@ TFixture& Fixture() {
     auto* fx = new TFixture;
     TComponent probe(qd::fuzz::Module(), "w_quendal7v2k");
     fx->ActionMethod = probe.FindMethod("DoAdditionalAction");
-    fx->Logs = (std::filesystem::path(qd::fuzz::WorkFolder()) / "logs").string();
     return fx;
   }();
   return *f;
@@ -300,14 +297,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   {
     TComponent C(qd::fuzz::Module(), "w_quendal7v2k", init, memory);
     for (int calls = 0; calls < 8 && !in.Empty(); ++calls) RunOne(C, in, log);
-    C.Destroy();
-    fixture.Peer.TakeConnections();
-    qd::fuzz::CheckMemory(C.Memory);
+    qd::fuzz::EndInput(C, fixture.Peer);
   }
-  if (log) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(fixture.Logs, ec))
-      std::filesystem::remove_all(entry.path(), ec);
-  }
+  if (log) qd::fuzz::ClearLogs();
   return 0;
 }

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -106,14 +105,12 @@ THostValue ValueFor(TInput& AIn, size_t ASetting, uint16_t APeerPort) {
 
 struct TFixture {
   qd::fuzz::TLoopbackPeer Peer;
-  std::string Logs;
   int64_t AddressProp = -1, PortProp = -1;
 };
 
 TFixture& Fixture() {
   static TFixture* f = [] {
     auto* fx = new TFixture;
-    fx->Logs = (std::filesystem::path(qd::fuzz::WorkFolder()) / "logs").string();
     TComponent probe(qd::fuzz::Module(), "w_quendal7v2k");
     fx->AddressProp = probe.FindProp("IPAddress");
     fx->PortProp = probe.FindProp("IPPort");
@@ -191,12 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   {
     TComponent C(qd::fuzz::Module(), "w_quendal7v2k");
     for (int steps = 0; steps < 16 && !in.Empty(); ++steps) Step(C, in);
-    C.Destroy();
-    fixture.Peer.TakeConnections();
-    qd::fuzz::CheckMemory(C.Memory);
+    qd::fuzz::EndInput(C, fixture.Peer);
   }
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(fixture.Logs, ec))
-    std::filesystem::remove_all(entry.path(), ec);
+  qd::fuzz::ClearLogs();
   return 0;
 }

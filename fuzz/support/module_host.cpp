@@ -60,6 +60,18 @@ void CheckMemory(const host::TMemoryManager& AMemory) {
   Fail("the host's memory manager saw bad releases:" + all);
 }
 
+void EndInput(host::TComponent& AComponent, TLoopbackPeer& APeer) {
+  AComponent.Destroy();
+  APeer.TakeConnections();
+  CheckMemory(AComponent.Memory);
+}
+
+void ClearLogs() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(WorkFolder()) / "logs", ec))
+    std::filesystem::remove_all(entry.path(), ec);
+}
+
 TOpenedDriver::TOpenedDriver() {
   FComponent = std::make_unique<host::TComponent>(Module(), kModuleName);
   Open();

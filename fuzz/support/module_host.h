@@ -18,6 +18,12 @@ const std::string& WorkFolder();
 // Stops the run with a report when the host's memory manager saw a foreign or repeated free.
 void CheckMemory(const host::TMemoryManager& AMemory);
 
+// The end of an input that made its own component: destroys it, lets the peer take every
+// connection it opened and checks the host's memory manager.
+void EndInput(host::TComponent& AComponent, TLoopbackPeer& APeer);
+// Removes whatever the module wrote into its log folder.
+void ClearLogs();
+
 // One component opened against a loopback peer, reused across inputs.
 class TOpenedDriver {
  public:

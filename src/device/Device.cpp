@@ -76,8 +76,7 @@ void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode) {
 }
 
 void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
-  FAnsweredHeadSize = 0;
-  FSent = false;
+  FLastHead.clear();
   FLongestAnswerUs = 0;
   FTCPSocket.SetIPAddress(AIPAddress);
   FTCPSocket.SetIPPort(AIPPort);
@@ -97,13 +96,12 @@ void TDevice::RaiseSurplus(const std::string& AKept, size_t ATotal) {
   // this connection.
   Disable();
   std::string message = kMsgUnexpectedData;
-  if (FAnsweredHeadSize == 0) {
+  if (FLastHead.empty()) {
     message += " до первой команды";
   } else {
-    const std::string head(FAnsweredHead, FAnsweredHeadSize);
-    message += " после ответа на команду " + BytesToHex(head.substr(0, 1));
-    if (head.size() > 1) message += ", таблица " + BytesToHex(head.substr(1, 1));
-    if (head.size() > 2) message += ", ключ = " + BytesToHex(head.substr(2));
+    message += " после ответа на команду " + BytesToHex(FLastHead.substr(0, 1));
+    if (FLastHead.size() > 1) message += ", таблица " + BytesToHex(FLastHead.substr(1, 1));
+    if (FLastHead.size() > 2) message += ", ключ = " + BytesToHex(FLastHead.substr(2));
   }
   throw EquException(kErrDriver, message);
 }
@@ -121,7 +119,7 @@ int TDevice::FinalLookMs() const {
 }
 
 void TDevice::FinishExchange() {
-  if (FSent) LookForSurplus(FinalLookMs());
+  if (!FLastHead.empty()) LookForSurplus(FinalLookMs());
 }
 
 void TDevice::SendCommand(const std::string& ACmd) {
@@ -132,9 +130,7 @@ void TDevice::SendCommand(const std::string& ACmd) {
   if (closed) throw EquException(kErrDriver, kMsgPeerClosed);
   if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
-  FSent = true;
-  FAnsweredHeadSize = 0;
-  for (size_t i = 0; i < ACmd.size() && i < sizeof FAnsweredHead; ++i) FAnsweredHead[FAnsweredHeadSize++] = ACmd[i];
+  FLastHead.assign(ACmd, 0, 6);  // short: kept in the string itself, no allocation
 }
 
 void TDevice::ReceiveReply() {

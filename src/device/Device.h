@@ -248,11 +248,9 @@ class TDevice {
   std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
   std::string FStray;  // bytes that should not be there, kept for its storage
-  // The exchange on the current connection: the head (command, table, key) of the command whose
-  // answer was read last, and the longest time an answer took.
-  char FAnsweredHead[6] = {};
-  size_t FAnsweredHeadSize = 0;
-  bool FSent = false;
+  // The exchange on the current connection: the head (command, table, key) of the command sent
+  // last, empty before the first, and the longest time an answer took.
+  std::string FLastHead;
   int64_t FLongestAnswerUs = 0;
   bool FExtLogEnabled = false;
   TPLURecord FPLURecord;
