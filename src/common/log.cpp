@@ -9,6 +9,7 @@
 #include "common/utils.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/fserror.h"
 
 namespace qd {
 
@@ -84,8 +85,8 @@ std::string EnsureFolder(TLogState& s) {
   if (!platform::FolderExists(folder, platform::TLinks::Follow)) {
     platform::CreateFolders(folder, platform::TNewAccess::UserDefault);
     if (!platform::FolderExists(folder, platform::TLinks::Follow))
-      throw platform::EFsError("Cannot create folder " + folder + ": something else is there",
-                               platform::TFsAction::CreateFolder, platform::TFsReason::NotAFolder, folder, 0);
+      platform::ThrowKind(platform::TFsAction::CreateFolder, folder, "something else is there",
+                          platform::TFsReason::NotAFolder, 0);
     platform::GrantFolderAccess(folder);
   }
   return folder;
@@ -102,6 +103,8 @@ std::string FailureText(const platform::EFsError& AError) {
     case TFsAction::Read: what = "не удалось прочитать файл «" + AError.Path + "»"; break;
     case TFsAction::Open: what = "не удалось открыть файл «" + AError.Path + "»"; break;
     case TFsAction::Write: what = "не удалось дописать файл «" + AError.Path + "»"; break;
+    case TFsAction::NewFile: what = "не удалось создать файл «" + AError.Path + "»"; break;
+    case TFsAction::Other: what = "ошибка работы с файлами"; break;
   }
   std::string why;
   switch (AError.Reason) {

@@ -16,7 +16,7 @@
 
 namespace qd::platform {
 
-enum class TFsAction { Open, Read, Write, CreateFolder, GrantAccess };
+enum class TFsAction { Open, Read, Write, NewFile, CreateFolder, GrantAccess, Other };
 enum class TFsReason { NotFound, NotAFolder, NotARegularFile, Link, AccessDenied, NoSpace, InUse, Other };
 
 class EFsError : public std::runtime_error {

@@ -6,8 +6,9 @@
 
 namespace qd::platform {
 
-// Throws EFsError with the message "AWhat: AReasonText"; AWhat ("Cannot open file PATH", ...)
-// tells what failed and on which path.
-[[noreturn]] void ThrowKind(const std::string& AWhat, const std::string& AReasonText, TFsReason AReason, int ACode);
+// Throws EFsError for AAction on the path ASubject, with the message "Cannot <action> PATH:
+// AReasonText". With TFsAction::Other, ASubject is the whole of what failed and no path is named.
+[[noreturn]] void ThrowKind(TFsAction AAction, const std::string& ASubject, const std::string& AReasonText,
+                            TFsReason AReason, int ACode);
 
 }  // namespace qd::platform

@@ -37,8 +37,8 @@ TFsReason ReasonOf(int AErr) {
   }
 }
 
-[[noreturn]] void ThrowErrno(const std::string& AWhat, int AErr) {
-  ThrowKind(AWhat, std::strerror(AErr), ReasonOf(AErr), AErr);
+[[noreturn]] void ThrowErrno(TFsAction AAction, const std::string& ASubject, int AErr) {
+  ThrowKind(AAction, ASubject, std::strerror(AErr), ReasonOf(AErr), AErr);
 }
 
 bool StatPath(const std::string& APath, TLinks ALinks, struct stat& ASt) {
@@ -78,14 +78,14 @@ int OpenRegular(const std::string& AFileName, int AFlags, TNewAccess AAccess) {
   }
   if (fd < 0) {
     int err = errno;
-    if (err == ELOOP) ThrowKind("Cannot open file " + AFileName, "the path is a symbolic link", TFsReason::Link, 0);
-    if (err == ENXIO) ThrowKind("Cannot open file " + AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
-    ThrowErrno("Cannot open file " + AFileName, err);
+    if (err == ELOOP) ThrowKind(TFsAction::Open, AFileName, "the path is a symbolic link", TFsReason::Link, 0);
+    if (err == ENXIO) ThrowKind(TFsAction::Open, AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
+    ThrowErrno(TFsAction::Open, AFileName, err);
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    ThrowKind("Cannot open file " + AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
+    ThrowKind(TFsAction::Open, AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
   }
   if (created) WidenNewFile(fd, AAccess);
   return fd;
@@ -101,7 +101,7 @@ std::string ReadAndClose(int AFd, const std::string& AFileName, size_t AMaxBytes
       if (errno == EINTR) continue;
       int err = errno;
       close(AFd);
-      ThrowErrno("Cannot read file " + AFileName, err);
+      ThrowErrno(TFsAction::Read, AFileName, err);
     }
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
@@ -120,12 +120,12 @@ void WriteAndClose(int AFd, const std::string& AFileName, const std::string& ABy
       if (errno == EINTR) continue;
       int err = errno;
       close(AFd);
-      ThrowErrno("Cannot write file " + AFileName, err);
+      ThrowErrno(TFsAction::Write, AFileName, err);
     }
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (close(AFd) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
+  if (close(AFd) != 0) ThrowErrno(TFsAction::Write, AFileName, errno);
 }
 
 // A descriptor closed with its holder unless released.
@@ -205,7 +205,7 @@ std::string UserTempFolder() {
 std::string NewGuidText() {
   unsigned char b[16];
   int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno("Cannot generate a GUID", errno);
+  if (fd < 0) ThrowErrno(TFsAction::Other, "Cannot generate a GUID", errno);
   size_t got = 0;
   while (got < sizeof b) {
     ssize_t n = read(fd, b + got, sizeof b - got);
@@ -213,7 +213,7 @@ std::string NewGuidText() {
       if (n < 0 && errno == EINTR) continue;
       int err = n < 0 ? errno : EIO;
       close(fd);
-      ThrowErrno("Cannot generate a GUID", err);
+      ThrowErrno(TFsAction::Other, "Cannot generate a GUID", err);
     }
     got += static_cast<size_t>(n);
   }
@@ -233,11 +233,11 @@ void CreateFolders(const std::string& APath, TNewAccess AAccess) {
   if (FolderExists(path, TLinks::Follow)) return;
   size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) CreateFolders(path.substr(0, slash), AAccess);
-  if (mkdir(path.c_str(), FolderMode(AAccess)) != 0 && errno != EEXIST) ThrowErrno("Cannot create folder " + path, errno);
+  if (mkdir(path.c_str(), FolderMode(AAccess)) != 0 && errno != EEXIST) ThrowErrno(TFsAction::CreateFolder, path, errno);
 }
 
 void GrantFolderAccess(const std::string& AFolder) {
-  if (chmod(AFolder.c_str(), 01777) != 0) ThrowErrno("Cannot grant access to " + AFolder, errno);
+  if (chmod(AFolder.c_str(), 01777) != 0) ThrowErrno(TFsAction::GrantAccess, AFolder, errno);
 }
 
 void RemoveTree(const std::string& APath) {
@@ -278,7 +278,7 @@ std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode) {
     fd = OpenRegular(AFileName, O_RDONLY, TNewAccess::OwnerOnly);
   } else {
     fd = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) ThrowErrno("Cannot open file " + AFileName, errno);
+    if (fd < 0) ThrowErrno(TFsAction::Open, AFileName, errno);
   }
   return ReadAndClose(fd, AFileName, SIZE_MAX);
 }
@@ -299,7 +299,7 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
 
 void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess) {
   int fd = open(AFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, FileMode(AAccess));
-  if (fd < 0) ThrowErrno("Cannot create file " + AFileName, errno);
+  if (fd < 0) ThrowErrno(TFsAction::NewFile, AFileName, errno);
   WidenNewFile(fd, AAccess);
   WriteAndClose(fd, AFileName, ABytes);
 }
@@ -319,7 +319,7 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewA
     done += static_cast<size_t>(n);
   }
   if (err == 0) {
-    if (close(fd.Release()) != 0) ThrowErrno("Cannot write file " + AFileName, errno);
+    if (close(fd.Release()) != 0) ThrowErrno(TFsAction::Write, AFileName, errno);
     return;
   }
   // A part went out (a full disk, a size limit): it is taken back, so that the file holds the
@@ -330,7 +330,7 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewA
     if (end >= static_cast<off_t>(done) && fstat(fd.Get(), &st) == 0 && st.st_size == end)
       (void)ftruncate(fd.Get(), end - static_cast<off_t>(done));
   }
-  ThrowErrno("Cannot write file " + AFileName, err);
+  ThrowErrno(TFsAction::Write, AFileName, err);
 }
 
 }  // namespace qd::platform

@@ -35,17 +35,17 @@ TFsReason ReasonOf(DWORD AErr) {
   }
 }
 
-[[noreturn]] void ThrowLastError(const std::string& AWhat) {
+[[noreturn]] void ThrowLastError(TFsAction AAction, const std::string& ASubject) {
   DWORD err = GetLastError();
-  ThrowKind(AWhat, ErrorText(err), ReasonOf(err), static_cast<int>(err));
+  ThrowKind(AAction, ASubject, ErrorText(err), ReasonOf(err), static_cast<int>(err));
 }
 
 // Closes the handle, then throws with the error that came before closing it.
-[[noreturn]] void CloseAndThrow(HANDLE AHandle, const std::string& AWhat) {
+[[noreturn]] void CloseAndThrow(HANDLE AHandle, TFsAction AAction, const std::string& ASubject) {
   DWORD err = GetLastError();
   CloseHandle(AHandle);
   SetLastError(err);
-  ThrowLastError(AWhat);
+  ThrowLastError(AAction, ASubject);
 }
 
 constexpr DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
@@ -86,11 +86,11 @@ struct TFindHandle {
 HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD AShare, DWORD ADisposition) {
   HANDLE h = CreateFileW(Widen(AFileName).c_str(), AAccess, AShare, nullptr, ADisposition,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
+  if (h == INVALID_HANDLE_VALUE) ThrowLastError(TFsAction::Open, AFileName);
   BY_HANDLE_FILE_INFORMATION info{};
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & kNotRegular)) {
     CloseHandle(h);
-    ThrowKind("Cannot open file " + AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
+    ThrowKind(TFsAction::Open, AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
   }
   return h;
 }
@@ -102,7 +102,7 @@ std::string ReadAndClose(HANDLE AHandle, const std::string& AFileName, size_t AM
   while (out.size() < AMaxBytes) {
     DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
     DWORD n = 0;
-    if (!::ReadFile(AHandle, buf, want, &n, nullptr)) CloseAndThrow(AHandle, "Cannot read file " + AFileName);
+    if (!::ReadFile(AHandle, buf, want, &n, nullptr)) CloseAndThrow(AHandle, TFsAction::Read, AFileName);
     if (n == 0) break;
     out.append(buf, n);
   }
@@ -117,11 +117,11 @@ void WriteAndClose(HANDLE AHandle, const std::string& AFileName, const std::stri
   while (left > 0) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
     DWORD written = 0;
-    if (!::WriteFile(AHandle, p, chunk, &written, nullptr)) CloseAndThrow(AHandle, "Cannot write file " + AFileName);
+    if (!::WriteFile(AHandle, p, chunk, &written, nullptr)) CloseAndThrow(AHandle, TFsAction::Write, AFileName);
     p += written;
     left -= written;
   }
-  if (!CloseHandle(AHandle)) ThrowLastError("Cannot write file " + AFileName);
+  if (!CloseHandle(AHandle)) ThrowLastError(TFsAction::Write, AFileName);
 }
 
 }  // namespace
@@ -180,7 +180,7 @@ bool IsRootedPath(const std::string& APath) {
 std::string UserTempFolder() {
   wchar_t buf[MAX_PATH + 2];
   DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-  if (n == 0 || n > MAX_PATH + 1) ThrowLastError("Cannot read the temporary folder");
+  if (n == 0 || n > MAX_PATH + 1) ThrowLastError(TFsAction::Other, "Cannot read the temporary folder");
   std::wstring path(buf, n);
   DWORD need = GetLongPathNameW(path.c_str(), nullptr, 0);
   if (need > 0) {
@@ -213,14 +213,14 @@ void CreateFolders(const std::string& APath, TNewAccess AAccess) {
   size_t slash = path.find_last_of(kPathDelims);
   if (slash != std::string::npos && slash > 0 && path[slash - 1] != ':') CreateFolders(path.substr(0, slash), AAccess);
   if (!CreateDirectoryW(Widen(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-    ThrowLastError("Cannot create folder " + path);
+    ThrowLastError(TFsAction::CreateFolder, path);
 }
 
 void GrantFolderAccess(const std::string& AFolder) {
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
   if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
-    ThrowLastError("Cannot grant access to " + AFolder);
+    ThrowLastError(TFsAction::GrantAccess, AFolder);
   std::wstring folder = Widen(AFolder);
   PACL oldAcl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
@@ -229,7 +229,7 @@ void GrantFolderAccess(const std::string& AFolder) {
   if (rc != ERROR_SUCCESS) {
     FreeSid(everyone);
     SetLastError(rc);
-    ThrowLastError("Cannot grant access to " + AFolder);
+    ThrowLastError(TFsAction::GrantAccess, AFolder);
   }
   bool needEntry = oldAcl != nullptr;
   if (needEntry) {
@@ -260,7 +260,7 @@ void GrantFolderAccess(const std::string& AFolder) {
       LocalFree(sd);
       FreeSid(everyone);
       SetLastError(rc);
-      ThrowLastError("Cannot grant access to " + AFolder);
+      ThrowLastError(TFsAction::GrantAccess, AFolder);
     }
     SetNamedSecurityInfoW(folder.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newAcl,
                           nullptr);
@@ -319,7 +319,7 @@ std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode ASh
   } else {
     h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, ShareFlags(AShare), nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot open file " + AFileName);
+    if (h == INVALID_HANDLE_VALUE) ThrowLastError(TFsAction::Open, AFileName);
   }
   return ReadAndClose(h, AFileName, SIZE_MAX);
 }
@@ -346,7 +346,7 @@ void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAcce
   if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT))
     throw std::runtime_error("Cannot create file " + AFileName + ": the path is a link");
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError("Cannot create file " + AFileName);
+  if (h == INVALID_HANDLE_VALUE) ThrowLastError(TFsAction::NewFile, AFileName);
   WriteAndClose(h, AFileName, ABytes);
 }
 
@@ -367,7 +367,7 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewA
   // no reader out) while it finds the end and writes there.
   OVERLAPPED turn{};
   turn.OffsetHigh = 0x7FFFFFFF;
-  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) CloseAndThrow(h, "Cannot write file " + AFileName);
+  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) CloseAndThrow(h, TFsAction::Write, AFileName);
   LARGE_INTEGER zero{}, end{};
   DWORD written = 0;
   bool ok = SetFilePointerEx(h, zero, &end, FILE_END) && ABytes.size() <= (1u << 30) &&
@@ -383,9 +383,9 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewA
   UnlockFileEx(h, 0, 1, 0, &turn);
   if (!ok) {
     SetLastError(err);
-    CloseAndThrow(h, "Cannot write file " + AFileName);
+    CloseAndThrow(h, TFsAction::Write, AFileName);
   }
-  if (!CloseHandle(h)) ThrowLastError("Cannot write file " + AFileName);
+  if (!CloseHandle(h)) ThrowLastError(TFsAction::Write, AFileName);
 }
 
 }  // namespace qd::platform
