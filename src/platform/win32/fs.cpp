@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/win32/handle.h"
 #include "platform/win32/wintext.h"
 
 namespace qd::platform {
@@ -18,6 +19,8 @@ const char kPathDelim = '\\';
 const char kPathDelims[] = "\\/";
 
 using win::ErrorText;
+using win::TFindHandle;
+using win::THandle;
 using win::Narrow;
 using win::Widen;
 
@@ -40,14 +43,6 @@ TFsReason ReasonOf(DWORD AErr) {
   ThrowKind(AAction, ASubject, ErrorText(err), ReasonOf(err), static_cast<int>(err));
 }
 
-// Closes the handle, then throws with the error that came before closing it.
-[[noreturn]] void CloseAndThrow(HANDLE AHandle, TFsAction AAction, const std::string& ASubject) {
-  DWORD err = GetLastError();
-  CloseHandle(AHandle);
-  SetLastError(err);
-  ThrowLastError(AAction, ASubject);
-}
-
 constexpr DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
 
 DWORD ShareFlags(TShareMode AShare) {
@@ -59,13 +54,11 @@ DWORD Attributes(const std::string& APath, TLinks ALinks) {
   std::wstring path = Widen(APath);
   DWORD a = GetFileAttributesW(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT) || ALinks == TLinks::DoNotFollow) return a;
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return INVALID_FILE_ATTRIBUTES;
+  THandle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.Valid()) return INVALID_FILE_ATTRIBUTES;
   BY_HANDLE_FILE_INFORMATION info{};
-  a = GetFileInformationByHandle(h, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
-  CloseHandle(h);
-  return a;
+  return GetFileInformationByHandle(h.Get(), &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
 bool EndsWithIgnoreCase(const std::wstring& AName, const std::wstring& ASuffix) {
@@ -74,54 +67,46 @@ bool EndsWithIgnoreCase(const std::wstring& AName, const std::wstring& ASuffix) 
                               ASuffix.c_str(), static_cast<int>(ASuffix.size()), TRUE) == CSTR_EQUAL;
 }
 
-struct TFindHandle {
-  HANDLE h;
-  ~TFindHandle() {
-    if (h != INVALID_HANDLE_VALUE) FindClose(h);
-  }
-};
-
 // Opens AFileName as a regular file only: a link in place of the file is opened as itself
 // (FILE_FLAG_OPEN_REPARSE_POINT) and refused, and what was opened is checked on the handle.
-HANDLE OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD AShare, DWORD ADisposition) {
-  HANDLE h = CreateFileW(Widen(AFileName).c_str(), AAccess, AShare, nullptr, ADisposition,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError(TFsAction::Open, AFileName);
+THandle OpenRegular(const std::string& AFileName, DWORD AAccess, DWORD AShare, DWORD ADisposition) {
+  THandle h(CreateFileW(Widen(AFileName).c_str(), AAccess, AShare, nullptr, ADisposition,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.Valid()) ThrowLastError(TFsAction::Open, AFileName);
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & kNotRegular)) {
-    CloseHandle(h);
+  if (GetFileType(h.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.Get(), &info) ||
+      (info.dwFileAttributes & kNotRegular)) {
     ThrowKind(TFsAction::Open, AFileName, "not a regular file", TFsReason::NotARegularFile, 0);
   }
   return h;
 }
 
 // Reads up to AMaxBytes from the handle's position to the end, then closes it.
-std::string ReadAndClose(HANDLE AHandle, const std::string& AFileName, size_t AMaxBytes) {
+std::string ReadAndClose(THandle AHandle, const std::string& AFileName, size_t AMaxBytes) {
   std::string out;
   char buf[65536];
   while (out.size() < AMaxBytes) {
     DWORD want = static_cast<DWORD>(std::min<size_t>(sizeof buf, AMaxBytes - out.size()));
     DWORD n = 0;
-    if (!::ReadFile(AHandle, buf, want, &n, nullptr)) CloseAndThrow(AHandle, TFsAction::Read, AFileName);
+    if (!::ReadFile(AHandle.Get(), buf, want, &n, nullptr)) ThrowLastError(TFsAction::Read, AFileName);
     if (n == 0) break;
     out.append(buf, n);
   }
-  CloseHandle(AHandle);
   return out;
 }
 
 // Writes every byte from the handle's position, then closes it.
-void WriteAndClose(HANDLE AHandle, const std::string& AFileName, const std::string& ABytes) {
+void WriteAndClose(THandle AHandle, const std::string& AFileName, const std::string& ABytes) {
   const char* p = ABytes.data();
   size_t left = ABytes.size();
   while (left > 0) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
     DWORD written = 0;
-    if (!::WriteFile(AHandle, p, chunk, &written, nullptr)) CloseAndThrow(AHandle, TFsAction::Write, AFileName);
+    if (!::WriteFile(AHandle.Get(), p, chunk, &written, nullptr)) ThrowLastError(TFsAction::Write, AFileName);
     p += written;
     left -= written;
   }
-  if (!CloseHandle(AHandle)) ThrowLastError(TFsAction::Write, AFileName);
+  if (!AHandle.Close()) ThrowLastError(TFsAction::Write, AFileName);
 }
 
 }  // namespace
@@ -148,12 +133,9 @@ bool FolderWritable(const std::string& AFolder) {
                             std::to_wstring(GetTickCount64()) + L"-";
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::wstring probe = base + std::to_wstring(attempt);
-    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
-      return true;
-    }
+    THandle h(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (h.Valid()) return true;
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
   return false;
@@ -289,10 +271,10 @@ std::vector<std::string> ListFolder(const std::string& APath) {
   std::vector<std::string> names;
   WIN32_FIND_DATAW fd;
   TFindHandle find{FindFirstFileW(Widen(APath + "\\*").c_str(), &fd)};
-  if (find.h == INVALID_HANDLE_VALUE) return names;
+  if (!find.Valid()) return names;
   do {
     if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) names.push_back(Narrow(fd.cFileName));
-  } while (FindNextFileW(find.h, &fd));
+  } while (FindNextFileW(find.Get(), &fd));
   return names;
 }
 
@@ -301,40 +283,40 @@ std::vector<std::string> ListFolder(const std::string& APath, const std::string&
   std::wstring suffix = Widen("." + AExtension);
   WIN32_FIND_DATAW fd;
   TFindHandle find{FindFirstFileW(Widen(APath + "\\*." + AExtension).c_str(), &fd)};
-  if (find.h == INVALID_HANDLE_VALUE) return names;
+  if (!find.Valid()) return names;
   do {
     std::wstring name = fd.cFileName;
     // the system also matches short (8.3) names; keep only real matches of the long name
     if (EndsWithIgnoreCase(name, suffix)) names.push_back(Narrow(name.c_str(), static_cast<int>(name.size())));
-  } while (FindNextFileW(find.h, &fd));
+  } while (FindNextFileW(find.Get(), &fd));
   return names;
 }
 
 // --- Reading -------------------------------------------------------------------------------
 
 std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode AShare) {
-  HANDLE h = INVALID_HANDLE_VALUE;
+  THandle h;
   if (ALinks == TLinks::DoNotFollow) {
     h = OpenRegular(AFileName, GENERIC_READ, ShareFlags(AShare), OPEN_EXISTING);
   } else {
-    h = CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, ShareFlags(AShare), nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) ThrowLastError(TFsAction::Open, AFileName);
+    h = THandle(CreateFileW(Widen(AFileName).c_str(), GENERIC_READ, ShareFlags(AShare), nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) ThrowLastError(TFsAction::Open, AFileName);
   }
-  return ReadAndClose(h, AFileName, SIZE_MAX);
+  return ReadAndClose(std::move(h), AFileName, SIZE_MAX);
 }
 
 std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped) {
-  HANDLE h = OpenRegular(AFileName, GENERIC_READ, ShareFlags(TShareMode::ReadWrite), OPEN_EXISTING);
+  THandle h = OpenRegular(AFileName, GENERIC_READ, ShareFlags(TShareMode::ReadWrite), OPEN_EXISTING);
   ASkipped = 0;
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(h, &size) && static_cast<unsigned long long>(size.QuadPart) > AMaxBytes) {
+  if (GetFileSizeEx(h.Get(), &size) && static_cast<unsigned long long>(size.QuadPart) > AMaxBytes) {
     LARGE_INTEGER from{};
     from.QuadPart = size.QuadPart - static_cast<LONGLONG>(AMaxBytes);
-    if (SetFilePointerEx(h, from, nullptr, FILE_BEGIN)) ASkipped = static_cast<unsigned long long>(from.QuadPart);
+    if (SetFilePointerEx(h.Get(), from, nullptr, FILE_BEGIN)) ASkipped = static_cast<unsigned long long>(from.QuadPart);
   }
   // At most AMaxBytes, also when the file grows meanwhile.
-  return ReadAndClose(h, AFileName, AMaxBytes);
+  return ReadAndClose(std::move(h), AFileName, AMaxBytes);
 }
 
 // --- Writing -------------------------------------------------------------------------------
@@ -345,15 +327,15 @@ void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAcce
   DWORD attr = GetFileAttributesW(path.c_str());
   if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT))
     throw std::runtime_error("Cannot create file " + AFileName + ": the path is a link");
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError(TFsAction::NewFile, AFileName);
-  WriteAndClose(h, AFileName, ABytes);
+  THandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.Valid()) ThrowLastError(TFsAction::NewFile, AFileName);
+  WriteAndClose(std::move(h), AFileName, ABytes);
 }
 
 void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess) {
   // Other processes may hold the file open the same way and append to it at the same time; a
   // process that holds it without sharing it is waited for briefly.
-  HANDLE h = INVALID_HANDLE_VALUE;
+  THandle h;
   for (int attempt = 0;; ++attempt) {
     try {
       h = OpenRegular(AFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
@@ -367,25 +349,25 @@ void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewA
   // no reader out) while it finds the end and writes there.
   OVERLAPPED turn{};
   turn.OffsetHigh = 0x7FFFFFFF;
-  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) CloseAndThrow(h, TFsAction::Write, AFileName);
+  if (!LockFileEx(h.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) ThrowLastError(TFsAction::Write, AFileName);
   LARGE_INTEGER zero{}, end{};
   DWORD written = 0;
-  bool ok = SetFilePointerEx(h, zero, &end, FILE_END) && ABytes.size() <= (1u << 30) &&
-            ::WriteFile(h, ABytes.data(), static_cast<DWORD>(ABytes.size()), &written, nullptr) &&
+  bool ok = SetFilePointerEx(h.Get(), zero, &end, FILE_END) && ABytes.size() <= (1u << 30) &&
+            ::WriteFile(h.Get(), ABytes.data(), static_cast<DWORD>(ABytes.size()), &written, nullptr) &&
             written == ABytes.size();
   DWORD err = ok ? 0 : GetLastError();
   if (!ok) {
     // A part went out (a full disk): it is taken back, so that the file holds the bytes whole
     // or not at all.
-    if (written > 0 && SetFilePointerEx(h, end, nullptr, FILE_BEGIN)) SetEndOfFile(h);
+    if (written > 0 && SetFilePointerEx(h.Get(), end, nullptr, FILE_BEGIN)) SetEndOfFile(h.Get());
     if (err == ERROR_SUCCESS) err = ERROR_HANDLE_DISK_FULL;
   }
-  UnlockFileEx(h, 0, 1, 0, &turn);
+  UnlockFileEx(h.Get(), 0, 1, 0, &turn);
   if (!ok) {
     SetLastError(err);
-    CloseAndThrow(h, TFsAction::Write, AFileName);
+    ThrowLastError(TFsAction::Write, AFileName);
   }
-  if (!CloseHandle(h)) ThrowLastError(TFsAction::Write, AFileName);
+  if (!h.Close()) ThrowLastError(TFsAction::Write, AFileName);
 }
 
 }  // namespace qd::platform

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/handle.h"
 #include "platform/win32/wintext.h"
 
 namespace qd::platform::window {
@@ -942,8 +943,9 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
   // are disabled from there as for any modal window, and the caller keeps handling its
   // messages meanwhile, so that they stay answerable, until the window is gone.
   const DWORD caller = GetCurrentThreadId();
-  HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!finished) throw std::runtime_error(kMsgNoBrowser);
+  win::THandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!finished.Valid()) throw std::runtime_error(kMsgNoBrowser);
+  HANDLE done = finished.Get();
   std::exception_ptr error;
   std::thread worker([&] {
     try {
@@ -952,9 +954,9 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
     } catch (...) {
       error = std::current_exception();
     }
-    SetEvent(finished);
+    SetEvent(done);
   });
-  while (MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+  while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
@@ -962,7 +964,6 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
     }
   }
   worker.join();
-  CloseHandle(finished);
   if (error) std::rethrow_exception(error);
 }
 
