@@ -1,4 +1,5 @@
-# Release archives of the product: the module, the tools that ship with it, the README, docs/
+# Release archives of the product: the module and its window library, the tools that ship
+# with it, the README, docs/
 # and examples/, and SHA256SUMS over every file of the archive. CPack writes
 #   w_quendal7v2k-<version>-linux-x86_64.tar.gz   (Linux)
 #   w_quendal7v2k-<version>-windows-x64.zip       (Windows)
@@ -7,10 +8,10 @@ if(QD_FUZZ)
   return()
 endif()
 
-install(TARGETS w_quendal7v2k
+install(TARGETS w_quendal7v2k w_quendal7v2k_windows
   RUNTIME DESTINATION . COMPONENT Runtime
   LIBRARY DESTINATION . COMPONENT Runtime
-  # The import library of the Windows module: nothing a host needs.
+  # The import libraries of the Windows libraries: nothing a host needs.
   ARCHIVE DESTINATION lib COMPONENT Development EXCLUDE_FROM_ALL)
 install(TARGETS addin-host vscale mdconv RUNTIME DESTINATION . COMPONENT Runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT Runtime)

@@ -271,7 +271,7 @@ void TCommonDriver::ExecuteAction(const std::string& AName) {
   throw std::runtime_error("Action not found");
 }
 
-void TCommonDriver::ViewLog() { ui::ShowLogWindow(); }
+void TCommonDriver::ViewLog() { ui::ShowLogWindow(GetLogFileName(true)); }
 
 // The help archive is the module's raw-data item "help".
 void TCommonDriver::ShowHelp() { ui::TMarkdownRenderer::Render("help", LoadResourceString(kStrHelpCaption)); }

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "common/log.h"
 #include "platform/fs.h"
 
 namespace qd::ui {
@@ -21,13 +20,17 @@ bool IsLogFileName(const std::string& AName) {
 
 }  // namespace
 
-void TfrmLog::ShowModal() {
-  TfrmLog form;
+TfrmLog::TfrmLog(const std::string& ALogDirectory) : FLogDirectory(ALogDirectory) {
+  if (!FLogDirectory.empty() && std::string(platform::kPathDelims).find(FLogDirectory.back()) == std::string::npos)
+    FLogDirectory += platform::kPathDelim;
+}
+
+void TfrmLog::ShowModal(const std::string& ALogDirectory) {
+  TfrmLog form(ALogDirectory);
   platform::window::RunLogWindow(kCaption, form);
 }
 
 void TfrmLog::FormCreate(TLogWindowView& AView) {
-  FLogDirectory = GetLogFileName(true);
   RefreshLogFiles(AView);
   std::vector<std::string> names = AView.FileNames();
   // The daily names end with the date as year.month.day: the last one is the newest day.

@@ -21,8 +21,11 @@ class TfrmLog final : public platform::window::TLogWindowEvents {
   // The text the window shows for a log file.
   static std::string ReadLogText(const std::string& APath);
 
+  // The form for the log folder (with or without the path delimiter at its end).
+  explicit TfrmLog(const std::string& ALogDirectory);
+
   // Creates the window without an owner, shows it modally and returns when it is closed.
-  static void ShowModal();
+  static void ShowModal(const std::string& ALogDirectory);
 
   void FormCreate(TLogWindowView& AView) override;
   void FilesChange(TLogWindowView& AView) override;

@@ -41,10 +41,10 @@ void SetDocumentWindow(TDocumentWindowShow AShow) {
 }
 
 // The window runs outside the lock: it is modal and may take as long as the user wants.
-void ShowLogWindow() {
+void ShowLogWindow(const std::string& ALogFolder) {
   TLogWindowShow show = Take(&TInstalled::Log);
   if (!show) throw std::runtime_error(kMsgNoWindows);
-  show();
+  show(ALogFolder);
 }
 
 void ShowDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {

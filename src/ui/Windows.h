@@ -1,6 +1,7 @@
 // Where the driver shows its two modal windows. The window code is a library of its own
-// (ui/WindowSet.h), which the product module installs at load; a program without it (a tool,
-// a test) converts and reads files the same way and only fails when it would show a window.
+// (ui/WindowLibrary.h), which the product module installs at load and loads on first use; a
+// program without it (a tool, a test) converts and reads files the same way and only fails
+// when it would show a window.
 // Texts and paths are UTF-8.
 #pragma once
 #include <functional>
@@ -11,8 +12,8 @@ namespace qd::ui {
 // Message of the failure when no window of that kind has been installed.
 extern const char kMsgNoWindows[];
 
-// Shows the log viewer modally; returns when it has been closed.
-using TLogWindowShow = std::function<void()>;
+// Shows the log viewer of the log folder modally; returns when it has been closed.
+using TLogWindowShow = std::function<void(const std::string& ALogFolder)>;
 // Shows a local HTML page modally under the caption; returns when the window has been closed.
 using TDocumentWindowShow = std::function<void(const std::string& AHtmlFilePath, const std::string& ACaption)>;
 
@@ -21,7 +22,7 @@ void SetLogWindow(TLogWindowShow AShow);
 void SetDocumentWindow(TDocumentWindowShow AShow);
 
 // Show the installed window; throw std::runtime_error(kMsgNoWindows) when there is none.
-void ShowLogWindow();
+void ShowLogWindow(const std::string& ALogFolder);
 void ShowDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption);
 
 }  // namespace qd::ui

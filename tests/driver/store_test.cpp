@@ -281,14 +281,15 @@ TEST_F(Driver, PublishedActionsAreFoundIgnoringLetterCase) {
   for (const TCase& c : cases) EXPECT_EQ(test::FailureOf([&] { D->ExecuteAction(c.Name); }), c.Message) << c.Name;
 }
 
-// The action shows the installed log window; without the window library there is none.
+// The action shows the installed log window on the log folder; without the window library
+// there is none.
 TEST_F(Driver, ViewLogShowsTheInstalledLogWindow) {
   EXPECT_EQ(test::FailureOf([&] { D->ExecuteAction("ViewLog"); }), ui::kMsgNoWindows);
-  int shown = 0;
-  ui::SetLogWindow([&] { ++shown; });
+  std::vector<std::string> shown;
+  ui::SetLogWindow([&](const std::string& ALogFolder) { shown.push_back(ALogFolder); });
   for (const char* action : {"ViewLog", "viewlog"}) EXPECT_EQ(test::FailureOf([&] { D->ExecuteAction(action); }), "(no error)") << action;
   ui::SetLogWindow(nullptr);
-  EXPECT_EQ(shown, 2);
+  EXPECT_EQ(shown, std::vector<std::string>(2, GetLogFileName(true)));
 }
 
 TEST(EquipmentType, NamesInOrderOfValue) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the release archives in a folder (default dist/): each unpacks into one top folder
-# holding the module, the three tools, README.md, docs/, examples/ and a SHA256SUMS that
-# matches every file; the packaged addin-host loads the packaged module through its exports
-# (the Windows one under Wine); the Windows archive holds no DLL but the module; the tools
-# need no window toolkit library.
+# holding the module, its window library, the three tools, README.md, docs/, examples/ and a
+# SHA256SUMS that matches every file; the packaged addin-host loads the packaged module through
+# its exports (the Windows one under Wine); the Windows archive holds no DLL but those two; the
+# module and the tools need no window toolkit library (only the window library does).
 # Prints one line per check and ends with "N passed, M failed".
 set -uo pipefail
 
@@ -28,8 +28,8 @@ check() {
 }
 
 has_files() {
-  local top=$1 exe=$2 module=$3 f
-  for f in "$module" "addin-host$exe" "vscale$exe" "mdconv$exe" README.md SHA256SUMS \
+  local top=$1 exe=$2 suffix=$3 f
+  for f in "w_quendal7v2k$suffix" "w_quendal7v2k_windows$suffix" "addin-host$exe" "vscale$exe" "mdconv$exe" README.md SHA256SUMS \
            docs/tables.md examples/goods.xml; do
     [[ -f $top/$f ]] || { echo "missing: $f"; return 1; }
   done
@@ -46,18 +46,19 @@ host_loads_module() {
   grep -qx "classes: w_quendal7v2k" <<<"$out" && grep -qx "extension: w_quendal7v2k" <<<"$out"
 }
 
-only_the_module_dll() {
+only_the_driver_dlls() {
   local dlls
-  dlls=$(cd "$1" && find . -iname '*.dll' | sort)
+  dlls=$(cd "$1" && find . -iname '*.dll' | sort | tr '\n' ' ')
   echo "$dlls"
-  [[ $dlls == "./w_quendal7v2k.dll" ]]
+  [[ $dlls == "./w_quendal7v2k.dll ./w_quendal7v2k_windows.dll " ]]
 }
 
-# The packaged tools need no window toolkit library (the module alone shows windows).
-tools_need_no_toolkit() {
-  local top=$1 dump=$2 windows=$3 exe=$4
-  cmake "-DFILES=$top/addin-host$exe|$top/vscale$exe|$top/mdconv$exe" "-DDUMP=$dump" "-DWINDOWS=$windows" \
-    -P "$root/cmake/CheckNoToolkit.cmake"
+# The packaged module and tools need no window toolkit library: the module loads its window
+# library when a window is first shown.
+module_and_tools_need_no_toolkit() {
+  local top=$1 dump=$2 windows=$3 exe=$4 suffix=$5
+  cmake "-DFILES=$top/w_quendal7v2k$suffix|$top/addin-host$exe|$top/vscale$exe|$top/mdconv$exe" "-DDUMP=$dump" \
+    "-DWINDOWS=$windows" -P "$root/cmake/CheckNoToolkit.cmake"
 }
 
 archive_sums_match() { (cd "$dist" && sha256sum --quiet -c SHA256SUMS); }
@@ -71,10 +72,10 @@ if [[ -n $linux ]]; then
   name=$(basename "$linux" .tar.gz)
   check "$name unpacks into $name/" tar -xzf "$linux" -C "$work"
   top=$work/$name
-  check "$name holds the module, the tools, README, docs and examples" has_files "$top" "" w_quendal7v2k.so
+  check "$name holds the module, its window library, the tools, README, docs and examples" has_files "$top" "" .so
   check "$name SHA256SUMS matches every file" sums_match "$top"
   check "$name: addin-host loads the module" host_loads_module "$top" "" ""
-  check "$name: the tools need no toolkit library" tools_need_no_toolkit "$top" readelf 0 ""
+  check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" readelf 0 "" .so
 else
   check "Linux archive present" false
 fi
@@ -83,10 +84,10 @@ if [[ -n $windows ]]; then
   name=$(basename "$windows" .zip)
   check "$name unpacks into $name/" python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$windows" "$work"
   top=$work/$name
-  check "$name holds the module, the tools, README, docs and examples" has_files "$top" .exe w_quendal7v2k.dll
+  check "$name holds the module, its window library, the tools, README, docs and examples" has_files "$top" .exe .dll
   check "$name SHA256SUMS matches every file" sums_match "$top"
-  check "$name holds no DLL but the module" only_the_module_dll "$top"
-  check "$name: the tools need no toolkit library" tools_need_no_toolkit "$top" x86_64-w64-mingw32-objdump 1 .exe
+  check "$name holds no DLL but the module and its window library" only_the_driver_dlls "$top"
+  check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" x86_64-w64-mingw32-objdump 1 .exe .dll
   check "$name: addin-host loads the module under Wine" host_loads_module "$top" "bash $root/scripts/wine-run.sh" .exe
 else
   check "Windows archive present" false

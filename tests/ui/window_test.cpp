@@ -19,6 +19,7 @@
 #include "ui/DocView.h"
 #include "ui/LogViewer.h"
 #include "ui/MarkdownRenderer.h"
+#include "ui/WindowLibrary.h"
 #include "ui/WindowSet.h"
 #include "ui/Windows.h"
 
@@ -85,7 +86,7 @@ class LogViewer : public ::testing::Test {
   }
 
   test::TTempDir Dir;
-  ui::TfrmLog Form;
+  ui::TfrmLog Form{Dir.Str()};
   TFakeView View;
 };
 
@@ -247,7 +248,7 @@ bool HaveDisplay() {
 
 // The form's handlers run inside the window; what the window shows once it is made is kept.
 struct TFormInWindow final : platform::window::TLogWindowEvents {
-  ui::TfrmLog Form;
+  ui::TfrmLog Form{GetLogFileName(true)};
   std::vector<std::string> Names;
   std::string Selected, Text;
   void FormCreate(TLogWindowView& AView) override {
@@ -324,7 +325,7 @@ TEST_F(Windows, NamesInAnyBytesAreListedSortedAndRead) {
 TEST_F(Windows, LogWindowRefillsTheListBeforeItOpens) {
   for (const char* name : {"a_1.log", "b_2.log", "c_3.log", "d_4.log", "e_5.log", "f_6.log", "g_7.log"}) Write(name, "x\r\n");
   struct TEvents final : platform::window::TLogWindowEvents {
-    ui::TfrmLog Form;
+    ui::TfrmLog Form{GetLogFileName(true)};
     TWindowProbe Probe;
     std::vector<bool> OpenAtRefill;
     std::vector<std::string> Names;
@@ -361,7 +362,7 @@ TEST_F(Windows, LogViewerThroughItsModalEntryPoint) {
     ++shown;
     AProbe.Close();
   });
-  QD_RUN_WINDOW(ui::TfrmLog::ShowModal());
+  QD_RUN_WINDOW(ui::TfrmLog::ShowModal(GetLogFileName(true)));
   EXPECT_EQ(shown, 1);
 }
 
@@ -372,8 +373,40 @@ TEST_F(Windows, InstalledLogWindowIsTheLogViewer) {
     captions.push_back(AProbe.Caption);
     AProbe.Close();
   });
-  QD_RUN_WINDOW(ui::ShowLogWindow());
+  QD_RUN_WINDOW(ui::ShowLogWindow(GetLogFileName(true)));
   EXPECT_EQ(captions, std::vector<std::string>{"Просмотр лога"});
+}
+
+// The windows as the module shows them: from the window library beside it, through the
+// library's C routines; the ready hook is set on the library's side, failures come back as text.
+TEST_F(Windows, WindowLibraryShowsBothWindowsThroughItsRoutines) {
+  const TQdWindowLibrary& library = ui::LoadWindowLibrary();
+  EXPECT_EQ(&library, &ui::LoadWindowLibrary()) << "loaded once";
+  std::vector<std::string> seen;
+  library.SetReadyHook(
+      [](void* AContext, const char* ACaption, const char* ALocation) {
+        static_cast<std::vector<std::string>*>(AContext)->push_back(std::string(ACaption) + "|" + ALocation);
+        return 1;
+      },
+      &seen);
+  const TQdWindowErrorSink keep = [](void* AContext, const char* AMessage) { *static_cast<std::string*>(AContext) = AMessage; };
+  std::string logFailure, pageFailure;
+  int logResult = library.ShowLogWindow(Dir.Str().c_str(), keep, &logFailure);
+  fs::path page = Dir.Path() / "page.html";
+  std::ofstream(page, std::ios::binary) << "<p>x</p>";
+  int pageResult = library.ShowDocumentWindow(page.string().c_str(), "Справка", keep, &pageFailure);
+  library.SetReadyHook(nullptr, nullptr);
+  if (logFailure == platform::window::kMsgNoDisplay) GTEST_SKIP() << logFailure;
+  EXPECT_EQ(logResult, 0) << logFailure;
+#if defined(_WIN32)
+  if (pageFailure == "Встроенный веб-браузер недоступен") {
+    EXPECT_EQ(pageResult, 1);
+    EXPECT_EQ(seen, std::vector<std::string>{"Просмотр лога|"});
+    return;
+  }
+#endif
+  EXPECT_EQ(pageResult, 0) << pageFailure;
+  EXPECT_EQ(seen, (std::vector<std::string>{"Просмотр лога|", "Справка|" + page.string()}));
 }
 
 TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {

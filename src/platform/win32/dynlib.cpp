@@ -8,13 +8,28 @@
 
 namespace qd::platform {
 
+const char kSharedLibrarySuffix[] = ".dll";
+
+namespace {
+
+bool IsFullPath(const std::wstring& APath) {
+  return (APath.size() > 2 && APath[1] == L':' && (APath[2] == L'\\' || APath[2] == L'/')) ||
+         (APath.size() > 1 && (APath[0] == L'\\' || APath[0] == L'/') && (APath[1] == L'\\' || APath[1] == L'/'));
+}
+
+}  // namespace
+
 TDynLib::~TDynLib() { Unload(); }
 
-void TDynLib::Load(const std::string& APath) {
+void TDynLib::Load(const std::string& APath, TStay AStay) {
   Unload();
-  HMODULE h = LoadLibraryW(win::Widen(APath).c_str());
+  std::wstring path = win::Widen(APath);
+  // With a full path, the library's own dependencies are looked up in its folder first.
+  HMODULE h = IsFullPath(path) ? LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                               : LoadLibraryW(path.c_str());
   if (!h) throw std::runtime_error("Cannot load " + APath + ": " + win::ErrorText(GetLastError()));
   FHandle = h;
+  FStay = AStay;
 }
 
 void* TDynLib::Symbol(const char* AName) const {
@@ -22,8 +37,9 @@ void* TDynLib::Symbol(const char* AName) const {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(FHandle), AName));
 }
 
-void TDynLib::Unload() {
-  if (FHandle) FreeLibrary(static_cast<HMODULE>(FHandle));
+void TDynLib::Unload() noexcept {
+  // A library loaded for good keeps the reference it took.
+  if (FHandle && FStay == TStay::UntilUnload) FreeLibrary(static_cast<HMODULE>(FHandle));
   FHandle = nullptr;
 }
 
