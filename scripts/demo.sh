@@ -6,8 +6,12 @@
 #
 #   bash scripts/demo.sh                         against the virtual scale
 #   bash scripts/demo.sh --address A --port P    against a real scale at A:P
+#   bash scripts/demo.sh --from FOLDER           with the module, the tools and examples/ of
+#                                                an unpacked release archive, built nothing
+#                                                (a Windows archive runs under Wine)
 #
-# The driver's log (with every exchange in hexadecimal) goes to build/demo/logs.
+# The driver's log (with every exchange in hexadecimal) goes to build/demo/logs (with --from:
+# FOLDER/../demo-logs).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,11 +19,13 @@ cd "$root"
 
 address=""
 port=""
+from=""
 while [[ $# -gt 0 ]]; do
   case $1 in
     --address) address=${2:?--address needs a value}; shift 2 ;;
     --port) port=${2:?--port needs a value}; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --from) from=$(cd "${2:?--from needs a folder}" && pwd); shift 2 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -30,7 +36,21 @@ fi
 
 step() { echo "=== $*"; }
 
-# ---- packages and build ----
+# ---- packages and build, or the archive's files ----
+exe=""
+lib=.so
+run=()
+if [[ -n $from ]]; then
+  bin=$from
+  examples=$from/examples
+  logs=$(dirname "$from")/demo-logs
+  if [[ -f $from/addin-host.exe ]]; then
+    exe=.exe
+    lib=.dll
+    run=(bash "$root/scripts/wine-run.sh")
+  fi
+  [[ -f $bin/addin-host$exe && -f $bin/vscale$exe ]] || { echo "demo: $from holds no addin-host and vscale" >&2; exit 2; }
+else
 need_setup=0
 for tool in cmake ninja g++ python3; do
   command -v "$tool" >/dev/null || need_setup=1
@@ -49,29 +69,45 @@ build=build/demo
 step "building the driver, the host and the virtual scale into $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQD_BUILD_TESTS=OFF -DQD_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j 2 --target w_quendal7v2k addin-host vscale >/dev/null
-bin=$build/bin
+bin=$root/$build/bin
+examples=$root/examples
+logs=$root/$build/logs
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qd-demo.XXXXXX")
 vscale_pid=""
-cleanup() {
+# A Windows scale runs under Wine, where a signal to the wrapper does not reach the program:
+# its tables are dumped after every change instead, and it ends with the Wine server.
+stop_scale() {
   if [[ -n $vscale_pid ]] && kill -0 "$vscale_pid" 2>/dev/null; then
+    [[ -n $exe ]] && bash "$root/scripts/wine-run.sh" --stop
     kill "$vscale_pid" 2>/dev/null || true
     wait "$vscale_pid" 2>/dev/null || true
   fi
+  vscale_pid=""
+}
+cleanup() {
+  stop_scale
   rm -rf "$work"
 }
 trap cleanup EXIT
+if [[ -n $exe && -z ${WINEPREFIX:-} ]]; then
+  export WINEPREFIX=$work/wine
+fi
+[[ -n $exe ]] && bash "$root/scripts/wine-run.sh" --init
+dump_live=()
+[[ -n $exe ]] && dump_live=(--dump-live)
 
 # ---- the scale ----
 if [[ -z $address ]]; then
   step "starting the virtual scale on 127.0.0.1"
-  "$bin/vscale" --port 0 --dump "$work/tables.json" >"$work/vscale.out" 2>"$work/vscale.err" &
+  "${run[@]}" "$bin/vscale$exe" --port 0 --dump "$work/tables.json" "${dump_live[@]}" >"$work/vscale.out" 2>"$work/vscale.err" &
   vscale_pid=$!
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 600); do
     [[ -s $work/vscale.out ]] && break
     sleep 0.05
   done
-  line=$(head -n1 "$work/vscale.out" || true)
+  line=$(head -n1 "$work/vscale.out" | tr -d '\r' || true)
   if [[ $line != listening* ]]; then
     echo "demo: the virtual scale did not start" >&2
     cat "$work/vscale.err" >&2
@@ -83,29 +119,32 @@ if [[ -z $address ]]; then
 fi
 
 # ---- the upload, through the driver's exports ----
-logs=$root/$build/logs
 mkdir -p "$logs"
 step "uploading examples/ to $address:$port"
 status=0
 # The host's status line (the upload's progress) shows on standard error as it goes.
-W_QUENDAL7V2K_LOG_DIR=$logs "$bin/addin-host" \
+# The module is the one beside addin-host; the tables are read from the examples folder.
+cd "$examples"
+W_QUENDAL7V2K_LOG_DIR=$logs "${run[@]}" "$bin/addin-host$exe" --module "$bin/w_quendal7v2k$lib" \
   param IPAddress "$address" param IPPort "$port" \
   param LogEnabled true param ExtLogEnabled true \
   call Open e: \
   call ClearGoods e: \
   call ClearGroups \
-  call UploadImages f:examples/images.xml \
-  call UploadGroups f:examples/groups.xml \
-  call UploadShops f:examples/shops.xml \
-  call UploadGoods e: f:examples/goods.xml e: \
-  call UploadData s:f23 f:examples/data-f23.hex \
+  call UploadImages f:images.xml \
+  call UploadGroups f:groups.xml \
+  call UploadShops f:shops.xml \
+  call UploadGoods e: f:goods.xml e: \
+  call UploadData s:f23 f:data-f23.hex \
   call Close e: >"$work/host.out" || status=$?
+cd "$root"
+tr -d '\r' <"$work/host.out" >"$work/host.txt" && mv "$work/host.txt" "$work/host.out"
 # One line per call: its name and result; a failure with its message.
 awk '/^call /{name=$2} /^  result: /{sub(/^  result: /, ""); print "  " name " " $0}' "$work/host.out"
 if [[ $status -ne 0 ]]; then
   echo "demo: a call failed (exit status $status); the host's output:" >&2
   cat "$work/host.out" >&2
-  W_QUENDAL7V2K_LOG_DIR=$logs "$bin/addin-host" lasterror >&2 || true
+  W_QUENDAL7V2K_LOG_DIR=$logs "${run[@]}" "$bin/addin-host$exe" lasterror >&2 || true
   exit 1
 fi
 echo "driver log: $logs"
@@ -116,9 +155,7 @@ if [[ -z $vscale_pid ]]; then
 fi
 
 # ---- what the scale holds ----
-kill "$vscale_pid"
-wait "$vscale_pid" 2>/dev/null || true
-vscale_pid=""
+stop_scale
 step "what the virtual scale holds now"
 python3 - "$work/tables.json" <<'EOF'
 import json, sys

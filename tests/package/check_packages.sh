@@ -3,7 +3,10 @@
 # holding the module, its window library, the three tools, README.md, docs/, examples/ and a
 # SHA256SUMS that matches every file; the packaged addin-host loads the packaged module through
 # its exports (the Windows one under Wine); the Windows archive holds no DLL but those two; the
-# module and the tools need no window toolkit library (only the window library does).
+# module and the tools need no window toolkit library (only the window library does); the
+# module carries its help (on Linux the help action, without a display, gets as far as the
+# window); and the main job (scripts/demo.sh --from) runs from the unpacked archive alone
+# against its own virtual scale.
 # Prints one line per check and ends with "N passed, M failed".
 set -uo pipefail
 
@@ -61,6 +64,24 @@ module_and_tools_need_no_toolkit() {
     "-DWINDOWS=$windows" -P "$root/cmake/CheckNoToolkit.cmake"
 }
 
+# Without a display the help action fails at the window, after the help was found and rendered.
+help_reaches_the_window() {
+  local out
+  out=$(cd "$1" && env -u DISPLAY -u WAYLAND_DISPLAY ./addin-host --keep-going call DoAdditionalAction s:ShowHelp lasterror)
+  echo "$out"
+  grep -q "Окно не может быть показано: графический экран недоступен" <<<"$out"
+}
+
+# The help archive lies in the module as it was packed: its member names are there in plain.
+module_carries_help() { grep -aq 'help.md' "$1" && grep -aq 'help.css' "$1"; }
+
+main_job_from_archive() {
+  local out
+  out=$(bash "$root/scripts/demo.sh" --from "$1" 2>&1) || { echo "$out"; return 1; }
+  echo "$out"
+  grep -q "Close: bool true" <<<"$out" && grep -q "^Goods (table 25) (7)" <<<"$out"
+}
+
 archive_sums_match() { (cd "$dist" && sha256sum --quiet -c SHA256SUMS); }
 
 linux=$(find "$dist" -maxdepth 1 -name 'w_quendal7v2k-*-linux-x86_64.tar.gz' | head -n1)
@@ -76,6 +97,8 @@ if [[ -n $linux ]]; then
   check "$name SHA256SUMS matches every file" sums_match "$top"
   check "$name: addin-host loads the module" host_loads_module "$top" "" ""
   check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" readelf 0 "" .so
+  check "$name: the help action gets as far as the window" help_reaches_the_window "$top"
+  check "$name: the main job runs from the archive alone" main_job_from_archive "$top"
 else
   check "Linux archive present" false
 fi
@@ -89,6 +112,8 @@ if [[ -n $windows ]]; then
   check "$name holds no DLL but the module and its window library" only_the_driver_dlls "$top"
   check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" x86_64-w64-mingw32-objdump 1 .exe .dll
   check "$name: addin-host loads the module under Wine" host_loads_module "$top" "bash $root/scripts/wine-run.sh" .exe
+  check "$name: the module carries its help" module_carries_help "$top/w_quendal7v2k.dll"
+  check "$name: the main job runs from the archive alone under Wine" main_job_from_archive "$top"
 else
   check "Windows archive present" false
 fi
