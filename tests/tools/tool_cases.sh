@@ -185,8 +185,9 @@ case_ "s: a text with another declaration is the caller's text" 0 'prop IPAddres
 case_ "a failed Open shows GetLastError" 1 \
   'call Open: true
   result: bool false
+  arg 0: empty
   LastErrorDescription: ""
-  GetLastError: 1001 "' "=" addin-host param IPAddress 127.0.0.1 param IPPort 1 call Open e:
+  GetLastError: 1001 "Ошибка при установлении подключения"' "=" addin-host param IPAddress 127.0.0.1 param IPPort 1 call Open e:
 case_ "--json: one line per call" 0 \
   '={"command": "call", "method": "GetInterfaceRevision", "returned": true, "ok": true, "result": {"type": "int", "value": 3002}, "args": [], "lastErrorDescription": "", "reports": []}' \
   "=" addin-host --json call GetInterfaceRevision
