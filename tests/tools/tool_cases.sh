@@ -207,6 +207,29 @@ if [[ -z $exe ]]; then
   check "addin-host through PATH" test "$out" = "classes: w_quendal7v2k"
 fi
 
+# ---- a table through addin-host into vscale, which keeps its dump under a Cyrillic name ----
+printf '<?xml version="1.0" encoding="UTF-8"?>\n<Table><Record Code="1" Name="Молочные"/></Table>\n' >"$w/Группы.xml"
+(cd "$w/elsewhere" && exec setsid "${runner[@]}" "$bin/vscale$exe" --port 0 --dump "$w/Дамп.json" --dump-live \
+  >"$top/vscale.out" 2>"$top/vscale.err") &
+vscale_pid=$!
+port=
+for _ in $(seq 1 600); do
+  port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$top/vscale.out" | tr -d '\r')
+  [[ -n $port ]] && break
+  sleep 0.1
+done
+check "vscale listens" test -n "$port"
+# A text handed over as a string is already decoded: a declaration that names another
+# encoding says nothing about it any more.
+case_ "groups from a file and from a string" 0 "" "" addin-host param IPAddress 127.0.0.1 param IPPort "${port:-1}" \
+  call Open e: call UploadGroups "f:$w/Группы.xml" \
+  call UploadGroups 's:<?xml version="1.0" encoding="windows-1251"?><Table><Record Code="2" Name="Сыры"/></Table>' \
+  call Close e:
+check "the dump under a Cyrillic name holds both groups" \
+  bash -c 'grep -q "\"name\": \"Молочные\"" "$1" && grep -q "\"name\": \"Сыры\"" "$1"' _ "$w/Дамп.json"
+kill -TERM -- "-$vscale_pid" 2>/dev/null
+wait "$vscale_pid" 2>/dev/null
+
 # ---- mdconv ----
 case_ "mdconv: Cyrillic paths" 0 "=" "=" mdconv "$w/Справка.md" "$w/Справка.html"
 check "mdconv: the page holds the document" grep -q '<h1>Заголовок</h1>' "$w/Справка.html"
