@@ -193,6 +193,11 @@ case_ "--json: one line per call" 0 \
   "=" addin-host --json call GetInterfaceRevision
 case_ "--json: a failed call carries the error" 1 '"ok": false' "=" \
   addin-host --json param IPAddress 127.0.0.1 param IPPort 1 call Open e:
+case_ "--json: other commands, texts escaped" 0 \
+  '={"command": "classes", "classes": ["w_quendal7v2k"], "reports": []}
+{"command": "call", "method": "SetParameter", "returned": true, "ok": true, "result": {"type": "bool", "value": true}, "args": [{"type": "text", "value": "IPAddress"}, {"type": "text", "value": "\"Склад\" \\1"}], "lastErrorDescription": "", "reports": []}
+{"command": "prop", "name": "IPAddress", "value": {"type": "text", "value": "\"Склад\" \\1"}, "reports": []}' \
+  "=" addin-host --json classes call SetParameter s:IPAddress 's:"Склад" \1' prop IPAddress
 run addin-host --json param IPAddress 127.0.0.1 param IPPort 1 call Open e:
 check "--json: the failed call's error is an object with code and text" \
   grep -q '"error": {"code": 1001, "text": "[^"]' <<<"$out"

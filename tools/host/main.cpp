@@ -248,10 +248,11 @@ struct TComponentError {
   std::string Text;
 };
 
-// What the component says of its last failure through its own GetLastError, when it has one.
-std::optional<TComponentError> AskLastError(TComponent& AComponent) {
+// What the component says of its last failure through its own GetLastError, when it has one
+// and the failed call was not that one (by either name).
+std::optional<TComponentError> AskLastError(TComponent& AComponent, int64_t AFailedMethod) {
   int64_t index = AComponent.FindMethod("GetLastError");
-  if (index < 0) return std::nullopt;
+  if (index < 0 || index == AFailedMethod) return std::nullopt;
   std::vector<THostValue> args(static_cast<size_t>(std::max<int64_t>(AComponent.GetNParams(index), 1)), THostValue::Text(""));
   TCallResult r = AComponent.CallAsFunc(index, args);
   TComponentError error;
@@ -277,7 +278,7 @@ class TPrinter {
       list += JsonText(ANames.substr(from, bar - from));
       from = bar + 1;
     }
-    Line("{\"command\": \"classes\", \"classes\": [" + list + "]");
+    Pending("{\"command\": \"classes\", \"classes\": [" + list + "]");
   }
 
   void Info() {
@@ -290,7 +291,7 @@ class TPrinter {
                 << "\nmethods: " << methods << "\n";
       return;
     }
-    Line("{\"command\": \"info\", \"info\": " + std::to_string(info) + ", \"extension\": " + JsonText(extension) +
+    Pending("{\"command\": \"info\", \"info\": " + std::to_string(info) + ", \"extension\": " + JsonText(extension) +
          ", \"properties\": " + std::to_string(props) + ", \"methods\": " + std::to_string(methods));
   }
 
@@ -308,7 +309,7 @@ class TPrinter {
       list += "{\"index\": " + std::to_string(i) + ", \"names\": [" + JsonText(n0) + ", " + JsonText(n1) +
               "], \"params\": " + std::to_string(params) + "}";
     }
-    if (FJson) Line("{\"command\": \"methods\", \"methods\": [" + list + "]");
+    if (FJson) Pending("{\"command\": \"methods\", \"methods\": [" + list + "]");
   }
 
   void Props() {
@@ -327,7 +328,7 @@ class TPrinter {
       list += "{\"index\": " + std::to_string(i) + ", \"names\": [" + JsonText(n0) + ", " + JsonText(n1) +
               "], \"access\": \"" + access + "\", \"value\": " + JsonValue(v) + "}";
     }
-    if (FJson) Line("{\"command\": \"props\", \"props\": [" + list + "]");
+    if (FJson) Pending("{\"command\": \"props\", \"props\": [" + list + "]");
   }
 
   void Prop(const TCommand& ACommand) {
@@ -336,7 +337,7 @@ class TPrinter {
     if (!FJson)
       std::cout << "prop " << ACommand.Target << ": " << v.Describe() << "\n";
     else
-      Line("{\"command\": \"prop\", \"name\": " + JsonText(ACommand.Target) + ", \"value\": " + JsonValue(v));
+      Pending("{\"command\": \"prop\", \"name\": " + JsonText(ACommand.Target) + ", \"value\": " + JsonValue(v));
   }
 
   // Runs the call and prints it; false when it failed.
@@ -347,7 +348,7 @@ class TPrinter {
     bool ok = r.Returned && !(function && r.Result.vt == qd::abi::VTYPE_BOOL && !r.Result.i);
     std::string lastError = function ? c.LastErrorDescription() : std::string();
     std::optional<TComponentError> error;
-    if (!ok && !SameMethod(ACommand.Target, "GetLastError")) error = AskLastError(c);
+    if (!ok) error = AskLastError(c, ACommand.Index);
     if (!FJson) {
       std::cout << ACommand.Name << " " << ACommand.Target << ": " << (r.Returned ? "true" : "false") << "\n";
       if (function) std::cout << "  result: " << r.Result.Describe() << "\n";
@@ -364,7 +365,7 @@ class TPrinter {
     json += ", \"args\": [" + args + "]";
     if (function) json += ", \"lastErrorDescription\": " + JsonText(lastError);
     if (error) json += ", \"error\": {\"code\": " + std::to_string(error->Code) + ", \"text\": " + JsonText(error->Text) + "}";
-    Line(json);
+    Pending(json);
     return ok;
   }
 
@@ -392,8 +393,7 @@ class TPrinter {
   }
 
  private:
-  static bool SameMethod(const std::string& A, const char* B) { return qd::SameText(A, B); }
-  void Line(const std::string& AOpenObject) { FPending = AOpenObject; }
+  void Pending(const std::string& AOpenObject) { FPending = AOpenObject; }
 
   TComponent& FComponent;
   bool FJson;
