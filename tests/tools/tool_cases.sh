@@ -24,6 +24,12 @@ version=$(sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/
 export LC_ALL=C.UTF-8
 top=$(mktemp -d "${TMPDIR:-/tmp}/qd-tools.XXXXXX")
 trap 'rm -rf "$top"' EXIT
+# The Wine wrapper makes a prefix for every run without one: one prefix serves all cases here.
+if [[ ${#runner[@]} -gt 0 && -z ${WINEPREFIX:-} ]]; then
+  export WINEPREFIX="$top/wine"
+  "${runner[@]}" --init || exit 1
+  trap '"${runner[@]}" --stop; rm -rf "$top"' EXIT
+fi
 w="$top/Проверка"
 mkdir -p "$w/Папка" "$w/Программа" "$w/ссылка" "$w/elsewhere"
 export W_QUENDAL7V2K_LOG_DIR="$w/logs"
