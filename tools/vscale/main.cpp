@@ -4,15 +4,17 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "decode.h"
+#include "platform/env.h"
+#include "platform/fs.h"
 #include "scale.h"
+#include "support.h"
 
 namespace {
 
@@ -39,36 +41,59 @@ const char kUsage[] =
     "  --frame-timeout MS   longest pause inside one frame before it is refused (default 300)\n"
     "  --verbose            report every frame on standard error, not only refusals and faults\n"
     "  --help               this text\n"
+    "  --version            the version of this program\n"
     "\n"
     "The first line on standard output is 'listening ADDR:PORT' (or 'refusing ADDR:PORT' with\n"
     "--refuse). SIGINT or SIGTERM stops the scale; the dump is written then.\n"
     "\n"
-    "decode: reads a driver's log file and prints every exchange with the scale that it\n"
-    "recorded (the exchange log must have been on) as the command, table and decoded record\n"
-    "or key with the scale's answer, one line each under the host call it belongs to, or as a\n"
-    "JSON array with --json. Refused, unanswered and malformed exchanges are marked. Exit\n"
-    "status 0 when every exchange was accepted, 1 otherwise, 2 when the file cannot be read.\n";
+    "decode: reads a driver's log and prints its exchanges with the scale\n"
+    "(vscale decode --help tells more).\n"
+    "\n"
+    "Exit status: 0 after a stop by signal, 1 when the scale cannot start or the dump cannot\n"
+    "be written, 2 usage.\n";
+
+const char kDecodeUsage[] =
+    "Usage: vscale decode LOGFILE [--json]\n"
+    "Reads a driver's log file and prints every exchange with the scale that it recorded\n"
+    "(the exchange log must have been on) as the command, table and decoded record or key with\n"
+    "the scale's answer, one line each under the host call it belongs to, or as a JSON array\n"
+    "with --json. Refused, unanswered and malformed exchanges are marked.\n"
+    "\n"
+    "  --json               a JSON array with one object per exchange\n"
+    "  --help               this text\n"
+    "  --version            the version of this program\n"
+    "\n"
+    "Exit status: 0 when every exchange was accepted, 1 when one was refused, unanswered or\n"
+    "malformed, 2 usage or a file that cannot be read (a folder, a missing file), 3 when the\n"
+    "file holds no exchange with the scale (a log written without the exchange log, or no\n"
+    "log at all).\n";
 
 std::atomic<bool> gStop{false};
 void OnSignal(int) { gStop = true; }
 
-bool WriteDump(const std::string& APath, const std::string& AJson) {
+// Empty when written, otherwise why not.
+std::string WriteDump(const std::string& APath, const std::string& AJson) {
   if (APath == "-") {
     std::fwrite(AJson.data(), 1, AJson.size(), stdout);
     std::fflush(stdout);
-    return true;
+    return std::string();
   }
   // Written beside the target and renamed over it, so that readers never see half a file.
+  // Paths are UTF-8 throughout, also where the system's narrow names are another code page.
   std::string temp = APath + ".tmp";
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f << AJson;
-    if (!f) return false;
+  try {
+    qd::platform::WriteFile(temp, AJson, qd::platform::TNewAccess::UserDefault);
+  } catch (const std::exception& e) {
+    return e.what();
   }
   std::error_code ec;
-  std::filesystem::rename(temp, APath, ec);
-  return !ec;
+  std::filesystem::rename(std::filesystem::path(std::u8string(temp.begin(), temp.end())),
+                          std::filesystem::path(std::u8string(APath.begin(), APath.end())), ec);
+  if (ec) {
+    std::filesystem::remove(std::filesystem::path(std::u8string(temp.begin(), temp.end())), ec);
+    return "Cannot write file " + APath + ": " + ec.message();
+  }
+  return std::string();
 }
 
 int Fail(const std::string& AMessage) {
@@ -79,23 +104,41 @@ int Fail(const std::string& AMessage) {
 }  // namespace
 
 // vscale decode LOGFILE [--json]
-int Decode(int argc, char** argv) {
+int Decode(const std::vector<std::string>& AArgs) {
   std::string file;
   bool json = false;
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--json")
+  for (size_t i = 1; i < AArgs.size(); ++i) {
+    const std::string& a = AArgs[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kDecodeUsage;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "vscale " << qd::tools::Version() << "\n";
+      return 0;
+    } else if (a == "--json") {
       json = true;
-    else if (file.empty())
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Fail("decode: unknown option " + a);
+    } else if (file.empty()) {
       file = a;
-    else
+    } else {
       return Fail("decode takes one log file");
+    }
   }
   if (file.empty()) return Fail("decode needs a log file");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Fail("cannot read " + file);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  try {
+    text = qd::tools::ReadInputFile(file);
+  } catch (const std::exception& e) {
+    std::cerr << "vscale: " << e.what() << "\n";
+    return 2;
+  }
   std::vector<qd::vscale::TExchange> exchanges = qd::vscale::DecodeExchangeLog(text);
+  if (exchanges.empty()) {
+    std::cerr << "vscale: " << file << " holds no exchange with the scale (the log's exchange lines are written "
+              << "only while ExtLogEnabled is on)\n";
+    return 3;
+  }
   std::cout << (json ? qd::vscale::ExchangesAsJson(exchanges).Dump() : qd::vscale::ExchangesAsText(exchanges));
   for (const qd::vscale::TExchange& e : exchanges)
     if (e.Outcome != qd::vscale::TExchange::TOutcome::Accepted && e.Outcome != qd::vscale::TExchange::TOutcome::Unjudged)
@@ -104,16 +147,18 @@ int Decode(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "decode") return Decode(argc, argv);
+  qd::platform::PrepareConsoleOutput();
+  std::vector<std::string> args = qd::platform::CommandLineArgs(argc, argv);
+  if (!args.empty() && args[0] == "decode") return Decode(args);
   qd::vscale::TOptions options;
   std::string dumpPath;
   bool dumpLive = false;
   try {
-    for (int i = 1; i < argc; ++i) {
-      std::string a = argv[i];
+    for (size_t i = 0; i < args.size(); ++i) {
+      const std::string& a = args[i];
       auto value = [&]() -> std::string {
-        if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
-        return argv[++i];
+        if (i + 1 >= args.size()) throw std::invalid_argument(a + " needs a value");
+        return args[++i];
       };
       auto number = [&](int AMax) {
         std::string v = value();
@@ -123,6 +168,9 @@ int main(int argc, char** argv) {
       };
       if (a == "--help" || a == "-h") {
         std::cout << kUsage;
+        return 0;
+      } else if (a == "--version") {
+        std::cout << "vscale " << qd::tools::Version() << "\n";
         return 0;
       } else if (a == "--bind") {
         options.BindAddress = value();
@@ -160,7 +208,9 @@ int main(int argc, char** argv) {
   qd::vscale::TVirtualScale* scalePtr = nullptr;
   if (dumpLive)
     options.OnChange = [&] {
-      if (scalePtr && !WriteDump(dumpPath, scalePtr->DumpJson())) options.OnEvent("cannot write " + dumpPath);
+      if (!scalePtr) return;
+      std::string failure = WriteDump(dumpPath, scalePtr->DumpJson());
+      if (!failure.empty()) options.OnEvent(failure);
     };
 
   qd::vscale::TVirtualScale scale(options);
@@ -180,9 +230,12 @@ int main(int argc, char** argv) {
   while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   scale.Stop();
 
-  if (!dumpPath.empty() && !WriteDump(dumpPath, scale.DumpJson())) {
-    std::cerr << "vscale: cannot write " << dumpPath << "\n";
-    return 1;
+  if (!dumpPath.empty()) {
+    std::string failure = WriteDump(dumpPath, scale.DumpJson());
+    if (!failure.empty()) {
+      std::cerr << "vscale: " << failure << "\n";
+      return 1;
+    }
   }
   return 0;
 }
