@@ -77,10 +77,12 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/qd-demo.XXXXXX")
 vscale_pid=""
 # A Windows scale runs under Wine, where a signal to the wrapper does not reach the program:
-# its tables are dumped after every change instead, and it ends with the Wine server.
+# its tables are dumped after every change instead, and the program is ended by name.
 stop_scale() {
   if [[ -n $vscale_pid ]] && kill -0 "$vscale_pid" 2>/dev/null; then
-    [[ -n $exe ]] && bash "$root/scripts/wine-run.sh" --stop
+    if [[ -n $exe ]]; then
+      bash "$root/scripts/wine-run.sh" taskkill /f /im vscale.exe >/dev/null 2>&1 || true
+    fi
     kill "$vscale_pid" 2>/dev/null || true
     wait "$vscale_pid" 2>/dev/null || true
   fi
@@ -88,15 +90,19 @@ stop_scale() {
 }
 cleanup() {
   stop_scale
+  if [[ -n $exe && ${WINEPREFIX:-} == "$work/wine" ]]; then bash "$root/scripts/wine-run.sh" --stop; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
-if [[ -n $exe && -z ${WINEPREFIX:-} ]]; then
-  export WINEPREFIX=$work/wine
-fi
-[[ -n $exe ]] && bash "$root/scripts/wine-run.sh" --init
 dump_live=()
-[[ -n $exe ]] && dump_live=(--dump-live)
+if [[ -n $exe ]]; then
+  dump_live=(--dump-live)
+  # A prefix of the demo's own unless the caller gives one (and keeps its server running).
+  if [[ -z ${WINEPREFIX:-} ]]; then
+    export WINEPREFIX=$work/wine
+    bash "$root/scripts/wine-run.sh" --init
+  fi
+fi
 
 # ---- the scale ----
 if [[ -z $address ]]; then
@@ -139,12 +145,11 @@ W_QUENDAL7V2K_LOG_DIR=$logs "${run[@]}" "$bin/addin-host$exe" --module "$bin/w_q
   call Close e: >"$work/host.out" || status=$?
 cd "$root"
 tr -d '\r' <"$work/host.out" >"$work/host.txt" && mv "$work/host.txt" "$work/host.out"
-# One line per call: its name and result; a failure with its message.
+# One line per call: its name and result (after a failure the host's output shows the error).
 awk '/^call /{name=$2} /^  result: /{sub(/^  result: /, ""); print "  " name " " $0}' "$work/host.out"
 if [[ $status -ne 0 ]]; then
   echo "demo: a call failed (exit status $status); the host's output:" >&2
   cat "$work/host.out" >&2
-  W_QUENDAL7V2K_LOG_DIR=$logs "${run[@]}" "$bin/addin-host$exe" lasterror >&2 || true
   exit 1
 fi
 echo "driver log: $logs"
