@@ -6,9 +6,12 @@
 #
 #   bash scripts/demo.sh                         against the virtual scale
 #   bash scripts/demo.sh --address A --port P    against a real scale at A:P
-#   bash scripts/demo.sh --from FOLDER           with the module, the tools and examples/ of
-#                                                an unpacked release archive, built nothing
-#                                                (a Windows archive runs under Wine)
+#   bash scripts/demo.sh --from FOLDER           with the programs of an installed layout:
+#                                                FOLDER/bin, the module where addin-host
+#                                                finds it, FOLDER/share/doc/w_quendal7v2k/
+#                                                examples (an unpacked release archive or
+#                                                the Debian package's /usr); nothing is
+#                                                built (a Windows archive runs under Wine)
 #
 # The driver's log (with every exchange in hexadecimal) goes to build/demo/logs (with --from:
 # FOLDER/../demo-logs).
@@ -38,18 +41,16 @@ step() { echo "=== $*"; }
 
 # ---- packages and build, or the archive's files ----
 exe=""
-lib=.so
 run=()
 if [[ -n $from ]]; then
-  bin=$from
-  examples=$from/examples
+  bin=$from/bin
+  examples=$from/share/doc/w_quendal7v2k/examples
   logs=$(dirname "$from")/demo-logs
-  if [[ -f $from/addin-host.exe ]]; then
+  if [[ -f $bin/addin-host.exe ]]; then
     exe=.exe
-    lib=.dll
     run=(bash "$root/scripts/wine-run.sh")
   fi
-  [[ -f $bin/addin-host$exe && -f $bin/vscale$exe ]] || { echo "demo: $from holds no addin-host and vscale" >&2; exit 2; }
+  [[ -f $bin/addin-host$exe && -f $bin/vscale$exe ]] || { echo "demo: $from/bin holds no addin-host and vscale" >&2; exit 2; }
 else
 need_setup=0
 for tool in cmake ninja g++ python3; do
@@ -129,9 +130,10 @@ mkdir -p "$logs"
 step "uploading examples/ to $address:$port"
 status=0
 # The host's status line (the upload's progress) shows on standard error as it goes.
-# The module is the one beside addin-host; the tables are read from the examples folder.
+# The module is the one addin-host finds for itself; the tables are read from the examples
+# folder.
 cd "$examples"
-W_QUENDAL7V2K_LOG_DIR=$logs "${run[@]}" "$bin/addin-host$exe" --module "$bin/w_quendal7v2k$lib" \
+W_QUENDAL7V2K_LOG_DIR=$logs "${run[@]}" "$bin/addin-host$exe" \
   param IPAddress "$address" param IPPort "$port" \
   param LogEnabled true param ExtLogEnabled true \
   call Open e: \

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the release archives of both targets into dist/:
+# Builds the release files of both targets into dist/:
 #   w_quendal7v2k-<version>-linux-x86_64.tar.gz
+#   w-quendal7v2k_<version>_amd64.deb
 #   w_quendal7v2k-<version>-windows-x64.zip
-# each with the module, addin-host, vscale, mdconv, README.md, docs/, examples/ and a
-# SHA256SUMS of its files (CMake's install rules and CPack, cmake/Packaging.cmake), then
-# dist/SHA256SUMS over the archives, and checks both archives (tests/package/check_packages.sh).
+# each with the module and its window library, addin-host, vscale, mdconv, the integrators'
+# README, the licences, the user documents, examples/ and a SHA256SUMS of its files (CMake's
+# install rules and CPack, cmake/Packaging.cmake), then dist/SHA256SUMS over them, and checks
+# each one unpacked on its own (tests/package/check_packages.sh).
 #
 #   package.sh           install what is missing (as root or with sudo), build, package, check
 #   package.sh --no-deps the same without the installation steps (scripts/test.sh runs them)
@@ -24,6 +26,8 @@ fi
 
 dist=$root/dist
 mkdir -p "$dist"
+# Only this run's files: nothing left over from an earlier version is checked or summed.
+rm -f "$dist"/w_quendal7v2k-* "$dist"/w-quendal7v2k_* "$dist"/SHA256SUMS
 
 # Configures and builds a preset's shipped targets, then lets CPack write its archive into dist/.
 package() {
@@ -34,14 +38,14 @@ package() {
   local folder=$root/build/$configure
   rm -rf "$folder/cpack"
   (cd "$folder" && cpack -B "$folder/cpack" >/dev/null)
-  find "$folder/cpack" -maxdepth 1 -name 'w_quendal7v2k-*' \( -name '*.tar.gz' -o -name '*.zip' \) \
-    -exec mv -f {} "$dist"/ \;
+  find "$folder/cpack" -maxdepth 1 \( -name 'w_quendal7v2k-*.tar.gz' -o -name 'w_quendal7v2k-*.zip' \
+    -o -name 'w-quendal7v2k_*.deb' \) -exec mv -f {} "$dist"/ \;
 }
 
 package package-linux package-linux
 package windows package-windows
 
-(cd "$dist" && sha256sum w_quendal7v2k-*.tar.gz w_quendal7v2k-*.zip >SHA256SUMS)
+(cd "$dist" && sha256sum w_quendal7v2k-*.tar.gz w-quendal7v2k_*.deb w_quendal7v2k-*.zip >SHA256SUMS)
 echo "=== archives"
 ls -l "$dist"
 

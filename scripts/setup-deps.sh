@@ -7,6 +7,8 @@ set -euo pipefail
 PACKAGES=(
   # native toolchain
   g++ cmake ninja-build pkg-config dpkg-dev python3
+  # the Debian package's dependencies are found with file and dpkg-shlibdeps
+  file
   # Windows cross toolchain and the runtime the Windows tests run in
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine fonts-wine
   # libraries for the native build

@@ -1,7 +1,8 @@
-# Checks that every Windows program in FILES ("|"-separated) carries a version resource with
-# VERSION as its file and product version and its own file name, and one manifest that asks
-# for per-monitor DPI awareness and names Windows 7, 8, 8.1 and 10/11 as supported.
-#   cmake -DFILES=a.exe|b.exe -DVERSION=1.0.0.0 -P CheckToolResources.cmake
+# Checks that every Windows program in FILES and every library in LIBRARIES ("|"-separated)
+# carries a complete version resource (VERSION as its file and product version, its own file
+# name, the company and the copyright), and that every program has one manifest that asks for
+# per-monitor DPI awareness and names Windows 7, 8, 8.1 and 10/11 as supported.
+#   cmake -DFILES=a.exe|b.exe -DLIBRARIES=c.dll -DVERSION=1.0.0.0 -P CheckToolResources.cmake
 
 # The UTF-16LE bytes of an ASCII text, as lower-case hexadecimal.
 function(utf16_hex text out)
@@ -12,11 +13,12 @@ endfunction()
 
 set(failures "")
 string(REPLACE "|" ";" files "${FILES}")
-foreach(file IN LISTS files)
+string(REPLACE "|" ";" libraries "${LIBRARIES}")
+foreach(file IN LISTS files libraries)
   get_filename_component(name ${file} NAME)
   file(READ ${file} bytes HEX)
   # A version entry: the key, its terminating zero, padding to four bytes, the value.
-  foreach(entry "FileVersion=${VERSION}" "ProductVersion=${VERSION}" "OriginalFilename=${name}")
+  foreach(entry "FileVersion=${VERSION}" "ProductVersion=${VERSION}" "OriginalFilename=${name}" "CompanyName=Telvarin")
     string(REPLACE "=" ";" kv "${entry}")
     list(GET kv 0 key)
     list(GET kv 1 value)
@@ -26,6 +28,13 @@ foreach(file IN LISTS files)
       string(APPEND failures "${name}: no version entry ${key} = ${value}\n")
     endif()
   endforeach()
+  utf16_hex("LegalCopyright" copyrightHex)
+  if(NOT bytes MATCHES "${copyrightHex}")
+    string(APPEND failures "${name}: no version entry LegalCopyright\n")
+  endif()
+  if(file IN_LIST libraries)
+    continue()
+  endif()
   string(HEX "<assembly xmlns=" assemblyHex)
   string(REGEX MATCHALL "${assemblyHex}" manifests "${bytes}")
   list(LENGTH manifests count)
@@ -44,4 +53,4 @@ endforeach()
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()
-message(STATUS "version resource and manifest in: ${FILES}")
+message(STATUS "version resources in: ${FILES} ${LIBRARIES}")

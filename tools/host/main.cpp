@@ -14,6 +14,7 @@
 #include "support.h"
 #include "common/text.h"
 #include "platform/env.h"
+#include "platform/fs.h"
 
 using qd::host::TCallResult;
 using qd::host::TComponent;
@@ -26,9 +27,10 @@ const char* kUsage =
     "usage: addin-host [--module PATH] [--class NAME] [--keep-going] [--json] COMMAND...\n"
     "       addin-host --help | --version\n"
     "\n"
-    "Loads the module (default: w_quendal7v2k beside this program), creates one component\n"
-    "and runs the commands in order, printing every result. The whole command line is read\n"
-    "(every argument and file) before anything is called.\n"
+    "Loads the module (default: w_quendal7v2k beside this program, or in ../lib/w_quendal7v2k/\n"
+    "of the installed layout), creates one component and runs the commands in order, printing\n"
+    "every result. The whole command line is read (every argument and file) before anything\n"
+    "is called.\n"
     "\n"
     "Commands:\n"
     "  classes                 the module's class names\n"
@@ -66,13 +68,22 @@ const char* kUsage =
     "  3  the module cannot be loaded or has no such class\n"
     "  4  memory faults (blocks not released, foreign or double frees) found at the end\n";
 
+// Beside the program (a build folder, the Windows layout), else where the installed layout
+// puts the module relative to the program's folder (bin/ and lib/w_quendal7v2k/).
 std::string DefaultModulePath() {
 #if defined(_WIN32)
   const char* file = "w_quendal7v2k.dll";
 #else
   const char* file = "w_quendal7v2k.so";
 #endif
-  return qd::tools::ProgramFolder() + file;
+  const std::string beside = qd::tools::ProgramFolder() + file;
+#if defined(QD_MODULE_DIR_FROM_PROGRAM)
+  if (!qd::platform::FileExists(beside, qd::platform::TLinks::Follow)) {
+    const std::string installed = qd::tools::ProgramFolder() + QD_MODULE_DIR_FROM_PROGRAM + "/" + file;
+    if (qd::platform::FileExists(installed, qd::platform::TLinks::Follow)) return installed;
+  }
+#endif
+  return beside;
 }
 
 // ---- JSON output ----
