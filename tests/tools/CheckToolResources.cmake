@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks that every Windows program in FILES and every library in LIBRARIES ("|"-separated)
 # carries a complete version resource (VERSION as its file and product version, its own file
 # name, the company and the copyright), and that every program has one manifest that asks for
