@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs every system package the build, the tests and the benchmarks need.
 # Run as root. Safe to run again: it does nothing when all packages are present.
+# Then it fetches the data the tests read from the cache (fetch-commonmark-spec.sh), which
+# likewise does nothing when the data is there.
 set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
 
 # The one list of packages. Add new ones here.
 PACKAGES=(
@@ -34,6 +38,7 @@ done
 
 if [[ ${#missing[@]} -eq 0 ]]; then
   echo "setup-deps: all ${#PACKAGES[@]} packages present"
+  bash "$here/fetch-commonmark-spec.sh"
   exit 0
 fi
 
@@ -55,4 +60,5 @@ if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+bash "$here/fetch-commonmark-spec.sh"
 echo "setup-deps: done"
