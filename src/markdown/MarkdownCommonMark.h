@@ -241,6 +241,7 @@ class TCommonMarkDocument : public TCMContainerBlock {
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   TCMBlockKind kind() const override { return TCMBlockKind::Document; }
   TCMArena FArena;  // holds every block below the document
+  std::size_t FSourceSize = 0;  // bytes of the Markdown text; bounds the room reserved for output
 };
 
 class TCMParagraphBlock : public TCMContainerBlock {
@@ -300,13 +301,16 @@ class TCMTableBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   TCMBlockKind kind() const override { return TCMBlockKind::Table; }
-  std::vector<TTextAlign> FColumns;
+  std::vector<TTextAlign> FColumns;  // at most 128
 };
 
 class TCMTableRowBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   TCMBlockKind kind() const override { return TCMBlockKind::TableRow; }
+  // the cells written: the table's column count, or only the row's own cells once the table
+  // has used up the empty cells it may fill in
+  std::uint32_t FWidth = 0;
 };
 
 class TCMLeafBlock : public TCMBlock {};
@@ -331,7 +335,8 @@ class TCommonMarkEngine {
  public:
   // The caller owns the document.
   static std::unique_ptr<TCommonMarkDocument> parse(const std::string& ASrc, bool AGfm);
-  // The output is reserved up front from the document (at least ASizeHint bytes).
+  // The output is reserved up front from the document (at least ASizeHint bytes), never more
+  // than a small multiple of the source's size.
   static std::string render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint = 0);
   static std::string process(const std::string& ASrc, bool AGfm);
   // HTML is usually somewhat longer than its source; the spare room is not touched unless used.

@@ -28,6 +28,12 @@ void CheckAll(const TCase* ACases, std::size_t ACount) {
 
 #define CHECK_ALL(cases) CheckAll(cases, sizeof(cases) / sizeof(cases[0]))
 
+std::string Repeat(const std::string& AUnit, std::size_t ACount) {
+  std::string s;
+  for (std::size_t i = 0; i < ACount; ++i) s += AUnit;
+  return s;
+}
+
 TEST(CommonMarkBlocks, LinesAndTabs) {
   const TCase cases[] = {
       {"tab indents code", "\tfoo\tbaz\t\tbim\n", "<pre><code>foo\tbaz\t\tbim\n</code></pre>\n"},
@@ -225,6 +231,15 @@ TEST(CommonMarkBlocks, Lists) {
       {"blank after empty first item", "-\n\n- c\n", "<ul>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
       {"blank after empty item in quote", "> - a\n> -\n>\n> - c\n",
        "<blockquote>\n<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n</blockquote>\n"},
+      // a blank line taken by an indented code block still separates the blocks around it
+      {"blank after code then text", "1.     code\n\n   para\n2. next\n",
+       "<ol>\n<li>\n<pre><code>code\n</code></pre>\n<p>para</p>\n</li>\n<li>\n<p>next</p>\n</li>\n</ol>\n"},
+      {"blank after code then item", "-     code\n\n- next\n",
+       "<ul>\n<li>\n<pre><code>code\n</code></pre>\n</li>\n<li>\n<p>next</p>\n</li>\n</ul>\n"},
+      {"blank after code in quote in item", "- >     code\n  >\n  > para\n- next\n",
+       "<ul>\n<li>\n<blockquote>\n<pre><code>code\n</code></pre>\n<p>para</p>\n</blockquote>\n</li>\n<li>next</li>\n</ul>\n"},
+      {"blank inside code stays tight", "- a\n\n      b\n\n      c\n- d\n",
+       "<ul>\n<li>\n<p>a</p>\n<pre><code>b\n\nc\n</code></pre>\n</li>\n<li>\n<p>d</p>\n</li>\n</ul>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -294,8 +309,55 @@ TEST(CommonMarkTables, Rules) {
       {"interrupts paragraph", "text\n| a |\n| - |\n",
        "<p>text</p>\n<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n</table>\n"},
       {"no pipe no table", "a\n-\n", "<h2>a</h2>\n"},
+      // a table ends at a blank line or where another block starts; its lines pass the prefixes
+      // of the containers around it
+      {"in a list item", "- | a | b |\n  |---|---|\n  | 1 | 2 |\n- next item\n",
+       "<ul>\n<li>\n<table>\n<thead>\n<tr>\n<th>a</th>\n<th>b</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n<td>2</td>\n"
+       "</tr>\n</tbody>\n</table>\n</li>\n<li>next item</li>\n</ul>\n"},
+      {"in an item three columns in", "1. | a |\n   | - |\n   | 1 |\n",
+       "<ol>\n<li>\n<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n</tr>\n</tbody>\n"
+       "</table>\n</li>\n</ol>\n"},
+      {"in a quote", "> | a |\n> | - |\n> | 1 |\nnext\n",
+       "<blockquote>\n<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n</tr>\n</tbody>\n"
+       "</table>\n</blockquote>\n<p>next</p>\n"},
+      {"delimiter outside the item", "- | a |\n| - |\n", "<ul>\n<li>| a |\n| - |</li>\n</ul>\n"},
+      {"ends at list items", "| a |\n| - |\n| 1 |\n2) item\n- item\n",
+       "<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n</tr>\n</tbody>\n</table>\n"
+       "<ol start=\"2\">\n<li>item</li>\n</ol>\n<ul>\n<li>item</li>\n</ul>\n"},
+      {"ends at break and fence", "| a |\n| - |\n***\n| b |\n| - |\n```\nc\n```\n",
+       "<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n</table>\n<hr />\n"
+       "<table>\n<thead>\n<tr>\n<th>b</th>\n</tr>\n</thead>\n</table>\n<pre><code>c\n</code></pre>\n"},
   };
   CHECK_ALL(cases);
+}
+
+// A table has at most 128 columns, and the empty cells that fill short rows never outweigh the
+// table's own text: neither the output nor the room reserved for it grows past a small multiple
+// of the input.
+TEST(CommonMarkTables, OutputStaysNearInputSize) {
+  auto row = [](const char* ACell, std::size_t ACount) { return Repeat(ACell, ACount) + "\n"; };
+  // a header of 10000 cells is no table
+  const std::string wide = row("th|", 10000) + row("-|", 10000) + Repeat("td\n", 10000);
+  std::string html = TCommonMarkEngine::process(wide, true);
+  EXPECT_EQ(html.find("<table>"), std::string::npos);
+  EXPECT_LE(html.size(), 2 * wide.size());
+  EXPECT_LE(html.capacity(), 4 * wide.size());
+
+  // 128 columns make a table, 129 do not
+  EXPECT_EQ(Convert(row("|a", 128) + row("|-", 128)).rfind("<table>", 0), 0u);
+  EXPECT_EQ(Convert(row("|a", 129) + row("|-", 129)).rfind("<p>", 0), 0u);
+
+  // rows of one short cell under 128 centred columns
+  const std::string tall = row("|a", 128) + row("|:-:", 128) + Repeat("x\n", 40000);
+  html = TCommonMarkEngine::process(tall, true);
+  EXPECT_EQ(html.rfind("<table>", 0), 0u);
+  // one short cell in a row of its own costs some 18 bytes for 2 already
+  EXPECT_LE(html.size(), 32 * tall.size());
+  // the rows at the top are filled up; every row is still there
+  EXPECT_NE(html.find("<tr>\n<td align=\"center\">x</td>\n<td align=\"center\"></td>\n"), std::string::npos);
+  std::size_t rows = 0;
+  for (std::size_t at = html.find("<tr>"); at != std::string::npos; at = html.find("<tr>", at + 1)) ++rows;
+  EXPECT_EQ(rows, 40001u);
 }
 
 TEST(CommonMarkInlines, EscapesAndEntities) {
@@ -478,6 +540,12 @@ TEST(CommonMarkInlines, ExtendedAutolinks) {
       {"email plus in domain", "hello+xyz@mail.example\nhello@mail+xyz.example\n",
        "<p><a href=\"mailto:hello+xyz@mail.example\">hello+xyz@mail.example</a>\nhello@mail+xyz.example</p>\n"},
       {"two ats", "a@b@c.d\n", "<p>a@<a href=\"mailto:b@c.d\">b@c.d</a></p>\n"},
+      {"leading underscore", "Write to _sales@example.com\n",
+       "<p>Write to <a href=\"mailto:_sales@example.com\">_sales@example.com</a></p>\n"},
+      {"leading underscores and signs", "__a@b.com +c@d.com -e@f.com\n",
+       "<p><a href=\"mailto:__a@b.com\">__a@b.com</a> <a href=\"mailto:+c@d.com\">+c@d.com</a> "
+       "<a href=\"mailto:-e@f.com\">-e@f.com</a></p>\n"},
+      {"underscore then no address", "_a@b_ and _x_\n", "<p><em>a@b</em> and <em>x</em></p>\n"},
       {"not in code", "`www.a.com`\n", "<p><code>www.a.com</code></p>\n"},
   };
   CHECK_ALL(cases);
@@ -524,6 +592,13 @@ TEST(CommonMarkInlines, UnsafeTargets) {
       {"relative targets", "[a](p.md#x:y) [b](/a:b) [c](?q=a:b) [d](#top) ![e](img/e.svg)\n",
        "<p><a href=\"p.md#x:y\">a</a> <a href=\"/a:b\">b</a> <a href=\"?q=a:b\">c</a> <a href=\"#top\">d</a> "
        "<img src=\"img/e.svg\" alt=\"e\" /></p>\n"},
+      // a scheme is a letter, then letters, digits, "+", "-" or ".", then ":"; anything else before
+      // the first colon makes a relative target
+      {"colon in relative targets", "[link](foo\\)\\:) [a](10:30.md) [](:) [b](a_b:c) [c](a%3Ab:c) ![d](1:2.png)\n",
+       "<p><a href=\"foo):\">link</a> <a href=\"10:30.md\">a</a> <a href=\":\"></a> <a href=\"a_b:c\">b</a> "
+       "<a href=\"a%3Ab:c\">c</a> <img src=\"1:2.png\" alt=\"d\" /></p>\n"},
+      {"unknown schemes of any length", "[a](c:x) [b](x-y+z.9:q) [c](abcdefghijklmnopqrstuvwxyzabcdefghij:x) [d](<java\nscript:x>)\n",
+       "<p><a href=\"#\">a</a> <a href=\"#\">b</a> <a href=\"#\">c</a> [d](&lt;java\nscript:x&gt;)</p>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -543,12 +618,6 @@ TEST(CommonMarkInlines, InvalidUtf8Replaced) {
       {"code", "    \xFF\n`\xC3`\n", "<pre><code>\xEF\xBF\xBD\n</code></pre>\n<p><code>\xEF\xBF\xBD</code></p>\n"},
   };
   CHECK_ALL(cases);
-}
-
-std::string Repeat(const std::string& AUnit, std::size_t ACount) {
-  std::string s;
-  for (std::size_t i = 0; i < ACount; ++i) s += AUnit;
-  return s;
 }
 
 // Unterminated destinations, titles and address runs are scanned once: each of these inputs,
