@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every system package the build, the tests and the benchmarks need.
 # Run as root. Safe to run again: it does nothing when all packages are present.
-# Then it fetches the data the tests read from the cache (fetch-commonmark-spec.sh), which
+# Then it fetches the data the tests read from the cache (fetch-markdown-examples.sh), which
 # likewise does nothing when the data is there.
 set -euo pipefail
 
@@ -38,7 +38,7 @@ done
 
 if [[ ${#missing[@]} -eq 0 ]]; then
   echo "setup-deps: all ${#PACKAGES[@]} packages present"
-  bash "$here/fetch-commonmark-spec.sh"
+  bash "$here/fetch-markdown-examples.sh"
   exit 0
 fi
 
@@ -60,5 +60,5 @@ if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-bash "$here/fetch-commonmark-spec.sh"
+bash "$here/fetch-markdown-examples.sh"
 echo "setup-deps: done"

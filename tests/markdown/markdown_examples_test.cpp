@@ -1,11 +1,13 @@
 // Every example of the CommonMark specification text (version 0.28, the version the engine
-// follows) run through the engine as the help viewer runs it, extensions on. The examples where
-// the engine departs on purpose are listed with their reasons in commonmark_departures.txt; any
-// other difference fails, and so does a listed example that now gives the expected HTML.
+// follows), and the examples of the three extensions in the GitHub-flavoured Markdown text, run
+// through the engine as the help viewer runs it, extensions on. The examples where the engine
+// departs on purpose are listed with their reasons (commonmark_departures.txt,
+// gfm_departures.txt); any other difference fails, and so does a listed example that now gives
+// the expected HTML.
 //
-// The text is fetched into the cache by scripts/fetch-commonmark-spec.sh (which
-// scripts/setup-deps.sh runs); the environment variable QD_COMMONMARK_SPEC can name another
-// copy.
+// The texts are fetched into the cache by scripts/fetch-markdown-examples.sh (which
+// scripts/setup-deps.sh runs); the environment variables QD_COMMONMARK_SPEC and QD_GFM_SPEC
+// can name other copies.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,6 +26,7 @@ namespace {
 
 struct TExample {
   int Number = 0;
+  std::string Extension;  // the word after "example" on the opening line: the GFM extension
   std::string Section;
   std::string Markdown;
   std::string Html;
@@ -58,8 +61,8 @@ std::string Tabs(const std::string& AText) {
   return r;
 }
 
-// The examples of the specification text: a line of 32 backticks and " example" opens one, a
-// line "." parts the Markdown from the HTML, a line of 32 backticks closes it. The heading
+// The examples of the specification text: a line of 32 backticks and " example" (and in the
+// GFM text the name of an extension) opens one, a line "." parts the Markdown from the HTML, a line of 32 backticks closes it. The heading
 // above an example (outside examples) names its section. Nothing after the end-of-tests mark
 // counts.
 std::vector<TExample> ParseExamples(const std::string& AText) {
@@ -75,9 +78,10 @@ std::vector<TExample> ParseExamples(const std::string& AText) {
     switch (state) {
       case TState::Outside:
         if (line == "<!-- END TESTS -->") return examples;
-        if (line == fence + " example") {
+        if (line.rfind(fence + " example", 0) == 0) {
           current = TExample{};
           current.Number = static_cast<int>(examples.size()) + 1;
+          current.Extension = line.size() > fence.size() + 9 ? line.substr(fence.size() + 9) : std::string();
           current.Section = section;
           state = TState::Markdown;
         } else if (!line.empty() && line[0] == '#') {
@@ -160,48 +164,70 @@ std::map<int, TDeparture> ParseDepartures(const std::string& AText) {
   return r;
 }
 
-std::string SpecPath() {
-  const char* env = std::getenv("QD_COMMONMARK_SPEC");
-  return env && *env ? std::string(env) : std::string(QD_COMMONMARK_SPEC_PATH);
+std::string PathFrom(const char* AVariable, const char* ADefault) {
+  const char* env = std::getenv(AVariable);
+  return env && *env ? std::string(env) : std::string(ADefault);
 }
 
-TEST(CommonMarkExamples, DepartOnlyWhereListed) {
-  std::string specText;
-  const std::string path = SpecPath();
-  ASSERT_TRUE(ReadFile(path, specText))
-      << "The CommonMark examples are missing: " << path
-      << " cannot be read. Run scripts/setup-deps.sh (or scripts/fetch-commonmark-spec.sh) to fetch them.";
-  const std::vector<TExample> examples = ParseExamples(specText);
-  ASSERT_EQ(examples.size(), 624u) << "not the CommonMark 0.28 text: " << path;
-
+// Runs the examples and compares them with the list of departures.
+void CheckExamples(const std::vector<TExample>& AExamples, const std::string& ADeparturesPath, const char* AName) {
   std::string departuresText;
-  ASSERT_TRUE(ReadFile(QD_COMMONMARK_DEPARTURES_PATH, departuresText)) << QD_COMMONMARK_DEPARTURES_PATH;
+  ASSERT_TRUE(ReadFile(ADeparturesPath, departuresText)) << ADeparturesPath;
   const std::map<int, TDeparture> departures = ParseDepartures(departuresText);
 
   auto processor = TMarkdownProcessor::CreateDialect(mdCommonMark);
   int passed = 0, departed = 0;
   std::set<int> seen;
-  for (const TExample& e : examples) {
+  for (const TExample& e : AExamples) {
     const std::string html = processor->process(e.Markdown);
     const bool same = Normalize(html) == Normalize(e.Html);
     auto listed = departures.find(e.Number);
     if (listed == departures.end()) {
-      EXPECT_TRUE(same) << "example " << e.Number << " (" << e.Section << ") differs and is not a listed departure\n"
+      EXPECT_TRUE(same) << AName << " example " << e.Number << " (" << e.Section
+                        << ") differs and is not a listed departure\n"
                         << "markdown:\n" << e.Markdown << "expected:\n" << e.Html << "got:\n" << html;
       passed += same;
       continue;
     }
     seen.insert(e.Number);
     EXPECT_EQ(listed->second.Section, e.Section) << "departure " << e.Number << " names another section";
-    EXPECT_FALSE(same) << "example " << e.Number << " (" << e.Section << ") now gives the expected HTML: remove it "
-                       << "from the departures (" << listed->second.Reason << ")";
+    EXPECT_FALSE(same) << AName << " example " << e.Number << " (" << e.Section
+                       << ") now gives the expected HTML: remove it from the departures (" << listed->second.Reason
+                       << ")";
     departed += !same;
   }
   for (const auto& [number, d] : departures) {
     EXPECT_TRUE(seen.count(number)) << "departure " << number << " names no example";
   }
-  std::cout << "CommonMark " << examples.size() << " examples: " << passed << " as specified, " << departed
+  std::cout << AName << ": " << AExamples.size() << " examples, " << passed << " as specified, " << departed
             << " listed departures\n";
+}
+
+const char kRunSetup[] = " cannot be read. Run scripts/setup-deps.sh (or scripts/fetch-markdown-examples.sh) to fetch it.";
+
+TEST(CommonMarkExamples, DepartOnlyWhereListed) {
+  std::string specText;
+  const std::string path = PathFrom("QD_COMMONMARK_SPEC", QD_COMMONMARK_SPEC_PATH);
+  ASSERT_TRUE(ReadFile(path, specText)) << "The CommonMark examples are missing: " << path << kRunSetup;
+  const std::vector<TExample> examples = ParseExamples(specText);
+  ASSERT_EQ(examples.size(), 624u) << "not the CommonMark 0.28 text: " << path;
+  CheckExamples(examples, QD_COMMONMARK_DEPARTURES_PATH, "CommonMark 0.28");
+}
+
+// Only the examples of the extensions the engine has: its other examples are those of a later
+// CommonMark version than the engine follows.
+TEST(GfmExtensionExamples, DepartOnlyWhereListed) {
+  std::string specText;
+  const std::string path = PathFrom("QD_GFM_SPEC", QD_GFM_SPEC_PATH);
+  ASSERT_TRUE(ReadFile(path, specText)) << "The GFM examples are missing: " << path << kRunSetup;
+  std::vector<TExample> examples;
+  for (TExample& e : ParseExamples(specText)) {
+    if (e.Extension == "table" || e.Extension == "strikethrough" || e.Extension == "autolink") {
+      examples.push_back(std::move(e));
+    }
+  }
+  ASSERT_FALSE(examples.empty()) << "no extension examples in " << path;
+  CheckExamples(examples, QD_GFM_DEPARTURES_PATH, "GFM extensions");
 }
 
 }  // namespace
