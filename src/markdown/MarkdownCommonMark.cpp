@@ -70,6 +70,19 @@ void TCMBlockList::pop_back() {
   b->~TCMBlock();
 }
 
+void TCMBlockList::destroyFront() {
+  if (FSize == 0) return;
+  TCMBlock** items = FCapacity > 1 ? FItems : &FOnly;
+  items[0]->~TCMBlock();
+  std::memmove(items, items + 1, (FSize - 1) * sizeof(TCMBlock*));
+  --FSize;
+  if (FCapacity > 1 && FSize <= 1) {
+    TCMBlock* only = FSize ? FItems[0] : nullptr;
+    FCapacity = 1;
+    FOnly = only;
+  }
+}
+
 void TCMBlockList::clear() {
   for (TCMBlock* b : *this) b->~TCMBlock();
   FSize = 0;
@@ -370,6 +383,9 @@ class TEngine {
   TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena);
   void parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc);
   void runInlines(TCMBlock* ABlock, bool AWantsInlines);
+  // Writes each top-level block of ADoc into AOut once the next one has begun, and frees it.
+  void streamInto(TCommonMarkDocument* ADoc, std::string* AOut);
+  void flushTopLevel(bool AAll);
 
  private:
   TCMLine* nextLine() {
@@ -385,9 +401,10 @@ class TEngine {
   // a new block in the arena, owned by AContainer
   template <class T>
   T* adopt(TCMContainerBlock* AContainer, int ALine) {
-    T* b = FArena.make<T>();
+    T* b = FArena->make<T>();
     b->FLine = ALine;
-    AContainer->FBlocks.push_back(FArena, b);
+    AContainer->FBlocks.push_back(*FArena, b);
+    if (AContainer == FStreamDoc) FLastTopArena = FArenaBase + FArenas.size() - 1;
     return b;
   }
   template <class T>
@@ -414,8 +431,19 @@ class TEngine {
   bool tryFencedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
   bool tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
 
-  TCMArena& FArena;
-  std::string FSource;
+  TCMArena* FArena;  // where blocks are made
+  std::string FSource;  // the source when it had to be changed (line ends, U+0000, bad UTF-8)
+  std::string_view FText;  // the source the lines refer to
+
+  // While streaming: the document whose top-level blocks are written as they are completed,
+  // the output, and the arenas of the blocks not yet written. An arena is freed once every
+  // block made in it has been written: the last top-level block began in arena FLastTopArena
+  // (counted from the first ever made), and everything in earlier arenas is written.
+  TCommonMarkDocument* FStreamDoc = nullptr;
+  std::string* FOut = nullptr;
+  std::deque<std::unique_ptr<TCMArena>> FArenas;
+  std::size_t FArenaBase = 0;  // arenas freed so far
+  std::size_t FLastTopArena = 0;
   std::vector<TCMLine> FLines;
   int FCurrentLine = -1;
   bool FGFMExtensions = true;
@@ -440,11 +468,27 @@ class TEngine {
 
 // Line endings (CR LF, CR) become LF (CommonMark 2.1); U+0000 (2.3) and ill-formed UTF-8 become
 // U+FFFD.
-TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AArena), FGFMExtensions(AGfm) {
+TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(&AArena), FGFMExtensions(AGfm) {
   // positions in lines and texts are 32-bit
   if (ASrc.size() > 0xFFFFFFF0u / 3) throw std::length_error("Markdown text too long");
-  FSource.reserve(ASrc.size());
-  for (std::size_t i = 0; i < ASrc.size();) {
+  // A source that needs no change is used as it is, without a copy.
+  std::size_t clean = 0;
+  while (clean < ASrc.size()) {
+    unsigned char b = static_cast<unsigned char>(ASrc[clean]);
+    if (b == '\r' || b == '\0') break;
+    if (b < 0x80) {
+      ++clean;
+      continue;
+    }
+    std::size_t len = ValidUtf8Length(ASrc, clean);
+    if (len == 0) break;
+    clean += len;
+  }
+  if (clean < ASrc.size()) {
+    FSource.reserve(ASrc.size());
+    FSource.append(ASrc, 0, clean);
+  }
+  for (std::size_t i = clean; i < ASrc.size();) {
     // runs of bytes that stay as they are go over in one piece
     std::size_t plain = i;
     while (plain < ASrc.size()) {
@@ -479,7 +523,8 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AA
     }
     ++i;
   }
-  std::string_view s(FSource);
+  FText = clean < ASrc.size() ? std::string_view(FSource) : ASrc;
+  std::string_view s(FText);
   FLines.reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')) + 1);
   std::size_t start = 0;
   int index = 0;
@@ -512,6 +557,7 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
   auto* item = AContainer->kind() == TCMBlockKind::ListItem ? static_cast<TCMListItemBlock*>(AContainer) : nullptr;
   auto* listProc = item ? static_cast<TCMListProcessor*>(AProc) : nullptr;
   for (;;) {
+    if (AContainer == FStreamDoc && AContainer->FBlocks.size() > 1) flushTopLevel(false);
     TCMLine* line = nextLine();
     if (!line) return;
     line->reset();
@@ -924,6 +970,53 @@ bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, 
   return true;
 }
 
+void TEngine::streamInto(TCommonMarkDocument* ADoc, std::string* AOut) {
+  FStreamDoc = ADoc;
+  FOut = AOut;
+  FArenas.push_back(std::make_unique<TCMArena>());
+  FArena = FArenas.back().get();
+  TCMDocumentProcessor root;
+  try {
+    parseBlocks(ADoc, &root);
+    flushTopLevel(true);
+  } catch (...) {
+    ADoc->FBlocks.clear();  // while their arenas are still there
+    throw;
+  }
+}
+
+// A top-level block is complete once the next one has begun: only the last block of a
+// container is ever looked at again (lazy lines, joined list items, setext underlines).
+void TEngine::flushTopLevel(bool AAll) {
+  TCommonMarkDocument* doc = FStreamDoc;
+  const std::size_t keep = AAll ? 0 : 1;
+  if (doc->FBlocks.size() <= keep) return;
+  while (doc->FBlocks.size() > keep) {
+    TCMBlock* b = doc->FBlocks.front();
+    runInlines(b, doc->wantsInlines());
+    b->writeHtml(doc, *FOut);
+    doc->FBlocks.destroyFront();
+  }
+  // The blank line counts only for the open blocks along the last block's line of last
+  // children (blankCountsFor): pointing anywhere else, it could later match a new block made
+  // where a freed one was.
+  if (FBlankIn && FBlankIn != doc) {
+    const TCMBlock* b = doc->lastBlock();
+    while (b && b != FBlankIn) {
+      const TCMContainerBlock* c = b->asContainer();
+      b = c ? c->lastBlock() : nullptr;
+    }
+    if (!b) FBlankIn = nullptr;
+  }
+  const std::size_t firstKept = doc->FBlocks.empty() ? FArenaBase + FArenas.size() : FLastTopArena;
+  while (FArenaBase < firstKept && !FArenas.empty()) {
+    FArenas.pop_front();
+    ++FArenaBase;
+  }
+  FArenas.push_back(std::make_unique<TCMArena>());
+  FArena = FArenas.back().get();
+}
+
 // Inline structure (CommonMark appendix, phase 2) of every text block, depth first.
 void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
   if (ABlock->kind() == TCMBlockKind::Text) {
@@ -1136,8 +1229,12 @@ std::string TCommonMarkEngine::render(const TCommonMarkDocument& ADoc, std::size
 }
 
 std::string TCommonMarkEngine::process(const std::string& ASrc, bool AGfm) {
-  auto doc = parse(ASrc, AGfm);
-  return render(*doc, HtmlSizeHint(ASrc.size()));
+  std::string out;
+  out.reserve(HtmlSizeHint(ASrc.size()));
+  TCommonMarkDocument doc;
+  TEngine engine(ASrc, AGfm, doc.FArena);
+  engine.streamInto(&doc, &out);
+  return out;
 }
 
 }  // namespace qd::md

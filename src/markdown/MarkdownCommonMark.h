@@ -197,6 +197,9 @@ class TCMBlockList {
   void push_back(TCMArena& AArena, TCMBlock* ABlock);
   void pop_back();  // destroys the last block
   void clear();     // destroys every block
+  // Destroys the first block; the list no longer refers to arena storage once at most one
+  // block is left.
+  void destroyFront();
 
  private:
   TCMBlock* const* data() const { return FCapacity > 1 ? FItems : &FOnly; }
@@ -338,6 +341,8 @@ class TCommonMarkEngine {
   // The output is reserved up front from the document (at least ASizeHint bytes), never more
   // than a small multiple of the source's size.
   static std::string render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint = 0);
+  // parse and render in one: each top-level block is written and freed as soon as the next one
+  // begins, so the whole document is never held at once.
   static std::string process(const std::string& ASrc, bool AGfm);
   // HTML is usually somewhat longer than its source; the spare room is not touched unless used.
   static std::size_t HtmlSizeHint(std::size_t ASourceSize);

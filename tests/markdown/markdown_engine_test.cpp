@@ -20,9 +20,16 @@ std::string Convert(const std::string& AMarkdown) {
   return TMarkdownProcessor::CreateDialect(mdCommonMark)->process(AMarkdown);
 }
 
+// The conversion writes each top-level block once the next one begins; the document parsed
+// whole and rendered afterwards gives the same page.
+std::string ParseThenRender(const std::string& AMarkdown) {
+  return TCommonMarkEngine::render(*TCommonMarkEngine::parse(AMarkdown, true));
+}
+
 void CheckAll(const TCase* ACases, std::size_t ACount) {
   for (std::size_t i = 0; i < ACount; ++i) {
     EXPECT_EQ(Convert(ACases[i].markdown), ACases[i].html) << ACases[i].name << "\ninput: " << ACases[i].markdown;
+    EXPECT_EQ(ParseThenRender(ACases[i].markdown), ACases[i].html) << ACases[i].name << " (parsed whole)";
   }
 }
 
@@ -486,6 +493,22 @@ TEST(CommonMarkInlines, LineBreaks) {
   const TCase cases[] = {
       {"one space is soft", "foo \nbaz\n", "<p>foo\nbaz</p>\n"},
       {"inner spaces kept", "a \t b\n", "<p>a \t b</p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
+// A blank line taken inside a block that is still open counts after the blocks before it have
+// been written.
+TEST(CommonMarkEngine, BlocksWrittenAsTheyComplete) {
+  const TCase cases[] = {
+      {"loose list after a heading", "# h\n\n1. a\n\n1. b\n",
+       "<h1>h</h1>\n<ol>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n</ol>\n"},
+      {"loose item after a paragraph", "p\n\n- a\n\n  b\n\nq\n",
+       "<p>p</p>\n<ul>\n<li>\n<p>a</p>\n<p>b</p>\n</li>\n</ul>\n<p>q</p>\n"},
+      {"blank after an empty item", "> q\n\n- a\n-\n\n- c\n",
+       "<blockquote>\n<p>q</p>\n</blockquote>\n<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"tight list after a loose one", "- a\n\n- b\n\n***\n- c\n- d\n",
+       "<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n</ul>\n<hr />\n<ul>\n<li>c</li>\n<li>d</li>\n</ul>\n"},
   };
   CHECK_ALL(cases);
 }
