@@ -1,6 +1,8 @@
 // Block phase and rendering of the CommonMark engine.
 #include "markdown/MarkdownCommonMark.h"
 
+#include "markdown/MarkdownBlocks.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -1175,8 +1177,10 @@ void TCMTextBlock::writeHtml(const TCMBlock*, std::string& AOut) const { FNodes.
 
 std::size_t TCommonMarkEngine::HtmlSizeHint(std::size_t ASourceSize) { return ASourceSize + ASourceSize / 2 + 64; }
 
-std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
-  auto doc = std::make_unique<TCommonMarkDocument>();
+void TCommonMarkDocumentDeleter::operator()(TCommonMarkDocument* ADoc) const { delete ADoc; }
+
+TCommonMarkDocumentPtr TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
+  TCommonMarkDocumentPtr doc(new TCommonMarkDocument());
   doc->FSourceSize = ASrc.size();
   TEngine engine(ASrc, AGfm, doc->FArena);
   TCMDocumentProcessor root;

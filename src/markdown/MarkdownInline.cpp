@@ -863,7 +863,7 @@ bool TInlineParser::handleAutolink() {
   std::string href;
   if (uri) {
     if (IsSafeDestination(s)) AppendHref(href, s);
-    else href = "#";
+    else href.push_back('#');  // assigning "#" draws a false -Wrestrict warning from GCC 12
   } else if (IsEmailAddress(s)) {
     href = "mailto:";
     AppendEscaped(href, s);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "markdown/MarkdownBlocks.h"
 #include "markdown/MarkdownCommonMark.h"
 #include "markdown/MarkdownProcessor.h"
 
@@ -514,7 +515,7 @@ TEST(CommonMarkEngine, BlocksWrittenAsTheyComplete) {
 }
 
 TEST(CommonMarkEngine, ParseAndRenderSeparately) {
-  std::unique_ptr<TCommonMarkDocument> doc = TCommonMarkEngine::parse("# T\n\n*x*\n", true);
+  TCommonMarkDocumentPtr doc = TCommonMarkEngine::parse("# T\n\n*x*\n", true);
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->FBlocks.size(), 2u);
   EXPECT_EQ(TCommonMarkEngine::render(*doc), "<h1>T</h1>\n<p><em>x</em></p>\n");
