@@ -395,10 +395,6 @@ class TEngine {
     return &FLines[static_cast<std::size_t>(++FCurrentLine)];
   }
   void stepBack() { --FCurrentLine; }
-  const TCMLine* peekLine() const {
-    std::size_t i = static_cast<std::size_t>(FCurrentLine + 1);
-    return i < FLines.size() ? &FLines[i] : nullptr;
-  }
 
   // a new block in the arena, owned by AContainer
   template <class T>
