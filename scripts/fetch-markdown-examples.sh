@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Puts the specification texts whose examples the Markdown engine is tested on into the cache
+# Puts the CommonMark and GFM texts whose examples the Markdown engine is tested on into the cache
 # (${QD_CACHE:-~/.cache/w_quendal7v2k}):
 #   commonmark-spec-0.28.0/spec.txt  the CommonMark text of the version the engine follows, from
 #                                    the npm package commonmark-spec, fetched with npm;

@@ -1,4 +1,4 @@
-// Every example of the CommonMark specification text (version 0.28, the version the engine
+// Every example of the CommonMark text (version 0.28, the version the engine
 // follows), and the examples of the three extensions in the GitHub-flavoured Markdown text, run
 // through the engine as the help viewer runs it, extensions on. The examples where the engine
 // departs on purpose are listed with their reasons (commonmark_departures.txt,
@@ -62,10 +62,10 @@ std::string Tabs(const std::string& AText) {
   return r;
 }
 
-// The examples of the specification text: a line of 32 backticks and " example" (and in the
-// GFM text the name of an extension) opens one, a line "." parts the Markdown from the HTML, a line of 32 backticks closes it. The heading
-// above an example (outside examples) names its section. Nothing after the end-of-tests mark
-// counts.
+// The examples of a CommonMark or GFM text: a line of 32 backticks and " example" (in the GFM
+// text followed by the name of an extension) opens one, a line "." parts the Markdown from the
+// HTML, a line of 32 backticks closes it. The heading above an example (outside examples) names
+// its section. Nothing after the end-of-tests mark counts.
 std::vector<TExample> ParseExamples(const std::string& AText) {
   const std::string fence(32, '`');
   enum class TState { Outside, Markdown, Html } state = TState::Outside;
