@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
 # Installs every system package the build, the tests and the benchmarks need.
 # Run as root. Safe to run again: it does nothing when all packages are present.
+# Then it fetches the data the tests read from the cache (fetch-markdown-examples.sh), which
+# likewise does nothing when the data is there.
 set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+
+# A failed fetch leaves the build and the other tests alone: the test of the examples says
+# that the set-up has to run again.
+fetch_examples() {
+  bash "$here/fetch-markdown-examples.sh" ||
+    echo "setup-deps: fetching the Markdown examples failed; their test fails until this runs again" >&2
+}
 
 # The one list of packages. Add new ones here.
 PACKAGES=(
@@ -36,6 +47,7 @@ done
 
 if [[ ${#missing[@]} -eq 0 ]]; then
   echo "setup-deps: all ${#PACKAGES[@]} packages present"
+  fetch_examples
   exit 0
 fi
 
@@ -57,4 +69,5 @@ if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+fetch_examples
 echo "setup-deps: done"

@@ -7,6 +7,9 @@
 //      time;
 //    - as whole processes on the same file: mdconv (extensions on, as the help viewer converts)
 //      against the cmark program, when it is on the PATH.
+//    Then the peak memory of one conversion of the document, with extensions, in a fresh process:
+//    the rise of the peak resident size over the resident size before the call (the document is
+//    made before, its output counts), against the size of the document (goal: at most 4).
 // 2. Linearity: times pathological inputs at size n and 10 n; the ratio should stay near 10.
 // With a case name (or part of one) only the matching pathological cases run.
 //
@@ -28,6 +31,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -172,6 +176,9 @@ const std::vector<TPathological>& Pathological() {
       {"address, entity tails", [](std::size_t k) { return "www.a.com/" + Repeat("&a;", k / 3); }},
       {"addresses in brackets", [](std::size_t k) { return Repeat("[www.a.com/x ", k / 13); }},
       {"table rows", [](std::size_t k) { return "a|b\n-|-\n" + Repeat("x|y|z\n", k / 6); }},
+      {"wide table, short rows", [](std::size_t k) {
+         return Repeat("|a", 128) + "\n" + Repeat("|:-:", 128) + "\n" + Repeat("x\n", k / 2);
+       }},
   };
   return cases;
 }
@@ -182,6 +189,40 @@ int TimeOnce(std::size_t ACase, std::size_t ABytes, const std::string& AResultFi
   std::string doc = Pathological().at(ACase).make(ABytes);
   double s = ConvertSeconds(doc, 1);
   fs::WriteFile(AResultFile, std::to_string(s), fs::TNewAccess::OwnerOnly);
+  return 0;
+}
+
+// A line of the process status in bytes ("VmHWM:" peak, "VmRSS:" current resident size); 0
+// when the system does not offer it.
+long long StatusBytes(const char* AKey) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  std::size_t n = std::strlen(AKey);
+  while (std::getline(status, line))
+    if (line.rfind(AKey, 0) == 0) return std::atoll(line.c_str() + n) * 1024;
+  return 0;
+}
+
+// Sets the peak resident size back to the current one; false when the system cannot.
+bool ResetPeak() {
+  std::ofstream refs("/proc/self/clear_refs");
+  refs << "5";
+  refs.flush();
+  return static_cast<bool>(refs);
+}
+
+// Internal mode of the memory measurement: converts the mixed document of ABytes once and
+// writes the rise of the peak resident size during the conversion to AResultFile ("-1" when
+// the system does not tell).
+int PeakOnce(std::size_t ABytes, const std::string& AResultFile) {
+  std::string doc = MixedDocument(ABytes);
+  auto p = qd::md::TMarkdownProcessor::CreateDialect(qd::md::mdCommonMark);
+  long long before = ResetPeak() ? StatusBytes("VmRSS:") : 0;
+  std::string out = p->process(doc);
+  long long after = StatusBytes("VmHWM:");
+  long long rise = before > 0 && after > 0 ? after - before : -1;
+  fs::WriteFile(AResultFile, std::to_string(rise) + " " + std::to_string(doc.size()) + " " + std::to_string(out.size()),
+                fs::TNewAccess::OwnerOnly);
   return 0;
 }
 
@@ -214,7 +255,7 @@ double CommandSeconds(const std::string& ACommand, int ARuns) {
   return failed ? -1 : s;
 }
 
-void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv) {
+void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv, const std::string& ASelf) {
   const int kRuns = 7;
   std::string doc = MixedDocument(ABytes);
   std::printf("mixed document: %.1f MB\n", doc.size() / 1048576.0);
@@ -260,6 +301,26 @@ void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv) {
   if (prog > 0) std::printf("  cmark:    %.3f s\n", prog);
   else std::printf("  cmark program not found, no reference time\n");
   if (conv > 0 && prog > 0) std::printf("  ratio mdconv / cmark: %.2f\n", conv / prog);
+
+  std::string result = dir + "/peak.txt";
+  std::string run = "\"" + ASelf + "\" --peak-once " + std::to_string(ABytes) + " \"" + result + "\"";
+#ifdef _WIN32
+  run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
+#endif
+  long long rise = -1;
+  std::size_t docSize = 0, htmlSize = 0;
+  if (std::system(run.c_str()) == 0) {
+    std::sscanf(fs::ReadFile(result, fs::TLinks::Follow, fs::TShareMode::Read).c_str(), "%lld %zu %zu", &rise, &docSize,
+                &htmlSize);
+  }
+  if (rise >= 0 && docSize > 0) {
+    std::printf(" peak memory of one conversion, fresh process: %.1f MB = %.2f x the document (goal <= 4; the page "
+                "alone is %.2f x)\n",
+                rise / 1048576.0, static_cast<double>(rise) / static_cast<double>(docSize),
+                static_cast<double>(htmlSize) / static_cast<double>(docSize));
+  } else {
+    std::printf(" peak memory: not available on this system\n");
+  }
   fs::RemoveTree(dir);
 }
 
@@ -270,6 +331,8 @@ int main(int argc, char** argv) {
     fs::WriteFile(argv[3], MixedDocument(static_cast<std::size_t>(std::atof(argv[2]) * 1024 * 1024)), fs::TNewAccess::OwnerOnly);
     return 0;
   }
+  if (argc == 4 && std::strcmp(argv[1], "--peak-once") == 0)
+    return PeakOnce(std::strtoul(argv[2], nullptr, 10), argv[3]);
   if (argc == 5 && std::strcmp(argv[1], "--time-once") == 0)
     return TimeOnce(std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10), argv[4]);
   std::setvbuf(stdout, nullptr, _IOLBF, 1 << 12);  // each line as it comes, also into a file
@@ -282,7 +345,7 @@ int main(int argc, char** argv) {
   double mb = argc > 1 ? std::atof(argv[1]) : 12.0;
   std::size_t bytes = static_cast<std::size_t>(mb * 1024 * 1024);
   const char* only = argc > 2 ? argv[2] : nullptr;
-  if (!only) MixedBenchmark(bytes, QD_MDCONV_PATH);
+  if (!only) MixedBenchmark(bytes, QD_MDCONV_PATH, argv[0]);
 
   const std::size_t n = std::max<std::size_t>(bytes / 20, 50000);
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();

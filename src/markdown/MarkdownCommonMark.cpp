@@ -1,6 +1,8 @@
 // Block phase and rendering of the CommonMark engine.
 #include "markdown/MarkdownCommonMark.h"
 
+#include "markdown/MarkdownBlocks.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -70,6 +72,19 @@ void TCMBlockList::pop_back() {
   b->~TCMBlock();
 }
 
+void TCMBlockList::destroyFront() {
+  if (FSize == 0) return;
+  TCMBlock** items = FCapacity > 1 ? FItems : &FOnly;
+  items[0]->~TCMBlock();
+  std::memmove(items, items + 1, (FSize - 1) * sizeof(TCMBlock*));
+  --FSize;
+  if (FCapacity > 1 && FSize <= 1) {
+    TCMBlock* only = FSize ? FItems[0] : nullptr;
+    FCapacity = 1;
+    FOnly = only;
+  }
+}
+
 void TCMBlockList::clear() {
   for (TCMBlock* b : *this) b->~TCMBlock();
   FSize = 0;
@@ -80,6 +95,9 @@ namespace {
 // Containers (quotes, lists) nested deeper than this are not opened: the marker stays text.
 // Keeps the recursion of the block phase and of rendering bounded.
 constexpr int kMaxNesting = 64;
+
+// Columns of a table at most, as other engines allow: a wider header row makes no table.
+constexpr std::size_t kMaxTableColumns = 128;
 
 // ---- lines ---------------------------------------------------------------------------------
 
@@ -367,6 +385,9 @@ class TEngine {
   TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena);
   void parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc);
   void runInlines(TCMBlock* ABlock, bool AWantsInlines);
+  // Writes each top-level block of ADoc into AOut once the next one has begun, and frees it.
+  void streamInto(TCommonMarkDocument* ADoc, std::string* AOut);
+  void flushTopLevel(bool AAll);
 
  private:
   TCMLine* nextLine() {
@@ -374,17 +395,14 @@ class TEngine {
     return &FLines[static_cast<std::size_t>(++FCurrentLine)];
   }
   void stepBack() { --FCurrentLine; }
-  const TCMLine* peekLine() const {
-    std::size_t i = static_cast<std::size_t>(FCurrentLine + 1);
-    return i < FLines.size() ? &FLines[i] : nullptr;
-  }
 
   // a new block in the arena, owned by AContainer
   template <class T>
   T* adopt(TCMContainerBlock* AContainer, int ALine) {
-    T* b = FArena.make<T>();
+    T* b = FArena->make<T>();
     b->FLine = ALine;
-    AContainer->FBlocks.push_back(FArena, b);
+    AContainer->FBlocks.push_back(*FArena, b);
+    if (AContainer == FStreamDoc) FLastTopArena = FArenaBase + FArenas.size() - 1;
     return b;
   }
   template <class T>
@@ -409,10 +427,21 @@ class TEngine {
   bool tryListItem(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine, bool AOrdered);
   bool tryIndentedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
   bool tryFencedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
-  bool tryTable(TCMContainerBlock* AContainer, TCMLine& ALine);
+  bool tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine);
 
-  TCMArena& FArena;
-  std::string FSource;
+  TCMArena* FArena;  // where blocks are made
+  std::string FSource;  // the source when it had to be changed (line ends, U+0000, bad UTF-8)
+  std::string_view FText;  // the source the lines refer to
+
+  // While streaming: the document whose top-level blocks are written as they are completed,
+  // the output, and the arenas of the blocks not yet written. An arena is freed once every
+  // block made in it has been written: the last top-level block began in arena FLastTopArena
+  // (counted from the first ever made), and everything in earlier arenas is written.
+  TCommonMarkDocument* FStreamDoc = nullptr;
+  std::string* FOut = nullptr;
+  std::deque<std::unique_ptr<TCMArena>> FArenas;
+  std::size_t FArenaBase = 0;  // arenas freed so far
+  std::size_t FLastTopArena = 0;
   std::vector<TCMLine> FLines;
   int FCurrentLine = -1;
   bool FGFMExtensions = true;
@@ -437,11 +466,27 @@ class TEngine {
 
 // Line endings (CR LF, CR) become LF (CommonMark 2.1); U+0000 (2.3) and ill-formed UTF-8 become
 // U+FFFD.
-TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AArena), FGFMExtensions(AGfm) {
+TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(&AArena), FGFMExtensions(AGfm) {
   // positions in lines and texts are 32-bit
   if (ASrc.size() > 0xFFFFFFF0u / 3) throw std::length_error("Markdown text too long");
-  FSource.reserve(ASrc.size());
-  for (std::size_t i = 0; i < ASrc.size();) {
+  // A source that needs no change is used as it is, without a copy.
+  std::size_t clean = 0;
+  while (clean < ASrc.size()) {
+    unsigned char b = static_cast<unsigned char>(ASrc[clean]);
+    if (b == '\r' || b == '\0') break;
+    if (b < 0x80) {
+      ++clean;
+      continue;
+    }
+    std::size_t len = ValidUtf8Length(ASrc, clean);
+    if (len == 0) break;
+    clean += len;
+  }
+  if (clean < ASrc.size()) {
+    FSource.reserve(ASrc.size());
+    FSource.append(ASrc, 0, clean);
+  }
+  for (std::size_t i = clean; i < ASrc.size();) {
     // runs of bytes that stay as they are go over in one piece
     std::size_t plain = i;
     while (plain < ASrc.size()) {
@@ -476,7 +521,8 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(AA
     }
     ++i;
   }
-  std::string_view s(FSource);
+  FText = clean < ASrc.size() ? std::string_view(FSource) : ASrc;
+  std::string_view s(FText);
   FLines.reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')) + 1);
   std::size_t start = 0;
   int index = 0;
@@ -509,6 +555,7 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
   auto* item = AContainer->kind() == TCMBlockKind::ListItem ? static_cast<TCMListItemBlock*>(AContainer) : nullptr;
   auto* listProc = item ? static_cast<TCMListProcessor*>(AProc) : nullptr;
   for (;;) {
+    if (AContainer == FStreamDoc && AContainer->FBlocks.size() > 1) flushTopLevel(false);
     TCMLine* line = nextLine();
     if (!line) return;
     line->reset();
@@ -549,7 +596,7 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
                 tryAtxHeading(AContainer, *line) || tryQuote(AContainer, AProc, *line) ||
                 tryListItem(AContainer, AProc, *line, false) || tryListItem(AContainer, AProc, *line, true) ||
                 tryIndentedCode(AContainer, AProc, *line) || tryFencedCode(AContainer, AProc, *line) ||
-                (FGFMExtensions && tryTable(AContainer, *line));
+                (FGFMExtensions && tryTable(AContainer, AProc, *line));
     if (!done) {
       appendParagraph(AContainer, *line);
       FLastLineBlank = false;
@@ -573,7 +620,7 @@ bool TEngine::trySetext(TCMContainerBlock* AContainer, TCMLine& ALine) {
 }
 
 // Thematic break: three or more matching *, - or _, spaces and tabs between them (CommonMark 4.1).
-bool TEngine::tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine) {
+bool IsThematicBreak(const TCMLine& ALine) {
   if (ALine.countWS() >= 4) return false;
   std::string_view s = ALine.afterWS();
   char ch = s.empty() ? '\0' : s[0];
@@ -584,7 +631,11 @@ bool TEngine::tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine) {
     if (x != ch) return false;
     ++count;
   }
-  if (count < 3) return false;
+  return count >= 3;
+}
+
+bool TEngine::tryThematicBreak(TCMContainerBlock* AContainer, TCMLine& ALine) {
+  if (!IsThematicBreak(ALine)) return false;
   addBlock<TCMThematicBreakBlock>(AContainer, ALine.FIndex)->FClosed = true;
   FLastLineBlank = false;
   return true;
@@ -718,7 +769,10 @@ bool TEngine::tryIndentedCode(TCMContainerBlock* AContainer, TCMBlockProcessor* 
     code->FBlocks.pop_back();
   }
   code->FClosed = true;
+  // a blank line the code block took in and then dropped still separates what follows from
+  // the blocks before it (CommonMark 5.3: it may make the list loose)
   FLastLineBlank = lastBlank;
+  if (lastBlank) FBlankIn = AContainer;
   return true;
 }
 
@@ -831,28 +885,46 @@ void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALine
   if (pending && ARow->FBlocks.size() < ACells && !Trim(cell).empty()) flush();
 }
 
+// Whether a line after a table's delimiter row ends the table instead of being a row: a blank
+// line, or the start of another block (GFM 4.10). Beyond the block starts, a line indented three
+// columns or beginning with ">", "#" or "~" ends it too.
+bool EndsTable(const TCMLine& ALine) {
+  if (ALine.isWhitespace() || ALine.countWS() >= 3) return true;
+  std::string_view s = ALine.afterWS();
+  if (s.empty()) return true;
+  char c = s[0];
+  if (c == '>' || c == '#' || c == '~' || s.starts_with("```")) return true;
+  return IsThematicBreak(ALine) || ReadListMarker(s).ok;
+}
+
 // Table (GFM 4.10): a header row, then a delimiter row of as many cells whose colons give the
-// alignment, then body rows up to a blank line (or one of a few block starts).
-bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMLine& ALine) {
+// alignment, then body rows up to a blank line or the start of another block. The lines after
+// the header pass through the processor chain like those of any other block, so a table may
+// stand in a quote or a list item. A table has at most kMaxTableColumns columns; a wider header
+// makes no table.
+bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
   std::string header = ALine.focus();
   if (Trim(header).empty()) return false;
   bool hasPipe = false;
   int cells = CellCount(header, &hasPipe);
-  if (!hasPipe) return false;
-  const TCMLine* delim = peekLine();
+  // the count is one more than the cells of a row written with outer pipes
+  if (!hasPipe || static_cast<std::size_t>(cells) > kMaxTableColumns + 1) return false;
+  TCMLine* delim = nextLine();
   if (!delim) return false;
-  std::string_view d = Trim(delim->FLine);
-  if (d.empty() || d.find_first_not_of(" -:|") != std::string_view::npos) return false;
-  if (CellCount(d) != cells) return false;
+  delim->reset();
+  std::string delimText;
+  if (AProc->acceptsLine(*delim) == TAccept::Yes) delimText = delim->focus();
+  std::string_view d = Trim(delimText);
+  if (d.empty() || d.find_first_not_of(" -:|") != std::string_view::npos || CellCount(d) != cells) {
+    stepBack();
+    return false;
+  }
 
   auto* table = addBlock<TCMTableBlock>(AContainer, ALine.FIndex);
-  auto* head = adopt<TCMTableRowBlock>(table, ALine.FIndex);
-  splitRow(header, head, ALine.FIndex, SIZE_MAX);
-  nextLine();  // the delimiter row
   std::string_view parts = d;
   if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
   if (!parts.empty() && parts.back() == '|') parts.remove_suffix(1);
-  for (std::size_t start = 0;;) {
+  for (std::size_t start = 0; table->FColumns.size() < kMaxTableColumns;) {
     std::size_t bar = parts.find('|', start);
     std::string_view part = Trim(parts.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
     TTextAlign a = TTextAlign::taLeft;
@@ -862,20 +934,85 @@ bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMLine& ALine) {
     if (bar == std::string_view::npos) break;
     start = bar + 1;
   }
+  const std::size_t columns = table->FColumns.size();
+
+  // Empty cells fill up short rows while the table has written no more of them than half its
+  // bytes of source; later short rows keep their own cells only. So the filling can never
+  // multiply the input, however many rows are short of however many columns.
+  std::size_t fillBudget = (ALine.FLine.size() + delim->FLine.size() + 2) / 2;
+  auto addRow = [&](std::string_view AText, const TCMLine& ARowLine) {
+    auto* r = adopt<TCMTableRowBlock>(table, ARowLine.FIndex);
+    splitRow(AText, r, ARowLine.FIndex, columns);
+    std::size_t own = r->FBlocks.size();
+    fillBudget += (ARowLine.FLine.size() + 1) / 2;
+    std::size_t fill = columns - own;
+    if (fill <= fillBudget) {
+      fillBudget -= fill;
+      own = columns;
+    }
+    r->FWidth = static_cast<std::uint32_t>(own);
+  };
+  addRow(header, ALine);
   for (;;) {
-    const TCMLine* n = peekLine();
+    TCMLine* n = nextLine();
     if (!n) break;
-    std::string_view raw = n->FLine;
-    if (Trim(raw).empty() || raw.starts_with(">") || raw.starts_with("#") || raw.starts_with("~") ||
-        raw.starts_with("   "))
+    n->reset();
+    if (AProc->acceptsLine(*n) != TAccept::Yes || EndsTable(*n)) {
+      stepBack();
       break;
-    TCMLine* row = nextLine();
-    auto* r = adopt<TCMTableRowBlock>(table, row->FIndex);
-    splitRow(row->FLine, r, row->FIndex, table->FColumns.size());
+    }
+    addRow(n->focus(), *n);
   }
   table->FClosed = true;
   FLastLineBlank = false;
   return true;
+}
+
+void TEngine::streamInto(TCommonMarkDocument* ADoc, std::string* AOut) {
+  FStreamDoc = ADoc;
+  FOut = AOut;
+  FArenas.push_back(std::make_unique<TCMArena>());
+  FArena = FArenas.back().get();
+  TCMDocumentProcessor root;
+  try {
+    parseBlocks(ADoc, &root);
+    flushTopLevel(true);
+  } catch (...) {
+    ADoc->FBlocks.clear();  // while their arenas are still there
+    throw;
+  }
+}
+
+// A top-level block is complete once the next one has begun: only the last block of a
+// container is ever looked at again (lazy lines, joined list items, setext underlines).
+void TEngine::flushTopLevel(bool AAll) {
+  TCommonMarkDocument* doc = FStreamDoc;
+  const std::size_t keep = AAll ? 0 : 1;
+  if (doc->FBlocks.size() <= keep) return;
+  while (doc->FBlocks.size() > keep) {
+    TCMBlock* b = doc->FBlocks.front();
+    runInlines(b, doc->wantsInlines());
+    b->writeHtml(doc, *FOut);
+    doc->FBlocks.destroyFront();
+  }
+  // The blank line counts only for the open blocks along the last block's line of last
+  // children (blankCountsFor): pointing anywhere else, it could later match a new block made
+  // where a freed one was.
+  if (FBlankIn && FBlankIn != doc) {
+    const TCMBlock* b = doc->lastBlock();
+    while (b && b != FBlankIn) {
+      const TCMContainerBlock* c = b->asContainer();
+      b = c ? c->lastBlock() : nullptr;
+    }
+    if (!b) FBlankIn = nullptr;
+  }
+  const std::size_t firstKept = doc->FBlocks.empty() ? FArenaBase + FArenas.size() : FLastTopArena;
+  while (FArenaBase < firstKept && !FArenas.empty()) {
+    FArenas.pop_front();
+    ++FArenaBase;
+  }
+  FArenas.push_back(std::make_unique<TCMArena>());
+  FArena = FArenas.back().get();
 }
 
 // Inline structure (CommonMark appendix, phase 2) of every text block, depth first.
@@ -1007,13 +1144,13 @@ void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "</table>\n";
 }
 
-// Every row has the delimiter row's number of cells (GFM 4.10): surplus ones go, missing ones
-// are written empty.
+// A row has the delimiter row's number of cells (GFM 4.10): surplus ones went when it was split,
+// missing ones are written empty while the table's allowance of filled-in cells lasts.
 void TCMTableRowBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
   auto* table = static_cast<const TCMTableBlock*>(AParent);
   bool head = !table->FBlocks.empty() && table->FBlocks[0] == this;
   AOut += "<tr>\n";
-  for (std::size_t i = 0; i < table->FColumns.size(); ++i) {
+  for (std::size_t i = 0; i < FWidth && i < table->FColumns.size(); ++i) {
     AOut += head ? "<th" : "<td";
     switch (table->FColumns[i]) {
       case TTextAlign::taCenter: AOut += " align=\"center\""; break;
@@ -1036,8 +1173,11 @@ void TCMTextBlock::writeHtml(const TCMBlock*, std::string& AOut) const { FNodes.
 
 std::size_t TCommonMarkEngine::HtmlSizeHint(std::size_t ASourceSize) { return ASourceSize + ASourceSize / 2 + 64; }
 
-std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
-  auto doc = std::make_unique<TCommonMarkDocument>();
+void TCommonMarkDocumentDeleter::operator()(TCommonMarkDocument* ADoc) const { delete ADoc; }
+
+TCommonMarkDocumentPtr TCommonMarkEngine::parse(const std::string& ASrc, bool AGfm) {
+  TCommonMarkDocumentPtr doc(new TCommonMarkDocument());
+  doc->FSourceSize = ASrc.size();
   TEngine engine(ASrc, AGfm, doc->FArena);
   TCMDocumentProcessor root;
   engine.parseBlocks(doc.get(), &root);
@@ -1047,9 +1187,11 @@ std::unique_ptr<TCommonMarkDocument> TCommonMarkEngine::parse(const std::string&
 
 namespace {
 
+constexpr std::size_t kMaxReserveFactor = 4;
+
 // At most the bytes that writeHtml appends for the block: the output is reserved from this, so
 // that a large page is written into one block instead of a chain of ever larger copies.
-std::size_t HtmlSizeBound(const TCMBlock* ABlock, std::size_t AColumns = 0) {
+std::size_t HtmlSizeBound(const TCMBlock* ABlock) {
   constexpr std::size_t kBlockTags = 48;  // the longest pair of block tags with line feeds
   std::size_t n = kBlockTags;
   switch (ABlock->kind()) {
@@ -1061,17 +1203,14 @@ std::size_t HtmlSizeBound(const TCMBlock* ABlock, std::size_t AColumns = 0) {
     case TCMBlockKind::Code:
       n += 6 * static_cast<const TCMCodeBlock*>(ABlock)->FLang.size();  // "&quot;" per character at most
       break;
-    case TCMBlockKind::Table:
-      AColumns = static_cast<const TCMTableBlock*>(ABlock)->FColumns.size();
-      break;
     case TCMBlockKind::TableRow:
-      n += AColumns * kBlockTags;  // every column has a cell, written or empty
+      n += static_cast<const TCMTableRowBlock*>(ABlock)->FWidth * kBlockTags;  // each cell written, filled or empty
       break;
     default:
       break;
   }
   if (const TCMContainerBlock* c = ABlock->asContainer()) {
-    for (const TCMBlock* b : c->FBlocks) n += HtmlSizeBound(b, AColumns);
+    for (const TCMBlock* b : c->FBlocks) n += HtmlSizeBound(b);
   }
   return n;
 }
@@ -1079,15 +1218,23 @@ std::size_t HtmlSizeBound(const TCMBlock* ABlock, std::size_t AColumns = 0) {
 }  // namespace
 
 std::string TCommonMarkEngine::render(const TCommonMarkDocument& ADoc, std::size_t ASizeHint) {
+  // The bound is exact enough for ordinary text, but markup-heavy input (many short table
+  // cells, runs of quotes) can make it far larger than what is written: the room reserved never
+  // exceeds a few times the source, and a larger page grows as it is written.
+  const std::size_t cap = kMaxReserveFactor * ADoc.FSourceSize + 4096;
   std::string out;
-  out.reserve(std::max(ASizeHint, HtmlSizeBound(&ADoc)));
+  out.reserve(std::max(ASizeHint, std::min(cap, HtmlSizeBound(&ADoc))));
   ADoc.writeHtml(nullptr, out);
   return out;
 }
 
 std::string TCommonMarkEngine::process(const std::string& ASrc, bool AGfm) {
-  auto doc = parse(ASrc, AGfm);
-  return render(*doc, HtmlSizeHint(ASrc.size()));
+  std::string out;
+  out.reserve(HtmlSizeHint(ASrc.size()));
+  TCommonMarkDocument doc;
+  TEngine engine(ASrc, AGfm, doc.FArena);
+  engine.streamInto(&doc, &out);
+  return out;
 }
 
 }  // namespace qd::md

@@ -291,19 +291,33 @@ struct TCMDelimiter {
 };
 
 // Whether a link or image may lead to the destination: a relative one, or one with the scheme
-// http, https, ftp or mailto. Blanks and control characters do not hide a scheme, as browsers
-// drop them; a target of any other scheme could run script or hold a document of its own.
+// http, https, ftp or mailto; a target of any other scheme could run script or hold a document
+// of its own. A scheme is what a browser takes for one: a letter, then letters, digits, "+", "-"
+// or ".", then ":" (CommonMark 6.5 asks 2 to 32 characters of an autolink's scheme; a browser
+// reads one of any length, a single letter included, which on Windows names a drive). Anything
+// else in front of the first ":" makes the target relative. Blanks and control characters do
+// not hide a scheme, as browsers drop them, nor do they when percent-encoded (the destination
+// comes here encoded, as it is written).
 bool IsSafeDestination(std::string_view ADest) {
+  auto hex = [](char h) {
+    return h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+  };
   std::string scheme;
-  for (char ch : ADest) {
-    unsigned char c = static_cast<unsigned char>(ch);
+  for (std::size_t i = 0; i < ADest.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(ADest[i]);
     if (c <= 0x20) continue;
-    if (c == '/' || c == '?' || c == '#') return true;
-    if (c == ':') {
-      return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mailto";
+    if (c == '%' && i + 2 < ADest.size() && hex(ADest[i + 1]) >= 0 && hex(ADest[i + 2]) >= 0 &&
+        hex(ADest[i + 1]) * 16 + hex(ADest[i + 2]) <= 0x20) {
+      i += 2;
+      continue;
     }
-    if (scheme.size() > 8) scheme.resize(8);  // longer than every allowed one: stays unknown
-    scheme += static_cast<char>(IsAsciiAlpha(c) ? (c | 0x20) : c);
+    if (c == ':') {
+      return scheme.empty() || scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mailto";
+    }
+    bool schemeChar = scheme.empty() ? IsAsciiAlpha(c) : (IsAsciiAlnum(c) || c == '+' || c == '-' || c == '.');
+    if (!schemeChar) return true;
+    // longer than every allowed one: stays unknown
+    if (scheme.size() <= 8) scheme += static_cast<char>(IsAsciiAlpha(c) ? (c | 0x20) : c);
   }
   return true;
 }
@@ -849,7 +863,7 @@ bool TInlineParser::handleAutolink() {
   std::string href;
   if (uri) {
     if (IsSafeDestination(s)) AppendHref(href, s);
-    else href = "#";
+    else href.push_back('#');  // assigning "#" draws a false -Wrestrict warning from GCC 12
   } else if (IsEmailAddress(s)) {
     href = "mailto:";
     AppendEscaped(href, s);
@@ -1083,8 +1097,12 @@ void TInlineParser::run() {
         }
         break;
       }
-      case '*':
       case '_':
+        // an underscore may begin a bare e-mail address (GFM 6.9) rather than emphasis
+        if (FGfm && mayStartExtended(FPos) && handleExtendedEmail()) break;
+        handleRun(c);
+        break;
+      case '*':
         handleRun(c);
         break;
       case '<':

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "markdown/MarkdownCommonMark.h"
+#include "markdown/MarkdownBlocks.h"
 
 namespace qd::md {
 

@@ -21,9 +21,7 @@ void TCommonMarkProcessor::SetUnSafe(bool AValue) {
 }
 
 std::string TCommonMarkProcessor::process(const std::string& ASource) {
-  // the document is owned by the smart pointer, so it goes also when rendering fails
-  std::unique_ptr<TCommonMarkDocument> doc = TCommonMarkEngine::parse(ASource, true);
-  return TCommonMarkEngine::render(*doc, TCommonMarkEngine::HtmlSizeHint(ASource.size()));
+  return TCommonMarkEngine::process(ASource, true);
 }
 
 namespace {

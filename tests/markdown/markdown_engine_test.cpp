@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "markdown/MarkdownBlocks.h"
 #include "markdown/MarkdownCommonMark.h"
 #include "markdown/MarkdownProcessor.h"
 
@@ -20,23 +21,29 @@ std::string Convert(const std::string& AMarkdown) {
   return TMarkdownProcessor::CreateDialect(mdCommonMark)->process(AMarkdown);
 }
 
+// The conversion writes each top-level block once the next one begins; the document parsed
+// whole and rendered afterwards gives the same page.
+std::string ParseThenRender(const std::string& AMarkdown) {
+  return TCommonMarkEngine::render(*TCommonMarkEngine::parse(AMarkdown, true));
+}
+
 void CheckAll(const TCase* ACases, std::size_t ACount) {
   for (std::size_t i = 0; i < ACount; ++i) {
     EXPECT_EQ(Convert(ACases[i].markdown), ACases[i].html) << ACases[i].name << "\ninput: " << ACases[i].markdown;
+    EXPECT_EQ(ParseThenRender(ACases[i].markdown), ACases[i].html) << ACases[i].name << " (parsed whole)";
   }
 }
 
 #define CHECK_ALL(cases) CheckAll(cases, sizeof(cases) / sizeof(cases[0]))
 
+std::string Repeat(const std::string& AUnit, std::size_t ACount) {
+  std::string s;
+  for (std::size_t i = 0; i < ACount; ++i) s += AUnit;
+  return s;
+}
+
 TEST(CommonMarkBlocks, LinesAndTabs) {
   const TCase cases[] = {
-      {"tab indents code", "\tfoo\tbaz\t\tbim\n", "<pre><code>foo\tbaz\t\tbim\n</code></pre>\n"},
-      {"spaces and tab", "  \tfoo\tbaz\t\tbim\n", "<pre><code>foo\tbaz\t\tbim\n</code></pre>\n"},
-      {"tab continues item", "  - foo\n\n\tbar\n", "<ul>\n<li>\n<p>foo</p>\n<p>bar</p>\n</li>\n</ul>\n"},
-      {"partial tab in item", "- foo\n\n\t\tbar\n", "<ul>\n<li>\n<p>foo</p>\n<pre><code>  bar\n</code></pre>\n</li>\n</ul>\n"},
-      {"partial tab in quote", ">\t\tfoo\n", "<blockquote>\n<pre><code>  foo\n</code></pre>\n</blockquote>\n"},
-      {"heading after tab", "#\tFoo\n", "<h1>Foo</h1>\n"},
-      {"break with tabs", "*\t*\t*\t\n", "<hr />\n"},
       {"CR LF and CR", "a\r\nb\rc\n", "<p>a\nb\nc</p>\n"},
       {"final line feed makes no line", "a\n", "<p>a</p>\n"},
       {"empty", "", ""},
@@ -47,16 +54,7 @@ TEST(CommonMarkBlocks, LinesAndTabs) {
 
 TEST(CommonMarkBlocks, ThematicBreaks) {
   const TCase cases[] = {
-      {"three kinds", "***\n---\n___\n", "<hr />\n<hr />\n<hr />\n"},
-      {"wrong characters", "+++\n", "<p>+++</p>\n"},
-      {"too few", "--\n**\n__\n", "<p>--\n**\n__</p>\n"},
-      {"indented up to 3", " ***\n  ***\n   ***\n", "<hr />\n<hr />\n<hr />\n"},
-      {"four spaces is code", "    ***\n", "<pre><code>***\n</code></pre>\n"},
-      {"spaces between", " - - -\n", "<hr />\n"},
       {"mixed characters", "*-*\n", "<p><em>-</em></p>\n"},
-      {"interrupts paragraph", "Foo\n***\nbar\n", "<p>Foo</p>\n<hr />\n<p>bar</p>\n"},
-      {"setext wins", "Foo\n---\nbar\n", "<h2>Foo</h2>\n<p>bar</p>\n"},
-      {"before list item", "- foo\n***\n- bar\n", "<ul>\n<li>foo</li>\n</ul>\n<hr />\n<ul>\n<li>bar</li>\n</ul>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -65,30 +63,17 @@ TEST(CommonMarkBlocks, AtxHeadings) {
   const TCase cases[] = {
       {"levels", "# a\n## b\n### c\n#### d\n##### e\n###### f\n",
        "<h1>a</h1>\n<h2>b</h2>\n<h3>c</h3>\n<h4>d</h4>\n<h5>e</h5>\n<h6>f</h6>\n"},
-      {"seven is text", "####### foo\n", "<p>####### foo</p>\n"},
-      {"space required", "#5 bolt\n\n#hashtag\n", "<p>#5 bolt</p>\n<p>#hashtag</p>\n"},
-      {"escaped", "\\## foo\n", "<p>## foo</p>\n"},
-      {"inlines", "# foo *bar* \\*baz\\*\n", "<h1>foo <em>bar</em> *baz*</h1>\n"},
-      {"spaces trimmed", "#                  foo                     \n", "<h1>foo</h1>\n"},
-      {"closing sequence", "## foo ##\n  ###   bar    ###\n", "<h2>foo</h2>\n<h3>bar</h3>\n"},
-      {"closing needs space", "# foo#\n", "<h1>foo#</h1>\n"},
       {"escaped closing", "### foo \\###\n", "<h3>foo ###</h3>\n"},
       {"only hashes", "### ###\n", "<h3></h3>\n"},
       {"empty", "##\n#\n", "<h2></h2>\n<h1></h1>\n"},
-      {"interrupts paragraph", "Foo bar\n# baz\nBar foo\n", "<p>Foo bar</p>\n<h1>baz</h1>\n<p>Bar foo</p>\n"},
-      {"four spaces is code", "    # foo\n", "<pre><code># foo\n</code></pre>\n"},
   };
   CHECK_ALL(cases);
 }
 
 TEST(CommonMarkBlocks, SetextHeadings) {
   const TCase cases[] = {
-      {"two levels", "Foo *bar*\n=========\n\nFoo *bar*\n---------\n", "<h1>Foo <em>bar</em></h1>\n<h2>Foo <em>bar</em></h2>\n"},
       {"multi-line content", "Foo\nbar\n===\n", "<h1>Foo\nbar</h1>\n"},
-      {"underline indented", "Foo\n   ----      \n", "<h2>Foo</h2>\n"},
       {"inner spaces", "Foo\n= =\n", "<p>Foo\n= =</p>\n"},
-      {"no paragraph", "===\n", "<p>===</p>\n"},
-      {"not lazy in quote", "> foo\nbar\n===\n", "<blockquote>\n<p>foo\nbar\n===</p>\n</blockquote>\n"},
       {"after blank no heading", "Foo\n\n===\n", "<p>Foo</p>\n<p>===</p>\n"},
   };
   CHECK_ALL(cases);
@@ -96,11 +81,7 @@ TEST(CommonMarkBlocks, SetextHeadings) {
 
 TEST(CommonMarkBlocks, IndentedCode) {
   const TCase cases[] = {
-      {"simple", "    a simple\n      indented code block\n", "<pre><code>a simple\n  indented code block\n</code></pre>\n"},
-      {"blank lines inside", "    chunk1\n\n    chunk2\n  \n \n \n    chunk3\n",
-       "<pre><code>chunk1\n\nchunk2\n\n\n\nchunk3\n</code></pre>\n"},
       {"cannot interrupt paragraph", "Foo\n    bar\n", "<p>Foo\nbar</p>\n"},
-      {"ends at less indent", "    foo\nbar\n", "<pre><code>foo\n</code></pre>\n<p>bar</p>\n"},
       {"trailing blanks dropped", "    foo\n\n\n", "<pre><code>foo\n</code></pre>\n"},
       {"escaping", "    <a/>\n    *hi*\n", "<pre><code>&lt;a/&gt;\n*hi*\n</code></pre>\n"},
   };
@@ -109,122 +90,56 @@ TEST(CommonMarkBlocks, IndentedCode) {
 
 TEST(CommonMarkBlocks, FencedCode) {
   const TCase cases[] = {
-      {"backticks", "```\n<\n >\n```\n", "<pre><code>&lt;\n &gt;\n</code></pre>\n"},
-      {"tildes", "~~~\n<\n >\n~~~\n", "<pre><code>&lt;\n &gt;\n</code></pre>\n"},
-      {"two is not a fence", "``\nfoo\n``\n", "<p><code>foo</code></p>\n"},
-      {"other fence does not close", "```\naaa\n~~~\n```\n", "<pre><code>aaa\n~~~\n</code></pre>\n"},
-      {"closing at least as long", "````\naaa\n```\n``````\n", "<pre><code>aaa\n```\n</code></pre>\n"},
       {"unclosed runs to end", "```\n\n  \naaa\n", "<pre><code>\n  \naaa\n</code></pre>\n"},
-      {"ends with quote", "> ```\n> aaa\n\nbbb\n", "<blockquote>\n<pre><code>aaa\n</code></pre>\n</blockquote>\n<p>bbb</p>\n"},
-      {"indent removed", "  ```\naaa\n  aaa\naaa\n  ```\n", "<pre><code>aaa\naaa\naaa\n</code></pre>\n"},
       {"closing with spaces", "```\naaa\n  ```   \n", "<pre><code>aaa\n</code></pre>\n"},
       {"closing with text is content", "```\naaa\n``` x\n```\n", "<pre><code>aaa\n``` x\n</code></pre>\n"},
       {"info language", "```ruby startline=3\ndef foo(x)\n```\n",
        "<pre><code class=\"language-ruby\">def foo(x)\n</code></pre>\n"},
       {"info with escapes and entities", "```\\*a&amp;&#35;\nx\n```\n", "<pre><code class=\"language-*a&amp;#\">x\n</code></pre>\n"},
-      {"backtick in info", "``` aa ```\nfoo\n", "<p><code>aa</code>\nfoo</p>\n"},
-      {"interrupts paragraph", "foo\n```\nbar\n```\nbaz\n", "<p>foo</p>\n<pre><code>bar\n</code></pre>\n<p>baz</p>\n"},
-      {"empty", "```\n```\n", "<pre><code></code></pre>\n"},
-  };
-  CHECK_ALL(cases);
-}
-
-TEST(CommonMarkBlocks, Paragraphs) {
-  const TCase cases[] = {
-      {"two", "aaa\n\nbbb\n", "<p>aaa</p>\n<p>bbb</p>\n"},
-      {"leading spaces dropped", "  aaa\n bbb\n", "<p>aaa\nbbb</p>\n"},
-      {"continuation indent", "aaa\n             bbb\n                                       ccc\n", "<p>aaa\nbbb\nccc</p>\n"},
-      {"trailing spaces dropped", "aaa     \nbbb     \n", "<p>aaa<br />\nbbb</p>\n"},
-      {"blank lines", "  \n\naaa\n  \n\n# aaa\n\n  \n", "<p>aaa</p>\n<h1>aaa</h1>\n"},
   };
   CHECK_ALL(cases);
 }
 
 TEST(CommonMarkBlocks, BlockQuotes) {
   const TCase cases[] = {
-      {"simple", "> # Foo\n> bar\n> baz\n", "<blockquote>\n<h1>Foo</h1>\n<p>bar\nbaz</p>\n</blockquote>\n"},
-      {"no space after marker", "># Foo\n>bar\n> baz\n", "<blockquote>\n<h1>Foo</h1>\n<p>bar\nbaz</p>\n</blockquote>\n"},
-      {"indented markers", "   > # Foo\n   > bar\n > baz\n", "<blockquote>\n<h1>Foo</h1>\n<p>bar\nbaz</p>\n</blockquote>\n"},
       {"four spaces is code", "    > # Foo\n", "<pre><code>&gt; # Foo\n</code></pre>\n"},
-      {"lazy continuation", "> # Foo\n> bar\nbaz\n", "<blockquote>\n<h1>Foo</h1>\n<p>bar\nbaz</p>\n</blockquote>\n"},
-      {"break ends quote", "> foo\n---\n", "<blockquote>\n<p>foo</p>\n</blockquote>\n<hr />\n"},
-      {"list ends quote", "> - foo\n- bar\n", "<blockquote>\n<ul>\n<li>foo</li>\n</ul>\n</blockquote>\n<ul>\n<li>bar</li>\n</ul>\n"},
-      {"code is not lazy", ">     foo\n    bar\n", "<blockquote>\n<pre><code>foo\n</code></pre>\n</blockquote>\n<pre><code>bar\n</code></pre>\n"},
-      {"empty", ">\n", "<blockquote>\n</blockquote>\n"},
-      {"blank inside", ">\n> foo\n>  \n", "<blockquote>\n<p>foo</p>\n</blockquote>\n"},
-      {"blank separates", "> foo\n\n> bar\n", "<blockquote>\n<p>foo</p>\n</blockquote>\n<blockquote>\n<p>bar</p>\n</blockquote>\n"},
-      {"two paragraphs", "> foo\n>\n> bar\n", "<blockquote>\n<p>foo</p>\n<p>bar</p>\n</blockquote>\n"},
       {"interrupts paragraph", "aaa\n> bbb\n", "<p>aaa</p>\n<blockquote>\n<p>bbb</p>\n</blockquote>\n"},
-      {"nested lazy", "> > > foo\nbar\n", "<blockquote>\n<blockquote>\n<blockquote>\n<p>foo\nbar</p>\n</blockquote>\n</blockquote>\n</blockquote>\n"},
       {"star line ends quote", "> a\n*b\n", "<blockquote>\n<p>a</p>\n</blockquote>\n<p>*b</p>\n"},
-      // an item's content column counts from the end of the quote markers of each line
-      {"item under wide then narrow markers", "   > > 1.  one\n>>\n>>     two\n",
-       "<blockquote>\n<blockquote>\n<ol>\n<li>\n<p>one</p>\n<p>two</p>\n</li>\n</ol>\n</blockquote>\n</blockquote>\n"},
-      {"item under narrow then wide markers", ">>- one\n>>\n  >  > two\n",
-       "<blockquote>\n<blockquote>\n<ul>\n<li>one</li>\n</ul>\n<p>two</p>\n</blockquote>\n</blockquote>\n"},
   };
   CHECK_ALL(cases);
 }
 
 TEST(CommonMarkBlocks, ListItems) {
   const TCase cases[] = {
-      {"item with blocks", "1.  A paragraph\n    with two lines.\n\n        indented code\n\n    > A block quote.\n",
-       "<ol>\n<li>\n<p>A paragraph\nwith two lines.</p>\n<pre><code>indented code\n</code></pre>\n<blockquote>\n<p>A block quote.</p>\n"
-       "</blockquote>\n</li>\n</ol>\n"},
-      {"not indented enough", "- one\n\n two\n", "<ul>\n<li>one</li>\n</ul>\n<p>two</p>\n"},
-      {"indented enough", "- one\n\n  two\n", "<ul>\n<li>\n<p>one</p>\n<p>two</p>\n</li>\n</ul>\n"},
-      {"space required", "-one\n\n2.two\n", "<p>-one</p>\n<p>2.two</p>\n"},
-      {"nine digits", "123456789. ok\n", "<ol start=\"123456789\">\n<li>ok</li>\n</ol>\n"},
-      {"ten digits", "1234567890. not ok\n", "<p>1234567890. not ok</p>\n"},
-      {"leading zeros", "003. ok\n", "<ol start=\"3\">\n<li>ok</li>\n</ol>\n"},
-      {"zero start", "0. ok\n", "<ol start=\"0\">\n<li>ok</li>\n</ol>\n"},
       {"one with zeros", "01. a\n02. b\n", "<ol>\n<li>a</li>\n<li>b</li>\n</ol>\n"},
-      {"negative", "-1. not ok\n", "<p>-1. not ok</p>\n"},
-      {"code in item", "- foo\n\n      bar\n", "<ul>\n<li>\n<p>foo</p>\n<pre><code>bar\n</code></pre>\n</li>\n</ul>\n"},
       {"code first", "-    one\n", "<ul>\n<li>one</li>\n</ul>\n"},
       {"five spaces make code", "-     one\n", "<ul>\n<li>\n<pre><code>one\n</code></pre>\n</li>\n</ul>\n"},
       {"starts with blank", "-\n  foo\n-\n  ```\n  bar\n  ```\n",
        "<ul>\n<li>foo</li>\n<li>\n<pre><code>bar\n</code></pre>\n</li>\n</ul>\n"},
-      {"at most one blank line first", "-\n\n  foo\n", "<ul>\n<li></li>\n</ul>\n<p>foo</p>\n"},
-      {"empty item", "- foo\n-\n- bar\n", "<ul>\n<li>foo</li>\n<li></li>\n<li>bar</li>\n</ul>\n"},
-      {"empty does not interrupt", "foo\n*\n\nfoo\n1.\n", "<p>foo\n*</p>\n<p>foo\n1.</p>\n"},
       {"lazy line", "- a\nb\n", "<ul>\n<li>a\nb</li>\n</ul>\n"},
       {"nested", "- foo\n  - bar\n    - baz\n", "<ul>\n<li>foo\n<ul>\n<li>bar\n<ul>\n<li>baz</li>\n</ul>\n</li>\n</ul>\n</li>\n</ul>\n"},
-      {"nested ordered", "10) foo\n    - bar\n", "<ol start=\"10\">\n<li>foo\n<ul>\n<li>bar</li>\n</ul>\n</li>\n</ol>\n"},
-      {"list in list", "- - foo\n", "<ul>\n<li>\n<ul>\n<li>foo</li>\n</ul>\n</li>\n</ul>\n"},
-      {"heading in item", "- # Foo\n- Bar\n  ---\n  baz\n", "<ul>\n<li>\n<h1>Foo</h1>\n</li>\n<li>\n<h2>Bar</h2>\nbaz</li>\n</ul>\n"},
   };
   CHECK_ALL(cases);
 }
 
 TEST(CommonMarkBlocks, Lists) {
   const TCase cases[] = {
-      {"marker change starts list", "- foo\n- bar\n+ baz\n", "<ul>\n<li>foo</li>\n<li>bar</li>\n</ul>\n<ul>\n<li>baz</li>\n</ul>\n"},
-      {"delimiter change", "1. foo\n2. bar\n3) baz\n", "<ol>\n<li>foo</li>\n<li>bar</li>\n</ol>\n<ol start=\"3\">\n<li>baz</li>\n</ol>\n"},
-      {"interrupts paragraph", "Foo\n- bar\n- baz\n", "<p>Foo</p>\n<ul>\n<li>bar</li>\n<li>baz</li>\n</ul>\n"},
-      {"only 1 interrupts", "The number of windows in my house is\n14.  The number of doors is 6.\n",
-       "<p>The number of windows in my house is\n14.  The number of doors is 6.</p>\n"},
-      {"1 interrupts", "The number of windows in my house is\n1.  The number of doors is 6.\n",
-       "<p>The number of windows in my house is</p>\n<ol>\n<li>The number of doors is 6.</li>\n</ol>\n"},
-      {"loose by blank between items", "- foo\n\n- bar\n\n\n- baz\n",
-       "<ul>\n<li>\n<p>foo</p>\n</li>\n<li>\n<p>bar</p>\n</li>\n<li>\n<p>baz</p>\n</li>\n</ul>\n"},
-      {"loose by blank inside item", "- a\n- b\n\n  c\n- d\n",
-       "<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n<p>c</p>\n</li>\n<li>\n<p>d</p>\n</li>\n</ul>\n"},
-      {"tight with blank in code", "- a\n- ```\n  b\n\n\n  ```\n- c\n",
-       "<ul>\n<li>a</li>\n<li>\n<pre><code>b\n\n\n</code></pre>\n</li>\n<li>c</li>\n</ul>\n"},
-      {"inner list loose only", "- a\n  - b\n\n    c\n- d\n",
-       "<ul>\n<li>a\n<ul>\n<li>\n<p>b</p>\n<p>c</p>\n</li>\n</ul>\n</li>\n<li>d</li>\n</ul>\n"},
-      {"tight with quote", "* a\n  > b\n  >\n* c\n",
-       "<ul>\n<li>a\n<blockquote>\n<p>b</p>\n</blockquote>\n</li>\n<li>c</li>\n</ul>\n"},
       {"blank at end stays tight", "- a\n- b\n\n", "<ul>\n<li>a</li>\n<li>b</li>\n</ul>\n"},
       {"indented items same list", "- a\n - b\n  - c\n   - d\n", "<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n<li>d</li>\n</ul>\n"},
       {"start rendered without zeros", "007. x\n", "<ol start=\"7\">\n<li>x</li>\n</ol>\n"},
       // a blank line after an empty item separates it from the next item
-      {"blank after empty item", "* a\n*\n\n* c\n",
-       "<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
       {"blank after empty first item", "-\n\n- c\n", "<ul>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
       {"blank after empty item in quote", "> - a\n> -\n>\n> - c\n",
        "<blockquote>\n<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n</blockquote>\n"},
+      // a blank line taken by an indented code block still separates the blocks around it
+      {"blank after code then text", "1.     code\n\n   para\n2. next\n",
+       "<ol>\n<li>\n<pre><code>code\n</code></pre>\n<p>para</p>\n</li>\n<li>\n<p>next</p>\n</li>\n</ol>\n"},
+      {"blank after code then item", "-     code\n\n- next\n",
+       "<ul>\n<li>\n<pre><code>code\n</code></pre>\n</li>\n<li>\n<p>next</p>\n</li>\n</ul>\n"},
+      {"blank after code in quote in item", "- >     code\n  >\n  > para\n- next\n",
+       "<ul>\n<li>\n<blockquote>\n<pre><code>code\n</code></pre>\n<p>para</p>\n</blockquote>\n</li>\n<li>next</li>\n</ul>\n"},
+      {"blank inside code stays tight", "- a\n\n      b\n\n      c\n- d\n",
+       "<ul>\n<li>\n<p>a</p>\n<pre><code>b\n\nc\n</code></pre>\n</li>\n<li>\n<p>d</p>\n</li>\n</ul>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -294,19 +209,61 @@ TEST(CommonMarkTables, Rules) {
       {"interrupts paragraph", "text\n| a |\n| - |\n",
        "<p>text</p>\n<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n</table>\n"},
       {"no pipe no table", "a\n-\n", "<h2>a</h2>\n"},
+      // a table ends at a blank line or where another block starts; its lines pass the prefixes
+      // of the containers around it
+      {"in a list item", "- | a | b |\n  |---|---|\n  | 1 | 2 |\n- next item\n",
+       "<ul>\n<li>\n<table>\n<thead>\n<tr>\n<th>a</th>\n<th>b</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n<td>2</td>\n"
+       "</tr>\n</tbody>\n</table>\n</li>\n<li>next item</li>\n</ul>\n"},
+      {"in an item three columns in", "1. | a |\n   | - |\n   | 1 |\n",
+       "<ol>\n<li>\n<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n</tr>\n</tbody>\n"
+       "</table>\n</li>\n</ol>\n"},
+      {"in a quote", "> | a |\n> | - |\n> | 1 |\nnext\n",
+       "<blockquote>\n<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n</tr>\n</tbody>\n"
+       "</table>\n</blockquote>\n<p>next</p>\n"},
+      {"delimiter outside the item", "- | a |\n| - |\n", "<ul>\n<li>| a |\n| - |</li>\n</ul>\n"},
+      {"ends at list items", "| a |\n| - |\n| 1 |\n2) item\n- item\n",
+       "<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>1</td>\n</tr>\n</tbody>\n</table>\n"
+       "<ol start=\"2\">\n<li>item</li>\n</ol>\n<ul>\n<li>item</li>\n</ul>\n"},
+      {"ends at break and fence", "| a |\n| - |\n***\n| b |\n| - |\n```\nc\n```\n",
+       "<table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n</table>\n<hr />\n"
+       "<table>\n<thead>\n<tr>\n<th>b</th>\n</tr>\n</thead>\n</table>\n<pre><code>c\n</code></pre>\n"},
   };
   CHECK_ALL(cases);
 }
 
+// A table has at most 128 columns, and the empty cells that fill short rows never outweigh the
+// table's own text: neither the output nor the room reserved for it grows past a small multiple
+// of the input.
+TEST(CommonMarkTables, OutputStaysNearInputSize) {
+  auto row = [](const char* ACell, std::size_t ACount) { return Repeat(ACell, ACount) + "\n"; };
+  // a header of 10000 cells is no table
+  const std::string wide = row("th|", 10000) + row("-|", 10000) + Repeat("td\n", 10000);
+  std::string html = TCommonMarkEngine::process(wide, true);
+  EXPECT_EQ(html.find("<table>"), std::string::npos);
+  EXPECT_LE(html.size(), 2 * wide.size());
+  EXPECT_LE(html.capacity(), 4 * wide.size());
+
+  // 128 columns make a table, 129 do not
+  EXPECT_EQ(Convert(row("|a", 128) + row("|-", 128)).rfind("<table>", 0), 0u);
+  EXPECT_EQ(Convert(row("|a", 129) + row("|-", 129)).rfind("<p>", 0), 0u);
+
+  // rows of one short cell under 128 centred columns
+  const std::string tall = row("|a", 128) + row("|:-:", 128) + Repeat("x\n", 40000);
+  html = TCommonMarkEngine::process(tall, true);
+  EXPECT_EQ(html.rfind("<table>", 0), 0u);
+  // one short cell in a row of its own costs some 18 bytes for 2 already
+  EXPECT_LE(html.size(), 32 * tall.size());
+  // the rows at the top are filled up; every row is still there
+  EXPECT_NE(html.find("<tr>\n<td align=\"center\">x</td>\n<td align=\"center\"></td>\n"), std::string::npos);
+  std::size_t rows = 0;
+  for (std::size_t at = html.find("<tr>"); at != std::string::npos; at = html.find("<tr>", at + 1)) ++rows;
+  EXPECT_EQ(rows, 40001u);
+}
+
 TEST(CommonMarkInlines, EscapesAndEntities) {
   const TCase cases[] = {
-      {"escapable", "\\!\\\"\\#\\$\\%\\&\\'\\(\\)\\*\\+\\,\\-\\.\\/\\:\\;\\<\\=\\>\\?\\@\\[\\\\\\]\\^\\_\\`\\{\\|\\}\\~\n",
-       "<p>!&quot;#$%&amp;'()*+,-./:;&lt;=&gt;?@[\\]^_`{|}~</p>\n"},
-      {"not escapable", "\\\t\\A\\a\\ \\3\\\xCF\x86\\\xC2\xAB\n", "<p>\\\t\\A\\a\\ \\3\\\xCF\x86\\\xC2\xAB</p>\n"},
       {"escaped markers", "\\*not emphasized*\n\\[not a link](/foo)\n\\`not code`\n",
        "<p>*not emphasized*\n[not a link](/foo)\n`not code`</p>\n"},
-      {"backslash hard break", "foo\\\nbar\n", "<p>foo<br />\nbar</p>\n"},
-      {"no escape in code", "`` \\[\\` ``\n", "<p><code>\\[\\`</code></p>\n"},
       {"named", "&nbsp; &amp; &copy; &AElig; &Dcaron;\n", "<p>\xC2\xA0 &amp; \xC2\xA9 \xC3\x86 \xC4\x8E</p>\n"},
       {"decimal", "&#35; &#1234; &#992;\n", "<p># \xD3\x92 \xCF\xA0</p>\n"},
       {"hexadecimal", "&#X22; &#XD06; &#xcab; &#x41;\n", "<p>&quot; \xE0\xB4\x86 \xE0\xB2\xAB A</p>\n"},
@@ -324,17 +281,9 @@ TEST(CommonMarkInlines, EscapesAndEntities) {
 
 TEST(CommonMarkInlines, CodeSpans) {
   const TCase cases[] = {
-      {"simple", "`foo`\n", "<p><code>foo</code></p>\n"},
-      {"backtick inside", "`` foo ` bar  ``\n", "<p><code>foo ` bar</code></p>\n"},
       {"outer and inner spaces", "``  a  b  ``\n", "<p><code>a b</code></p>\n"},
       {"line feeds", "`foo\nbar  \nbaz`\n", "<p><code>foo bar baz</code></p>\n"},
       {"tabs kept", "`a\tb`\n", "<p><code>a\tb</code></p>\n"},
-      {"backslash literal", "`foo\\`bar`\n", "<p><code>foo\\</code>bar`</p>\n"},
-      {"precedence over emphasis", "*foo`*`\n", "<p>*foo<code>*</code></p>\n"},
-      {"precedence over link", "[not a `link](/foo`)\n", "<p>[not a <code>link](/foo</code>)</p>\n"},
-      {"unmatched run", "```foo``\n", "<p>```foo``</p>\n"},
-      {"unmatched single", "`foo\n", "<p>`foo</p>\n"},
-      {"longer run is no closer", "`foo``bar``\n", "<p>`foo<code>bar</code></p>\n"},
       {"escaped content", "`<a>&`\n", "<p><code>&lt;a&gt;&amp;</code></p>\n"},
   };
   CHECK_ALL(cases);
@@ -342,26 +291,13 @@ TEST(CommonMarkInlines, CodeSpans) {
 
 TEST(CommonMarkInlines, Emphasis) {
   const TCase cases[] = {
-      {"star em", "*foo bar*\n", "<p><em>foo bar</em></p>\n"},
-      {"space after opener", "a * foo bar*\n", "<p>a * foo bar*</p>\n"},
-      {"intraword star", "foo*bar*\n", "<p>foo<em>bar</em></p>\n"},
-      {"underscore em", "_foo bar_\n", "<p><em>foo bar</em></p>\n"},
-      {"intraword underscore", "foo_bar_\n", "<p>foo_bar_</p>\n"},
       {"snake case", "snake_case_name\n", "<p>snake_case_name</p>\n"},
-      {"punctuation flanking", "*(*foo*)*\n", "<p><em>(<em>foo</em>)</em></p>\n"},
-      {"strong", "**foo bar**\n", "<p><strong>foo bar</strong></p>\n"},
-      {"strong underscore", "__foo bar__\n", "<p><strong>foo bar</strong></p>\n"},
-      {"nested", "*foo **bar** baz*\n", "<p><em>foo <strong>bar</strong> baz</em></p>\n"},
       {"triple", "***strong emph***\n", "<p><em><strong>strong emph</strong></em></p>\n"},
       {"strong in em", "***strong** in emph*\n", "<p><em><strong>strong</strong> in emph</em></p>\n"},
       {"em in strong", "***emph* in strong**\n", "<p><strong><em>emph</em> in strong</strong></p>\n"},
-      {"rule of three", "*foo**bar**baz*\n", "<p><em>foo<strong>bar</strong>baz</em></p>\n"},
       {"rule of three blocks", "*foo**bar*\n", "<p><em>foo**bar</em></p>\n"},
-      {"unmatched", "**foo*\n", "<p>*<em>foo</em></p>\n"},
-      {"unmatched closer", "*foo**\n", "<p><em>foo</em>*</p>\n"},
       {"different characters", "*foo_\n", "<p>*foo_</p>\n"},
       {"unicode punctuation", "*\xE2\x80\x9C" "a\xE2\x80\x9D*\n", "<p><em>\xE2\x80\x9C" "a\xE2\x80\x9D</em></p>\n"},
-      {"across lines", "*foo\nbar*\n", "<p><em>foo\nbar</em></p>\n"},
       {"inside link text", "[*a*](/u)\n", "<p><a href=\"/u\"><em>a</em></a></p>\n"},
       {"link wins over emphasis", "*[foo*](/u)\n", "<p>*<a href=\"/u\">foo*</a></p>\n"},
   };
@@ -384,30 +320,14 @@ TEST(CommonMarkInlines, Strikethrough) {
 
 TEST(CommonMarkInlines, Links) {
   const TCase cases[] = {
-      {"with title", "[link](/uri \"title\")\n", "<p><a href=\"/uri\" title=\"title\">link</a></p>\n"},
-      {"no title", "[link](/uri)\n", "<p><a href=\"/uri\">link</a></p>\n"},
-      {"empty destination", "[link]()\n", "<p><a href=\"\">link</a></p>\n"},
-      {"pointed empty", "[link](<>)\n", "<p><a href=\"\">link</a></p>\n"},
-      {"space not allowed", "[link](/my uri)\n", "<p>[link](/my uri)</p>\n"},
       {"pointed with space", "[link](</my uri>)\n", "<p><a href=\"/my%20uri\">link</a></p>\n"},
       {"pointed line feed", "[link](<foo\nbar>)\n", "<p>[link](&lt;foo\nbar&gt;)</p>\n"},
-      {"balanced parens", "[link](foo(and(bar)))\n", "<p><a href=\"foo(and(bar))\">link</a></p>\n"},
       {"unbalanced parens", "[link](foo(and(bar))\n", "<p>[link](foo(and(bar))</p>\n"},
-      {"escaped parens", "[link](foo\\(and\\(bar\\))\n", "<p><a href=\"foo(and(bar)\">link</a></p>\n"},
       {"fragment and query", "[link](http://example.com?foo=3#frag)\n", "<p><a href=\"http://example.com?foo=3#frag\">link</a></p>\n"},
-      {"backslash kept", "[link](foo\\bar)\n", "<p><a href=\"foo%5Cbar\">link</a></p>\n"},
-      {"encoding", "[link](foo%20b&auml;)\n", "<p><a href=\"foo%20b%C3%A4\">link</a></p>\n"},
       {"ampersand and quote", "[a](/u?a=1&b=\"2\")\n", "<p><a href=\"/u?a=1&amp;b=%222%22\">a</a></p>\n"},
       {"title kinds", "[a](/u 'x') [b](/u (y))\n", "<p><a href=\"/u\" title=\"x\">a</a> <a href=\"/u\" title=\"y\">b</a></p>\n"},
-      {"title escapes and entities", "[link](/url \"title \\\"&quot;\")\n", "<p><a href=\"/url\" title=\"title &quot;&quot;\">link</a></p>\n"},
       {"title needs whitespace", "[link](/url\"title\")\n", "<p><a href=\"/url%22title%22\">link</a></p>\n"},
       {"unclosed title", "[a](/u \"t)\n", "<p>[a](/u &quot;t)</p>\n"},
-      {"space before paren", "[link] (/uri)\n", "<p>[link] (/uri)</p>\n"},
-      {"nested brackets", "[link [foo [bar]]](/uri)\n", "<p><a href=\"/uri\">link [foo [bar]]</a></p>\n"},
-      {"no links in links", "[foo [bar](/uri)](/uri)\n", "<p>[foo <a href=\"/uri\">bar</a>](/uri)</p>\n"},
-      {"inline content", "[link *foo **bar** `#`*](/uri)\n",
-       "<p><a href=\"/uri\">link <em>foo <strong>bar</strong> <code>#</code></em></a></p>\n"},
-      {"image in link", "[![moon](moon.jpg)](/uri)\n", "<p><a href=\"/uri\"><img src=\"moon.jpg\" alt=\"moon\" /></a></p>\n"},
       {"lone brackets", "a ] b [ c\n", "<p>a ] b [ c</p>\n"},
       {"non-ascii destination", "[a](/\xC3\xA4\xE2\x82\xAC)\n", "<p><a href=\"/%C3%A4%E2%82%AC\">a</a></p>\n"},
   };
@@ -416,11 +336,8 @@ TEST(CommonMarkInlines, Links) {
 
 TEST(CommonMarkInlines, Images) {
   const TCase cases[] = {
-      {"with title", "![foo](/url \"title\")\n", "<p><img src=\"/url\" alt=\"foo\" title=\"title\" /></p>\n"},
       {"alt drops emphasis", "![foo *bar*](train.jpg)\n", "<p><img src=\"train.jpg\" alt=\"foo bar\" /></p>\n"},
       {"nested image alt", "![foo ![bar](/u2)](/u1)\n", "<p><img src=\"/u1\" alt=\"foo bar\" /></p>\n"},
-      {"link inside image", "![foo [bar](/url)](/url2)\n", "<p><img src=\"/url2\" alt=\"foo bar\" /></p>\n"},
-      {"empty alt", "![](/url)\n", "<p><img src=\"/url\" alt=\"\" /></p>\n"},
       {"escaped bang", "\\![foo](/u)\n", "<p>!<a href=\"/u\">foo</a></p>\n"},
       {"bang alone", "a! b\n", "<p>a! b</p>\n"},
       {"no reference image", "![foo]\n", "<p>![foo]</p>\n"},
@@ -430,21 +347,9 @@ TEST(CommonMarkInlines, Images) {
 
 TEST(CommonMarkInlines, Autolinks) {
   const TCase cases[] = {
-      {"uri", "<http://foo.bar.baz>\n", "<p><a href=\"http://foo.bar.baz\">http://foo.bar.baz</a></p>\n"},
-      {"query", "<http://foo.bar.baz/test?q=hello&id=22&boolean>\n",
-       "<p><a href=\"http://foo.bar.baz/test?q=hello&amp;id=22&amp;boolean\">http://foo.bar.baz/test?q=hello&amp;id=22&amp;boolean</a></p>\n"},
-      {"uppercase scheme", "<MAILTO:FOO@BAR.BAZ>\n", "<p><a href=\"MAILTO:FOO@BAR.BAZ\">MAILTO:FOO@BAR.BAZ</a></p>\n"},
       {"odd scheme", "<a+b+c:d>\n", "<p><a href=\"#\">a+b+c:d</a></p>\n"},
       {"space refused", "<http://foo.bar/baz bim>\n",
        "<p>&lt;<a href=\"http://foo.bar/baz\">http://foo.bar/baz</a> bim&gt;</p>\n"},  // then an extended autolink
-      {"backslash encoded", "<http://example.com/\\[\\>\n", "<p><a href=\"http://example.com/%5C%5B%5C\">http://example.com/\\[\\</a></p>\n"},
-      {"email", "<foo@bar.example.com>\n", "<p><a href=\"mailto:foo@bar.example.com\">foo@bar.example.com</a></p>\n"},
-      {"email plus", "<foo+special@Bar.baz-bar0.com>\n",
-       "<p><a href=\"mailto:foo+special@Bar.baz-bar0.com\">foo+special@Bar.baz-bar0.com</a></p>\n"},
-      {"email escape refused", "<foo\\+@bar.example.com>\n", "<p>&lt;foo+@bar.example.com&gt;</p>\n"},
-      {"empty", "<>\n", "<p>&lt;&gt;</p>\n"},
-      {"short scheme", "<m:abc>\n", "<p>&lt;m:abc&gt;</p>\n"},
-      {"no scheme", "<foo.bar.baz>\n", "<p>&lt;foo.bar.baz&gt;</p>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -478,6 +383,12 @@ TEST(CommonMarkInlines, ExtendedAutolinks) {
       {"email plus in domain", "hello+xyz@mail.example\nhello@mail+xyz.example\n",
        "<p><a href=\"mailto:hello+xyz@mail.example\">hello+xyz@mail.example</a>\nhello@mail+xyz.example</p>\n"},
       {"two ats", "a@b@c.d\n", "<p>a@<a href=\"mailto:b@c.d\">b@c.d</a></p>\n"},
+      {"leading underscore", "Write to _sales@example.com\n",
+       "<p>Write to <a href=\"mailto:_sales@example.com\">_sales@example.com</a></p>\n"},
+      {"leading underscores and signs", "__a@b.com +c@d.com -e@f.com\n",
+       "<p><a href=\"mailto:__a@b.com\">__a@b.com</a> <a href=\"mailto:+c@d.com\">+c@d.com</a> "
+       "<a href=\"mailto:-e@f.com\">-e@f.com</a></p>\n"},
+      {"underscore then no address", "_a@b_ and _x_\n", "<p><em>a@b</em> and <em>x</em></p>\n"},
       {"not in code", "`www.a.com`\n", "<p><code>www.a.com</code></p>\n"},
   };
   CHECK_ALL(cases);
@@ -524,6 +435,13 @@ TEST(CommonMarkInlines, UnsafeTargets) {
       {"relative targets", "[a](p.md#x:y) [b](/a:b) [c](?q=a:b) [d](#top) ![e](img/e.svg)\n",
        "<p><a href=\"p.md#x:y\">a</a> <a href=\"/a:b\">b</a> <a href=\"?q=a:b\">c</a> <a href=\"#top\">d</a> "
        "<img src=\"img/e.svg\" alt=\"e\" /></p>\n"},
+      // a scheme is a letter, then letters, digits, "+", "-" or ".", then ":"; anything else before
+      // the first colon makes a relative target
+      {"colon in relative targets", "[link](foo\\)\\:) [a](10:30.md) [](:) [b](a_b:c) [c](a%3Ab:c) ![d](1:2.png)\n",
+       "<p><a href=\"foo):\">link</a> <a href=\"10:30.md\">a</a> <a href=\":\"></a> <a href=\"a_b:c\">b</a> "
+       "<a href=\"a%3Ab:c\">c</a> <img src=\"1:2.png\" alt=\"d\" /></p>\n"},
+      {"unknown schemes of any length", "[a](c:x) [b](x-y+z.9:q) [c](abcdefghijklmnopqrstuvwxyzabcdefghij:x) [d](<java\nscript:x>)\n",
+       "<p><a href=\"#\">a</a> <a href=\"#\">b</a> <a href=\"#\">c</a> [d](&lt;java\nscript:x&gt;)</p>\n"},
   };
   CHECK_ALL(cases);
 }
@@ -543,12 +461,6 @@ TEST(CommonMarkInlines, InvalidUtf8Replaced) {
       {"code", "    \xFF\n`\xC3`\n", "<pre><code>\xEF\xBF\xBD\n</code></pre>\n<p><code>\xEF\xBF\xBD</code></p>\n"},
   };
   CHECK_ALL(cases);
-}
-
-std::string Repeat(const std::string& AUnit, std::size_t ACount) {
-  std::string s;
-  for (std::size_t i = 0; i < ACount; ++i) s += AUnit;
-  return s;
 }
 
 // Unterminated destinations, titles and address runs are scanned once: each of these inputs,
@@ -580,20 +492,30 @@ TEST(CommonMarkEngine, HostileInputsGiveTheirText) {
 
 TEST(CommonMarkInlines, LineBreaks) {
   const TCase cases[] = {
-      {"two spaces", "foo  \nbaz\n", "<p>foo<br />\nbaz</p>\n"},
-      {"many spaces", "foo       \nbaz\n", "<p>foo<br />\nbaz</p>\n"},
       {"one space is soft", "foo \nbaz\n", "<p>foo\nbaz</p>\n"},
-      {"leading spaces dropped", "foo  \n     bar\n", "<p>foo<br />\nbar</p>\n"},
-      {"not at end of block", "foo  \n", "<p>foo</p>\n"},
-      {"not at end after backslash", "foo\\\n", "<p>foo\\</p>\n"},
-      {"heading end", "### foo  \n", "<h3>foo</h3>\n"},
       {"inner spaces kept", "a \t b\n", "<p>a \t b</p>\n"},
   };
   CHECK_ALL(cases);
 }
 
+// A blank line taken inside a block that is still open counts after the blocks before it have
+// been written.
+TEST(CommonMarkEngine, BlocksWrittenAsTheyComplete) {
+  const TCase cases[] = {
+      {"loose list after a heading", "# h\n\n1. a\n\n1. b\n",
+       "<h1>h</h1>\n<ol>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n</ol>\n"},
+      {"loose item after a paragraph", "p\n\n- a\n\n  b\n\nq\n",
+       "<p>p</p>\n<ul>\n<li>\n<p>a</p>\n<p>b</p>\n</li>\n</ul>\n<p>q</p>\n"},
+      {"blank after an empty item", "> q\n\n- a\n-\n\n- c\n",
+       "<blockquote>\n<p>q</p>\n</blockquote>\n<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"tight list after a loose one", "- a\n\n- b\n\n***\n- c\n- d\n",
+       "<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n</ul>\n<hr />\n<ul>\n<li>c</li>\n<li>d</li>\n</ul>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
 TEST(CommonMarkEngine, ParseAndRenderSeparately) {
-  std::unique_ptr<TCommonMarkDocument> doc = TCommonMarkEngine::parse("# T\n\n*x*\n", true);
+  TCommonMarkDocumentPtr doc = TCommonMarkEngine::parse("# T\n\n*x*\n", true);
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->FBlocks.size(), 2u);
   EXPECT_EQ(TCommonMarkEngine::render(*doc), "<h1>T</h1>\n<p><em>x</em></p>\n");
