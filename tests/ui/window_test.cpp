@@ -645,6 +645,51 @@ TEST_F(Windows, LogWindowErrorBoxIsModalAndDismissedByKeys) {
   }
 }
 
+// A reload that fails every second shows one box, not one more each second behind it.
+TEST_F(Windows, LogWindowTimerAddsNoBoxWhileOneIsOpen) {
+  Write("a.log", "line\r\n");
+  struct TEvents final : platform::window::TLogWindowEvents {
+    ui::TfrmLog Form{GetLogFileName(true)};
+    int Ticks = 0;
+    void FormCreate(TLogWindowView& AView) override { Form.FormCreate(AView); }
+    void FilesChange(TLogWindowView&) override {}
+    void FilesDropDown(TLogWindowView&) override {}
+    void OpenDirClick(TLogWindowView&) override {}
+    void CheckFileTimer(TLogWindowView&) override {
+      ++Ticks;
+      throw std::runtime_error("Файл журнала не читается");
+    }
+  } events;
+  bool offered = false;
+  size_t boxes = 0;
+  int ticksWithBox = -1;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = OffersKeys(AProbe) && AProbe.MessageBoxes;
+    if (offered) {
+      AProbe.WaitFor(10000, [&] { return !AProbe.MessageBoxes().empty(); });
+      int ticks = events.Ticks;
+      AProbe.WaitFor(3500, [] { return false; });
+      boxes = AProbe.MessageBoxes().size();
+      ticksWithBox = events.Ticks - ticks;
+      AProbe.PressKey("Return");
+    }
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+  if (!offered) GTEST_SKIP() << "message boxes cannot be watched by a test here";
+  EXPECT_EQ(boxes, 1u);
+  EXPECT_EQ(ticksWithBox, 0) << "no reload behind the open box";
+}
+
+#if !defined(_WIN32)
+// Without a program for folders (or for a folder that is not there) the folder button's
+// action fails with a message for the user instead of doing nothing.
+TEST_F(Windows, OpeningAMissingFolderFailsWithAMessage) {
+  std::string failure = test::FailureOf([&] { platform::window::OpenFolderInShell((Dir.Path() / "нет такой").string()); });
+  EXPECT_EQ(failure.rfind("Не удалось открыть папку: ", 0), 0u) << failure;
+}
+#endif
+
 // The timer's reload keeps the reader's place: a log read at its end is followed as it grows;
 // read elsewhere, the same line stays at the top of the view.
 TEST_F(Windows, LogViewKeepsTheReadersPlaceOverReloads) {
@@ -681,7 +726,7 @@ TEST_F(Windows, LogViewKeepsTheReadersPlaceOverReloads) {
       if (offered) {
         focused = FocusControl(AProbe, "text");
         for (const std::string& key : c.Keys) AProbe.PressKey(key);
-        placed = AProbe.WaitFor(3000, [&] { return AProbe.TextAtEnd() == c.AtEnd && AProbe.FirstVisibleLine() > 0; });
+        placed = AProbe.WaitFor(5000, [&] { return AProbe.TextAtEnd() == c.AtEnd && AProbe.FirstVisibleLine() > 0; });
         AProbe.WaitFor(300, [] { return false; });
         topBefore = AProbe.FirstVisibleLine();
         std::string more;
