@@ -725,7 +725,10 @@ TEST_F(Windows, LogViewKeepsTheReadersPlaceOverReloads) {
       offered = OffersKeys(AProbe) && AProbe.TextAtEnd && AProbe.FirstVisibleLine;
       if (offered) {
         focused = FocusControl(AProbe, "text");
-        for (const std::string& key : c.Keys) AProbe.PressKey(key);
+        for (const std::string& key : c.Keys) {
+          AProbe.PressKey(key);
+          AProbe.WaitFor(200, [] { return false; });
+        }
         placed = AProbe.WaitFor(5000, [&] { return AProbe.TextAtEnd() == c.AtEnd && AProbe.FirstVisibleLine() > 0; });
         AProbe.WaitFor(300, [] { return false; });
         topBefore = AProbe.FirstVisibleLine();

@@ -276,7 +276,7 @@ class TGtkLogWindow final : public TLogWindowView {
     for (const char* signal : {"key-press-event", "button-press-event", "scroll-event"}) {
       for (GtkWidget* target : {FText, gtk_scrolled_window_get_vscrollbar(GTK_SCROLLED_WINDOW(scroll))}) {
         g_signal_connect(target, signal, G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) -> gboolean {
-                           static_cast<TGtkLogWindow*>(ASelf)->FFollowingEnd = false;
+                           static_cast<TGtkLogWindow*>(ASelf)->FHold = THold::None;
                            return FALSE;
                          }),
                          this);
@@ -285,7 +285,7 @@ class TGtkLogWindow final : public TLogWindowView {
     GtkAdjustment* vertical = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
     for (const char* signal : {"changed", "value-changed"}) {
       g_signal_connect(vertical, signal, G_CALLBACK(+[](GtkAdjustment*, gpointer ASelf) {
-                         static_cast<TGtkLogWindow*>(ASelf)->KeepAtEnd();
+                         static_cast<TGtkLogWindow*>(ASelf)->KeepPlace();
                        }),
                        this);
     }
@@ -501,13 +501,13 @@ class TGtkLogWindow final : public TLogWindowView {
     // end of the text or to the line that was the first in view.
     GtkTextIter to;
     if (APlace.ViewAtEnd) {
-      FollowEnd();
+      FHold = THold::End;
     } else {
-      FFollowingEnd = false;
       gtk_text_buffer_get_iter_at_line(Buffer(), &to, static_cast<gint>(APlace.TopLine));
       gtk_text_buffer_move_mark(Buffer(), FTopMark, &to);
-      gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(FText), FTopMark, 0.0, TRUE, 0.0, 0.0);
+      FHold = THold::Line;
     }
+    KeepPlace();
     gtk_widget_grab_focus(FText);
   }
   void ShowError(const std::string& AMessage) override {
@@ -550,17 +550,31 @@ class TGtkLogWindow final : public TLogWindowView {
 
   // Holds the view at the end of the text until the user moves it.
   void FollowEnd() {
-    FFollowingEnd = true;
-    KeepAtEnd();
+    FHold = THold::End;
+    KeepPlace();
   }
-  void KeepAtEnd() {
-    if (!FFollowingEnd || FKeepingAtEnd) return;
+  // Puts the view back where it is held: the lines' heights are measured a few at a time
+  // after the text changes, and every measure moves the end and the lines below the top.
+  void KeepPlace() {
+    if (FHold == THold::None || FKeepingPlace) return;
     GtkAdjustment* vertical = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
     double end = gtk_adjustment_get_upper(vertical) - gtk_adjustment_get_page_size(vertical);
-    if (gtk_adjustment_get_value(vertical) >= end) return;
-    FKeepingAtEnd = true;
-    gtk_adjustment_set_value(vertical, end);
-    FKeepingAtEnd = false;
+    double to = end;
+    if (FHold == THold::Line) {
+      GtkTextIter top;
+      gtk_text_buffer_get_iter_at_mark(Buffer(), &top, FTopMark);
+      gint y = 0, height = 0;
+      gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &top, &y, &height);
+      // from the text's coordinates to the scroll bar's, which count the top margin too
+      GdkRectangle seen;
+      gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+      to = std::min(end, y + (gtk_adjustment_get_value(vertical) - seen.y));
+    }
+    to = std::max(to, gtk_adjustment_get_lower(vertical));
+    if (gtk_adjustment_get_value(vertical) == to) return;
+    FKeepingPlace = true;
+    gtk_adjustment_set_value(vertical, to);
+    FKeepingPlace = false;
   }
 
   // The first line in view, from 0.
@@ -603,8 +617,11 @@ class TGtkLogWindow final : public TLogWindowView {
   GtkWidget* FFolder = nullptr;
   GtkWidget* FText = nullptr;
   GtkTextMark* FTopMark = nullptr;
-  bool FFollowingEnd = false;  // the view is held at the end of the text
-  bool FKeepingAtEnd = false;
+  // Where the view is held until the user moves it: nowhere, at the end of the text, or with
+  // the line of FTopMark at its top.
+  enum class THold { None, End, Line };
+  THold FHold = THold::None;
+  bool FKeepingPlace = false;
   std::vector<GtkWidget*> FBoxes;  // open message boxes, the newest last
   std::vector<std::string> FNames;
   guint FTimer = 0;
