@@ -32,6 +32,18 @@ class TLogWindowView {
   // Puts the caret back at a position, scrolls it into view and gives the text area the
   // input focus.
   virtual void RestoreCaret(size_t APosition) = 0;
+  // Where the reader is in the text, to be kept over a reload of it.
+  struct TReadingPlace {
+    size_t Caret = 0;      // in characters from the start
+    bool CaretAtEnd = false;
+    size_t TopLine = 0;    // first line in view, from 0
+    bool ViewAtEnd = false;  // the last line is in view
+  };
+  virtual TReadingPlace ReadingPlace() const = 0;
+  // After the text has been replaced: the caret back at its position (at the new end when it
+  // was at the end), the view at the end when it was at the end, else the same first line in
+  // view; the text area gets the input focus.
+  virtual void RestoreReadingPlace(const TReadingPlace& APlace) = 0;
   // Reports an error to the user in the toolkit's standard message box; the window stays.
   virtual void ShowError(const std::string& AMessage) = 0;
   // Closes the window; the modal run returns after the current handler.
@@ -78,7 +90,8 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
 bool JoinMultithreadedApartment();
 void LeaveApartment();
 
-// What a ready window tells the hook below.
+// What a ready window tells the hook below. A function that is empty is not available for
+// that window or on that system. All of them are called on the window's thread, from the hook.
 struct TWindowProbe {
   std::string Caption;   // the window's caption
   std::string Location;  // document window: the file the browser was sent to; else empty
@@ -87,6 +100,36 @@ struct TWindowProbe {
   // it does, and tells whether the list is open.
   std::function<void()> OpenFileList;
   std::function<bool()> FileListOpen;
+
+  // Both windows. Runs the window's events (its timer too) until the condition holds, the
+  // window is gone or the time is up; tells whether the condition held.
+  std::function<bool(int AMilliseconds, const std::function<bool()>& ACondition)> WaitFor;
+  // Whether the window still exists.
+  std::function<bool()> Alive;
+  // A key pressed and released as the user does, sent to the window that has the keyboard:
+  // an open message box of the window, else the window itself. Names: "Tab", "Return",
+  // "Escape", "space", "End", "Home", with "shift+" and "ctrl+" in front as needed.
+  std::function<void(const std::string& AKey)> PressKey;
+  // The control that has the input focus: "files", "folder", "text" (log window), "browser"
+  // (document window), or empty.
+  std::function<std::string()> FocusedControl;
+  // Captions of the window's message boxes that are open now.
+  std::function<std::vector<std::string>()> MessageBoxes;
+
+  // Log window: whether the text area shows the end of its text, and the number of its first
+  // line in view (from 0).
+  std::function<bool()> TextAtEnd;
+  std::function<int()> FirstVisibleLine;
+  // The text area's margins inside its frame, in pixels: left, top, right, bottom.
+  std::function<std::vector<int>()> TextMargins;
+
+  // Document window: runs a script in the page and gives its result as text (an error
+  // starts with "error: "); sets the size of the client area, in pixels, and tells whether
+  // the browser has taken that size; writes what the browser shows, the whole page, into a
+  // PNG file and tells whether it did.
+  std::function<std::string(const std::string& AScript)> RunScript;
+  std::function<bool(int AWidth, int AHeight)> ResizeClient;
+  std::function<bool(const std::string& APngPath)> Snapshot;
 };
 
 // For tests and diagnosis: called on the window's thread when a window is ready, the log

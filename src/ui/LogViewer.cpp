@@ -51,9 +51,10 @@ void TfrmLog::CheckFileTimer(TLogWindowView& AView) {
   long long written = 0;
   if (!platform::FileLastWriteTime(FLogDirectory + name, written)) return;
   if (FLogLastWriteTime >= written) return;
-  size_t caret = AView.CaretPosition();
+  // The reader keeps his place: a log followed at its end stays followed as it grows.
+  TLogWindowView::TReadingPlace place = AView.ReadingPlace();
   LoadSelectedLog(AView);
-  AView.RestoreCaret(caret);
+  AView.RestoreReadingPlace(place);
 }
 
 void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
+#include <string>
 #include <stdexcept>
 #include <utility>
 
@@ -56,9 +58,24 @@ class TFakeView final : public TLogWindowView {
     Caret = APosition;
     ++CaretRestores;
   }
+  TReadingPlace ReadingPlace() const override {
+    TReadingPlace place;
+    place.Caret = Caret;
+    place.TopLine = TopLine;
+    place.ViewAtEnd = ViewAtEnd;
+    return place;
+  }
+  void RestoreReadingPlace(const TReadingPlace& APlace) override {
+    Caret = APlace.Caret;
+    TopLine = APlace.TopLine;
+    ViewAtEnd = APlace.ViewAtEnd;
+    ++CaretRestores;
+  }
   void ShowError(const std::string& AMessage) override { Errors.push_back(AMessage); }
   void Close() override { Closed = true; }
 
+  size_t TopLine = 0;
+  bool ViewAtEnd = false;
   std::vector<std::string> Names;
   int Selected = -1;
   std::string Shown;
@@ -122,6 +139,7 @@ TEST_F(LogViewer, TimerReloadsOnlyAFileWrittenSinceItWasLoadedAndKeepsTheCaret) 
   Form.FormCreate(View);
   ASSERT_EQ(View.Loads, 1);
   View.Caret = 3;
+  View.TopLine = 7;
 
   Form.CheckFileTimer(View);
   EXPECT_EQ(View.Loads, 1) << "unchanged: not reloaded";
@@ -139,6 +157,7 @@ TEST_F(LogViewer, TimerReloadsOnlyAFileWrittenSinceItWasLoadedAndKeepsTheCaret) 
   EXPECT_EQ(View.Loads, 2);
   EXPECT_EQ(View.Shown, "line 1\r\nline 2\r\n");
   EXPECT_EQ(View.Caret, 3u);
+  EXPECT_EQ(View.TopLine, 7u) << "the same line stays in view";
   EXPECT_EQ(View.CaretRestores, 1);
   Form.CheckFileTimer(View);
   EXPECT_EQ(View.Loads, 2) << "loaded once per change";
@@ -227,6 +246,42 @@ TEST_F(LogViewer, LinksPipesAndDevicesInTheFolderAreNeitherListedNorRead) {
 #endif
 
 // ---- the real windows ----
+
+// Points the user's temporary folder at a folder for as long as it lives; the variables are
+// put back as they were, unset again where they were unset.
+class TTempFolderVars {
+ public:
+  explicit TTempFolderVars(const std::string& AFolder) {
+    for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+      const char* old = std::getenv(name);
+      FSaved.push_back({name, old != nullptr, old ? old : ""});
+      test::SetEnvVar(name, AFolder);
+    }
+  }
+  ~TTempFolderVars() {
+    for (const TSaved& v : FSaved) {
+      if (v.Set) {
+        test::SetEnvVar(v.Name, v.Value);
+      } else {
+#if defined(_WIN32)
+        _putenv_s(v.Name, "");
+#else
+        unsetenv(v.Name);
+#endif
+      }
+    }
+  }
+  TTempFolderVars(const TTempFolderVars&) = delete;
+  TTempFolderVars& operator=(const TTempFolderVars&) = delete;
+
+ private:
+  struct TSaved {
+    const char* Name;
+    bool Set;
+    std::string Value;
+  };
+  std::vector<TSaved> FSaved;
+};
 
 bool HaveDisplay() {
 #if defined(_WIN32)
@@ -435,13 +490,7 @@ TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {
 
 TEST_F(Windows, HelpIsShownFromItsArchiveAndLeavesNothingBehind) {
   // The renderer's folder goes under the user's temporary folder: here, this test's own.
-  const char* const tempVars[] = {"TMPDIR", "TMP", "TEMP"};
-  std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* v : tempVars) {
-    const char* old = std::getenv(v);
-    saved.emplace_back(v, old ? old : "");
-    test::SetEnvVar(v, Dir.Str());
-  }
+  std::optional<TTempFolderVars> temp(std::in_place, Dir.Str());
   std::string archive = test::ReadAll(QD_HELP_ARCHIVE_PATH);
   ui::TMarkdownRenderer::SetResourceReader([&](const std::string& AName) -> std::optional<std::string_view> {
     if (AName == "help") return archive;
@@ -456,7 +505,7 @@ TEST_F(Windows, HelpIsShownFromItsArchiveAndLeavesNothingBehind) {
   });
   std::string failure = test::FailureOf([] { ui::TMarkdownRenderer::Render("help", "Справка"); });
   ui::TMarkdownRenderer::SetResourceReader(nullptr);
-  for (const auto& [name, value] : saved) test::SetEnvVar(name.c_str(), value);
+  temp.reset();
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), fs::directory_iterator()), 0)
       << "the renderer's folder is removed on every path";
   if (failure == platform::window::kMsgNoDisplay) GTEST_SKIP() << failure;
@@ -468,6 +517,364 @@ TEST_F(Windows, HelpIsShownFromItsArchiveAndLeavesNothingBehind) {
   EXPECT_EQ(ready[0].Caption, "Справка");
   EXPECT_EQ(fs::path(ready[0].Location).filename(), "md.html");
   EXPECT_EQ(page.rfind("\xEF\xBB\xBF<!DOCTYPE html>", 0), 0u) << page.substr(0, 80);
+}
+
+// ---- the windows as the user works them: keys, message boxes, the reader's place, the page ----
+
+// Moves the focus with Tab until the control has it; false when it never does.
+bool FocusControl(const TWindowProbe& AProbe, const std::string& AControl) {
+  for (int i = 0; i < 6 && AProbe.FocusedControl() != AControl; ++i) AProbe.PressKey("Tab");
+  return AProbe.FocusedControl() == AControl;
+}
+
+bool OffersKeys(const TWindowProbe& AProbe) { return AProbe.PressKey && AProbe.FocusedControl && AProbe.WaitFor && AProbe.Alive; }
+
+// Handlers of the real form, and a folder button whose opening fails as it does where the
+// desktop has no file manager.
+struct TFormWithFailingFolder final : platform::window::TLogWindowEvents {
+  ui::TfrmLog Form{GetLogFileName(true)};
+  int FolderClicks = 0;
+  void FormCreate(TLogWindowView& AView) override { Form.FormCreate(AView); }
+  void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
+  void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
+  void OpenDirClick(TLogWindowView&) override {
+    ++FolderClicks;
+    throw std::runtime_error("Не удалось открыть папку: нет программы для папок");
+  }
+  void CheckFileTimer(TLogWindowView& AView) override { Form.CheckFileTimer(AView); }
+};
+
+// Tab and Shift+Tab go round every control of the log window, the text area included, and
+// the text keeps a margin from its frame.
+TEST_F(Windows, LogWindowTabGoesRoundEveryControlAndTheTextHasMargins) {
+  Write("a.log", "line 1\r\nline 2\r\n");
+  std::vector<std::string> forward, backward;
+  std::vector<int> margins;
+  bool offered = false, closedByEsc = false;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = OffersKeys(AProbe) && AProbe.TextMargins;
+    if (offered) {
+      margins = AProbe.TextMargins();
+      forward.push_back(AProbe.FocusedControl());
+      for (int i = 0; i < 3; ++i) {
+        AProbe.PressKey("Tab");
+        forward.push_back(AProbe.FocusedControl());
+      }
+      backward.push_back(AProbe.FocusedControl());
+      for (int i = 0; i < 3; ++i) {
+        AProbe.PressKey("shift+Tab");
+        backward.push_back(AProbe.FocusedControl());
+      }
+      AProbe.PressKey("Escape");
+      closedByEsc = AProbe.WaitFor(5000, [&] { return !AProbe.Alive(); });
+    }
+    AProbe.Close();
+  });
+  TFormInWindow events;
+  QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+  if (!offered) GTEST_SKIP() << "keys cannot be sent by a test here";
+  ASSERT_EQ(forward.size(), 4u);
+  std::vector<std::string> seen(forward.begin(), forward.begin() + 3);
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"files", "folder", "text"})) << "Tab visits every control once";
+  EXPECT_EQ(forward[3], forward[0]) << "and comes round again";
+  EXPECT_EQ(backward, (std::vector<std::string>{forward[3], forward[2], forward[1], forward[0]}))
+      << "Shift+Tab goes the other way";
+  ASSERT_EQ(margins.size(), 4u);
+  EXPECT_GE(margins[0], 3) << "left";
+  EXPECT_GE(margins[2], 3) << "right";
+  EXPECT_TRUE(closedByEsc);
+}
+
+// Esc closes the log window whichever control has the focus.
+TEST_F(Windows, LogWindowClosesOnEscFromEveryControl) {
+  Write("a.log", "line\r\n");
+  for (const char* control : {"files", "folder", "text"}) {
+    SCOPED_TRACE(control);
+    bool offered = false, focused = false, closed = false;
+    platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+      offered = OffersKeys(AProbe);
+      if (offered) {
+        focused = FocusControl(AProbe, control);
+        AProbe.PressKey("Escape");
+        closed = AProbe.WaitFor(5000, [&] { return !AProbe.Alive(); });
+      }
+      AProbe.Close();
+    });
+    TFormInWindow events;
+    QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+    if (!offered) GTEST_SKIP() << "keys cannot be sent by a test here";
+    EXPECT_TRUE(focused);
+    EXPECT_TRUE(closed);
+  }
+}
+
+// A failure of the folder button is shown in a box over the log window, under the window's
+// caption, that the keys dismiss; no second box comes, and the window closes as usual after.
+TEST_F(Windows, LogWindowErrorBoxIsModalAndDismissedByKeys) {
+  Write("a.log", "line\r\n");
+  for (const char* dismiss : {"Return", "Escape", "space"}) {
+    SCOPED_TRACE(dismiss);
+    bool offered = false, focused = false, closed = false;
+    std::vector<std::string> shown, afterDismiss;
+    TFormWithFailingFolder events;
+    platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+      offered = OffersKeys(AProbe) && AProbe.MessageBoxes;
+      if (offered) {
+        focused = FocusControl(AProbe, "folder");
+        AProbe.PressKey("space");  // presses the folder button
+        AProbe.WaitFor(3000, [&] { return !AProbe.MessageBoxes().empty(); });
+        shown = AProbe.MessageBoxes();
+        AProbe.PressKey(dismiss);
+        AProbe.WaitFor(3000, [&] { return AProbe.MessageBoxes().empty(); });
+        // what else the key might have set off has had its time
+        AProbe.WaitFor(300, [] { return false; });
+        afterDismiss = AProbe.MessageBoxes();
+        AProbe.PressKey("Escape");
+        closed = AProbe.WaitFor(5000, [&] { return !AProbe.Alive(); });
+      }
+      AProbe.Close();
+    });
+    QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+    if (!offered) GTEST_SKIP() << "message boxes cannot be watched by a test here";
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(shown, std::vector<std::string>{"Просмотр лога"}) << "one box, under the window's caption";
+    EXPECT_EQ(afterDismiss, std::vector<std::string>{}) << "the key dismissed the box";
+    EXPECT_EQ(events.FolderClicks, 1) << "the key went to the box, not to the window's button";
+    EXPECT_TRUE(closed) << "Esc closes the window after the box has gone";
+  }
+}
+
+// A reload that fails every second shows one box, not one more each second behind it.
+TEST_F(Windows, LogWindowTimerAddsNoBoxWhileOneIsOpen) {
+  Write("a.log", "line\r\n");
+  struct TEvents final : platform::window::TLogWindowEvents {
+    ui::TfrmLog Form{GetLogFileName(true)};
+    int Ticks = 0;
+    void FormCreate(TLogWindowView& AView) override { Form.FormCreate(AView); }
+    void FilesChange(TLogWindowView&) override {}
+    void FilesDropDown(TLogWindowView&) override {}
+    void OpenDirClick(TLogWindowView&) override {}
+    void CheckFileTimer(TLogWindowView&) override {
+      ++Ticks;
+      throw std::runtime_error("Файл журнала не читается");
+    }
+  } events;
+  bool offered = false;
+  size_t boxes = 0;
+  int ticksWithBox = -1;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = OffersKeys(AProbe) && AProbe.MessageBoxes;
+    if (offered) {
+      AProbe.WaitFor(10000, [&] { return !AProbe.MessageBoxes().empty(); });
+      int ticks = events.Ticks;
+      AProbe.WaitFor(3500, [] { return false; });
+      boxes = AProbe.MessageBoxes().size();
+      ticksWithBox = events.Ticks - ticks;
+      AProbe.PressKey("Return");
+    }
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+  if (!offered) GTEST_SKIP() << "message boxes cannot be watched by a test here";
+  EXPECT_EQ(boxes, 1u);
+  EXPECT_EQ(ticksWithBox, 0) << "no reload behind the open box";
+}
+
+#if !defined(_WIN32)
+// Without a program for folders (or for a folder that is not there) the folder button's
+// action fails with a message for the user instead of doing nothing.
+TEST_F(Windows, OpeningAMissingFolderFailsWithAMessage) {
+  std::string failure = test::FailureOf([&] { platform::window::OpenFolderInShell((Dir.Path() / "нет такой").string()); });
+  EXPECT_EQ(failure.rfind("Не удалось открыть папку: ", 0), 0u) << failure;
+}
+#endif
+
+// The timer's reload keeps the reader's place: a log read at its end is followed as it grows;
+// read elsewhere, the same line stays at the top of the view.
+TEST_F(Windows, LogViewKeepsTheReadersPlaceOverReloads) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Keys;
+    bool AtEnd;
+  };
+  const std::vector<TCase> cases = {
+      {"at the end", {"ctrl+End"}, true},
+      {"in the middle", {"ctrl+Home", "Page_Down", "Page_Down"}, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "строка " + std::to_string(i) + "\r\n";
+    Write("grow.log", text);
+    struct TEvents final : platform::window::TLogWindowEvents {
+      ui::TfrmLog Form{GetLogFileName(true)};
+      bool Reloaded = false;
+      void FormCreate(TLogWindowView& AView) override { Form.FormCreate(AView); }
+      void FilesChange(TLogWindowView& AView) override { Form.FilesChange(AView); }
+      void FilesDropDown(TLogWindowView& AView) override { Form.FilesDropDown(AView); }
+      void OpenDirClick(TLogWindowView&) override {}
+      void CheckFileTimer(TLogWindowView& AView) override {
+        Form.CheckFileTimer(AView);
+        if (AView.Text().find("добавлено 199") != std::string::npos) Reloaded = true;
+      }
+    } events;
+    bool offered = false, focused = false, placed = false, reloaded = false, atEnd = false;
+    int topBefore = -1, topAfter = -1;
+    platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+      offered = OffersKeys(AProbe) && AProbe.TextAtEnd && AProbe.FirstVisibleLine;
+      if (offered) {
+        focused = FocusControl(AProbe, "text");
+        for (const std::string& key : c.Keys) {
+          AProbe.PressKey(key);
+          AProbe.WaitFor(200, [] { return false; });
+        }
+        placed = AProbe.WaitFor(5000, [&] { return AProbe.TextAtEnd() == c.AtEnd && AProbe.FirstVisibleLine() > 0; });
+        AProbe.WaitFor(300, [] { return false; });
+        topBefore = AProbe.FirstVisibleLine();
+        std::string more;
+        for (int i = 0; i < 200; ++i) more += "добавлено " + std::to_string(i) + "\r\n";
+        Append("grow.log", more);
+        Touch("grow.log", 2);
+        reloaded = AProbe.WaitFor(10000, [&] { return events.Reloaded; });
+        // laid out and scrolled; a view that went elsewhere does not come back meanwhile
+        AProbe.WaitFor(1000, [] { return false; });
+        atEnd = AProbe.TextAtEnd();
+        topAfter = AProbe.FirstVisibleLine();
+      }
+      AProbe.Close();
+    });
+    QD_RUN_WINDOW(platform::window::RunLogWindow(ui::TfrmLog::kCaption, events));
+    if (!offered) GTEST_SKIP() << "the view cannot be watched by a test here";
+    ASSERT_TRUE(focused);
+    ASSERT_TRUE(placed) << "the keys moved the view";
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(atEnd, c.AtEnd) << "top line before " << topBefore << ", after " << topAfter;
+    if (c.AtEnd) {
+      EXPECT_GT(topAfter, topBefore) << "the view followed the new lines";
+    } else {
+      EXPECT_EQ(topAfter, topBefore);
+    }
+  }
+}
+
+// The help page in the real browser: Esc closes the window.
+TEST_F(Windows, DocumentWindowClosesOnEsc) {
+  fs::path page = Dir.Path() / "md.html";
+  std::ofstream(page, std::ios::binary) << "<p><a href=\"#x\">ссылка</a></p>";
+  bool offered = false, closed = false;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = OffersKeys(AProbe);
+    if (offered) {
+      AProbe.PressKey("Escape");
+      closed = AProbe.WaitFor(5000, [&] { return !AProbe.Alive(); });
+    }
+    AProbe.Close();
+  });
+  try {
+    QD_RUN_WINDOW(ui::TfrmDocView(page.string(), "Справка").ShowModal());
+  } catch (const std::runtime_error& e) {
+#if defined(_WIN32)
+    ASSERT_STREQ(e.what(), "Встроенный веб-браузер недоступен");
+    GTEST_SKIP() << "no HTML engine here";
+#else
+    FAIL() << e.what();
+#endif
+  }
+  if (!offered) GTEST_SKIP() << "keys cannot be sent by a test here";
+  EXPECT_TRUE(closed);
+}
+
+// What the page measures in the browser: the document's scroll width and the viewport's width,
+// and the tables whose right edge lies beyond the viewport outside a scrolling box of their own.
+struct TPageFit {
+  int Width = 0;  // of the client area
+  long ScrollWidth = -1, ClientWidth = -1;
+  std::string CutTables;
+  std::string Raw;
+};
+
+const char kMeasurePage[] = R"js((function () {
+  var root = document.documentElement, width = root.clientWidth, cut = [];
+  var tables = document.querySelectorAll('table');
+  for (var i = 0; i < tables.length; ++i) {
+    var t = tables[i], right = t.getBoundingClientRect().right;
+    if (right <= width + 0.5) continue;
+    var boxed = false;
+    for (var p = t; p && p !== root; p = p.parentElement) {
+      var s = getComputedStyle(p);
+      if ((s.overflowX === 'auto' || s.overflowX === 'scroll') && p.getBoundingClientRect().right <= width + 0.5) {
+        boxed = true;
+        break;
+      }
+    }
+    if (!boxed) cut.push(i + '@' + Math.round(right));
+  }
+  return root.scrollWidth + ' ' + width + ' ' + (cut.length ? cut.join(',') : '-');
+})())js";
+
+// The help page fits its window: shown at the window's designed width and at a larger one,
+// it never scrolls sideways and cuts no table. What the browser shows is kept as PNG pictures
+// in the build folder.
+TEST_F(Windows, HelpPageFitsItsWindowAtTheDesignedWidthAndWider) {
+  std::optional<TTempFolderVars> temp(std::in_place, Dir.Str());
+  std::string archive = test::ReadAll(QD_HELP_ARCHIVE_PATH);
+  ui::TMarkdownRenderer::SetResourceReader([&](const std::string& AName) -> std::optional<std::string_view> {
+    if (AName == "help") return archive;
+    return std::nullopt;
+  });
+  bool offered = false;
+  std::vector<TPageFit> fits;
+  std::vector<std::string> pictures;
+  std::vector<bool> pictured;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = AProbe.RunScript && AProbe.ResizeClient && AProbe.Snapshot && AProbe.WaitFor;
+    if (offered) {
+      // the designed width, as the window opened, then a larger one
+      int designed = std::atoi(AProbe.RunScript("window.innerWidth").c_str());
+      int height = std::atoi(AProbe.RunScript("window.innerHeight").c_str());
+      for (int width : {designed, 900}) {
+        TPageFit fit;
+        fit.Width = width;
+        if (width != designed && !AProbe.ResizeClient(width, height)) {
+          fit.Raw = "not resized";
+          fits.push_back(fit);
+          continue;
+        }
+        AProbe.WaitFor(300, [] { return false; });
+        fit.Raw = AProbe.RunScript(kMeasurePage);
+        std::istringstream(fit.Raw) >> fit.ScrollWidth >> fit.ClientWidth >> fit.CutTables;
+        fits.push_back(fit);
+        std::string picture = (fs::path(QD_TEST_OUTPUT_DIR) / ("help_page_" + std::to_string(width) + ".png")).string();
+        pictures.push_back(picture);
+        pictured.push_back(AProbe.Snapshot(picture));
+      }
+    }
+    AProbe.Close();
+  });
+  std::string failure = test::FailureOf([] { ui::TMarkdownRenderer::Render("help", "Справка"); });
+  ui::TMarkdownRenderer::SetResourceReader(nullptr);
+  temp.reset();
+  if (failure == platform::window::kMsgNoDisplay) GTEST_SKIP() << failure;
+#if defined(_WIN32)
+  if (failure == "Встроенный веб-браузер недоступен") GTEST_SKIP() << "no HTML engine here";
+#endif
+  ASSERT_EQ(failure, "(no error)");
+  if (!offered) GTEST_SKIP() << "the page cannot be measured by a test here";
+  ASSERT_EQ(fits.size(), 2u);
+  for (size_t i = 0; i < fits.size(); ++i) {
+    const TPageFit& fit = fits[i];
+    SCOPED_TRACE("client width " + std::to_string(fit.Width) + ": " + fit.Raw);
+    std::printf("help page at %d px: scrollWidth %ld, clientWidth %ld, cut tables %s\n", fit.Width, fit.ScrollWidth,
+                fit.ClientWidth, fit.CutTables.c_str());
+    ASSERT_GT(fit.ClientWidth, 0);
+    EXPECT_LE(fit.ScrollWidth, fit.ClientWidth) << "the page scrolls sideways";
+    EXPECT_EQ(fit.CutTables, "-") << "tables cut at the window's edge (index@right edge)";
+    ASSERT_LT(i, pictured.size());
+    EXPECT_TRUE(pictured[i]) << pictures[i];
+    EXPECT_GT(fs::exists(pictures[i]) ? fs::file_size(pictures[i]) : 0u, 0u) << pictures[i];
+  }
+  EXPECT_GT(fits[1].ClientWidth, fits[0].ClientWidth) << "the window was made wider";
 }
 
 }  // namespace

@@ -125,13 +125,100 @@ GtkWidget* FindToggleButton(GtkWidget* AWidget) {
   return found;
 }
 
+// Runs the thread's events until the condition holds, the window is gone or the time is up.
+bool RunEventsUntil(int AMilliseconds, const std::function<bool()>& ACondition, const bool& AClosed) {
+  const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(AMilliseconds) * 1000;
+  for (;;) {
+    if (ACondition && ACondition()) return true;
+    if (AClosed || g_get_monotonic_time() >= deadline) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+  }
+}
+
+GdkDevice* Keyboard(GtkWidget* AWidget) {
+  GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(AWidget));
+  return seat ? gdk_seat_get_keyboard(seat) : nullptr;
+}
+
+// The toplevel gets the keyboard, as the desktop gives it to the window the user works in.
+void GiveKeyboard(GtkWidget* AToplevel) {
+  GdkWindow* where = gtk_widget_get_window(AToplevel);
+  GdkDevice* keyboard = Keyboard(AToplevel);
+  if (!where || !keyboard) return;
+  GdkEvent* focus = gdk_event_new(GDK_FOCUS_CHANGE);
+  focus->focus_change.window = GDK_WINDOW(g_object_ref(where));
+  focus->focus_change.send_event = TRUE;
+  focus->focus_change.in = TRUE;
+  gdk_event_set_device(focus, keyboard);
+  gtk_main_do_event(focus);
+  gdk_event_free(focus);
+}
+
+// A key pressed and released on the toplevel, through the toolkit's own event handling (so a
+// modal window elsewhere takes it, as it takes the user's keys). "shift+Tab", "ctrl+End"...
+void PressKeyOn(GtkWidget* AToplevel, const std::string& AKey) {
+  GdkWindow* where = gtk_widget_get_window(AToplevel);
+  GdkDevice* keyboard = Keyboard(AToplevel);
+  if (!where || !keyboard) return;
+  GiveKeyboard(AToplevel);
+  std::string name = AKey;
+  guint state = 0;
+  for (;;) {
+    if (name.rfind("shift+", 0) == 0) {
+      state |= GDK_SHIFT_MASK;
+      name.erase(0, 6);
+    } else if (name.rfind("ctrl+", 0) == 0) {
+      state |= GDK_CONTROL_MASK;
+      name.erase(0, 5);
+    } else {
+      break;
+    }
+  }
+  guint keyval = gdk_keyval_from_name(name.c_str());
+  if (keyval == GDK_KEY_VoidSymbol || keyval == 0) return;
+  guint16 keycode = 0;
+  GdkKeymapKey* keys = nullptr;
+  gint count = 0;
+  if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gtk_widget_get_display(AToplevel)), keyval, &keys,
+                                        &count) &&
+      count > 0)
+    keycode = static_cast<guint16>(keys[0].keycode);
+  g_free(keys);
+  // The shifted Tab is a key of its own to the toolkit.
+  if (keyval == GDK_KEY_Tab && (state & GDK_SHIFT_MASK)) keyval = GDK_KEY_ISO_Left_Tab;
+  // The press may close the window: both are held until the release has been sent.
+  g_autoptr(GtkWidget) toplevel = GTK_WIDGET(g_object_ref(AToplevel));
+  g_autoptr(GdkWindow) held = GDK_WINDOW(g_object_ref(where));
+  for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+    if (!gtk_widget_get_realized(toplevel)) return;
+    GdkEvent* key = gdk_event_new(type);
+    key->key.window = GDK_WINDOW(g_object_ref(where));
+    key->key.send_event = TRUE;
+    key->key.time = GDK_CURRENT_TIME;
+    key->key.state = state;
+    key->key.keyval = keyval;
+    key->key.hardware_keycode = keycode;
+    key->key.group = 0;
+    gdk_event_set_device(key, keyboard);
+    gtk_main_do_event(key);
+    gdk_event_free(key);
+  }
+}
+
+// Esc with no modifier.
+bool IsEscape(const GdkEventKey* AEvent) {
+  return AEvent->keyval == GDK_KEY_Escape &&
+         (AEvent->state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK)) == 0;
+}
+
 // ---- log window ----
 
 class TGtkLogWindow final : public TLogWindowView {
  public:
-  TGtkLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) : FEvents(AEvents) {
+  TGtkLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents)
+      : FEvents(AEvents), FCaption(DisplayableText(ACaption)) {
     FWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(FWindow), DisplayableText(ACaption).c_str());
+    gtk_window_set_title(GTK_WINDOW(FWindow), FCaption.c_str());
     gtk_window_set_default_size(GTK_WINDOW(FWindow), Scaled(633), Scaled(293));
     gtk_window_set_position(GTK_WINDOW(FWindow), GTK_WIN_POS_CENTER);
     gtk_window_set_modal(GTK_WINDOW(FWindow), TRUE);
@@ -144,24 +231,71 @@ class TGtkLogWindow final : public TLogWindowView {
     FFiles = gtk_combo_box_text_new();
     gtk_widget_set_size_request(FFiles, Scaled(257), -1);
     gtk_widget_set_valign(FFiles, GTK_ALIGN_CENTER);
-    GtkWidget* folder = gtk_button_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
-    gtk_button_set_relief(GTK_BUTTON(folder), GTK_RELIEF_NONE);
-    gtk_widget_set_size_request(folder, Scaled(23), Scaled(24));
-    gtk_widget_set_valign(folder, GTK_ALIGN_CENTER);
+    FFolder = gtk_button_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
+    gtk_button_set_relief(GTK_BUTTON(FFolder), GTK_RELIEF_NONE);
+    gtk_widget_set_size_request(FFolder, Scaled(23), Scaled(24));
+    gtk_widget_set_valign(FFolder, GTK_ALIGN_CENTER);
     gtk_box_pack_start(GTK_BOX(bar), FFiles, FALSE, FALSE, 2);
-    gtk_box_pack_start(GTK_BOX(bar), folder, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(bar), FFolder, FALSE, FALSE, 0);
 
     GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_ALWAYS, GTK_POLICY_ALWAYS);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
     FText = gtk_text_view_new();
     gtk_text_view_set_editable(GTK_TEXT_VIEW(FText), FALSE);
     gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(FText), TRUE);
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(FText), GTK_WRAP_NONE);
+    // The text keeps a little room from the frame on every side.
+    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin));
+    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin));
+    gtk_text_view_set_top_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin) / 2);
+    gtk_text_view_set_bottom_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin) / 2);
+    GtkTextIter start;
+    gtk_text_buffer_get_start_iter(Buffer(), &start);
+    FTopMark = gtk_text_buffer_create_mark(Buffer(), nullptr, &start, TRUE);
     gtk_container_add(GTK_CONTAINER(scroll), FText);
     gtk_box_pack_start(GTK_BOX(column), bar, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(column), scroll, TRUE, TRUE, 0);
     gtk_container_add(GTK_CONTAINER(FWindow), column);
 
+    // The caret moved by a key is brought into view: in a text that cannot be edited the
+    // toolkit moves the caret to the end on Ctrl+End but leaves the view where it was.
+    // To the end of the text the view is held there: lines are measured a few at a time after
+    // a change, and the end moves down as they are.
+    g_signal_connect_after(FText, "move-cursor", G_CALLBACK(+[](GtkTextView* AView, GtkMovementStep AStep, gint ACount, gboolean, gpointer ASelf) {
+                             auto* self = static_cast<TGtkLogWindow*>(ASelf);
+                             if (AStep == GTK_MOVEMENT_BUFFER_ENDS && ACount > 0) {
+                               self->FollowEnd();
+                               return;
+                             }
+                             gtk_text_view_scroll_to_mark(AView, gtk_text_buffer_get_insert(gtk_text_view_get_buffer(AView)),
+                                                          0.0, FALSE, 0.0, 0.0);
+                           }),
+                           this);
+    // The view stops following the end when the user moves it.
+    for (const char* signal : {"key-press-event", "button-press-event", "scroll-event"}) {
+      for (GtkWidget* target : {FText, gtk_scrolled_window_get_vscrollbar(GTK_SCROLLED_WINDOW(scroll))}) {
+        g_signal_connect(target, signal, G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) -> gboolean {
+                           static_cast<TGtkLogWindow*>(ASelf)->FHold = THold::None;
+                           return FALSE;
+                         }),
+                         this);
+      }
+    }
+    GtkAdjustment* vertical = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
+    for (const char* signal : {"changed", "value-changed"}) {
+      g_signal_connect(vertical, signal, G_CALLBACK(+[](GtkAdjustment*, gpointer ASelf) {
+                         static_cast<TGtkLogWindow*>(ASelf)->KeepPlace();
+                       }),
+                       this);
+    }
+    // Esc closes the window, as it closes a dialog.
+    g_signal_connect(FWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* AEvent, gpointer ASelf) -> gboolean {
+                       if (!IsEscape(AEvent)) return FALSE;
+                       static_cast<TGtkLogWindow*>(ASelf)->Close();
+                       return TRUE;
+                     }),
+                     this);
     g_signal_connect(FFiles, "changed", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
                        auto* self = static_cast<TGtkLogWindow*>(ASelf);
                        if (!self->FQuiet) self->Fire(&TLogWindowEvents::FilesChange);
@@ -192,7 +326,7 @@ class TGtkLogWindow final : public TLogWindowView {
                        self->FRefilledForList = false;
                      }),
                      this);
-    g_signal_connect(folder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
+    g_signal_connect(FFolder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
                        static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::OpenDirClick);
                      }),
                      this);
@@ -210,20 +344,58 @@ class TGtkLogWindow final : public TLogWindowView {
     if (FClosed) return;
     gtk_widget_show_all(FWindow);
     FTimer = g_timeout_add(1000, +[](gpointer ASelf) -> gboolean {
-      static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::CheckFileTimer);
+      auto* self = static_cast<TGtkLogWindow*>(ASelf);
+      // While a message box is up the user has not read it yet: no reload behind it, and no
+      // second box over it.
+      if (self->FBoxes.empty()) self->Fire(&TLogWindowEvents::CheckFileTimer);
       return G_SOURCE_CONTINUE;
     }, this);
     g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
     QuitLoopOnDestroy(FWindow, loop);
     if (auto hook = ReadyHook()) {
-      TWindowProbe probe{ACaption, std::string(), [this] { Close(); }, [this] { OpenFileList(); },
-                         [this] { return FileListOpen(); }};
+      // Ready once it is on the screen and laid out.
+      RunEventsUntil(5000, [this] { return gtk_widget_get_mapped(FText) && gtk_widget_get_allocated_height(FText) > 1; },
+                     FClosed);
+      if (FClosed) return;
       try {
-        hook(probe);
+        hook(Probe(ACaption));
       } catch (...) {
       }
     }
     if (!FClosed) g_main_loop_run(loop);
+  }
+
+  TWindowProbe Probe(const std::string& ACaption) {
+    TWindowProbe probe;
+    probe.Caption = ACaption;
+    probe.Close = [this] { Close(); };
+    probe.OpenFileList = [this] { OpenFileList(); };
+    probe.FileListOpen = [this] { return FileListOpen(); };
+    probe.WaitFor = [this](int AMilliseconds, const std::function<bool()>& ACondition) {
+      return RunEventsUntil(AMilliseconds, ACondition, FClosed);
+    };
+    probe.Alive = [this] { return !FClosed; };
+    probe.PressKey = [this](const std::string& AKey) {
+      if (FClosed) return;
+      PressKeyOn(FBoxes.empty() ? FWindow : FBoxes.back(), AKey);
+    };
+    probe.FocusedControl = [this] { return FocusedControl(); };
+    probe.MessageBoxes = [this] {
+      std::vector<std::string> captions;
+      for (GtkWidget* box : FBoxes) {
+        const gchar* title = gtk_window_get_title(GTK_WINDOW(box));
+        captions.emplace_back(title ? title : "");
+      }
+      return captions;
+    };
+    probe.TextAtEnd = [this] { return !FClosed && LastLineInView(); };
+    probe.FirstVisibleLine = [this] { return FClosed ? -1 : static_cast<int>(TopLine()); };
+    probe.TextMargins = [this] {
+      GtkTextView* view = GTK_TEXT_VIEW(FText);
+      return std::vector<int>{gtk_text_view_get_left_margin(view), gtk_text_view_get_top_margin(view),
+                              gtk_text_view_get_right_margin(view), gtk_text_view_get_bottom_margin(view)};
+    };
+    return probe;
   }
 
   // Just before the list opens.
@@ -254,6 +426,16 @@ class TGtkLogWindow final : public TLogWindowView {
     gboolean shown = FALSE;
     if (!FClosed) g_object_get(FFiles, "popup-shown", &shown, nullptr);
     return shown;
+  }
+
+  std::string FocusedControl() const {
+    if (FClosed) return std::string();
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(FWindow));
+    if (!focus) return std::string();
+    if (focus == FText) return "text";
+    if (focus == FFolder) return "folder";
+    if (focus == FFiles || gtk_widget_is_ancestor(focus, FFiles)) return "files";
+    return std::string();
   }
 
   ~TGtkLogWindow() {
@@ -298,26 +480,122 @@ class TGtkLogWindow final : public TLogWindowView {
     return static_cast<size_t>(gtk_text_iter_get_offset(&at));
   }
   void RestoreCaret(size_t APosition) override {
+    PlaceCaret(APosition, false);
+    // Scrolled once the new text has been laid out: line heights are measured after a change.
+    gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(FText), gtk_text_buffer_get_insert(Buffer()), 0.0, FALSE, 0.0, 0.0);
+    gtk_widget_grab_focus(FText);
+  }
+  TReadingPlace ReadingPlace() const override {
+    TReadingPlace place;
     GtkTextIter at;
-    gint count = gtk_text_buffer_get_char_count(Buffer());
-    gtk_text_buffer_get_iter_at_offset(Buffer(), &at, static_cast<gint>(std::min<size_t>(APosition, static_cast<size_t>(count))));
-    gtk_text_buffer_place_cursor(Buffer(), &at);
-    gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(FText), gtk_text_buffer_get_insert(Buffer()));
+    gtk_text_buffer_get_iter_at_mark(Buffer(), &at, gtk_text_buffer_get_insert(Buffer()));
+    place.Caret = static_cast<size_t>(gtk_text_iter_get_offset(&at));
+    place.CaretAtEnd = gtk_text_iter_is_end(&at);
+    place.TopLine = TopLine();
+    place.ViewAtEnd = LastLineInView();
+    return place;
+  }
+  void RestoreReadingPlace(const TReadingPlace& APlace) override {
+    PlaceCaret(APlace.Caret, APlace.CaretAtEnd);
+    // The view moves once the new text has been laid out (the scroll waits for it), to the
+    // end of the text or to the line that was the first in view.
+    GtkTextIter to;
+    if (APlace.ViewAtEnd) {
+      FHold = THold::End;
+    } else {
+      gtk_text_buffer_get_iter_at_line(Buffer(), &to, static_cast<gint>(APlace.TopLine));
+      gtk_text_buffer_move_mark(Buffer(), FTopMark, &to);
+      FHold = THold::Line;
+    }
+    KeepPlace();
     gtk_widget_grab_focus(FText);
   }
   void ShowError(const std::string& AMessage) override {
-    // Shown beside the window without blocking it; it goes with the window.
-    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(FWindow), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_ERROR,
-                                            GTK_BUTTONS_OK, "%s", DisplayableText(AMessage).c_str());
+    // Modal over this window, which holds the input while it is shown, so that the box gets
+    // the mouse and the keys; Enter, Space or Esc dismiss it. It goes with the window.
+    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(FWindow),
+                                            static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                                            GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", DisplayableText(AMessage).c_str());
+    gtk_window_set_title(GTK_WINDOW(box), FCaption.c_str());
+    gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER_ON_PARENT);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
     g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+    g_signal_connect(box, "destroy", G_CALLBACK(+[](GtkWidget* ABox, gpointer ASelf) {
+                       auto& boxes = static_cast<TGtkLogWindow*>(ASelf)->FBoxes;
+                       boxes.erase(std::remove(boxes.begin(), boxes.end(), ABox), boxes.end());
+                     }),
+                     this);
+    FBoxes.push_back(box);
     gtk_widget_show(box);
+    if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK)) gtk_widget_grab_focus(ok);
   }
   void Close() override {
     if (!FClosed) gtk_widget_destroy(FWindow);
   }
 
  private:
+  static constexpr int kTextMargin = 6;  // at 120 dots per inch
+
   GtkTextBuffer* Buffer() const { return gtk_text_view_get_buffer(GTK_TEXT_VIEW(FText)); }
+
+  void PlaceCaret(size_t APosition, bool AAtEnd) {
+    GtkTextIter at;
+    gint count = gtk_text_buffer_get_char_count(Buffer());
+    if (AAtEnd)
+      gtk_text_buffer_get_end_iter(Buffer(), &at);
+    else
+      gtk_text_buffer_get_iter_at_offset(Buffer(), &at, static_cast<gint>(std::min<size_t>(APosition, static_cast<size_t>(count))));
+    gtk_text_buffer_place_cursor(Buffer(), &at);
+  }
+
+  // Holds the view at the end of the text until the user moves it.
+  void FollowEnd() {
+    FHold = THold::End;
+    KeepPlace();
+  }
+  // Puts the view back where it is held: the lines' heights are measured a few at a time
+  // after the text changes, and every measure moves the end and the lines below the top.
+  void KeepPlace() {
+    if (FHold == THold::None || FKeepingPlace) return;
+    GtkAdjustment* vertical = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
+    double end = gtk_adjustment_get_upper(vertical) - gtk_adjustment_get_page_size(vertical);
+    double to = end;
+    if (FHold == THold::Line) {
+      GtkTextIter top;
+      gtk_text_buffer_get_iter_at_mark(Buffer(), &top, FTopMark);
+      gint y = 0, height = 0;
+      gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &top, &y, &height);
+      // from the text's coordinates to the scroll bar's, which count the top margin too
+      GdkRectangle seen;
+      gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+      to = std::min(end, y + (gtk_adjustment_get_value(vertical) - seen.y));
+    }
+    to = std::max(to, gtk_adjustment_get_lower(vertical));
+    if (gtk_adjustment_get_value(vertical) == to) return;
+    FKeepingPlace = true;
+    gtk_adjustment_set_value(vertical, to);
+    FKeepingPlace = false;
+  }
+
+  // The first line in view, from 0.
+  size_t TopLine() const {
+    GdkRectangle seen;
+    gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+    GtkTextIter top;
+    gtk_text_view_get_line_at_y(GTK_TEXT_VIEW(FText), &top, seen.y, nullptr);
+    return static_cast<size_t>(gtk_text_iter_get_line(&top));
+  }
+
+  // Whether the last line is wholly in view (also when the text fits).
+  bool LastLineInView() const {
+    GdkRectangle seen;
+    gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(Buffer(), &end);
+    gint y = 0, height = 0;
+    gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &end, &y, &height);
+    return y + height <= seen.y + seen.height + 1;
+  }
 
   // A handler's failure is shown to the user; the window stays.
   void Fire(void (TLogWindowEvents::*AHandler)(TLogWindowView&)) {
@@ -332,10 +610,19 @@ class TGtkLogWindow final : public TLogWindowView {
   }
 
   TLogWindowEvents& FEvents;
+  std::string FCaption;
   GtkWidget* FWindow = nullptr;
   GtkWidget* FFiles = nullptr;
   GtkWidget* FFilesButton = nullptr;
+  GtkWidget* FFolder = nullptr;
   GtkWidget* FText = nullptr;
+  GtkTextMark* FTopMark = nullptr;
+  // Where the view is held until the user moves it: nowhere, at the end of the text, or with
+  // the line of FTopMark at its top.
+  enum class THold { None, End, Line };
+  THold FHold = THold::None;
+  bool FKeepingPlace = false;
+  std::vector<GtkWidget*> FBoxes;  // open message boxes, the newest last
   std::vector<std::string> FNames;
   guint FTimer = 0;
   bool FQuiet = false;
@@ -345,12 +632,35 @@ class TGtkLogWindow final : public TLogWindowView {
 
 // ---- document window ----
 
+// What an asynchronous call of the browser gives back; shared with its callback, which may
+// come after the caller has stopped waiting.
+struct TBrowserCall {
+  bool Done = false;
+  bool Ok = false;
+  std::string Result;
+};
+using TBrowserCallPtr = std::shared_ptr<TBrowserCall>;
+
 struct TDocumentWindow {
   GtkWidget* Window = nullptr;
+  GtkWidget* Browser = nullptr;
   std::string Caption, Location;
   guint Timer = 0;
+  guint Idle = 0;
   bool Ready = false;
   bool Closed = false;
+
+  // The hook is called from an idle step of its own, outside the browser's event handling,
+  // so that it may wait for the browser's answers.
+  void ReadySoon() {
+    if (Ready || Closed || Idle) return;
+    Idle = g_idle_add(+[](gpointer ADoc) -> gboolean {
+      auto* d = static_cast<TDocumentWindow*>(ADoc);
+      d->Idle = 0;
+      d->MakeReady();
+      return G_SOURCE_REMOVE;
+    }, this);
+  }
 
   void MakeReady() {
     if (Ready || Closed) return;
@@ -358,17 +668,96 @@ struct TDocumentWindow {
     if (Timer) g_source_remove(Timer);
     Timer = 0;
     if (auto hook = ReadyHook()) {
-      TWindowProbe probe;
-      probe.Caption = Caption;
-      probe.Location = Location;
-      probe.Close = [this] {
-        if (!Closed) gtk_widget_destroy(Window);
-      };
       try {
-        hook(probe);
+        hook(Probe());
       } catch (...) {
       }
     }
+  }
+
+  TWindowProbe Probe() {
+    TWindowProbe probe;
+    probe.Caption = Caption;
+    probe.Location = Location;
+    probe.Close = [this] {
+      if (!Closed) gtk_widget_destroy(Window);
+    };
+    probe.WaitFor = [this](int AMilliseconds, const std::function<bool()>& ACondition) {
+      return RunEventsUntil(AMilliseconds, ACondition, Closed);
+    };
+    probe.Alive = [this] { return !Closed; };
+    probe.PressKey = [this](const std::string& AKey) {
+      if (!Closed) PressKeyOn(Window, AKey);
+    };
+    probe.FocusedControl = [this] {
+      if (Closed) return std::string();
+      GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(Window));
+      return focus && (focus == Browser || gtk_widget_is_ancestor(focus, Browser)) ? std::string("browser") : std::string();
+    };
+    probe.MessageBoxes = [] { return std::vector<std::string>(); };
+    probe.RunScript = [this](const std::string& AScript) { return RunScript(AScript); };
+    probe.ResizeClient = [this](int AWidth, int AHeight) { return ResizeClient(AWidth, AHeight); };
+    probe.Snapshot = [this](const std::string& APngPath) { return Snapshot(APngPath); };
+    return probe;
+  }
+
+  // Waits for a call of the browser, at most the given time.
+  bool WaitForCall(const TBrowserCallPtr& ACall, int AMilliseconds) {
+    return RunEventsUntil(AMilliseconds, [&] { return ACall->Done; }, Closed) && ACall->Ok;
+  }
+
+  std::string RunScript(const std::string& AScript) {
+    if (Closed) return "error: the window is closed";
+    auto call = std::make_shared<TBrowserCall>();
+    webkit_web_view_evaluate_javascript(
+        WEBKIT_WEB_VIEW(Browser), AScript.c_str(), static_cast<gssize>(AScript.size()), nullptr, nullptr, nullptr,
+        +[](GObject* ASource, GAsyncResult* AResult, gpointer ACall) {
+          std::unique_ptr<TBrowserCallPtr> held(static_cast<TBrowserCallPtr*>(ACall));
+          TBrowserCall& c = **held;
+          g_autoptr(GError) error = nullptr;
+          g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, &error);
+          if (value) {
+            TGString text(jsc_value_to_string(value));
+            c.Result = text ? text.get() : "";
+            c.Ok = true;
+          } else {
+            c.Result = std::string("error: ") + (error ? error->message : "no result");
+          }
+          c.Done = true;
+        },
+        new TBrowserCallPtr(call));
+    if (WaitForCall(call, 10000)) return call->Result;
+    return call->Done ? call->Result : std::string("error: no answer from the page");
+  }
+
+  bool ResizeClient(int AWidth, int AHeight) {
+    if (Closed || AWidth <= 0 || AHeight <= 0) return false;
+    gtk_window_resize(GTK_WINDOW(Window), AWidth, AHeight);
+    return RunEventsUntil(5000, [&] {
+      GtkAllocation size;
+      gtk_widget_get_allocation(Browser, &size);
+      return size.width == AWidth && size.height == AHeight;
+    }, Closed);
+  }
+
+  bool Snapshot(const std::string& APngPath) {
+    if (Closed) return false;
+    auto call = std::make_shared<TBrowserCall>();
+    call->Result = APngPath;
+    webkit_web_view_get_snapshot(
+        WEBKIT_WEB_VIEW(Browser), WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+        +[](GObject* ASource, GAsyncResult* AResult, gpointer ACall) {
+          std::unique_ptr<TBrowserCallPtr> held(static_cast<TBrowserCallPtr*>(ACall));
+          TBrowserCall& c = **held;
+          cairo_surface_t* image = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr);
+          if (image) {
+            c.Ok = cairo_surface_write_to_png(image, c.Result.c_str()) == CAIRO_STATUS_SUCCESS;
+            cairo_surface_destroy(image);
+          }
+          c.Done = true;
+        },
+        new TBrowserCallPtr(call));
+    return WaitForCall(call, 10000);
   }
 };
 
@@ -404,21 +793,31 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
   gtk_window_set_position(GTK_WINDOW(doc.Window), GTK_WIN_POS_CENTER);
   gtk_window_set_modal(GTK_WINDOW(doc.Window), TRUE);
   gtk_window_set_icon_name(GTK_WINDOW(doc.Window), "help-browser");
-  GtkWidget* browser = webkit_web_view_new();
-  gtk_container_add(GTK_CONTAINER(doc.Window), browser);
+  doc.Browser = webkit_web_view_new();
+  gtk_container_add(GTK_CONTAINER(doc.Window), doc.Browser);
+  // Esc closes the window, before the page sees the key.
+  g_signal_connect(doc.Window, "key-press-event", G_CALLBACK(+[](GtkWidget* AWindow, GdkEventKey* AEvent, gpointer) -> gboolean {
+                     if (!IsEscape(AEvent)) return FALSE;
+                     gtk_widget_destroy(AWindow);
+                     return TRUE;
+                   }),
+                   nullptr);
   g_signal_connect(doc.Window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ADoc) {
                      auto* d = static_cast<TDocumentWindow*>(ADoc);
                      d->Closed = true;
                      if (d->Timer) g_source_remove(d->Timer);
                      d->Timer = 0;
+                     if (d->Idle) g_source_remove(d->Idle);
+                     d->Idle = 0;
                    }),
                    &doc);
-  g_signal_connect(browser, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent AEvent, gpointer ADoc) {
-                     if (AEvent == WEBKIT_LOAD_FINISHED) static_cast<TDocumentWindow*>(ADoc)->MakeReady();
+  g_signal_connect(doc.Browser, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent AEvent, gpointer ADoc) {
+                     if (AEvent == WEBKIT_LOAD_FINISHED) static_cast<TDocumentWindow*>(ADoc)->ReadySoon();
                    }),
                    &doc);
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(browser), uri.get());
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(doc.Browser), uri.get());
   gtk_widget_show_all(doc.Window);
+  gtk_widget_grab_focus(doc.Browser);
   doc.Timer = g_timeout_add(5000, +[](gpointer ADoc) -> gboolean {
     auto* d = static_cast<TDocumentWindow*>(ADoc);
     d->Timer = 0;

@@ -10,7 +10,9 @@
 #include <exdispid.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -49,6 +51,7 @@ constexpr int kButtonTop = 4;
 constexpr int kButtonWidth = 23;
 constexpr int kButtonHeight = 24;
 constexpr int kFontHeight = 13;  // Tahoma, character height
+constexpr int kTextMargin = 6;   // between the log text and its frame, left and right
 
 constexpr int kIdFiles = 101;
 constexpr int kIdOpenDir = 102;
@@ -191,6 +194,10 @@ struct TWindowState {
   // log window: what its probe offers beside Close
   std::function<void()> OpenFileList;
   std::function<bool()> FileListOpen;
+  // What else the window's probe offers.
+  std::function<void(TWindowProbe&)> ExtendProbe;
+  // The window's own handling of a message before it is dispatched (keys for its controls).
+  std::function<bool(MSG&)> PreTranslate;
   // Lets a probe's Close tell whether its window still exists.
   std::shared_ptr<HWND> Alive = std::make_shared<HWND>(nullptr);
   std::exception_ptr HookError;
@@ -222,6 +229,75 @@ struct TWindowState {
     Disabled.clear();
   }
 
+  // Handles the thread's messages as the window's loop does until the condition holds, the
+  // window is gone or the time is up. A WM_QUIT is left for the loop.
+  bool RunMessagesUntil(int AMilliseconds, const std::function<bool()>& ACondition) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(AMilliseconds > 0 ? AMilliseconds : 0);
+    for (;;) {
+      if (ACondition && ACondition()) return true;
+      if (Destroyed || GetTickCount64() >= deadline) return false;
+      MSG msg;
+      if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        continue;
+      }
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return ACondition && ACondition();
+      }
+      if (PreTranslate && PreTranslate(msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  // A key pressed and released on the control that has the focus, through the window's
+  // message loop as the user's keys go; the modifiers are held in the thread's key state
+  // meanwhile. "shift+Tab", "ctrl+End"...
+  void PressKey(const std::string& AKey) {
+    if (Destroyed) return;
+    std::string name = AKey;
+    bool shift = false, control = false;
+    for (;;) {
+      if (name.rfind("shift+", 0) == 0) {
+        shift = true;
+        name.erase(0, 6);
+      } else if (name.rfind("ctrl+", 0) == 0) {
+        control = true;
+        name.erase(0, 5);
+      } else {
+        break;
+      }
+    }
+    static const struct {
+      const char* Name;
+      UINT Key;
+    } kKeys[] = {{"Tab", VK_TAB},   {"Return", VK_RETURN}, {"Escape", VK_ESCAPE},   {"space", VK_SPACE},
+                 {"End", VK_END},   {"Home", VK_HOME},     {"Page_Down", VK_NEXT}, {"Page_Up", VK_PRIOR}};
+    UINT key = 0;
+    for (const auto& k : kKeys)
+      if (name == k.Name) key = k.Key;
+    if (key == 0) return;
+    HWND target = GetFocus();
+    if (!target) target = Handle;
+    BYTE saved[256] = {};
+    GetKeyboardState(saved);
+    BYTE held[256];
+    std::copy(std::begin(saved), std::end(saved), std::begin(held));
+    if (shift) held[VK_SHIFT] = held[VK_LSHIFT] = 0x80;
+    if (control) held[VK_CONTROL] = held[VK_LCONTROL] = 0x80;
+    SetKeyboardState(held);
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(target, WM_KEYDOWN, key, scan | 1);
+    PostMessageW(target, WM_KEYUP, key, scan | 1 | (LPARAM{1} << 30) | (LPARAM{1} << 31));
+    // Until both have been handled (and whatever they posted in turn).
+    RunMessagesUntil(2000, [] {
+      MSG peek;
+      return !PeekMessageW(&peek, nullptr, 0, 0, PM_NOREMOVE);
+    });
+    SetKeyboardState(saved);
+  }
+
   // Calls the ready hook once; a failing hook closes the window and its error is raised by
   // the run once the window is gone.
   void FireReady() {
@@ -234,6 +310,12 @@ struct TWindowState {
     probe.Location = Location;
     probe.OpenFileList = OpenFileList;
     probe.FileListOpen = FileListOpen;
+    probe.WaitFor = [this](int AMilliseconds, const std::function<bool()>& ACondition) {
+      return RunMessagesUntil(AMilliseconds, ACondition);
+    };
+    probe.Alive = [this] { return !Destroyed; };
+    probe.PressKey = [this](const std::string& AKey) { PressKey(AKey); };
+    if (ExtendProbe) ExtendProbe(probe);
     std::weak_ptr<HWND> alive = Alive;
     probe.Close = [alive] {
       if (auto handle = alive.lock(); handle && *handle) PostMessageW(*handle, WM_CLOSE, 0, 0);
@@ -385,8 +467,17 @@ class TLogWindow final : public TLogWindowView {
       SetFocus(FFiles);
       FState.OpenFileList = [this] { SendMessageW(FFiles, CB_SHOWDROPDOWN, TRUE, 0); };
       FState.FileListOpen = [this] { return SendMessageW(FFiles, CB_GETDROPPEDSTATE, 0, 0) != 0; };
+      FState.PreTranslate = [hwnd](MSG& AMsg) { return IsDialogMessageW(hwnd, &AMsg) != FALSE; };
+      FState.ExtendProbe = [this](TWindowProbe& AProbe) {
+        AProbe.FocusedControl = [this] { return FocusedControl(); };
+        AProbe.TextAtEnd = [this] { return !FState.Destroyed && LastLineInView(); };
+        AProbe.FirstVisibleLine = [this] {
+          return FState.Destroyed ? -1 : static_cast<int>(SendMessageW(FLog, EM_GETFIRSTVISIBLELINE, 0, 0));
+        };
+        AProbe.TextMargins = [this] { return TextMargins(); };
+      };
       FState.FireReady();
-      ModalLoop(FState, [hwnd](MSG& AMsg) { return IsDialogMessageW(hwnd, &AMsg) != FALSE; });
+      ModalLoop(FState, FState.PreTranslate);
     }
     if (FState.HookError) {
       std::exception_ptr error = FState.HookError;
@@ -450,6 +541,30 @@ class TLogWindow final : public TLogWindowView {
     SetFocus(FLog);
   }
 
+  TReadingPlace ReadingPlace() const override {
+    TReadingPlace place;
+    DWORD start = 0;
+    SendMessageW(FLog, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+    std::wstring text = WindowText(FLog);
+    place.Caret = UnitsToChars(text, start);
+    place.CaretAtEnd = start >= text.size();
+    place.TopLine = static_cast<size_t>(SendMessageW(FLog, EM_GETFIRSTVISIBLELINE, 0, 0));
+    place.ViewAtEnd = LastLineInView();
+    return place;
+  }
+
+  void RestoreReadingPlace(const TReadingPlace& APlace) override {
+    SetFocus(FLog);
+    std::wstring text = WindowText(FLog);
+    auto units = static_cast<WPARAM>(APlace.CaretAtEnd ? text.size() : CharsToUnits(text, APlace.Caret));
+    SendMessageW(FLog, EM_SETSEL, units, static_cast<LPARAM>(units));
+    // The view goes to the end when it was there, else back to the line that was at its top.
+    auto first = static_cast<LONG_PTR>(SendMessageW(FLog, EM_GETFIRSTVISIBLELINE, 0, 0));
+    LONG_PTR lines = APlace.ViewAtEnd ? static_cast<LONG_PTR>(SendMessageW(FLog, EM_GETLINECOUNT, 0, 0))
+                                      : static_cast<LONG_PTR>(APlace.TopLine) - first;
+    SendMessageW(FLog, EM_LINESCROLL, 0, static_cast<LPARAM>(lines));
+  }
+
   void ShowError(const std::string& AMessage) override {
     ++FInHandler;  // no timer events while the message is up
     MessageBoxW(FState.Destroyed ? nullptr : FState.Handle, Widen(AMessage).c_str(),
@@ -467,6 +582,55 @@ class TLogWindow final : public TLogWindowView {
     LRESULT got = SendMessageW(FFiles, CB_GETLBTEXT, static_cast<WPARAM>(AIndex), reinterpret_cast<LPARAM>(text.data()));
     if (got == CB_ERR) return std::string();
     return Narrow(text.c_str(), static_cast<int>(got));
+  }
+
+  std::string FocusedControl() const {
+    if (FState.Destroyed) return std::string();
+    HWND focus = GetFocus();
+    if (!focus) return std::string();
+    if (focus == FLog) return "text";
+    if (focus == FOpenDir) return "folder";
+    if (focus == FFiles || IsChild(FFiles, focus)) return "files";
+    return std::string();
+  }
+
+  // Whether the last line of the text is in view (also when the whole text fits).
+  bool LastLineInView() const {
+    SCROLLINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_ALL;
+    if (!GetScrollInfo(FLog, SB_VERT, &info)) return true;
+    if (info.nPage == 0) {
+      // without a page size: the first visible line and the number of lines that fit
+      RECT area;
+      SendMessageW(FLog, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+      LRESULT count = SendMessageW(FLog, EM_GETLINECOUNT, 0, 0);
+      LRESULT first = SendMessageW(FLog, EM_GETFIRSTVISIBLELINE, 0, 0);
+      int lineHeight = FScale(kFontHeight) + 3;
+      return first + (area.bottom - area.top) / (lineHeight > 0 ? lineHeight : 1) >= count;
+    }
+    return info.nPos + static_cast<int>(info.nPage) > info.nMax;
+  }
+
+  std::vector<int> TextMargins() const {
+    LRESULT sides = SendMessageW(FLog, EM_GETMARGINS, 0, 0);
+    RECT area{}, client{};
+    SendMessageW(FLog, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    GetClientRect(FLog, &client);
+    return {LOWORD(sides), static_cast<int>(area.top - client.top), HIWORD(sides), static_cast<int>(client.bottom - area.bottom)};
+  }
+
+  // The text area: Tab, Shift+Tab, Enter and Esc belong to the window (moving the focus,
+  // closing), not to the text, which cannot be edited anyway; tabbing into it keeps the caret
+  // where it was instead of selecting everything.
+  // The control's own procedure is kept in its user data.
+  static LRESULT CALLBACK LogTextProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    auto own = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+    if (!own) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    LRESULT result = CallWindowProcW(own, AWnd, AMsg, AWParam, ALParam);
+    if (AMsg == WM_GETDLGCODE)
+      result &= ~static_cast<LRESULT>(DLGC_WANTTAB | DLGC_WANTALLKEYS | DLGC_HASSETSEL | DLGC_WANTMESSAGE);
+    return result;
   }
 
   void CreateControls(HICON AFolder) {
@@ -489,6 +653,10 @@ class TLogWindow final : public TLogWindowView {
     for (HWND control : {FFiles, FOpenDir, FLog}) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     if (AFolder) SendMessageW(FOpenDir, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(AFolder));
     SendMessageW(FLog, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+    // room between the text and the frame
+    SendMessageW(FLog, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(FScale(kTextMargin), FScale(kTextMargin)));
+    SetWindowLongPtrW(FLog, GWLP_USERDATA, GetWindowLongPtrW(FLog, GWLP_WNDPROC));
+    SetWindowLongPtrW(FLog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TLogWindow::LogTextProc));
     RECT client;
     GetClientRect(hwnd, &client);
     Layout(client.right, client.bottom);
@@ -519,6 +687,11 @@ class TLogWindow final : public TLogWindowView {
       case WM_COMMAND: {
         int id = LOWORD(AWParam);
         int code = HIWORD(AWParam);
+        // Esc, from whichever control has the focus, closes the window.
+        if (id == IDCANCEL) {
+          FState.RequestClose();
+          return 0;
+        }
         if (id == kIdFiles && code == CBN_SELCHANGE) Handle(&TLogWindowEvents::FilesChange);
         else if (id == kIdFiles && code == CBN_DROPDOWN) Handle(&TLogWindowEvents::FilesDropDown);
         else if (id == kIdOpenDir && code == BN_CLICKED) Handle(&TLogWindowEvents::OpenDirClick);
@@ -740,7 +913,14 @@ class TDocWindow {
     ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
     SetTimer(hwnd, kReadyTimer, kReadyTimeout, nullptr);
-    ModalLoop(FState, [this](MSG& AMsg) { return TranslateForBrowser(AMsg); });
+    FState.PreTranslate = [this](MSG& AMsg) { return TranslateForBrowser(AMsg); };
+    FState.ExtendProbe = [this](TWindowProbe& AProbe) {
+      AProbe.FocusedControl = [this] {
+        HWND focus = GetFocus();
+        return !FState.Destroyed && focus && IsChild(FState.Handle, focus) ? std::string("browser") : std::string();
+      };
+    };
+    ModalLoop(FState, FState.PreTranslate);
     if (FState.HookError) {
       std::exception_ptr error = FState.HookError;
       FState.HookError = nullptr;
@@ -806,8 +986,14 @@ class TDocWindow {
     FInPlace->SetObjectRects(&rc, &rc);
   }
 
-  // Keys go to the browser first, so that its own shortcuts and focus moves work.
+  // Esc closes the window; other keys go to the browser first, so that its own shortcuts and
+  // focus moves work.
   bool TranslateForBrowser(MSG& AMsg) {
+    if (AMsg.message == WM_KEYDOWN && AMsg.wParam == VK_ESCAPE && GetKeyState(VK_SHIFT) >= 0 &&
+        GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
+      FState.RequestClose();
+      return true;
+    }
     if (!FActive || AMsg.message < WM_KEYFIRST || AMsg.message > WM_KEYLAST) return false;
     return FActive->TranslateAccelerator(&AMsg) == S_OK;
   }
