@@ -11,6 +11,8 @@
 //    the rise of the peak resident size over the resident size before the call (the document is
 //    made before, its output counts), against the size of the document (goal: at most 4).
 // 2. Linearity: times pathological inputs at size n and 10 n; the ratio should stay near 10.
+//    Beside it, the peak memory of one conversion of each at 10 MB, measured as above (goal:
+//    at most 8 times the input).
 // With a case name (or part of one) only the matching pathological cases run.
 //
 // Each linearity time is taken twice, as the best of 5 runs, both sizes from the same state:
@@ -44,6 +46,7 @@
 #include "markdown/MarkdownCommonMark.h"
 #include "markdown/MarkdownProcessor.h"
 #include "platform/fs.h"
+#include "measure/peak_memory.h"
 
 #ifdef QD_HAVE_CMARK
 #include <cmark.h>
@@ -192,30 +195,15 @@ int TimeOnce(std::size_t ACase, std::size_t ABytes, const std::string& AResultFi
   return 0;
 }
 
-// A line of the process status in bytes ("VmHWM:" peak, "VmRSS:" current resident size); 0
-// when the system does not offer it.
-long long StatusBytes(const char* AKey) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  std::size_t n = std::strlen(AKey);
-  while (std::getline(status, line))
-    if (line.rfind(AKey, 0) == 0) return std::atoll(line.c_str() + n) * 1024;
-  return 0;
-}
+using qd::bench::ResetPeak;
+using qd::bench::StatusBytes;
 
-// Sets the peak resident size back to the current one; false when the system cannot.
-bool ResetPeak() {
-  std::ofstream refs("/proc/self/clear_refs");
-  refs << "5";
-  refs.flush();
-  return static_cast<bool>(refs);
-}
-
-// Internal mode of the memory measurement: converts the mixed document of ABytes once and
-// writes the rise of the peak resident size during the conversion to AResultFile ("-1" when
+// Internal mode of the memory measurement: converts the mixed document (ACase < 0) or the
+// pathological case ACase of ABytes once and writes the rise of the peak resident size during
+// the conversion, the document's size and the page's size to AResultFile (a rise of "-1" when
 // the system does not tell).
-int PeakOnce(std::size_t ABytes, const std::string& AResultFile) {
-  std::string doc = MixedDocument(ABytes);
+int PeakOnce(long ACase, std::size_t ABytes, const std::string& AResultFile) {
+  std::string doc = ACase < 0 ? MixedDocument(ABytes) : Pathological().at(static_cast<std::size_t>(ACase)).make(ABytes);
   auto p = qd::md::TMarkdownProcessor::CreateDialect(qd::md::mdCommonMark);
   long long before = ResetPeak() ? StatusBytes("VmRSS:") : 0;
   std::string out = p->process(doc);
@@ -224,6 +212,28 @@ int PeakOnce(std::size_t ABytes, const std::string& AResultFile) {
   fs::WriteFile(AResultFile, std::to_string(rise) + " " + std::to_string(doc.size()) + " " + std::to_string(out.size()),
                 fs::TNewAccess::OwnerOnly);
   return 0;
+}
+
+struct TPeak {
+  long long Rise = -1;
+  std::size_t DocSize = 0, HtmlSize = 0;
+  bool Known() const { return Rise >= 0 && DocSize > 0; }
+  double PerByte() const { return static_cast<double>(Rise) / static_cast<double>(DocSize); }
+};
+
+// The peak of one conversion in a new process of this program (see PeakOnce).
+TPeak FreshProcessPeak(const std::string& ASelf, const std::string& ADir, long ACase, std::size_t ABytes) {
+  std::string result = ADir + "/peak.txt";
+  std::string run = "\"" + ASelf + "\" --peak-once " + std::to_string(ACase) + " " + std::to_string(ABytes) + " \"" +
+                    result + "\"";
+#ifdef _WIN32
+  run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
+#endif
+  TPeak peak;
+  if (std::system(run.c_str()) == 0)
+    std::sscanf(fs::ReadFile(result, fs::TLinks::Follow, fs::TShareMode::Read).c_str(), "%lld %zu %zu", &peak.Rise,
+                &peak.DocSize, &peak.HtmlSize);
+  return peak;
 }
 
 // Best of ARuns, each run in a new process of this program.
@@ -302,22 +312,12 @@ void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv, const std::s
   else std::printf("  cmark program not found, no reference time\n");
   if (conv > 0 && prog > 0) std::printf("  ratio mdconv / cmark: %.2f\n", conv / prog);
 
-  std::string result = dir + "/peak.txt";
-  std::string run = "\"" + ASelf + "\" --peak-once " + std::to_string(ABytes) + " \"" + result + "\"";
-#ifdef _WIN32
-  run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
-#endif
-  long long rise = -1;
-  std::size_t docSize = 0, htmlSize = 0;
-  if (std::system(run.c_str()) == 0) {
-    std::sscanf(fs::ReadFile(result, fs::TLinks::Follow, fs::TShareMode::Read).c_str(), "%lld %zu %zu", &rise, &docSize,
-                &htmlSize);
-  }
-  if (rise >= 0 && docSize > 0) {
+  TPeak peak = FreshProcessPeak(ASelf, dir, -1, ABytes);
+  if (peak.Known()) {
     std::printf(" peak memory of one conversion, fresh process: %.1f MB = %.2f x the document (goal <= 4; the page "
                 "alone is %.2f x)\n",
-                rise / 1048576.0, static_cast<double>(rise) / static_cast<double>(docSize),
-                static_cast<double>(htmlSize) / static_cast<double>(docSize));
+                peak.Rise / 1048576.0, peak.PerByte(),
+                static_cast<double>(peak.HtmlSize) / static_cast<double>(peak.DocSize));
   } else {
     std::printf(" peak memory: not available on this system\n");
   }
@@ -331,8 +331,8 @@ int main(int argc, char** argv) {
     fs::WriteFile(argv[3], MixedDocument(static_cast<std::size_t>(std::atof(argv[2]) * 1024 * 1024)), fs::TNewAccess::OwnerOnly);
     return 0;
   }
-  if (argc == 4 && std::strcmp(argv[1], "--peak-once") == 0)
-    return PeakOnce(std::strtoul(argv[2], nullptr, 10), argv[3]);
+  if (argc == 5 && std::strcmp(argv[1], "--peak-once") == 0)
+    return PeakOnce(std::strtol(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10), argv[4]);
   if (argc == 5 && std::strcmp(argv[1], "--time-once") == 0)
     return TimeOnce(std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10), argv[4]);
   std::setvbuf(stdout, nullptr, _IOLBF, 1 << 12);  // each line as it comes, also into a file
@@ -351,7 +351,8 @@ int main(int argc, char** argv) {
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();
   fs::CreateFolders(dir, fs::TNewAccess::OwnerOnly);
   std::printf("\nlinearity (time at 10 n / time at n, n = %zu bytes; 10 is linear, at most 12 wanted)\n", n);
-  std::printf("  %-28s %-30s %s\n", "", "warm, same process", "fresh process");
+  std::printf("  %-28s %-30s %-30s %s\n", "", "warm, same process", "fresh process", "peak at 10 MB, fresh (goal <= 8)");
+  const std::size_t peakBytes = 10u << 20;
   const auto& cases = Pathological();
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const TPathological& c = cases[i];
@@ -359,8 +360,11 @@ int main(int argc, char** argv) {
     std::string small = c.make(n), large = c.make(n * 10);
     double t1 = ConvertSeconds(small, 5), t10 = ConvertSeconds(large, 5);
     double f1 = FreshProcessSeconds(argv[0], dir, i, n, 5), f10 = FreshProcessSeconds(argv[0], dir, i, n * 10, 5);
-    std::printf("  %-28s %7.4f s %7.4f s ratio %5.2f   %7.4f s %7.4f s ratio %5.2f\n", c.name, t1, t10, t10 / t1, f1, f10,
-                f10 / f1);
+    TPeak peak = FreshProcessPeak(argv[0], dir, static_cast<long>(i), peakBytes);
+    char peakText[64] = "not available";
+    if (peak.Known()) std::snprintf(peakText, sizeof peakText, "%6.2f x (%.1f MB)", peak.PerByte(), peak.Rise / 1048576.0);
+    std::printf("  %-28s %7.4f s %7.4f s ratio %5.2f   %7.4f s %7.4f s ratio %5.2f   %s\n", c.name, t1, t10, t10 / t1, f1,
+                f10, f10 / f1, peakText);
   }
   fs::RemoveTree(dir);
   return 0;

@@ -18,27 +18,12 @@
 #include "host.h"
 #include "scale.h"
 #include "support/testenv.h"
+#include "measure/peak_memory.h"
 
 namespace {
 
-// A line of the process status in bytes ("VmHWM:" peak, "VmRSS:" current resident size); 0
-// when the system does not offer it.
-long long StatusBytes(const char* AKey) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  size_t n = std::string(AKey).size();
-  while (std::getline(status, line))
-    if (line.rfind(AKey, 0) == 0) return std::atoll(line.c_str() + n) * 1024;
-  return 0;
-}
-
-// Sets the peak resident size back to the current one; false when the system cannot.
-bool ResetPeak() {
-  std::ofstream refs("/proc/self/clear_refs");
-  refs << "5";
-  refs.flush();
-  return static_cast<bool>(refs);
-}
+using qd::bench::ResetPeak;
+using qd::bench::StatusBytes;
 
 }  // namespace
 

@@ -301,6 +301,25 @@ bool HaveDisplay() {
     throw;                                                                        \
   }
 
+// Shows the page in the document window under the caption "Справка". Without the system's
+// HTML engine (as in a bare emulated Windows) the window says so, and the test is skipped.
+#if defined(_WIN32)
+#define QD_RUN_DOCUMENT_WINDOW(APage)                                          \
+  try {                                                                        \
+    QD_RUN_WINDOW(ui::TfrmDocView((APage).string(), "Справка").ShowModal());   \
+  } catch (const std::runtime_error& e) {                                      \
+    ASSERT_STREQ(e.what(), "Встроенный веб-браузер недоступен");               \
+    GTEST_SKIP() << "no HTML engine here";                                     \
+  }
+#else
+#define QD_RUN_DOCUMENT_WINDOW(APage)                                          \
+  try {                                                                        \
+    QD_RUN_WINDOW(ui::TfrmDocView((APage).string(), "Справка").ShowModal());   \
+  } catch (const std::runtime_error& e) {                                      \
+    FAIL() << e.what();                                                        \
+  }
+#endif
+
 // The form's handlers run inside the window; what the window shows once it is made is kept.
 struct TFormInWindow final : platform::window::TLogWindowEvents {
   ui::TfrmLog Form{GetLogFileName(true)};
@@ -472,17 +491,7 @@ TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {
     ready.push_back(AProbe);
     AProbe.Close();
   });
-  try {
-    QD_RUN_WINDOW(ui::TfrmDocView(page.string(), "Справка").ShowModal());
-  } catch (const std::runtime_error& e) {
-#if defined(_WIN32)
-    // Without the system's HTML engine (as in a bare emulated Windows) the window says so.
-    ASSERT_STREQ(e.what(), "Встроенный веб-браузер недоступен");
-    GTEST_SKIP() << "no HTML engine here";
-#else
-    FAIL() << e.what();
-#endif
-  }
+  QD_RUN_DOCUMENT_WINDOW(page);
   ASSERT_EQ(ready.size(), 1u);
   EXPECT_EQ(ready[0].Caption, "Справка");
   EXPECT_EQ(ready[0].Location, page.string());
@@ -771,16 +780,7 @@ TEST_F(Windows, DocumentWindowClosesOnEsc) {
     }
     AProbe.Close();
   });
-  try {
-    QD_RUN_WINDOW(ui::TfrmDocView(page.string(), "Справка").ShowModal());
-  } catch (const std::runtime_error& e) {
-#if defined(_WIN32)
-    ASSERT_STREQ(e.what(), "Встроенный веб-браузер недоступен");
-    GTEST_SKIP() << "no HTML engine here";
-#else
-    FAIL() << e.what();
-#endif
-  }
+  QD_RUN_DOCUMENT_WINDOW(page);
   if (!offered) GTEST_SKIP() << "keys cannot be sent by a test here";
   EXPECT_TRUE(closed);
 }

@@ -192,7 +192,7 @@ void PressKeyOn(GtkWidget* AToplevel, const std::string& AKey) {
   for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
     if (!gtk_widget_get_realized(toplevel)) return;
     GdkEvent* key = gdk_event_new(type);
-    key->key.window = GDK_WINDOW(g_object_ref(where));
+    key->key.window = GDK_WINDOW(g_object_ref(held));
     key->key.send_event = TRUE;
     key->key.time = GDK_CURRENT_TIME;
     key->key.state = state;
