@@ -105,10 +105,11 @@ constexpr std::size_t kMaxTableColumns = 128;
 // inside a tab, the tab's remaining columns are virtual spaces in front of FPos.
 class TCMLine {
  public:
+  TCMLine() = default;
   TCMLine(std::string_view ALine, int AIndex) : FLine(ALine), FIndex(AIndex) {}
 
   std::string_view FLine;
-  int FIndex;
+  int FIndex = -1;
 
   void reset() { FPos = 0; FCursor = 1; FVirt = 0; }
   int cursor() const { return FCursor; }
@@ -390,9 +391,20 @@ class TEngine {
   void flushTopLevel(bool AAll);
 
  private:
+  // Lines are cut from the source as they are reached and kept in a small ring: the parse
+  // steps back at most one line, and nothing looks at a line once the next few are read.
   TCMLine* nextLine() {
-    if (FCurrentLine + 1 >= static_cast<int>(FLines.size())) return nullptr;
-    return &FLines[static_cast<std::size_t>(++FCurrentLine)];
+    const int want = FCurrentLine + 1;
+    if (want >= FLinesRead) {
+      if (FNextLineStart >= FText.size()) return nullptr;
+      std::size_t lf = FText.find('\n', FNextLineStart);
+      if (lf == std::string_view::npos) lf = FText.size();
+      FLines[static_cast<std::size_t>(want) % kLineRing] = TCMLine(FText.substr(FNextLineStart, lf - FNextLineStart), want);
+      FNextLineStart = lf + 1;
+      FLinesRead = want + 1;
+    }
+    FCurrentLine = want;
+    return &FLines[static_cast<std::size_t>(want) % kLineRing];
   }
   void stepBack() { --FCurrentLine; }
 
@@ -442,7 +454,10 @@ class TEngine {
   std::deque<std::unique_ptr<TCMArena>> FArenas;
   std::size_t FArenaBase = 0;  // arenas freed so far
   std::size_t FLastTopArena = 0;
-  std::vector<TCMLine> FLines;
+  static constexpr std::size_t kLineRing = 4;
+  TCMLine FLines[kLineRing];
+  std::size_t FNextLineStart = 0;  // in FText, of the first line not read yet
+  int FLinesRead = 0;
   int FCurrentLine = -1;
   bool FGFMExtensions = true;
   bool FLastLineBlank = false;
@@ -522,16 +537,6 @@ TEngine::TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena) : FArena(&A
     ++i;
   }
   FText = clean < ASrc.size() ? std::string_view(FSource) : ASrc;
-  std::string_view s(FText);
-  FLines.reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')) + 1);
-  std::size_t start = 0;
-  int index = 0;
-  while (start < s.size()) {
-    std::size_t lf = s.find('\n', start);
-    if (lf == std::string_view::npos) lf = s.size();
-    FLines.emplace_back(s.substr(start, lf - start), index++);
-    start = lf + 1;
-  }
 }
 
 // Paragraph (CommonMark 4.8): a line that starts no other block continues the open paragraph or
