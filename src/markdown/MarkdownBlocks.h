@@ -215,7 +215,7 @@ class TCMBlockList {
 class TCMContainerBlock;
 
 enum class TCMBlockKind : std::uint8_t {
-  Document, Paragraph, Quote, ListItem, List, Heading, Code, Table, TableRow, ThematicBreak, Text
+  Document, Paragraph, Quote, ListItem, List, Heading, Code, Table, ThematicBreak, Text
 };
 
 class TCMBlock {
@@ -301,20 +301,14 @@ class TCMCodeBlock : public TCMContainerBlock {
   std::string FLang;
 };
 
+// A table is written as its rows are read, with their inlines: no block is kept for a row or a
+// cell. A table at the top of a streamed document goes straight into the page; elsewhere its
+// page waits here until the table's container is written.
 class TCMTableBlock : public TCMContainerBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   TCMBlockKind kind() const override { return TCMBlockKind::Table; }
-  std::vector<TTextAlign> FColumns;  // at most 128
-};
-
-class TCMTableRowBlock : public TCMContainerBlock {
- public:
-  void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
-  TCMBlockKind kind() const override { return TCMBlockKind::TableRow; }
-  // the cells written: the table's column count, or only the row's own cells once the table
-  // has used up the empty cells it may fill in
-  std::uint32_t FWidth = 0;
+  std::string FHtml;
 };
 
 class TCMLeafBlock : public TCMBlock {};

@@ -428,8 +428,12 @@ class TEngine {
     tb->FClosed = true;
     return tb;
   }
-  // the cells of a row, no more than ACells (surplus cells are never written)
-  void splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells);
+  // the cells of a row into FCells, no more than ACells (surplus cells are never written)
+  void splitRow(std::string_view ALine, std::size_t ACells);
+  std::string_view cell(std::size_t i) const {
+    std::uint32_t from = i ? FCellEnds[i - 1] : 0;
+    return std::string_view(FCells).substr(from, FCellEnds[i] - from);
+  }
   void appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine);
 
   bool trySetext(TCMContainerBlock* AContainer, TCMLine& ALine);
@@ -463,6 +467,9 @@ class TEngine {
   bool FLastLineBlank = false;
   const TCMContainerBlock* FBlankIn = nullptr;  // the container whose loop took the last blank line
   int FDepth = 0;
+  std::size_t FFillAllowance = 64 * 1024;  // bytes of empty table cells beyond the tables' own budgets
+  std::string FCells;  // the cells of the table row being written, one after the other
+  std::vector<std::uint32_t> FCellEnds;
 
   // Whether the last line was blank and belonged to AContainer or to the lists and items at
   // its end (a blank line inside a quote does not loosen the list around the quote).
@@ -855,25 +862,31 @@ int CellCount(std::string_view ALine, bool* AHasPipe = nullptr) {
   return count;
 }
 
-// Table cells (GFM 4.10): split at unescaped pipes; "\|" stands for a pipe inside a cell.
-void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALineIndex, std::size_t ACells) {
+// Table cells (GFM 4.10): split at unescaped pipes; "\\|" stands for a pipe inside a cell.
+void TEngine::splitRow(std::string_view ALine, std::size_t ACells) {
   std::string_view s = Trim(ALine);
   std::size_t i = 0;
   if (!s.empty() && s[0] == '|') i = 1;
-  std::string cell;
+  FCells.clear();
+  FCellEnds.clear();
+  std::size_t cellStart = 0;
   auto flush = [&] {
-    addText(ARow, std::string(Trim(cell)), ALineIndex);
-    cell.clear();
+    std::string_view c = Trim(std::string_view(FCells).substr(cellStart));
+    std::size_t lead = static_cast<std::size_t>(c.data() - FCells.data()) - cellStart;
+    FCells.erase(cellStart + lead + c.size());
+    FCells.erase(cellStart, lead);
+    FCellEnds.push_back(static_cast<std::uint32_t>(FCells.size()));
+    cellStart = FCells.size();
   };
   bool pending = false;
-  for (; i < s.size() && ARow->FBlocks.size() < ACells; ++i) {
+  for (; i < s.size() && FCellEnds.size() < ACells; ++i) {
     char ch = s[i];
     if (ch == '\\' && i + 1 < s.size()) {
       if (s[i + 1] == '|') {
-        cell += '|';
+        FCells += '|';
       } else {
-        cell += ch;
-        cell += s[i + 1];
+        FCells += ch;
+        FCells += s[i + 1];
       }
       ++i;
       pending = true;
@@ -884,10 +897,10 @@ void TEngine::splitRow(std::string_view ALine, TCMTableRowBlock* ARow, int ALine
       pending = false;
       continue;
     }
-    cell += ch;
+    FCells += ch;
     pending = true;
   }
-  if (pending && ARow->FBlocks.size() < ACells && !Trim(cell).empty()) flush();
+  if (pending && FCellEnds.size() < ACells && !Trim(std::string_view(FCells).substr(cellStart)).empty()) flush();
 }
 
 // Whether a line after a table's delimiter row ends the table instead of being a row: a blank
@@ -926,38 +939,77 @@ bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, 
   }
 
   auto* table = addBlock<TCMTableBlock>(AContainer, ALine.FIndex);
+  std::vector<TTextAlign> aligns;
   std::string_view parts = d;
   if (!parts.empty() && parts[0] == '|') parts.remove_prefix(1);
   if (!parts.empty() && parts.back() == '|') parts.remove_suffix(1);
-  for (std::size_t start = 0; table->FColumns.size() < kMaxTableColumns;) {
+  for (std::size_t start = 0; aligns.size() < kMaxTableColumns;) {
     std::size_t bar = parts.find('|', start);
     std::string_view part = Trim(parts.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
     TTextAlign a = TTextAlign::taLeft;
     if (part.size() >= 2 && part.front() == ':' && part.back() == ':') a = TTextAlign::taCenter;
     else if (!part.empty() && part.back() == ':') a = TTextAlign::taRight;
-    table->FColumns.push_back(a);
+    aligns.push_back(a);
     if (bar == std::string_view::npos) break;
     start = bar + 1;
   }
-  const std::size_t columns = table->FColumns.size();
-
-  // Empty cells fill up short rows while the table has written no more of them than half its
-  // bytes of source; later short rows keep their own cells only. So the filling can never
-  // multiply the input, however many rows are short of however many columns.
-  std::size_t fillBudget = (ALine.FLine.size() + delim->FLine.size() + 2) / 2;
-  auto addRow = [&](std::string_view AText, const TCMLine& ARowLine) {
-    auto* r = adopt<TCMTableRowBlock>(table, ARowLine.FIndex);
-    splitRow(AText, r, ARowLine.FIndex, columns);
-    std::size_t own = r->FBlocks.size();
-    fillBudget += (ARowLine.FLine.size() + 1) / 2;
-    std::size_t fill = columns - own;
-    if (fill <= fillBudget) {
-      fillBudget -= fill;
-      own = columns;
+  const std::size_t columns = aligns.size();
+  auto alignAttr = [&](std::size_t i) -> std::string_view {
+    switch (aligns[i]) {
+      case TTextAlign::taCenter: return " align=\"center\"";
+      case TTextAlign::taRight: return " align=\"right\"";
+      case TTextAlign::taLeft: break;
     }
-    r->FWidth = static_cast<std::uint32_t>(own);
+    return {};
   };
-  addRow(header, ALine);
+  // bytes of the empty cells from column i to the last: emptyFrom[i]
+  std::vector<std::size_t> emptyFrom(columns + 1, 0);
+  for (std::size_t i = columns; i-- > 0;) emptyFrom[i] = emptyFrom[i + 1] + std::strlen("<td></td>\n") + alignAttr(i).size();
+
+  // The blocks before a table at the top of the page are complete: they are written first, and
+  // the table's rows follow them straight into the page.
+  std::string* out = &table->FHtml;
+  if (AContainer == FStreamDoc) {
+    flushTopLevel(false);
+    out = FOut;
+  }
+  // Empty cells fill up short rows while the bytes they take stay within four times the
+  // table's source so far, or beyond that within what is left of the document's allowance
+  // (so that small tables are always filled up); later short rows keep their own cells only.
+  // So the filling never multiplies the input.
+  constexpr std::size_t kFillFactor = 4;
+  std::size_t fillBudget = kFillFactor * (ALine.FLine.size() + delim->FLine.size() + 2);
+  bool head = true;
+  auto writeRow = [&](std::string_view AText, const TCMLine& ARowLine) {
+    splitRow(AText, columns);
+    const std::size_t own = FCellEnds.size();
+    fillBudget += kFillFactor * (ARowLine.FLine.size() + 1);
+    std::size_t width = own;
+    if (emptyFrom[own] <= fillBudget + FFillAllowance) {
+      const std::size_t fromBudget = std::min(fillBudget, emptyFrom[own]);
+      fillBudget -= fromBudget;
+      FFillAllowance -= emptyFrom[own] - fromBudget;
+      width = columns;
+    }
+    *out += "<tr>\n";
+    for (std::size_t i = 0; i < width; ++i) {
+      *out += head ? "<th" : "<td";
+      *out += alignAttr(i);
+      *out += '>';
+      if (i < own) {
+        TCMTextNodes nodes;
+        ParseInlines(cell(i), true, FGFMExtensions, nodes);
+        nodes.writeHtml(*out);
+      }
+      *out += head ? "</th>\n" : "</td>\n";
+    }
+    *out += "</tr>\n";
+  };
+  *out += "<table>\n<thead>\n";
+  writeRow(header, ALine);
+  *out += "</thead>\n";
+  head = false;
+  bool body = false;
   for (;;) {
     TCMLine* n = nextLine();
     if (!n) break;
@@ -966,8 +1018,12 @@ bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, 
       stepBack();
       break;
     }
-    addRow(n->focus(), *n);
+    if (!body) *out += "<tbody>\n";
+    body = true;
+    writeRow(n->focus(), *n);
   }
+  if (body) *out += "</tbody>\n";
+  *out += "</table>\n";
   table->FClosed = true;
   FLastLineBlank = false;
   return true;
@@ -1136,38 +1192,8 @@ void TCMCodeBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
   AOut += "</code></pre>\n";
 }
 
-// Table: the header row in <thead>, the body rows, if any, in <tbody> (GFM 4.10).
-void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
-  AOut += "<table>\n<thead>\n";
-  if (!FBlocks.empty()) FBlocks[0]->writeHtml(this, AOut);
-  AOut += "</thead>\n";
-  if (FBlocks.size() > 1) {
-    AOut += "<tbody>\n";
-    for (std::size_t i = 1; i < FBlocks.size(); ++i) FBlocks[i]->writeHtml(this, AOut);
-    AOut += "</tbody>\n";
-  }
-  AOut += "</table>\n";
-}
-
-// A row has the delimiter row's number of cells (GFM 4.10): surplus ones went when it was split,
-// missing ones are written empty while the table's allowance of filled-in cells lasts.
-void TCMTableRowBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
-  auto* table = static_cast<const TCMTableBlock*>(AParent);
-  bool head = !table->FBlocks.empty() && table->FBlocks[0] == this;
-  AOut += "<tr>\n";
-  for (std::size_t i = 0; i < FWidth && i < table->FColumns.size(); ++i) {
-    AOut += head ? "<th" : "<td";
-    switch (table->FColumns[i]) {
-      case TTextAlign::taCenter: AOut += " align=\"center\""; break;
-      case TTextAlign::taRight: AOut += " align=\"right\""; break;
-      case TTextAlign::taLeft: break;
-    }
-    AOut += '>';
-    if (i < FBlocks.size()) FBlocks[i]->writeHtml(this, AOut);
-    AOut += head ? "</th>\n" : "</td>\n";
-  }
-  AOut += "</tr>\n";
-}
+// Table (GFM 4.10): written as its rows were read.
+void TCMTableBlock::writeHtml(const TCMBlock*, std::string& AOut) const { AOut += FHtml; }
 
 // Thematic break (CommonMark 4.1).
 void TCMThematicBreakBlock::writeHtml(const TCMBlock*, std::string& AOut) const { AOut += "<hr />\n"; }
@@ -1208,8 +1234,8 @@ std::size_t HtmlSizeBound(const TCMBlock* ABlock) {
     case TCMBlockKind::Code:
       n += 6 * static_cast<const TCMCodeBlock*>(ABlock)->FLang.size();  // "&quot;" per character at most
       break;
-    case TCMBlockKind::TableRow:
-      n += static_cast<const TCMTableRowBlock*>(ABlock)->FWidth * kBlockTags;  // each cell written, filled or empty
+    case TCMBlockKind::Table:
+      n += static_cast<const TCMTableBlock*>(ABlock)->FHtml.size();
       break;
     default:
       break;

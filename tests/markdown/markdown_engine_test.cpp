@@ -260,6 +260,31 @@ TEST(CommonMarkTables, OutputStaysNearInputSize) {
   EXPECT_EQ(rows, 40001u);
 }
 
+// Empty cells fill short rows while their bytes stay within four times the table's source
+// (and 64 KiB that the tables of a document may fill beyond); later short rows keep their own
+// cells only.
+TEST(CommonMarkTables, FillingStaysWithinFourTimesTheSource) {
+  auto count = [](const std::string& AText, const std::string& APart) {
+    std::size_t n = 0;
+    for (std::size_t at = AText.find(APart); at != std::string::npos; at = AText.find(APart, at + 1)) ++n;
+    return n;
+  };
+  // a small table is filled up whole
+  const std::string small = "| a | b | c |\n|---|---|---|\n" + Repeat("x\n", 100);
+  for (const std::string& html : {Convert(small), ParseThenRender(small)}) {
+    EXPECT_EQ(count(html, "<td></td>\n"), 200u);
+    EXPECT_EQ(count(html, "<tr>"), 101u);
+  }
+  // rows of one short cell under 128 centred columns
+  const std::string tall = Repeat("|a", 128) + "\n" + Repeat("|:-:", 128) + "\n" + Repeat("x\n", 40000);
+  const std::string empty = "<td align=\"center\"></td>\n";
+  for (const std::string& html : {Convert(tall), ParseThenRender(tall)}) {
+    EXPECT_LE(count(html, empty) * empty.size(), 4 * tall.size() + 64 * 1024);
+    EXPECT_EQ(html.find("<tbody>\n<tr>\n<td align=\"center\">x</td>\n" + empty), html.find("<tbody>"));
+    EXPECT_EQ(count(html, "<tr>"), 40001u);
+  }
+}
+
 TEST(CommonMarkInlines, EscapesAndEntities) {
   const TCase cases[] = {
       {"escaped markers", "\\*not emphasized*\n\\[not a link](/foo)\n\\`not code`\n",
