@@ -325,6 +325,9 @@ class TCMTextBlock : public TCMLeafBlock {
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
   std::string& rawText() { return FNodes.buffer(); }  // until the inline phase
   TCMTextNodes FNodes;
+  // Until the inline phase, instead of rawText: the text when it is the rest of one source
+  // line, read where it stands (a one-line paragraph is not copied).
+  std::string_view FRawLine;
 };
 
 }  // namespace qd::md

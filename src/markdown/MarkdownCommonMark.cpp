@@ -168,6 +168,10 @@ class TCMLine {
     AOut.append(static_cast<std::size_t>(FVirt), ' ');
     AOut.append(FLine.substr(std::min<std::size_t>(FPos, FLine.size())));
   }
+  // Whether the text from the cursor to the line end stands as it is in the source (no part of
+  // a tab in front of it), and that text.
+  bool focusInSource() const { return FVirt == 0; }
+  std::string_view focusView() const { return FLine.substr(std::min<std::size_t>(FPos, FLine.size())); }
   // the text from the cursor to the line end
   std::string focus() const {
     std::string s(static_cast<std::size_t>(FVirt), ' ');
@@ -553,12 +557,22 @@ void TEngine::appendParagraph(TCMContainerBlock* AContainer, TCMLine& ALine) {
   if (IsOpenPlainPara(last)) {
     auto* para = static_cast<TCMParagraphBlock*>(last);
     auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front());
+    if (tb->FRawLine.data()) {
+      tb->rawText().assign(tb->FRawLine);
+      tb->FRawLine = {};
+    }
     tb->rawText() += '\n';
     ALine.appendFocus(tb->rawText());
     return;
   }
   auto* para = addBlock<TCMParagraphBlock>(AContainer, ALine.FIndex);
-  addText(para, ALine.focus(), ALine.FIndex);
+  if (ALine.focusInSource()) {
+    TCMTextBlock* tb = addText(para, std::string(), ALine.FIndex);
+    std::string_view v = ALine.focusView();
+    tb->FRawLine = v.data() ? v : std::string_view("", 0);  // set even when empty
+  } else {
+    addText(para, ALine.focus(), ALine.FIndex);
+  }
 }
 
 // Block structure of one container (CommonMark appendix, phase 1): the processor chain takes the
@@ -1080,6 +1094,12 @@ void TEngine::flushTopLevel(bool AAll) {
 void TEngine::runInlines(TCMBlock* ABlock, bool AWantsInlines) {
   if (ABlock->kind() == TCMBlockKind::Text) {
     auto* tb = static_cast<TCMTextBlock*>(ABlock);
+    if (tb->FRawLine.data()) {
+      std::string_view line = tb->FRawLine;
+      tb->FRawLine = {};
+      ParseInlines(line, AWantsInlines, FGFMExtensions, tb->FNodes);
+      return;
+    }
     std::string raw;
     raw.swap(tb->rawText());  // the buffer now takes the output of the inlines
     ParseInlines(raw, AWantsInlines, FGFMExtensions, tb->FNodes);
