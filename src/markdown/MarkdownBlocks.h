@@ -129,6 +129,12 @@ class TCMTextNodes {
   void makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser);  // turns text into a tag
   std::string plainTextSince(int ANode) const;
   void removeAfter(int ANode);
+  // Joins the text nodes from ANode to the end of the array (the last nodes of the list, in
+  // order, their texts one after the other at the end of the buffer) into one open node, and
+  // that into the node before it when that is text just in front and its index is above
+  // AInUseUpTo (nodes up to there may be referred to). Only a few nodes are looked at; when
+  // they do not qualify nothing changes.
+  void foldTail(int ANode, int AInUseUpTo);
   void remove(int ANode);
   void writeHtml(std::string& AOut) const;
   std::size_t htmlSizeBound() const;  // writeHtml appends at most this many bytes

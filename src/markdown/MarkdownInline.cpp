@@ -153,6 +153,31 @@ void TCMTextNodes::removeAfter(int ANode) {
   FTailOpen = false;
 }
 
+void TCMTextNodes::foldTail(int ANode, int AInUseUpTo) {
+  constexpr int kMaxFold = 4;
+  const int count = static_cast<int>(FNodes.size());
+  if (ANode <= AInUseUpTo || ANode >= count || count - ANode > kMaxFold) return;
+  auto textEnd = [&](int i) { return static_cast<std::size_t>((*this)[i].FStart) + (*this)[i].length(); };
+  for (int i = ANode; i < count; ++i) {
+    const TCMTextNode& n = (*this)[i];
+    if (n.isElement()) return;
+    if (n.FNext != (i + 1 < count ? i + 1 : -1)) return;
+    if (i > ANode && n.FStart != textEnd(i - 1)) return;
+  }
+  if (FTail != count - 1 || textEnd(count - 1) != FText.size()) return;
+  int into = ANode;
+  const int before = ANode - 1;
+  if (before > AInUseUpTo && (*this)[before].FNext == ANode && !(*this)[before].isElement() &&
+      textEnd(before) == (*this)[ANode].FStart)
+    into = before;
+  TCMTextNode& n = (*this)[into];
+  n.FInfo = static_cast<std::uint32_t>(FText.size() - n.FStart);
+  n.FNext = -1;
+  FNodes.truncate(static_cast<std::size_t>(into) + 1);
+  FTail = into;
+  FTailOpen = true;
+}
+
 void TCMTextNodes::remove(int ANode) {
   TCMTextNode& n = (*this)[ANode];
   n.FStart = 0;
@@ -690,9 +715,18 @@ void TInlineParser::handleCloseBracket() {
   bool hasTitle = false;
   std::size_t end = 0;
   if (!active || !parseLinkTail(FPos, href, title, hasTitle, end)) {
+    const int bracketNode = d.node();
     FBrackets.pop_back();
     removeDelimiter(di);
     FNodes.addText("]");
+    // With the bracket, every entry above it left the stack: its node and the text after it
+    // are plain text now, and join the text before them, so that brackets that make nothing
+    // cost no nodes.
+    if (static_cast<int>(FStack.size()) <= di) {
+      int inUse = FTop >= 0 ? at(FTop).node() : -1;
+      if (!FBareLinks.empty()) inUse = std::max(inUse, FBareLinks.back());
+      FNodes.foldTail(bracketNode, inUse);
+    }
     return;
   }
   FPos = end;

@@ -285,6 +285,23 @@ TEST(CommonMarkTables, FillingStaysWithinFourTimesTheSource) {
   }
 }
 
+// A bracket that makes no link is text again, joined to the text around it where nothing else
+// refers to it: emphasis, links and code around and inside it come out as before.
+TEST(CommonMarkInlines, BracketsThatMakeNothing) {
+  const TCase cases[] = {
+      {"inside emphasis", "*a [b] c*\n", "<p><em>a [b] c</em></p>\n"},
+      {"emphasis opened inside", "[a *b] c*\n", "<p>[a <em>b] c</em></p>\n"},
+      {"emphasis across", "_a [b_ c] d_\n", "<p><em>a [b</em> c] d_</p>\n"},
+      {"autolink inside", "a [<http://x> b] c\n", "<p>a [<a href=\"http://x\">http://x</a> b] c</p>\n"},
+      {"bare address inside", "[www.a.com x] y\n", "<p>[<a href=\"http://www.a.com\">www.a.com</a> x] y</p>\n"},
+      {"after emphasis", "*x* [a](b [c] d) [e]\n", "<p><em>x</em> [a](b [c] d) [e]</p>\n"},
+      {"nested, then strong", "[[a]] [b]( **c [d] e**\n", "<p>[[a]] [b]( <strong>c [d] e</strong></p>\n"},
+      {"over a line, then code", "[a\nb] ![c] [d](<e) `f`\n", "<p>[a\nb] ![c] [d](&lt;e) <code>f</code></p>\n"},
+      {"link after many", "[a](b [c](d [e](f)\n", "<p>[a](b [c](d <a href=\"f\">e</a></p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
 TEST(CommonMarkInlines, EscapesAndEntities) {
   const TCase cases[] = {
       {"escaped markers", "\\*not emphasized*\n\\[not a link](/foo)\n\\`not code`\n",
