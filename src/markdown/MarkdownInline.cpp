@@ -386,6 +386,10 @@ class TInlineParser {
   bool mayStartExtended(std::size_t APos) const;
 
   TCMDelimiterMode flanking(std::size_t AStart, std::size_t AEnd) const;
+  // The last position of a "*" (or "_") that could start a closing run: the first of a run,
+  // right after a character other than a blank or a line feed (a run can close only then,
+  // CommonMark 6.2). 0 when there is none. One scan of the text on first use.
+  std::size_t lastPossibleCloser(char AChar);
 
   std::string_view FText;
   std::size_t FPos = 0;
@@ -412,7 +416,26 @@ class TInlineParser {
   // bracket becomes a link, as links do not nest
   TCMPodArray<int> FBareLinks;
   std::string FScratch;
+  bool FClosersScanned = false;
+  std::size_t FLastCloser[2] = {0, 0};  // of "*" and of "_"
 };
+
+std::size_t TInlineParser::lastPossibleCloser(char AChar) {
+  if (!FClosersScanned) {
+    FClosersScanned = true;
+    for (std::size_t i = 1; i < FText.size(); ++i) {
+      char c = FText[i];
+      if (c != '*' && c != '_') continue;
+      char before = FText[i - 1];
+      if (before == ' ' || before == '\t' || before == '\n') continue;
+      // inside a run, unless the character before is escaped: a run is always taken whole (an
+      // address never ends in "*" or "_", a code span, autolink or link tail in neither)
+      if (before == c && !(i >= 2 && FText[i - 2] == '\\')) continue;
+      FLastCloser[c == '*' ? 0 : 1] = i;
+    }
+  }
+  return FLastCloser[AChar == '*' ? 0 : 1];
+}
 
 int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
   if (static_cast<std::uint32_t>(ANode) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
@@ -565,6 +588,12 @@ void TInlineParser::handleRun(char AChar) {
       FNodes.addText(run);
       return;
     }
+  }
+  // a run after the last one of its character that could close can only open, and nothing
+  // closes it: it stays text, and costs no node of its own
+  if (start > lastPossibleCloser(AChar)) {
+    FNodes.addText(run);
+    return;
   }
   TCMDelimiterMode mode = flanking(start, FPos);
   if (mode == dmNeither) {  // can neither open nor close: plain text

@@ -302,6 +302,25 @@ TEST(CommonMarkInlines, BracketsThatMakeNothing) {
   CHECK_ALL(cases);
 }
 
+// A run of "*" or "_" with no run after it that could close stays text from the start; runs
+// that may close are found also after an escaped delimiter, a code span and addresses.
+TEST(CommonMarkInlines, RunsWithNoCloserAfterThem) {
+  const TCase cases[] = {
+      {"closer after an escape", "*a \\**\n", "<p><em>a *</em></p>\n"},
+      {"opener after an escape", "*a*\\**b\n", "<p><em>a</em>**b</p>\n"},
+      {"underscores", "__a__ _b \\__\n", "<p><strong>a</strong> <em>b _</em></p>\n"},
+      {"code span inside", "*a `*` b*\n", "<p><em>a <code>*</code> b</em></p>\n"},
+      {"around addresses", "*www.a.com* x **b www.c.org**\n",
+       "<p><em><a href=\"http://www.a.com\">www.a.com</a></em> x <strong>b <a href=\"http://www.c.org\">www.c.org</a></strong></p>\n"},
+      {"intraword underscore", "_a_b_ *c**\n", "<p><em>a_b</em> <em>c</em>*</p>\n"},
+      {"over a line", "***a\n*b***\n", "<p>*<strong>a\n<em>b</em></strong></p>\n"},
+      {"in an autolink", "x *a <http://b*> *c\n", "<p>x *a <a href=\"http://b*\">http://b*</a> *c</p>\n"},
+      {"in a link", "*a [b*](c*) d*\n", "<p><em>a <a href=\"c*\">b*</a> d</em></p>\n"},
+      {"openers only", "*a **a _b __b\n", "<p>*a **a _b __b</p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
 TEST(CommonMarkInlines, EscapesAndEntities) {
   const TCase cases[] = {
       {"escaped markers", "\\*not emphasized*\n\\[not a link](/foo)\n\\`not code`\n",
