@@ -399,6 +399,7 @@ class TInlineParser {
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
   TCMPodArray<int> FBrackets;        // bracket entries, innermost last
+  int FOpenImages = 0;               // "![" entries among them
   int FLinkFloor = -1;               // "[" entries at or below this index are inactive
 
   // Linear-time guards: what one scan learnt about the rest of the text is kept, so that no
@@ -745,6 +746,7 @@ void TInlineParser::handleCloseBracket() {
   std::size_t end = 0;
   if (!active || !parseLinkTail(FPos, href, title, hasTitle, end)) {
     const int bracketNode = d.node();
+    if (d.isImage()) --FOpenImages;
     FBrackets.pop_back();
     removeDelimiter(di);
     FNodes.addText("]");
@@ -761,6 +763,7 @@ void TInlineParser::handleCloseBracket() {
   FPos = end;
   int node = d.node();
   const bool image = d.isImage();
+  if (image) --FOpenImages;
   FBrackets.pop_back();
   const bool safe = IsSafeDestination(href);
   while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > node) {
@@ -858,11 +861,17 @@ bool TInlineParser::handleCodeSpan() {
     FPos = e;
     return true;
   }
-  FNodes.addOpener(TCMElement::Code);
   FScratch.clear();
   AppendSpanContent(FScratch, FText.substr(e, closeAt - e));
-  FNodes.addTextNode(FScratch);
-  FNodes.addCloser(TCMElement::Code);
+  if (FOpenImages > 0) {  // an image's alt text takes the span's content without the tags
+    FNodes.addOpener(TCMElement::Code);
+    FNodes.addTextNode(FScratch);
+    FNodes.addCloser(TCMElement::Code);
+  } else {  // nothing changes a code span later: it is written as text, tags and all
+    FNodes.addText("<code>");
+    FNodes.addText(FScratch);
+    FNodes.addText("</code>");
+  }
   FPos = closeAt + len;
   return true;
 }
@@ -1132,6 +1141,7 @@ void TInlineParser::run() {
         if (FPos + 1 < n && FText[FPos + 1] == '[') {
           int node = FNodes.addTextNode("![");
           FBrackets.push_back(pushDelimiter(node, '[', true, dmNeither));
+          ++FOpenImages;
           FPos += 2;
         } else {
           FNodes.addText("!");

@@ -321,6 +321,22 @@ TEST(CommonMarkInlines, RunsWithNoCloserAfterThem) {
   CHECK_ALL(cases);
 }
 
+// Code spans are written as text unless an image description is open, whose alt text takes
+// their content without the tags.
+TEST(CommonMarkInlines, CodeSpansInImagesAndAround) {
+  const TCase cases[] = {
+      {"unequal runs", "`a``b`a``b`\n", "<p><code>a``b</code>a``b`</p>\n"},
+      {"image and link", "![x `c` y](i.png) [x `c` y](l)\n",
+       "<p><img src=\"i.png\" alt=\"x c y\" /> <a href=\"l\">x <code>c</code> y</a></p>\n"},
+      {"in emphasis, escaped", "*`a`* **`b`** `<&>`\n",
+       "<p><em><code>a</code></em> <strong><code>b</code></strong> <code>&lt;&amp;&gt;</code></p>\n"},
+      {"image in image", "![a ![b `c`](d) `e`](f) `g`\n", "<p><img src=\"f\" alt=\"a b c e\" /> <code>g</code></p>\n"},
+      {"no link, no image", "[`a`](b `c`) ![`d`]\n", "<p>[<code>a</code>](b <code>c</code>) ![<code>d</code>]</p>\n"},
+      {"after an image that failed", "![`a`] `b`](c)\n", "<p>![<code>a</code>] <code>b</code>](c)</p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
 TEST(CommonMarkInlines, EscapesAndEntities) {
   const TCase cases[] = {
       {"escaped markers", "\\*not emphasized*\n\\[not a link](/foo)\n\\`not code`\n",
