@@ -417,6 +417,13 @@ class TInlineParser {
   // bracket becomes a link, as links do not nest
   TCMPodArray<int> FBareLinks;
   std::string FScratch;
+  // Whether a "]" stands at APos or after it (only a "]" can make a bracket a link or an image).
+  bool closesLater(std::size_t APos) {
+    if (FLastCloseBracket == kUnknown) FLastCloseBracket = FText.rfind(']');
+    return FLastCloseBracket != std::string_view::npos && FLastCloseBracket >= APos;
+  }
+  static constexpr std::size_t kUnknown = std::string_view::npos - 1;
+  std::size_t FLastCloseBracket = kUnknown;
   bool FClosersScanned = false;
   std::size_t FLastCloser[2] = {0, 0};  // of "*" and of "_"
 };
@@ -1031,6 +1038,16 @@ bool TInlineParser::handleExtendedAutolink() {
 }
 
 void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
+  if (FBrackets.empty()) {  // no bracket can make it part of a link or an image: written as text
+    FNodes.addText("<a href=\"");
+    FNodes.addText(AHref);
+    FNodes.addText("\">");
+    FScratch.clear();
+    AppendEscaped(FScratch, AShown);
+    FNodes.addText(FScratch);
+    FNodes.addText("</a>");
+    return;
+  }
   int a = FNodes.addOpener(TCMElement::A);
   FNodes.attrs(a).href = std::move(AHref);
   FNodes.attrs(a).hasHref = true;
@@ -1138,7 +1155,10 @@ void TInlineParser::run() {
     lineStart = false;
     switch (c) {
       case '!':
-        if (FPos + 1 < n && FText[FPos + 1] == '[') {
+        if (FPos + 1 < n && FText[FPos + 1] == '[' && !closesLater(FPos + 2)) {
+          FNodes.addText("![");
+          FPos += 2;
+        } else if (FPos + 1 < n && FText[FPos + 1] == '[') {
           int node = FNodes.addTextNode("![");
           FBrackets.push_back(pushDelimiter(node, '[', true, dmNeither));
           ++FOpenImages;
@@ -1185,6 +1205,11 @@ void TInlineParser::run() {
         }
         break;
       case '[': {
+        if (!closesLater(FPos + 1)) {  // no "]" follows: the bracket is text
+          FNodes.addText("[");
+          ++FPos;
+          break;
+        }
         int node = FNodes.addTextNode("[");
         FBrackets.push_back(pushDelimiter(node, '[', false, dmNeither));
         ++FPos;

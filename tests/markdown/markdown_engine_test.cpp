@@ -337,6 +337,26 @@ TEST(CommonMarkInlines, CodeSpansInImagesAndAround) {
   CHECK_ALL(cases);
 }
 
+// Brackets with no "]" after them are text at once; addresses and autolinks outside brackets
+// are written as text with their tags. Links, images and emphasis around them are unchanged.
+TEST(CommonMarkInlines, BracketsNeverClosedAndAddresses) {
+  const TCase cases[] = {
+      {"open brackets", "[www.a.com/x [www.b.com/y z\n",
+       "<p>[<a href=\"http://www.a.com/x\">www.a.com/x</a> [<a href=\"http://www.b.com/y\">www.b.com/y</a> z</p>\n"},
+      {"autolinks outside", "*www.a.com* <http://x> a@b.com ![c\n",
+       "<p><em><a href=\"http://www.a.com\">www.a.com</a></em> <a href=\"http://x\">http://x</a> "
+       "<a href=\"mailto:a@b.com\">a@b.com</a> ![c</p>\n"},
+      {"closed, then open", "[a www.b.com] [c](d) www.e.com [f\n",
+       "<p>[a <a href=\"http://www.b.com\">www.b.com</a>] <a href=\"d\">c</a> <a href=\"http://www.e.com\">www.e.com</a> [f</p>\n"},
+      {"inside a link and an image", "[a <http://b> *c*](d) ![e www.f.com](g) [h\n",
+       "<p><a href=\"d\">a http://b <em>c</em></a> <img src=\"g\" alt=\"e www.f.com\" /> [h</p>\n"},
+      {"in strong", "**[a** www.b.com\n", "<p><strong>[a</strong> <a href=\"http://www.b.com\">www.b.com</a></p>\n"},
+      {"escaped closer", "[a\\] ![b\n", "<p>[a] ![b</p>\n"},
+      {"closer in code", "[a `]` www.b.com\n", "<p>[a <code>]</code> <a href=\"http://www.b.com\">www.b.com</a></p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
 TEST(CommonMarkInlines, EscapesAndEntities) {
   const TCase cases[] = {
       {"escaped markers", "\\*not emphasized*\n\\[not a link](/foo)\n\\`not code`\n",
