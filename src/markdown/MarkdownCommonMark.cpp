@@ -385,6 +385,9 @@ class TCMListProcessor : public TCMBlockProcessor {
 
 // ---- engine ----------------------------------------------------------------------------------
 
+std::size_t HtmlSizeBound(const TCMBlock* ABlock);
+constexpr std::size_t kMaxReserveFactor = 4;
+
 class TEngine {
  public:
   TEngine(std::string_view ASrc, bool AGfm, TCMArena& AArena);
@@ -1067,6 +1070,12 @@ void TEngine::flushTopLevel(bool AAll) {
   while (doc->FBlocks.size() > keep) {
     TCMBlock* b = doc->FBlocks.front();
     runInlines(b, doc->wantsInlines());
+    // The page makes room for the block before it is written: when it has to move, it moves
+    // without the block, whose text is then in memory only twice (in the block and the page).
+    // A bound far above the block's likely page (markup-heavy containers) reserves nothing.
+    const std::size_t bound = HtmlSizeBound(b);
+    if (bound <= kMaxReserveFactor * FText.size() + 4096 && FOut->capacity() - FOut->size() < bound)
+      FOut->reserve(FOut->size() + bound);
     b->writeHtml(doc, *FOut);
     doc->FBlocks.destroyFront();
   }
@@ -1237,8 +1246,6 @@ TCommonMarkDocumentPtr TCommonMarkEngine::parse(const std::string& ASrc, bool AG
 }
 
 namespace {
-
-constexpr std::size_t kMaxReserveFactor = 4;
 
 // At most the bytes that writeHtml appends for the block: the output is reserved from this, so
 // that a large page is written into one block instead of a chain of ever larger copies.
