@@ -10,6 +10,11 @@ namespace qd::platform {
 // Empty when it cannot be found.
 std::string ModulePath();
 
+// Full path of the running program's file, UTF-8: on Linux with every symbolic link resolved,
+// whether it was started through PATH, a link or a relative path; on Windows the long form of
+// the name the system loaded it by. Empty when the system cannot tell.
+std::string ProgramPath();
+
 struct TFileVersion {
   uint16_t Major = 0, Minor = 0, Release = 0, Build = 0;
 };

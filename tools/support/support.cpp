@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "common/text.h"
-#include "platform/args.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 
 namespace qd::tools {

@@ -36,14 +36,11 @@ std::wstring ModuleFileName(HMODULE AModule) {
   }
 }
 
-}  // namespace
-
-std::string ModulePath() {
-  HMODULE module = ThisModule();
-  if (!module) return std::string();
-  std::wstring shortName = ModuleFileName(module);
+// The long name of a module's file (null: the program), UTF-8: short (8.3) parts become their
+// long names; where that fails, the name as loaded serves.
+std::string LongModuleFileName(HMODULE AModule) {
+  std::wstring shortName = ModuleFileName(AModule);
   if (shortName.empty()) return std::string();
-  // Short (8.3) parts become their long names; where that fails, the name as loaded serves.
   DWORD n = GetLongPathNameW(shortName.c_str(), nullptr, 0);
   if (n == 0) return Narrow(shortName.c_str());
   std::wstring longName(n, L'\0');
@@ -52,6 +49,17 @@ std::string ModulePath() {
   longName.resize(n);
   return Narrow(longName.c_str());
 }
+
+}  // namespace
+
+std::string ModulePath() {
+  HMODULE module = ThisModule();
+  return module ? LongModuleFileName(module) : std::string();
+}
+
+// The wide name of the program's own module: the narrow argv[0] loses every character outside
+// the ANSI code page.
+std::string ProgramPath() { return LongModuleFileName(nullptr); }
 
 TFileVersion ModuleVersion() {
   // Read from the loaded module's own resource: no path is involved, so its length does not
