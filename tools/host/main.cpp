@@ -88,30 +88,10 @@ std::string DefaultModulePath() {
 
 // ---- JSON output ----
 
-std::string JsonText(const std::string& AText) {
-  std::string out = "\"";
-  for (unsigned char c : AText) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04X", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+using qd::tools::JsonString;
 
 std::string JsonNumber(double AValue) {
-  if (!std::isfinite(AValue)) return JsonText(qd::FloatToStr(AValue));
+  if (!std::isfinite(AValue)) return JsonString(qd::FloatToStr(AValue));
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.17g", AValue);
   return buf;
@@ -133,9 +113,9 @@ std::string JsonValue(const THostValue& AValue) {
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", AValue.tm.tm_year + 1900, AValue.tm.tm_mon + 1,
                     AValue.tm.tm_mday, AValue.tm.tm_hour, AValue.tm.tm_min, AValue.tm.tm_sec);
       type = "tm";
-      value = JsonText(buf);
+      value = JsonString(buf);
       break;
-    case VTYPE_PWSTR: type = "text"; value = JsonText(AValue.text); break;
+    case VTYPE_PWSTR: type = "text"; value = JsonString(AValue.text); break;
     case VTYPE_BLOB: {
       std::string hex;
       for (unsigned char c : AValue.text) {
@@ -143,7 +123,7 @@ std::string JsonValue(const THostValue& AValue) {
         hex += buf;
       }
       type = "blob";
-      value = JsonText(hex);
+      value = JsonString(hex);
       break;
     }
     default: type = "type " + std::to_string(AValue.vt); value = "null"; break;
@@ -286,7 +266,7 @@ class TPrinter {
       size_t bar = ANames.find('|', from);
       if (bar == std::string::npos) bar = ANames.size();
       if (!list.empty()) list += ", ";
-      list += JsonText(ANames.substr(from, bar - from));
+      list += JsonString(ANames.substr(from, bar - from));
       from = bar + 1;
     }
     Pending("{\"command\": \"classes\", \"classes\": [" + list + "]");
@@ -302,7 +282,7 @@ class TPrinter {
                 << "\nmethods: " << methods << "\n";
       return;
     }
-    Pending("{\"command\": \"info\", \"info\": " + std::to_string(info) + ", \"extension\": " + JsonText(extension) +
+    Pending("{\"command\": \"info\", \"info\": " + std::to_string(info) + ", \"extension\": " + JsonString(extension) +
          ", \"properties\": " + std::to_string(props) + ", \"methods\": " + std::to_string(methods));
   }
 
@@ -317,7 +297,7 @@ class TPrinter {
         continue;
       }
       if (!list.empty()) list += ", ";
-      list += "{\"index\": " + std::to_string(i) + ", \"names\": [" + JsonText(n0) + ", " + JsonText(n1) +
+      list += "{\"index\": " + std::to_string(i) + ", \"names\": [" + JsonString(n0) + ", " + JsonString(n1) +
               "], \"params\": " + std::to_string(params) + "}";
     }
     if (FJson) Pending("{\"command\": \"methods\", \"methods\": [" + list + "]");
@@ -336,7 +316,7 @@ class TPrinter {
         continue;
       }
       if (!list.empty()) list += ", ";
-      list += "{\"index\": " + std::to_string(i) + ", \"names\": [" + JsonText(n0) + ", " + JsonText(n1) +
+      list += "{\"index\": " + std::to_string(i) + ", \"names\": [" + JsonString(n0) + ", " + JsonString(n1) +
               "], \"access\": \"" + access + "\", \"value\": " + JsonValue(v) + "}";
     }
     if (FJson) Pending("{\"command\": \"props\", \"props\": [" + list + "]");
@@ -348,7 +328,7 @@ class TPrinter {
     if (!FJson)
       std::cout << "prop " << ACommand.Target << ": " << v.Describe() << "\n";
     else
-      Pending("{\"command\": \"prop\", \"name\": " + JsonText(ACommand.Target) + ", \"value\": " + JsonValue(v));
+      Pending("{\"command\": \"prop\", \"name\": " + JsonString(ACommand.Target) + ", \"value\": " + JsonValue(v));
   }
 
   // Runs the call and prints it; false when it failed.
@@ -370,12 +350,12 @@ class TPrinter {
     }
     std::string args;
     for (const THostValue& v : r.Args) args += (args.empty() ? "" : ", ") + JsonValue(v);
-    std::string json = "{\"command\": \"" + ACommand.Name + "\", \"method\": " + JsonText(ACommand.Target) +
+    std::string json = "{\"command\": \"" + ACommand.Name + "\", \"method\": " + JsonString(ACommand.Target) +
                        ", \"returned\": " + (r.Returned ? "true" : "false") + ", \"ok\": " + (ok ? "true" : "false");
     if (function) json += ", \"result\": " + JsonValue(r.Result);
     json += ", \"args\": [" + args + "]";
-    if (function) json += ", \"lastErrorDescription\": " + JsonText(lastError);
-    if (error) json += ", \"error\": {\"code\": " + std::to_string(error->Code) + ", \"text\": " + JsonText(error->Text) + "}";
+    if (function) json += ", \"lastErrorDescription\": " + JsonString(lastError);
+    if (error) json += ", \"error\": {\"code\": " + std::to_string(error->Code) + ", \"text\": " + JsonString(error->Text) + "}";
     Pending(json);
     return ok;
   }
@@ -393,8 +373,8 @@ class TPrinter {
         continue;
       }
       if (!list.empty()) list += ", ";
-      list += "{\"wcode\": " + std::to_string(e.wcode) + ", \"source\": " + JsonText(e.source) +
-              ", \"descr\": " + JsonText(e.descr) + ", \"scode\": " + std::to_string(e.scode) + "}";
+      list += "{\"wcode\": " + std::to_string(e.wcode) + ", \"source\": " + JsonString(e.source) +
+              ", \"descr\": " + JsonString(e.descr) + ", \"scode\": " + std::to_string(e.scode) + "}";
     }
     if (FJson && !FPending.empty()) {
       std::cout << FPending << ", \"reports\": [" << list << "]}\n";

@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -114,6 +115,35 @@ void CheckUtf8Text(const std::string& APath, std::string_view ABytes, TUtf16Text
   if (std::optional<TUtf8Fault> fault = FindUtf8Fault(ABytes))
     throw std::runtime_error(APath + ": not UTF-8 text at line " + std::to_string(fault->Line) + ", byte offset " +
                              std::to_string(fault->Offset) + " (byte " + Hex(fault->Byte) + "); save the file as UTF-8");
+}
+
+void AppendJsonString(std::string& AOut, std::string_view AText) {
+  AOut += '"';
+  for (unsigned char c : AText) {
+    switch (c) {
+      case '"': AOut += "\\\""; break;
+      case '\\': AOut += "\\\\"; break;
+      case '\n': AOut += "\\n"; break;
+      case '\r': AOut += "\\r"; break;
+      case '\t': AOut += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          AOut += buf;
+        } else {
+          AOut += static_cast<char>(c);
+        }
+    }
+  }
+  AOut += '"';
+}
+
+std::string JsonString(std::string_view AText) {
+  std::string out;
+  out.reserve(AText.size() + 2);
+  AppendJsonString(out, AText);
+  return out;
 }
 
 std::string ProgramFolder() {

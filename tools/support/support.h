@@ -45,6 +45,11 @@ enum class TUtf16Text { Refuse, Accept };
 // names, or the UTF-16 mark.
 void CheckUtf8Text(const std::string& APath, std::string_view ABytes, TUtf16Text AUtf16 = TUtf16Text::Refuse);
 
+// The text as a JSON string, quotes included: quote, backslash and control characters
+// escaped, every other byte as it stands (UTF-8 passes through).
+void AppendJsonString(std::string& AOut, std::string_view AText);
+std::string JsonString(std::string_view AText);
+
 // The folder of the running program with a trailing delimiter; empty when unknown.
 std::string ProgramFolder();
 

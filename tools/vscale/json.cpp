@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "support.h"
+
 namespace qd::vscale {
 
 namespace {
@@ -11,27 +13,6 @@ const TJson& NullValue() {
   return null;
 }
 
-void WriteString(std::string& AOut, const std::string& AText) {
-  AOut += '"';
-  for (unsigned char c : AText) {
-    switch (c) {
-      case '"': AOut += "\\\""; break;
-      case '\\': AOut += "\\\\"; break;
-      case '\n': AOut += "\\n"; break;
-      case '\r': AOut += "\\r"; break;
-      case '\t': AOut += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          AOut += buf;
-        } else {
-          AOut += static_cast<char>(c);
-        }
-    }
-  }
-  AOut += '"';
-}
 
 }  // namespace
 
@@ -91,7 +72,7 @@ void TJson::Write(std::string& AOut, int ADepth) const {
     case TKind::Bool: AOut += FBool ? "true" : "false"; break;
     case TKind::Integer: AOut += std::to_string(FInt); break;
     case TKind::Number: AOut += FText; break;
-    case TKind::String: WriteString(AOut, FText); break;
+    case TKind::String: tools::AppendJsonString(AOut, FText); break;
     case TKind::Array:
       if (FItems.empty()) {
         AOut += "[]";
@@ -115,7 +96,7 @@ void TJson::Write(std::string& AOut, int ADepth) const {
       AOut += open;
       for (size_t i = 0; i < FMembers.size(); ++i) {
         AOut += pad;
-        WriteString(AOut, FMembers[i].first);
+        tools::AppendJsonString(AOut, FMembers[i].first);
         AOut += ": ";
         FMembers[i].second.Write(AOut, inner);
         AOut += i + 1 < FMembers.size() ? separator : open;
