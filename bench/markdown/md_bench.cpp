@@ -221,14 +221,22 @@ struct TPeak {
   double PerByte() const { return static_cast<double>(Rise) / static_cast<double>(DocSize); }
 };
 
-// The peak of one conversion in a new process of this program (see PeakOnce).
-TPeak FreshProcessPeak(const std::string& ASelf, const std::string& ADir, long ACase, std::size_t ABytes) {
-  std::string result = ADir + "/peak.txt";
-  std::string run = "\"" + ASelf + "\" --peak-once " + std::to_string(ACase) + " " + std::to_string(ABytes) + " \"" +
-                    result + "\"";
+// The command that runs this program in one of its internal modes on a case and a size,
+// writing its result to AResultFile.
+std::string SelfCommand(const std::string& ASelf, const char* AMode, long ACase, std::size_t ABytes,
+                        const std::string& AResultFile) {
+  std::string run = "\"" + ASelf + "\" " + AMode + " " + std::to_string(ACase) + " " + std::to_string(ABytes) + " \"" +
+                    AResultFile + "\"";
 #ifdef _WIN32
   run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
 #endif
+  return run;
+}
+
+// The peak of one conversion in a new process of this program (see PeakOnce).
+TPeak FreshProcessPeak(const std::string& ASelf, const std::string& ADir, long ACase, std::size_t ABytes) {
+  std::string result = ADir + "/peak.txt";
+  std::string run = SelfCommand(ASelf, "--peak-once", ACase, ABytes, result);
   TPeak peak;
   if (std::system(run.c_str()) == 0)
     std::sscanf(fs::ReadFile(result, fs::TLinks::Follow, fs::TShareMode::Read).c_str(), "%lld %zu %zu", &peak.Rise,
@@ -240,11 +248,7 @@ TPeak FreshProcessPeak(const std::string& ASelf, const std::string& ADir, long A
 double FreshProcessSeconds(const std::string& ASelf, const std::string& ADir, std::size_t ACase, std::size_t ABytes,
                            int ARuns) {
   std::string result = ADir + "/time.txt";
-  std::string run = "\"" + ASelf + "\" --time-once " + std::to_string(ACase) + " " + std::to_string(ABytes) + " \"" +
-                    result + "\"";
-#ifdef _WIN32
-  run = "\"" + run + "\"";  // the command interpreter drops the outer pair of quotes
-#endif
+  std::string run = SelfCommand(ASelf, "--time-once", static_cast<long>(ACase), ABytes, result);
   double best = 1e9;
   for (int i = 0; i < ARuns; ++i) {
     if (std::system(run.c_str()) != 0) return -1;
