@@ -123,6 +123,20 @@ void ForRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TF
   }
 }
 
+// Reads and checks the record in ARead (as ForRecord does), then sends it in AWrite: a value
+// that the encoding on the way out refuses names the record too, while the scale's own
+// refusal of the write passes as it is.
+template <size_t N, class FRead, class FWrite>
+void WriteRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TFieldWord (&AWords)[N], FRead&& ARead,
+                 FWrite&& AWrite) {
+  ForRecord(ARecord, AIndex, AKey, AWords, ARead);
+  try {
+    AWrite();
+  } catch (const EFieldRefusal& e) {
+    throw std::runtime_error(RecordRefusal(e, ARecord, AIndex, AKey, AWords));
+  }
+}
+
 }  // namespace
 
 TDriver::~TDriver() {
@@ -376,17 +390,14 @@ void TDriver::WriteShopsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressShops, ATable.RecordCount());
   size_t index = 0;
   ATable.ForEachRecord([&](const TRecord& ARecord) {
-    ++index;
     TShopRecord s;
-    ForRecord(ARecord, index, "Code", kShopWords, [&] {
-      s = ReadShopRecord(ARecord);
-      CheckShopRecord(s);
-    });
-    try {
-      FDevice->WriteShop(s.Code, s.Name);
-    } catch (const EFieldRefusal& e) {
-      throw std::runtime_error(RecordRefusal(e, ARecord, index, "Code", kShopWords));
-    }
+    WriteRecord(
+        ARecord, ++index, "Code", kShopWords,
+        [&] {
+          s = ReadShopRecord(ARecord);
+          CheckShopRecord(s);
+        },
+        [&] { FDevice->WriteShop(s.Code, s.Name); });
     progress.Step();
   });
 }
@@ -395,17 +406,14 @@ void TDriver::WriteImagesTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressImages, ATable.RecordCount());
   size_t index = 0;
   ATable.ForEachRecord([&](const TRecord& ARecord) {
-    ++index;
     TImageRecord i;
-    ForRecord(ARecord, index, "ImageNumber", kImageWords, [&] {
-      i = ReadImageRecord(ARecord);
-      CheckImageRecord(i);
-    });
-    try {
-      FDevice->WriteImage(i.ImageNumber, i.ImageData);
-    } catch (const EFieldRefusal& e) {
-      throw std::runtime_error(RecordRefusal(e, ARecord, index, "ImageNumber", kImageWords));
-    }
+    WriteRecord(
+        ARecord, ++index, "ImageNumber", kImageWords,
+        [&] {
+          i = ReadImageRecord(ARecord);
+          CheckImageRecord(i);
+        },
+        [&] { FDevice->WriteImage(i.ImageNumber, i.ImageData); });
     progress.Step();
   });
 }
