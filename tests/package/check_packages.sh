@@ -116,19 +116,20 @@ main_job_from() {
 
 # The newest glibc and libstdc++ symbol versions the files need are those the README states.
 requirements_hold() {
-  local top=$1 need glibc glibcxx
+  local top=$1 glibc glibcxx
   glibc=$(sed -n 's/.*(`GLIBC_\([0-9.]*\)`).*/\1/p' "$top/$doc/README.md" | head -n1)
   glibcxx=$(sed -n 's/.*(`GLIBCXX_\([0-9.]*\)`).*/\1/p' "$top/$doc/README.md" | head -n1)
   [[ -n $glibc && -n $glibcxx ]] || { echo "the README states no GLIBC_/GLIBCXX_ version"; return 1; }
-  local f
+  local f symbols need_c need_cxx
   for f in "$top"/bin/* "$top"/lib/w_quendal7v2k/*; do
-    need=$(objdump -T "$f" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n1)
-    [[ $(printf '%s\n%s\n' "$need" "$glibc" | sort -V | tail -n1) == "$glibc" ]] ||
-      { echo "$f needs GLIBC_$need, the README says $glibc"; return 1; }
-    need=$(objdump -T "$f" | grep -o 'GLIBCXX_[0-9.]*' | sed 's/GLIBCXX_//' | sort -V | tail -n1)
-    [[ -z $need || $(printf '%s\n%s\n' "$need" "$glibcxx" | sort -V | tail -n1) == "$glibcxx" ]] ||
-      { echo "$f needs GLIBCXX_$need, the README says $glibcxx"; return 1; }
-    echo "$(basename "$f"): GLIBC_$need or older"
+    symbols=$(objdump -T "$f")
+    need_c=$(grep -o 'GLIBC_[0-9.]*' <<<"$symbols" | sed 's/GLIBC_//' | sort -V | tail -n1)
+    need_cxx=$(grep -o 'GLIBCXX_[0-9.]*' <<<"$symbols" | sed 's/GLIBCXX_//' | sort -V | tail -n1)
+    echo "$(basename "$f"): GLIBC_$need_c${need_cxx:+, GLIBCXX_$need_cxx}"
+    [[ $(printf '%s\n%s\n' "$need_c" "$glibc" | sort -V | tail -n1) == "$glibc" ]] ||
+      { echo "$f needs GLIBC_$need_c, the README says $glibc"; return 1; }
+    [[ -z $need_cxx || $(printf '%s\n%s\n' "$need_cxx" "$glibcxx" | sort -V | tail -n1) == "$glibcxx" ]] ||
+      { echo "$f needs GLIBCXX_$need_cxx, the README says $glibcxx"; return 1; }
   done
 }
 
