@@ -270,9 +270,36 @@ class TCMQuoteBlock : public TCMParagraphBlock {
   bool isPlainPara() const override { return false; }
 };
 
+// Where the page of list items written tight differs from the same items written loose: the
+// list's looseness is known only when it ends, and a long list is written item by item. Each
+// entry is a page position (times four) with what the loose page has there instead.
+class TCMLooseEdits {
+ public:
+  enum TEdit : std::uint64_t { leLineFeed, leParaStart, leParaEnd, leDropLineFeed };
+  void add(std::size_t APos, TEdit AEdit) {
+    FEdits.push_back(static_cast<std::uint64_t>(APos + FBase) << 2 | AEdit);
+  }
+  bool empty() const { return FEdits.empty(); }
+  // Positions count from the page's start when the first piece of it is still held; after
+  // pieces have been handed on, from where the first of them began.
+  std::size_t front() const { return static_cast<std::size_t>(FEdits.front() >> 2); }
+  std::size_t base() const { return FBase; }
+  void rebase(std::size_t AHandedOn) { FBase += AHandedOn; }
+  void clear() { FEdits.clear(); }
+  // Turns the tight page into the loose one, in place.
+  void apply(std::string& APage);
+
+ private:
+  std::vector<std::uint64_t> FEdits;
+  std::size_t FBase = 0;  // bytes of the page handed on
+};
+
 class TCMListItemBlock : public TCMParagraphBlock {
  public:
   void writeHtml(const TCMBlock* AParent, std::string& AOut) const override;
+  // Writes the item as its list has it; a tight item notes into AEdits, when given, what the
+  // loose one would have written.
+  void writeItem(bool ALoose, std::string& AOut, TCMLooseEdits* AEdits) const;
   TCMBlockKind kind() const override { return TCMBlockKind::ListItem; }
   bool isPlainPara() const override { return false; }
 };
@@ -289,6 +316,8 @@ class TCMListBlock : public TCMContainerBlock {
   int FLastIndent = 0;
   int FBaseIndent = 0;
   bool FHasSeenEmptyLine = false;
+  bool FHeadWritten = false;  // its start tag and first items are in the page already
+  void writeHead(std::string& AOut) const;
 };
 
 class TCMHeadingBlock : public TCMContainerBlock {

@@ -395,7 +395,11 @@ class TEngine {
   void runInlines(TCMBlock* ABlock, bool AWantsInlines);
   // Writes each top-level block of ADoc into AOut once the next one has begun, and frees it.
   void streamInto(TCommonMarkDocument* ADoc, std::string* AOut);
+  // With a writer, the page goes to it in pieces as it grows.
+  void setWriter(const TCommonMarkEngine::TPageWriter* AWrite) { FWrite = AWrite; }
   void flushTopLevel(bool AAll);
+  // Writes the items of a top-level list but its last (which may still take lines) and frees them.
+  void flushListItems();
 
  private:
   // Lines are cut from the source as they are reached and kept in a small ring: the parse
@@ -422,6 +426,7 @@ class TEngine {
     b->FLine = ALine;
     AContainer->FBlocks.push_back(*FArena, b);
     if (AContainer == FStreamDoc) FLastTopArena = FArenaBase + FArenas.size() - 1;
+    else if (FStreamDoc && AContainer == FStreamDoc->lastBlock()) FLastItemArena = FArenaBase + FArenas.size() - 1;
     return b;
   }
   template <class T>
@@ -462,9 +467,20 @@ class TEngine {
   // (counted from the first ever made), and everything in earlier arenas is written.
   TCommonMarkDocument* FStreamDoc = nullptr;
   std::string* FOut = nullptr;
+  const TCommonMarkEngine::TPageWriter* FWrite = nullptr;
+  // Hands the page written so far to the writer once it is large enough; the part of a list's
+  // items that may still be mended stays.
+  void passOn(bool AAll);
   std::deque<std::unique_ptr<TCMArena>> FArenas;
   std::size_t FArenaBase = 0;  // arenas freed so far
   std::size_t FLastTopArena = 0;
+  // A top-level list is written item by item (flushListItems): the arena its last item began in,
+  // and where its tight page differs from the loose one while its looseness is not known.
+  std::size_t FLastItemArena = 0;
+  TCMLooseEdits FLooseEdits;
+  const TCMListBlock* FStreamList = nullptr;  // the list being written item by item
+  std::unique_ptr<TCMArena> FListArena;       // the arena that list was made in
+  void checkBlankIn();
   static constexpr std::size_t kLineRing = 4;
   TCMLine FLines[kLineRing];
   std::size_t FNextLineStart = 0;  // in FText, of the first line not read yet
@@ -584,7 +600,10 @@ void TEngine::parseBlocks(TCMContainerBlock* AContainer, TCMBlockProcessor* APro
   auto* item = AContainer->kind() == TCMBlockKind::ListItem ? static_cast<TCMListItemBlock*>(AContainer) : nullptr;
   auto* listProc = item ? static_cast<TCMListProcessor*>(AProc) : nullptr;
   for (;;) {
-    if (AContainer == FStreamDoc && AContainer->FBlocks.size() > 1) flushTopLevel(false);
+    if (AContainer == FStreamDoc) {
+      if (AContainer->FBlocks.size() > 1) flushTopLevel(false);
+      flushListItems();
+    }
     TCMLine* line = nextLine();
     if (!line) return;
     line->reset();
@@ -1038,6 +1057,7 @@ bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, 
     if (!body) *out += "<tbody>\n";
     body = true;
     writeRow(n->focus(), *n);
+    if (out == FOut) passOn(false);
   }
   if (body) *out += "</tbody>\n";
   *out += "</table>\n";
@@ -1055,6 +1075,7 @@ void TEngine::streamInto(TCommonMarkDocument* ADoc, std::string* AOut) {
   try {
     parseBlocks(ADoc, &root);
     flushTopLevel(true);
+    passOn(true);
   } catch (...) {
     ADoc->FBlocks.clear();  // while their arenas are still there
     throw;
@@ -1076,12 +1097,77 @@ void TEngine::flushTopLevel(bool AAll) {
     const std::size_t bound = HtmlSizeBound(b);
     if (bound <= kMaxReserveFactor * FText.size() + 4096 && FOut->capacity() - FOut->size() < bound)
       FOut->reserve(FOut->size() + bound);
+    const bool streamedList = b == FStreamList;
+    if (streamedList && FStreamList->FLoose && !FLooseEdits.empty()) FLooseEdits.apply(*FOut);
     b->writeHtml(doc, *FOut);
     doc->FBlocks.destroyFront();
+    if (streamedList) {
+      FLooseEdits.clear();
+      FStreamList = nullptr;
+      FListArena.reset();
+    }
+    passOn(false);
   }
-  // The blank line counts only for the open blocks along the last block's line of last
-  // children (blankCountsFor): pointing anywhere else, it could later match a new block made
-  // where a freed one was.
+  checkBlankIn();
+  const std::size_t firstKept = doc->FBlocks.empty() ? FArenaBase + FArenas.size() : FLastTopArena;
+  while (FArenaBase < firstKept && !FArenas.empty()) {
+    FArenas.pop_front();
+    ++FArenaBase;
+  }
+  FArenas.push_back(std::make_unique<TCMArena>());
+  FArena = FArenas.back().get();
+}
+
+// An item is complete once the next one has begun, as a top-level block is. Until the list
+// ends, its items are written tight unless it is already known to be loose; should it become
+// loose later, the page of its items is mended in one pass.
+void TEngine::flushListItems() {
+  TCMBlock* last = FStreamDoc->lastBlock();
+  if (!last || last->kind() != TCMBlockKind::List) return;
+  auto* list = static_cast<TCMListBlock*>(last);
+  if (list->FBlocks.size() < 2) return;
+  if (!list->FHeadWritten) {
+    list->writeHead(*FOut);
+    list->FHeadWritten = true;
+    FLooseEdits.clear();
+  }
+  if (list->FLoose && !FLooseEdits.empty()) FLooseEdits.apply(*FOut);
+  while (list->FBlocks.size() > 1) {
+    auto* item = static_cast<TCMListItemBlock*>(list->FBlocks.front());
+    runInlines(item, true);
+    item->writeItem(list->FLoose, *FOut, list->FLoose ? nullptr : &FLooseEdits);
+    list->FBlocks.destroyFront();
+    passOn(false);
+  }
+  checkBlankIn();
+  // The arenas before the one the open item began in hold only written blocks, but for the list
+  // itself: its arena is kept aside until the list is written.
+  if (!FListArena) {
+    FStreamList = list;
+    FListArena = std::move(FArenas[FLastTopArena - FArenaBase]);
+  }
+  while (FArenaBase < FLastItemArena && !FArenas.empty()) {
+    FArenas.pop_front();
+    ++FArenaBase;
+  }
+  FArenas.push_back(std::make_unique<TCMArena>());
+  FArena = FArenas.back().get();
+}
+
+void TEngine::passOn(bool AAll) {
+  if (!FWrite) return;
+  const std::size_t ready = FLooseEdits.empty() ? FOut->size() : FLooseEdits.front() - FLooseEdits.base();
+  if (ready == 0 || (!AAll && ready < TCommonMarkEngine::kPagePiece)) return;
+  (*FWrite)(std::string_view(*FOut).substr(0, ready));
+  FOut->erase(0, ready);
+  FLooseEdits.rebase(ready);
+}
+
+// The blank line counts only for the open blocks along the last block's line of last children
+// (blankCountsFor): pointing anywhere else, it could later match a new block made where a freed
+// one was.
+void TEngine::checkBlankIn() {
+  TCommonMarkDocument* doc = FStreamDoc;
   if (FBlankIn && FBlankIn != doc) {
     const TCMBlock* b = doc->lastBlock();
     while (b && b != FBlankIn) {
@@ -1090,13 +1176,6 @@ void TEngine::flushTopLevel(bool AAll) {
     }
     if (!b) FBlankIn = nullptr;
   }
-  const std::size_t firstKept = doc->FBlocks.empty() ? FArenaBase + FArenas.size() : FLastTopArena;
-  while (FArenaBase < firstKept && !FArenas.empty()) {
-    FArenas.pop_front();
-    ++FArenaBase;
-  }
-  FArenas.push_back(std::make_unique<TCMArena>());
-  FArena = FArenas.back().get();
 }
 
 // Inline structure (CommonMark appendix, phase 2) of every text block, depth first.
@@ -1157,19 +1236,35 @@ void TCMQuoteBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
 
 // In a tight list the paragraphs of an item are written without <p> tags (CommonMark 5.3).
 void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) const {
+  bool loose = AParent && AParent->kind() == TCMBlockKind::List && static_cast<const TCMListBlock*>(AParent)->FLoose;
+  writeItem(loose, AOut, nullptr);
+}
+
+// Loose, a line feed follows <li> and every paragraph has its tags. Tight, a paragraph is its
+// bare text and the line feed comes before the first block that is not a paragraph.
+void TCMListItemBlock::writeItem(bool ALoose, std::string& AOut, TCMLooseEdits* AEdits) const {
   if (FBlocks.empty()) {
     AOut += "<li></li>\n";
     return;
   }
-  bool loose = AParent && AParent->kind() == TCMBlockKind::List && static_cast<const TCMListBlock*>(AParent)->FLoose;
   AOut += "<li>";
   bool lfWritten = false;
+  bool looseLf = false;  // the loose page's line feed after <li> is among the edits
   for (const TCMBlock* b : FBlocks) {
-    if (!loose && b->isPlainPara()) {
+    if (!ALoose && b->isPlainPara()) {
+      if (AEdits) {
+        if (!lfWritten && !looseLf) {
+          AEdits->add(AOut.size(), TCMLooseEdits::leLineFeed);
+          looseLf = true;
+        }
+        AEdits->add(AOut.size(), TCMLooseEdits::leParaStart);
+      }
       static_cast<const TCMParagraphBlock*>(b)->writeText(AOut);
+      if (AEdits) AEdits->add(AOut.size(), TCMLooseEdits::leParaEnd);
       continue;
     }
     if (!lfWritten) {
+      if (AEdits && looseLf) AEdits->add(AOut.size(), TCMLooseEdits::leDropLineFeed);
       AOut += '\n';
       lfWritten = true;
     }
@@ -1178,8 +1273,34 @@ void TCMListItemBlock::writeHtml(const TCMBlock* AParent, std::string& AOut) con
   AOut += "</li>\n";
 }
 
-// An ordered list that does not start at 1 carries its start number (CommonMark 5.3).
-void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+void TCMLooseEdits::apply(std::string& APage) {
+  static constexpr std::string_view kText[] = {"\n", "<p>", "</p>\n", ""};
+  std::size_t grow = 0;
+  for (std::uint64_t e : FEdits) grow += kText[e & 3].size();
+  for (std::uint64_t e : FEdits) grow -= (e & 3) == leDropLineFeed ? 1 : 0;
+  // Every dropped line feed follows an added one, so no part of the page moves left: the
+  // parts move right from the last one, each to its final place.
+  std::size_t end = APage.size();
+  APage.resize(end + grow);
+  char* page = APage.data();
+  std::size_t shift = grow;
+  for (std::size_t i = FEdits.size(); i-- > 0;) {
+    std::size_t pos = static_cast<std::size_t>(FEdits[i] >> 2) - FBase;
+    auto edit = static_cast<TEdit>(FEdits[i] & 3);
+    std::size_t from = pos + (edit == leDropLineFeed ? 1 : 0);
+    std::memmove(page + from + shift, page + from, end - from);
+    if (edit == leDropLineFeed) {
+      ++shift;
+    } else {
+      shift -= kText[edit].size();
+      std::memcpy(page + pos + shift, kText[edit].data(), kText[edit].size());
+    }
+    end = pos;
+  }
+  FEdits.clear();
+}
+
+void TCMListBlock::writeHead(std::string& AOut) const {
   if (!FOrdered) {
     AOut += "<ul>\n";
   } else if (start() == "1") {
@@ -1189,6 +1310,11 @@ void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
     AOut += start();
     AOut += "\">\n";
   }
+}
+
+// An ordered list that does not start at 1 carries its start number (CommonMark 5.3).
+void TCMListBlock::writeHtml(const TCMBlock*, std::string& AOut) const {
+  if (!FHeadWritten) writeHead(AOut);
   writeChildren(AOut);
   AOut += FOrdered ? "</ol>\n" : "</ul>\n";
 }
@@ -1293,6 +1419,15 @@ std::string TCommonMarkEngine::process(const std::string& ASrc, bool AGfm) {
   TEngine engine(ASrc, AGfm, doc.FArena);
   engine.streamInto(&doc, &out);
   return out;
+}
+
+void TCommonMarkEngine::process(const std::string& ASrc, bool AGfm, const TPageWriter& AWrite) {
+  std::string out;
+  out.reserve(std::min(HtmlSizeHint(ASrc.size()), 2 * kPagePiece));
+  TCommonMarkDocument doc;
+  TEngine engine(ASrc, AGfm, doc.FArena);
+  engine.setWriter(&AWrite);
+  engine.streamInto(&doc, &out);
 }
 
 }  // namespace qd::md

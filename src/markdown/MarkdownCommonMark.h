@@ -3,8 +3,10 @@
 // Texts are UTF-8; lines use tab stops of 4 columns.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace qd::md {
 
@@ -27,6 +29,12 @@ class TCommonMarkEngine {
   // parse and render in one: each top-level block is written and freed as soon as the next one
   // begins, so the whole document is never held at once.
   static std::string process(const std::string& ASrc, bool AGfm);
+  // The same page handed to AWrite in pieces as it is made (each but the last at least
+  // kPagePiece bytes, unless a list's items wait for it to end), so that only a small part of
+  // it is ever held. An exception of AWrite ends the conversion.
+  using TPageWriter = std::function<void(std::string_view)>;
+  static void process(const std::string& ASrc, bool AGfm, const TPageWriter& AWrite);
+  static constexpr std::size_t kPagePiece = 256 * 1024;
   // HTML is usually somewhat longer than its source; the spare room is not touched unless used.
   static std::size_t HtmlSizeHint(std::size_t ASourceSize);
 };

@@ -24,6 +24,10 @@ std::string TCommonMarkProcessor::process(const std::string& ASource) {
   return TCommonMarkEngine::process(ASource, true);
 }
 
+void TCommonMarkProcessor::ProcessTo(const std::string& ASource, const TPageWriter& AWrite) {
+  TCommonMarkEngine::process(ASource, true, AWrite);
+}
+
 namespace {
 
 // Inline part of the classic dialect: "**strong**", "*em*"/"_em_" and `code`, nothing nested

@@ -1,9 +1,11 @@
 // Markdown front door: a processor per dialect that turns Markdown text into an HTML fragment.
 // Texts are UTF-8.
 #pragma once
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qd::md {
 
@@ -28,6 +30,12 @@ class TMarkdownProcessor {
 
   // Converts Markdown text to an HTML fragment (no doctype, head or body).
   virtual std::string process(const std::string& ASource) = 0;
+
+  // The same fragment handed to AWrite in pieces as it is made, for a page that goes straight
+  // to a file: a dialect that can holds only a small part of it at a time; by default the
+  // whole fragment is one piece. An exception of AWrite ends the conversion.
+  using TPageWriter = std::function<void(std::string_view)>;
+  virtual void ProcessTo(const std::string& ASource, const TPageWriter& AWrite) { AWrite(process(ASource)); }
 };
 
 // CommonMark with the tables, strikethrough and extended autolink extensions. Raw HTML never
@@ -37,6 +45,7 @@ class TCommonMarkProcessor : public TMarkdownProcessor {
   bool GetUnSafe() const override { return false; }
   void SetUnSafe(bool AValue) override;
   std::string process(const std::string& ASource) override;
+  void ProcessTo(const std::string& ASource, const TPageWriter& AWrite) override;
 };
 
 // The classic dialect. Its conversion is deliberately small: paragraphs separated by blank

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -105,11 +106,11 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
 
 // Creates the file, replacing an existing one, and writes the bytes. A link at the path is
 // refused, never written through. Nobody else may open the file meanwhile.
-void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess);
+void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess);
 
 // Appends the bytes to the file, creating it when missing. Other processes may read the
 // file meanwhile but not write it. Only a regular file is written: a link in its place is
 // refused, and a pipe or device is refused without waiting on it.
-void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess);
+void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess);
 
 }  // namespace qd::platform

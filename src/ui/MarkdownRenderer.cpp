@@ -21,6 +21,9 @@ using platform::TLinks;
 using platform::TNewAccess;
 using platform::TShareMode;
 
+// Pages larger than this go to their file in several writes.
+constexpr std::size_t kFilePiece = 256 * 1024;
+
 TMarkdownRenderer::TResourceReader& ResourceReader() {
   static TMarkdownRenderer::TResourceReader reader;
   return reader;
@@ -85,9 +88,10 @@ std::string TMarkdownRenderer::Render(const std::string& ACaption) {
   ExtractArchive(SaveSourceArchive());
   std::string mdName = FindSourceFile("md");
   if (mdName.empty()) throw std::runtime_error("Mardown file not found");
-  std::string html = MarkdownToHtml(LoadSourceText(mdName));
+  std::string text = LoadSourceText(mdName);
+  // the page names the style sheet at its head, and is written as it is converted
   std::string css = FindSourceFile("css");
-  std::string page = SaveHtmlFile(html, css, "");
+  std::string page = SaveHtmlFile(text, css, "");
   ShowDocumentWindow(page, ACaption);
   return page;
 }
@@ -110,7 +114,7 @@ void TMarkdownRenderer::ConvertToHtml(const std::string& ASource, const std::str
 }
 
 void TMarkdownRenderer::ConvertToHtml(const std::string& ADestination, const std::string& ACss) {
-  SaveHtmlFile(MarkdownToHtml(LoadSourceText(FSourceName)), ACss, ADestination);
+  SaveHtmlFile(LoadSourceText(FSourceName), ACss, ADestination);
 }
 
 std::string TMarkdownRenderer::SaveSourceArchive() {
@@ -142,35 +146,52 @@ std::string TMarkdownRenderer::LoadSourceText(const std::string& AFileName) cons
   return DecodeTextFile(platform::ReadFile(path, TLinks::Follow, TShareMode::Read));
 }
 
-std::string TMarkdownRenderer::MarkdownToHtml(const std::string& AText) {
+void TMarkdownRenderer::MarkdownToHtml(const std::string& AText, const TPageWriter& AWrite) {
   std::unique_ptr<md::TMarkdownProcessor> processor = md::TMarkdownProcessor::CreateDialect(md::mdCommonMark);
-  return processor->process(AText);
+  processor->ProcessTo(AText, AWrite);
 }
 
-std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AHtml, const std::string& ACss,
+std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AText, const std::string& ACss,
                                             const std::string& ADestination) const {
   std::string path = ADestination.empty() ? FTempDirectory + kPathDelim + "md.html" : ADestination;
+  // a page in the viewer's own folder stays private; one the user named is the user's file
+  const TNewAccess access = ADestination.empty() ? TNewAccess::OwnerOnly : TNewAccess::UserDefault;
   // The embedded browser of Windows opens a local page in its oldest document mode, where
   // the help's pictures and style sheet do not draw, unless the page asks for the newest
   // one before anything else.
   static constexpr char kModeRequest[] = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\r\n";
-  std::string page;
-  page.reserve(AHtml.size() + ACss.size() + 256);  // a large page is copied once
-  page += "\xEF\xBB\xBF";
+  // The page goes to the file in pieces as the conversion makes them (large ones as they come);
+  // a small page is written at once.
+  std::string pending = "\xEF\xBB\xBF";
+  bool created = false;
+  auto put = [&](std::string_view ABytes) {
+    if (created) {
+      platform::AppendToFile(path, ABytes, access);
+    } else {
+      platform::WriteFile(path, ABytes, access);
+      created = true;
+    }
+  };
   if (ACss.empty()) {
-    page += kModeRequest;
-    page += AHtml;
+    pending += kModeRequest;
   } else {
-    page += "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n";
-    page += kModeRequest;
-    page += "<link href=\"";
-    page += ACss;
-    page += "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n";
-    page += AHtml;
-    page += "\r\n</body>\r\n</html>";
+    pending += "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n";
+    pending += kModeRequest;
+    pending += "<link href=\"";
+    pending += ACss;
+    pending += "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n";
   }
-  // a page in the viewer's own folder stays private; one the user named is the user's file
-  platform::WriteFile(path, page, ADestination.empty() ? TNewAccess::OwnerOnly : TNewAccess::UserDefault);
+  MarkdownToHtml(AText, [&](std::string_view APiece) {
+    if (pending.size() + APiece.size() < kFilePiece) {
+      pending += APiece;
+      return;
+    }
+    put(pending);
+    pending.clear();
+    put(APiece);
+  });
+  if (!ACss.empty()) pending += "\r\n</body>\r\n</html>";
+  if (!pending.empty() || !created) put(pending);
   return path;
 }
 

@@ -47,8 +47,12 @@ class TMarkdownRenderer {
   void ExtractArchive(const std::string& AArchivePath);
   std::string FindSourceFile(const std::string& AExtension) const;
   std::string LoadSourceText(const std::string& AFileName) const;
-  static std::string MarkdownToHtml(const std::string& AText);
-  std::string SaveHtmlFile(const std::string& AHtml, const std::string& ACss, const std::string& ADestination) const;
+  // Converts the text, handing the HTML to AWrite in pieces as it is made.
+  using TPageWriter = std::function<void(std::string_view)>;
+  static void MarkdownToHtml(const std::string& AText, const TPageWriter& AWrite);
+  // Writes the page of the Markdown text AText (converted on the way, never held whole) into
+  // the destination, or md.html in the temporary folder when it is empty; returns the path.
+  std::string SaveHtmlFile(const std::string& AText, const std::string& ACss, const std::string& ADestination) const;
 
  private:
   std::string FSourceName;

@@ -2,7 +2,10 @@
 // the departures from CommonMark (no raw HTML, no reference links).
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "markdown/MarkdownBlocks.h"
 #include "markdown/MarkdownCommonMark.h"
@@ -609,6 +612,97 @@ TEST(CommonMarkEngine, BlocksWrittenAsTheyComplete) {
        "<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n</ul>\n<hr />\n<ul>\n<li>c</li>\n<li>d</li>\n</ul>\n"},
   };
   CHECK_ALL(cases);
+}
+
+// The items of a top-level list are written as the next one begins, tight until the list is
+// known to be loose; the page of the items written before that is mended then.
+TEST(CommonMarkEngine, ListItemsWrittenAsTheyComplete) {
+  const TCase cases[] = {
+      {"tight", "- a\n- b\n- c\n", "<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ul>\n"},
+      {"loose by the last item", "- a\n- b\n\n- c\n",
+       "<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"loose from the start", "- a\n\n- b\n- c\n",
+       "<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"paragraph and nested list, loose later", "- a\n  - x\n- b\n\n- c\n",
+       "<ul>\n<li>\n<p>a</p>\n<ul>\n<li>x</li>\n</ul>\n</li>\n<li>\n<p>b</p>\n</li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"code then paragraph, loose later", "1.     code\n   para\n2. b\n\n3. c\n",
+       "<ol>\n<li>\n<pre><code>code\n</code></pre>\n<p>para</p>\n</li>\n<li>\n<p>b</p>\n</li>\n<li>\n<p>c</p>\n"
+       "</li>\n</ol>\n"},
+      {"code then paragraph, tight", "1.     code\n   para\n2. b\n",
+       "<ol>\n<li>\n<pre><code>code\n</code></pre>\npara</li>\n<li>b</li>\n</ol>\n"},
+      {"paragraph, quote, paragraph", "- a\n  > q\n\n  b\n- c\n",
+       "<ul>\n<li>\n<p>a</p>\n<blockquote>\n<p>q</p>\n</blockquote>\n<p>b</p>\n</li>\n<li>\n<p>c</p>\n</li>\n</ul>\n"},
+      {"empty items", "- a\n-\n- c\n\n- d\n",
+       "<ul>\n<li>\n<p>a</p>\n</li>\n<li></li>\n<li>\n<p>c</p>\n</li>\n<li>\n<p>d</p>\n</li>\n</ul>\n"},
+      {"start number", "7. a\n8. b\n9. c\n", "<ol start=\"7\">\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ol>\n"},
+      {"lines of one item", "- a\n  b\nlazy\n- c\n", "<ul>\n<li>a\nb\nlazy</li>\n<li>c</li>\n</ul>\n"},
+      {"two lists apart", "- a\n- b\n\npara\n\n- c\n- d\n\n- e\n",
+       "<ul>\n<li>a</li>\n<li>b</li>\n</ul>\n<p>para</p>\n<ul>\n<li>\n<p>c</p>\n</li>\n<li>\n<p>d</p>\n</li>\n<li>\n"
+       "<p>e</p>\n</li>\n</ul>\n"},
+      {"another marker starts a list", "- a\n- b\n+ c\n+ d\n",
+       "<ul>\n<li>a</li>\n<li>b</li>\n</ul>\n<ul>\n<li>c</li>\n<li>d</li>\n</ul>\n"},
+      {"blank line in a quote of an item", "- > a\n  >\n  > b\n- c\n",
+       "<ul>\n<li>\n<blockquote>\n<p>a</p>\n<p>b</p>\n</blockquote>\n</li>\n<li>c</li>\n</ul>\n"},
+  };
+  CHECK_ALL(cases);
+  // many items written tight, then one blank line makes them all loose
+  std::string md, tight, loose;
+  for (int i = 0; i < 500; ++i) {
+    std::string n = std::to_string(i);
+    md += "- *" + n + "*\n  - x\n";
+    tight += "<li><em>" + n + "</em>\n<ul>\n<li>x</li>\n</ul>\n</li>\n";
+    loose += "<li>\n<p><em>" + n + "</em></p>\n<ul>\n<li>x</li>\n</ul>\n</li>\n";
+  }
+  EXPECT_EQ(Convert(md), "<ul>\n" + tight + "</ul>\n");
+  EXPECT_EQ(Convert(md + "\n- z\n"), "<ul>\n" + loose + "<li>\n<p>z</p>\n</li>\n</ul>\n");
+}
+
+// A page that goes to a file is handed on in pieces as it grows; joined they are the page.
+TEST(CommonMarkEngine, PageHandedOnInPieces) {
+  std::string items, rows = "| a | b |\n|---|:-:|\n", paras, quotes;
+  for (int i = 0; i < 12000; ++i) {
+    std::string n = std::to_string(i);
+    items += "- *" + n + "* item\n  - x\n";
+    rows += "| " + n + " | *b* |\n";
+    paras += "paragraph " + n + " of some words\n\n";
+    quotes += "- > quote " + n + "\n";
+  }
+  struct TDoc {
+    const char* name;
+    std::string markdown;
+    bool inPieces;  // more than one piece
+  };
+  const TDoc docs[] = {
+      {"tight list, items waiting for its end", items, false},
+      {"list loose at its end", items + "\n- z\n", true},
+      {"paragraphs, then a loose list", paras + items + "\n- z\n", true},
+      {"list whose items have no paragraphs", quotes, true},
+      {"table", rows, true},
+      {"paragraphs", paras, true},
+      {"empty", "", false},
+  };
+  for (const TDoc& d : docs) {
+    std::vector<std::string> pieces;
+    TMarkdownProcessor::CreateDialect(mdCommonMark)->ProcessTo(d.markdown, [&](std::string_view APiece) {
+      pieces.emplace_back(APiece);
+    });
+    std::string joined;
+    for (const std::string& p : pieces) joined += p;
+    EXPECT_EQ(joined, Convert(d.markdown)) << d.name;
+    EXPECT_EQ(pieces.size() > 1, d.inPieces) << d.name << ": " << pieces.size() << " pieces";
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) EXPECT_GE(pieces[i].size(), TCommonMarkEngine::kPagePiece) << d.name;
+  }
+  // the writer's failure ends the conversion
+  EXPECT_THROW(TMarkdownProcessor::CreateDialect(mdCommonMark)->ProcessTo(paras, [](std::string_view) {
+    throw std::runtime_error("disk full");
+  }), std::runtime_error);
+  // the classic dialect gives its page whole
+  std::vector<std::string> pieces;
+  TMarkdownProcessor::CreateDialect(mdDaringFireball)->ProcessTo("# a\n", [&](std::string_view APiece) {
+    pieces.emplace_back(APiece);
+  });
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(pieces[0], TMarkdownProcessor::CreateDialect(mdDaringFireball)->process("# a\n"));
 }
 
 TEST(CommonMarkEngine, ParseAndRenderSeparately) {

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "markdown/MarkdownProcessor.h"
 #include "platform/fs.h"
 #include "support/testenv.h"
 #include "ui/HelpArchive.h"
@@ -22,6 +23,8 @@ namespace qd::ui {
 namespace {
 
 namespace fs = qd::platform;
+using md::mdCommonMark;
+using md::TMarkdownProcessor;
 
 std::string ReadAll(const std::string& APath) { return fs::ReadFile(APath, fs::TLinks::Follow, fs::TShareMode::Read); }
 
@@ -273,6 +276,26 @@ TEST_F(RendererTest, ConvertToHtmlFileToFile) {
   }
   // the renderer folders are gone, the named files stay
   EXPECT_EQ(Listing(FBase).size(), 3u);
+}
+
+// A large page goes to its file in pieces as it is converted: the file holds the same page,
+// and an existing file of that name is replaced, not appended to.
+TEST_F(RendererTest, LargePageWrittenInPieces) {
+  std::string src = FBase + kDelim + "big.md";
+  std::string dst = FBase + kDelim + "big.html";
+  std::string css = FBase + kDelim + "s.css";
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "- item *" + std::to_string(i) + "*\n\n| a |\n|---|\n| " + std::to_string(i) + " |\n\n";
+  fs::WriteFile(src, text, fs::TNewAccess::OwnerOnly);
+  fs::WriteFile(css, "p{}", fs::TNewAccess::OwnerOnly);
+  const std::string html = TMarkdownProcessor::CreateDialect(mdCommonMark)->process(text);
+  ASSERT_GT(html.size(), 1000000u);
+  fs::WriteFile(dst, std::string(3000000, 'x'), fs::TNewAccess::OwnerOnly);
+  TMarkdownRenderer::ConvertToHtml(src, dst, "");
+  EXPECT_TRUE(ReadAll(dst) == "\xEF\xBB\xBF" MODE_REQUEST + html);
+  TMarkdownRenderer::ConvertToHtml(src, dst, css);
+  EXPECT_TRUE(ReadAll(dst) == "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"" + css +
+                                  "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n" + html + "\r\n</body>\r\n</html>");
 }
 
 // The page a user names is created like any file of the user's (as the file-creation mask

@@ -111,7 +111,7 @@ std::string ReadAndClose(int AFd, const std::string& AFileName, size_t AMaxBytes
 }
 
 // Writes every byte, then closes the descriptor.
-void WriteAndClose(int AFd, const std::string& AFileName, const std::string& ABytes) {
+void WriteAndClose(int AFd, const std::string& AFileName, std::string_view ABytes) {
   const char* p = ABytes.data();
   size_t left = ABytes.size();
   while (left > 0) {
@@ -297,14 +297,14 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
 
 // --- Writing -------------------------------------------------------------------------------
 
-void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess) {
+void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess) {
   int fd = open(AFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, FileMode(AAccess));
   if (fd < 0) ThrowErrno(TFsAction::NewFile, AFileName, errno);
   WidenNewFile(fd, AAccess);
   WriteAndClose(fd, AFileName, ABytes);
 }
 
-void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess AAccess) {
+void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess) {
   TFd fd(OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, AAccess));
   // One write puts the bytes at the end whole, whatever other processes append meanwhile.
   size_t done = 0;

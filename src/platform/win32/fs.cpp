@@ -96,7 +96,7 @@ std::string ReadAndClose(THandle AHandle, const std::string& AFileName, size_t A
 }
 
 // Writes every byte from the handle's position, then closes it.
-void WriteAndClose(THandle AHandle, const std::string& AFileName, const std::string& ABytes) {
+void WriteAndClose(THandle AHandle, const std::string& AFileName, std::string_view ABytes) {
   const char* p = ABytes.data();
   size_t left = ABytes.size();
   while (left > 0) {
@@ -322,7 +322,7 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
 // --- Writing -------------------------------------------------------------------------------
 
 // A new file takes the permissions that its folder passes on, whatever the access asked.
-void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAccess) {
+void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess) {
   std::wstring path = Widen(AFileName);
   DWORD attr = GetFileAttributesW(path.c_str());
   if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -332,7 +332,7 @@ void WriteFile(const std::string& AFileName, const std::string& ABytes, TNewAcce
   WriteAndClose(std::move(h), AFileName, ABytes);
 }
 
-void AppendToFile(const std::string& AFileName, const std::string& ABytes, TNewAccess) {
+void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess) {
   // Other processes may hold the file open the same way and append to it at the same time; a
   // process that holds it without sharing it is waited for briefly.
   THandle h;
