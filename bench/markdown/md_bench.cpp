@@ -201,15 +201,27 @@ using qd::bench::StatusBytes;
 // Internal mode of the memory measurement: converts the mixed document (ACase < 0) or the
 // pathological case ACase of ABytes once and writes the rise of the peak resident size during
 // the conversion, the document's size and the page's size to AResultFile (a rise of "-1" when
-// the system does not tell).
-int PeakOnce(long ACase, std::size_t ABytes, const std::string& AResultFile) {
+// the system does not tell). With AToFile the page goes to a file in pieces as it is made, as
+// the help viewer writes it; otherwise it is returned whole.
+int PeakOnce(long ACase, std::size_t ABytes, bool AToFile, const std::string& AResultFile) {
   std::string doc = ACase < 0 ? MixedDocument(ABytes) : Pathological().at(static_cast<std::size_t>(ACase)).make(ABytes);
   auto p = qd::md::TMarkdownProcessor::CreateDialect(qd::md::mdCommonMark);
+  const std::string pageFile = AResultFile + ".html";
   long long before = ResetPeak() ? StatusBytes("VmRSS:") : 0;
-  std::string out = p->process(doc);
+  std::size_t pageSize = 0;
+  if (AToFile) {
+    fs::WriteFile(pageFile, "", fs::TNewAccess::OwnerOnly);
+    p->ProcessTo(doc, [&](std::string_view APiece) {
+      fs::AppendToFile(pageFile, APiece, fs::TNewAccess::OwnerOnly);
+      pageSize += APiece.size();
+    });
+  } else {
+    pageSize = p->process(doc).size();
+  }
   long long after = StatusBytes("VmHWM:");
   long long rise = before > 0 && after > 0 ? after - before : -1;
-  fs::WriteFile(AResultFile, std::to_string(rise) + " " + std::to_string(doc.size()) + " " + std::to_string(out.size()),
+  if (AToFile) fs::RemoveTree(pageFile);
+  fs::WriteFile(AResultFile, std::to_string(rise) + " " + std::to_string(doc.size()) + " " + std::to_string(pageSize),
                 fs::TNewAccess::OwnerOnly);
   return 0;
 }
@@ -234,9 +246,10 @@ std::string SelfCommand(const std::string& ASelf, const char* AMode, long ACase,
 }
 
 // The peak of one conversion in a new process of this program (see PeakOnce).
-TPeak FreshProcessPeak(const std::string& ASelf, const std::string& ADir, long ACase, std::size_t ABytes) {
+TPeak FreshProcessPeak(const std::string& ASelf, const std::string& ADir, long ACase, std::size_t ABytes,
+                       bool AToFile) {
   std::string result = ADir + "/peak.txt";
-  std::string run = SelfCommand(ASelf, "--peak-once", ACase, ABytes, result);
+  std::string run = SelfCommand(ASelf, AToFile ? "--peak-file-once" : "--peak-once", ACase, ABytes, result);
   TPeak peak;
   if (std::system(run.c_str()) == 0)
     std::sscanf(fs::ReadFile(result, fs::TLinks::Follow, fs::TShareMode::Read).c_str(), "%lld %zu %zu", &peak.Rise,
@@ -316,14 +329,16 @@ void MixedBenchmark(std::size_t ABytes, const std::string& AMdconv, const std::s
   else std::printf("  cmark program not found, no reference time\n");
   if (conv > 0 && prog > 0) std::printf("  ratio mdconv / cmark: %.2f\n", conv / prog);
 
-  TPeak peak = FreshProcessPeak(ASelf, dir, -1, ABytes);
-  if (peak.Known()) {
-    std::printf(" peak memory of one conversion, fresh process: %.1f MB = %.2f x the document (goal <= 4; the page "
-                "alone is %.2f x)\n",
-                peak.Rise / 1048576.0, peak.PerByte(),
+  for (bool toFile : {false, true}) {
+    TPeak peak = FreshProcessPeak(ASelf, dir, -1, ABytes, toFile);
+    if (!peak.Known()) {
+      std::printf(" peak memory: not available on this system\n");
+      break;
+    }
+    std::printf(" peak memory of one conversion, fresh process, %s: %.1f MB = %.2f x the document (goal <= 4; the "
+                "page alone is %.2f x)\n",
+                toFile ? "page to a file" : "page returned whole", peak.Rise / 1048576.0, peak.PerByte(),
                 static_cast<double>(peak.HtmlSize) / static_cast<double>(peak.DocSize));
-  } else {
-    std::printf(" peak memory: not available on this system\n");
   }
   fs::RemoveTree(dir);
 }
@@ -335,8 +350,9 @@ int main(int argc, char** argv) {
     fs::WriteFile(argv[3], MixedDocument(static_cast<std::size_t>(std::atof(argv[2]) * 1024 * 1024)), fs::TNewAccess::OwnerOnly);
     return 0;
   }
-  if (argc == 5 && std::strcmp(argv[1], "--peak-once") == 0)
-    return PeakOnce(std::strtol(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10), argv[4]);
+  if (argc == 5 && (std::strcmp(argv[1], "--peak-once") == 0 || std::strcmp(argv[1], "--peak-file-once") == 0))
+    return PeakOnce(std::strtol(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10),
+                    std::strcmp(argv[1], "--peak-file-once") == 0, argv[4]);
   if (argc == 5 && std::strcmp(argv[1], "--time-once") == 0)
     return TimeOnce(std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10), argv[4]);
   std::setvbuf(stdout, nullptr, _IOLBF, 1 << 12);  // each line as it comes, also into a file
@@ -355,7 +371,8 @@ int main(int argc, char** argv) {
   std::string dir = fs::UserTempFolder() + "/md_bench_" + fs::NewGuidText();
   fs::CreateFolders(dir, fs::TNewAccess::OwnerOnly);
   std::printf("\nlinearity (time at 10 n / time at n, n = %zu bytes; 10 is linear, at most 12 wanted)\n", n);
-  std::printf("  %-28s %-30s %-30s %s\n", "", "warm, same process", "fresh process", "peak at 10 MB, fresh (goal <= 8)");
+  std::printf("  %-28s %-30s %-30s %s\n", "", "warm, same process", "fresh process",
+              "peak at 10 MB, fresh (goal <= 8): page returned whole / page to a file / the page alone");
   const std::size_t peakBytes = 10u << 20;
   const auto& cases = Pathological();
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -364,9 +381,12 @@ int main(int argc, char** argv) {
     std::string small = c.make(n), large = c.make(n * 10);
     double t1 = ConvertSeconds(small, 5), t10 = ConvertSeconds(large, 5);
     double f1 = FreshProcessSeconds(argv[0], dir, i, n, 5), f10 = FreshProcessSeconds(argv[0], dir, i, n * 10, 5);
-    TPeak peak = FreshProcessPeak(argv[0], dir, static_cast<long>(i), peakBytes);
-    char peakText[64] = "not available";
-    if (peak.Known()) std::snprintf(peakText, sizeof peakText, "%6.2f x (%.1f MB)", peak.PerByte(), peak.Rise / 1048576.0);
+    TPeak whole = FreshProcessPeak(argv[0], dir, static_cast<long>(i), peakBytes, false);
+    TPeak toFile = FreshProcessPeak(argv[0], dir, static_cast<long>(i), peakBytes, true);
+    char peakText[96] = "not available";
+    if (whole.Known() && toFile.Known())
+      std::snprintf(peakText, sizeof peakText, "%6.2f x  %6.2f x (%.1f MB)  %6.2f x", whole.PerByte(), toFile.PerByte(),
+                    toFile.Rise / 1048576.0, static_cast<double>(whole.HtmlSize) / static_cast<double>(whole.DocSize));
     std::printf("  %-28s %7.4f s %7.4f s ratio %5.2f   %7.4f s %7.4f s ratio %5.2f   %s\n", c.name, t1, t10, t10 / t1, f1,
                 f10, f10 / f1, peakText);
   }
