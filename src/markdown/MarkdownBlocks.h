@@ -129,6 +129,9 @@ class TCMTextNodes {
   void makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser);  // turns text into a tag
   std::string plainTextSince(int ANode) const;
   void removeAfter(int ANode);
+  std::size_t nodeCount() const { return FNodes.size(); }  // also those no longer in the list
+  std::size_t textSize() const { return FText.size(); }
+  void clear();  // no nodes, no text; the room stays for what comes next
   // Joins the text nodes from ANode to the end of the array (the last nodes of the list, in
   // order, their texts one after the other at the end of the buffer) into one open node, and
   // that into the node before it when that is text just in front and its index is above

@@ -178,6 +178,15 @@ void TCMTextNodes::foldTail(int ANode, int AInUseUpTo) {
   FTailOpen = true;
 }
 
+void TCMTextNodes::clear() {
+  FText.clear();
+  FNodes.clear();
+  if (FAttrList) FAttrList->clear();
+  FHead = -1;
+  FTail = -1;
+  FTailOpen = false;
+}
+
 void TCMTextNodes::remove(int ANode) {
   TCMTextNode& n = (*this)[ANode];
   n.FStart = 0;
@@ -353,11 +362,21 @@ constexpr int kMaxDestinationParens = 32;
 
 bool IsSpaceTabLf(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// With a sink, what is final is written there in pieces of about this size; a larger piece of
+// text goes there without passing through the nodes.
+constexpr std::size_t kFlushText = 64 * 1024;
+constexpr std::size_t kFlushNodes = 8 * 1024;
+
 // Inline structure of one text (CommonMark appendix, phase 2): the characters are dispatched in
 // order; delimiter runs and brackets go on the delimiter stack, which links and emphasis resolve.
 class TInlineParser {
  public:
-  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes) : FText(AText), FGfm(AGfm), FNodes(ANodes) {}
+  // With ASink, the nodes are written there and dropped whenever nothing on the stack can
+  // change them any more, and at the end.
+  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes, std::string* ASink = nullptr)
+      : FText(AText), FGfm(AGfm), FNodes(ANodes), FSink(ASink) {
+    FBaseBottom.fill(-1);
+  }
   void run();
 
  private:
@@ -367,7 +386,36 @@ class TInlineParser {
   int nextOnStack(int AIndex);    // the first entry above AIndex still on the stack, -1 for none
   void truncateStack(int ATop);   // everything above ATop leaves the stack
   TCMDelimiter& at(int AIndex) { return FStack[static_cast<std::size_t>(AIndex)]; }
+  // openers_bottom of "process emphasis", by the closer's character, by whether it can also
+  // open and by its length mod 3
+  struct TOpenersBottom {
+    int FIndex[2][2][3];
+    void fill(int AValue) {
+      for (auto& a : FIndex)
+        for (auto& b : a)
+          for (int& c : b) c = AValue;
+    }
+    void clampTo(int ATop) {
+      for (auto& a : FIndex)
+        for (auto& b : a)
+          for (int& c : b) c = std::min(c, ATop);
+    }
+  };
+  // One step of "process emphasis" at the entry ACloser: the entry to look at next.
+  int matchCloser(int ACloser, int ABottom, TOpenersBottom& ABottoms);
   void processEmphasis(int ABottom);
+  // The closers above AFrom, in order, with the bottom of the whole text: the closers below
+  // every bracket are processed as they come, which gives what processing them all at the end
+  // would, as what a closer finds depends only on the entries below it.
+  void processPending(int AFrom);
+  void flushFinal();  // writes the nodes to the sink and drops them
+  // Whether a piece of text of ASize that is final as soon as it is added goes straight to the
+  // sink: nothing on the stack can change what is before it (the nodes are written first).
+  bool writesDirectly(std::size_t ASize) {
+    if (!FSink || ASize < kFlushText || FTop >= 0 || !FBrackets.empty()) return false;
+    flushFinal();
+    return true;
+  }
 
   void handleRun(char AChar);
   void handleCloseBracket();
@@ -395,6 +443,8 @@ class TInlineParser {
   std::size_t FPos = 0;
   bool FGfm;
   TCMTextNodes& FNodes;
+  std::string* FSink;
+  TOpenersBottom FBaseBottom;  // of the closers processed below every bracket
 
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
@@ -474,8 +524,10 @@ int TInlineParser::nextOnStack(int AIndex) {
 void TInlineParser::truncateStack(int ATop) {
   FStack.truncate(static_cast<std::size_t>(ATop + 1));
   FTop = ATop;
-  // indices above the top are given out again and must not count as inactive brackets
+  // indices above the top are given out again and must not count as inactive brackets, nor
+  // bound an opener search
   FLinkFloor = std::min(FLinkFloor, ATop);
+  FBaseBottom.clampTo(ATop);
 }
 
 void TInlineParser::removeDelimiter(int AIndex) {
@@ -492,76 +544,81 @@ void TInlineParser::removeDelimiter(int AIndex) {
 // The procedure "process emphasis" over the entries above ABottom (-1: the whole stack).
 // The index of an entry also tells its position on the stack.
 void TInlineParser::processEmphasis(int ABottom) {
-  // openers_bottom by character, by whether the closer can also open and by its length mod 3:
-  // no opener search goes below it again, which keeps the procedure linear
-  int openersBottom[2][2][3];
-  for (auto& a : openersBottom)
-    for (auto& b : a)
-      for (int& c : b) c = ABottom;
-
-  int closer = nextOnStack(ABottom);
-  while (closer >= 0) {
-    TCMDelimiter* c = &at(closer);
-    if (!c->isEmph() || !c->isCloser()) {
-      closer = nextOnStack(closer);
-      continue;
-    }
-    const std::uint32_t closerLength = FNodes.length(c->node());
-    const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
-    int& bottom = openersBottom[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
-    int opener = c->prev();
-    bool found = false;
-    while (opener >= 0 && opener > bottom) {
-      const TCMDelimiter& o = at(opener);
-      if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
-        bool both = o.isCloser() || c->isOpener();
-        // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
-        // that are both multiples of 3
-        if (!(both && (FNodes.length(o.node()) + closerLength) % 3 == 0)) {
-          found = true;
-          break;
-        }
-      }
-      opener = o.prev();
-    }
-    // no opener: openers_bottom moves up, and a closer that cannot also open leaves the stack
-    if (!found) {
-      bottom = std::max(c->prev(), ABottom);
-      int next = nextOnStack(closer);
-      if (!c->isOpener()) removeDelimiter(closer);
-      closer = next;
-      continue;
-    }
-    TCMDelimiter* o = &at(opener);
-    // strong when both runs have two characters left, else em (CommonMark 6.2, rule 13)
-    int use = (FNodes.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
-    TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
-    FNodes.dropBack(o->node(), static_cast<std::uint32_t>(use));
-    FNodes.dropFront(c->node(), static_cast<std::uint32_t>(use));
-    FNodes.addOpenerAfter(tag, o->node());
-    int moved = FNodes.addCloserBefore(tag, c->node());
-    if (static_cast<std::uint32_t>(moved) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
-    c->setNode(moved);
-    // entries between opener and closer go
-    for (int d = nextOnStack(opener); d >= 0 && d != closer;) {
-      int next = nextOnStack(d);
-      at(d).setSkip(closer);
-      d = next;
-    }
-    c->FLink = opener;
-    if (FNodes.length(o->node()) == 0) {
-      FNodes.remove(o->node());
-      removeDelimiter(opener);
-    }
-    if (FNodes.length(c->node()) == 0) {
-      int next = nextOnStack(closer);
-      FNodes.remove(c->node());
-      removeDelimiter(closer);
-      closer = next;
-    }
-  }
+  // no opener search goes below openers_bottom again, which keeps the procedure linear
+  TOpenersBottom bottoms;
+  bottoms.fill(ABottom);
+  for (int closer = nextOnStack(ABottom); closer >= 0;) closer = matchCloser(closer, ABottom, bottoms);
   // everything above the bottom leaves the stack
   truncateStack(ABottom);
+}
+
+void TInlineParser::processPending(int AFrom) {
+  for (int closer = nextOnStack(AFrom); closer >= 0;) closer = matchCloser(closer, -1, FBaseBottom);
+}
+
+int TInlineParser::matchCloser(int ACloser, int ABottom, TOpenersBottom& ABottoms) {
+  const int closer = ACloser;
+  TCMDelimiter* c = &at(closer);
+  if (!c->isEmph() || !c->isCloser()) return nextOnStack(closer);
+  const std::uint32_t closerLength = FNodes.length(c->node());
+  const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
+  int& bottom = ABottoms.FIndex[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
+  int opener = c->prev();
+  bool found = false;
+  while (opener >= 0 && opener > bottom) {
+    const TCMDelimiter& o = at(opener);
+    if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
+      bool both = o.isCloser() || c->isOpener();
+      // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
+      // that are both multiples of 3
+      if (!(both && (FNodes.length(o.node()) + closerLength) % 3 == 0)) {
+        found = true;
+        break;
+      }
+    }
+    opener = o.prev();
+  }
+  // no opener: openers_bottom moves up, and a closer that cannot also open leaves the stack
+  if (!found) {
+    bottom = std::max(c->prev(), ABottom);
+    int next = nextOnStack(closer);
+    if (!c->isOpener()) removeDelimiter(closer);
+    return next;
+  }
+  TCMDelimiter* o = &at(opener);
+  // strong when both runs have two characters left, else em (CommonMark 6.2, rule 13)
+  int use = (FNodes.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
+  TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
+  FNodes.dropBack(o->node(), static_cast<std::uint32_t>(use));
+  FNodes.dropFront(c->node(), static_cast<std::uint32_t>(use));
+  FNodes.addOpenerAfter(tag, o->node());
+  int moved = FNodes.addCloserBefore(tag, c->node());
+  if (static_cast<std::uint32_t>(moved) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
+  c->setNode(moved);
+  // entries between opener and closer go
+  for (int d = nextOnStack(opener); d >= 0 && d != closer;) {
+    int next = nextOnStack(d);
+    at(d).setSkip(closer);
+    d = next;
+  }
+  c->FLink = opener;
+  if (FNodes.length(o->node()) == 0) {
+    FNodes.remove(o->node());
+    removeDelimiter(opener);
+  }
+  if (FNodes.length(c->node()) == 0) {
+    int next = nextOnStack(closer);
+    FNodes.remove(c->node());
+    removeDelimiter(closer);
+    return next;
+  }
+  return closer;  // what is left of the closer looks for another opener
+}
+
+void TInlineParser::flushFinal() {
+  FNodes.writeHtml(*FSink);
+  FNodes.clear();
+  FBareLinks.clear();  // made inside brackets that are closed now: no link can take them in
 }
 
 // Left-flanking / right-flanking delimiter runs decide whether * and _ may open or close emphasis
@@ -598,8 +655,9 @@ void TInlineParser::handleRun(char AChar) {
     }
   }
   // a run after the last one of its character that could close can only open, and nothing
-  // closes it: it stays text, and costs no node of its own
-  if (start > lastPossibleCloser(AChar)) {
+  // closes it: it stays text, and costs no node of its own (nor keeps what is before it open)
+  const std::size_t lastCloser = lastPossibleCloser(AChar);
+  if (lastCloser == 0 || start > lastCloser) {
     FNodes.addText(run);
     return;
   }
@@ -609,7 +667,8 @@ void TInlineParser::handleRun(char AChar) {
     return;
   }
   int node = FNodes.addTextNode(run);
-  pushDelimiter(node, AChar, false, mode);
+  int entry = pushDelimiter(node, AChar, false, mode);
+  if (FBrackets.empty() && mode != dmOpener) processPending(entry - 1);
 }
 
 // href encoding of a decoded link destination.
@@ -755,7 +814,10 @@ void TInlineParser::handleCloseBracket() {
     const int bracketNode = d.node();
     if (d.isImage()) --FOpenImages;
     FBrackets.pop_back();
+    const int below = d.prev();
     removeDelimiter(di);
+    // the closers pushed since the last bracket opened are processed now
+    if (FBrackets.empty()) processPending(below);
     FNodes.addText("]");
     // With the bracket, every entry above it left the stack: its node and the text after it
     // are plain text now, and join the text before them, so that brackets that make nothing
@@ -1038,6 +1100,15 @@ bool TInlineParser::handleExtendedAutolink() {
 }
 
 void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
+  if (writesDirectly(AShown.size())) {
+    std::string& out = *FSink;
+    out += "<a href=\"";
+    out += AHref;
+    out += "\">";
+    AppendEscaped(out, AShown);
+    out += "</a>";
+    return;
+  }
   if (FBrackets.empty()) {  // no bracket can make it part of a link or an image: written as text
     FNodes.addText("<a href=\"");
     FNodes.addText(AHref);
@@ -1118,13 +1189,15 @@ void TInlineParser::plainRun() {
     if (FGfm && mayStartExtended(FPos)) break;
     ++FPos;
   }
-  FNodes.addText(FText.substr(start, FPos - start));
+  if (writesDirectly(FPos - start)) FSink->append(FText, start, FPos - start);
+  else FNodes.addText(FText.substr(start, FPos - start));
 }
 
 void TInlineParser::run() {
   const std::size_t n = FText.size();
   bool lineStart = true;
   while (FPos < n) {
+    if (FSink && FTop < 0 && (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes)) flushFinal();
     char c = FText[FPos];
     // blanks are dropped at line starts and ends; two or more spaces before a line end make a
     // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
@@ -1251,9 +1324,11 @@ void TInlineParser::run() {
         break;
     }
   }
-  processEmphasis(-1);
+  // the closers above the lowest bracket still open (it stays text) were not processed yet
+  if (!FBrackets.empty()) processPending(FBrackets[0]);
+  truncateStack(-1);
   FBrackets.clear();
-  assert(FTop < 0);
+  if (FSink) flushFinal();
 }
 
 }  // namespace
@@ -1269,6 +1344,14 @@ void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes
   // short texts fit the string's own room and a few nodes
   if (AText.size() > 15) ANodes.reserve(AText.size() / 8 + 4, AText.size() + 16);
   TInlineParser parser(AText, AGfm, ANodes);
+  parser.run();
+}
+
+void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut) {
+  TCMTextNodes nodes;
+  // room for what is held before it is written
+  if (AText.size() > 15) nodes.reserve(std::min<std::size_t>(AText.size() / 8 + 4, 2 * kFlushNodes), std::min<std::size_t>(AText.size() + 16, 2 * kFlushText));
+  TInlineParser parser(AText, AGfm, nodes, &AOut);
   parser.run();
 }
 
