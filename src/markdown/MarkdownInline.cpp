@@ -178,6 +178,31 @@ void TCMTextNodes::foldTail(int ANode, int AInUseUpTo) {
   FTailOpen = true;
 }
 
+int TCMTextNodes::splitOut(int ANode, std::uint32_t AAt, std::uint32_t ALength) {
+  TCMTextNode& n = (*this)[ANode];
+  assert(!n.isElement() && AAt >= n.FStart && AAt + ALength <= n.FStart + n.FInfo);
+  const std::uint32_t end = n.FStart + n.FInfo;
+  const bool openTail = ANode == FTail && FTailOpen;
+  int piece = ANode;
+  if (AAt > n.FStart) {
+    n.FInfo = AAt - n.FStart;
+    TCMTextNode p;
+    p.FStart = AAt;
+    p.FInfo = ALength;
+    piece = insertAfter(ANode, p);
+  } else {
+    n.FInfo = ALength;
+  }
+  if (AAt + ALength < end) {
+    TCMTextNode rest;
+    rest.FStart = AAt + ALength;
+    rest.FInfo = end - rest.FStart;
+    insertAfter(piece, rest);
+    if (openTail) FTailOpen = true;  // the rest is the last node, its text the end of the buffer
+  }
+  return piece;
+}
+
 void TCMTextNodes::clear() {
   FText.clear();
   FNodes.clear();
@@ -300,28 +325,40 @@ namespace {
 // Whether a delimiter run can open or close emphasis, by the flanking rules (CommonMark 6.2).
 enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 
-// An entry of the delimiter stack (8 bytes). The characters of an emphasis run not yet
-// matched are the text of its node. FBits holds the node index, the kind (bits 28-29) and the
-// mode (bits 30-31). An entry on the stack links to the entry below it (FLink >= -1); a removed
+// An entry of the delimiter stack (8 bytes): a run of "*" or "_" that may open or close. The
+// characters of the run not yet matched are the text of its node. FBits holds the node index,
+// the kind (bits 28-29) and the mode (bits 30-31). An entry on the stack links to the entry below it (FLink >= -1); a removed
 // entry keeps in FLink, as -2 - index, a later index no further than the next entry still on
 // the stack, so that walking up passes runs of removed entries in one step.
 struct TCMDelimiter {
   static constexpr std::uint32_t kNodeMask = 0x0FFFFFFFu;
-  enum class TKind : std::uint32_t { Star, Underscore, Bracket, Image };
+  enum class TKind : std::uint32_t { Star, Underscore };
   std::uint32_t FBits = 0;
   std::int32_t FLink = -1;
   int node() const { return static_cast<int>(FBits & kNodeMask); }
   void setNode(int ANode) { FBits = (FBits & ~kNodeMask) | static_cast<std::uint32_t>(ANode); }
   TKind kind() const { return static_cast<TKind>((FBits >> 28) & 3); }
   std::uint32_t mode() const { return FBits >> 30; }
-  bool isEmph() const { return kind() == TKind::Star || kind() == TKind::Underscore; }
-  bool isImage() const { return kind() == TKind::Image; }
   bool isOpener() const { return mode() == dmOpener || mode() == dmBoth; }
   bool isCloser() const { return mode() == dmCloser || mode() == dmBoth; }
   bool removed() const { return FLink <= -2; }
   int prev() const { return FLink; }
   int skip() const { return -2 - FLink; }
   void setSkip(int AIndex) { FLink = -2 - AIndex; }
+};
+
+// Open brackets ("[" or "![", CommonMark appendix), kept apart from the delimiter stack: a run
+// of "[" one after the other in the text of one node, with the same entries below them, takes
+// one of these (16 bytes); an "![" takes one of its own. The brackets are text in the node
+// until one makes a link or an image: the node is split there.
+struct TCMBracketRun {
+  static constexpr std::uint32_t kImage = 0x80000000u;
+  std::int32_t FBelow = -1;  // the top of the delimiter stack when they were pushed
+  std::uint32_t FNode = 0;   // the text node that holds them
+  std::uint32_t FStart = 0;  // the buffer offset of the first
+  std::uint32_t FCount = 0;  // how many (an image: kImage | 1)
+  std::uint32_t count() const { return FCount & ~kImage; }
+  bool isImage() const { return (FCount & kImage) != 0; }
 };
 
 // Whether a link or image may lead to the destination: a relative one, or one with the scheme
@@ -381,7 +418,16 @@ class TInlineParser {
 
  private:
   // delimiter stack
-  int pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode);
+  int pushDelimiter(int ANode, char AChar, TCMDelimiterMode AMode);
+  void pushBracket(bool AImage);
+  // the innermost open bracket, taken off the list
+  struct TBracket {
+    int FBelow;
+    int FNode;
+    std::uint32_t FOffset;
+    bool FImage;
+  };
+  TBracket popBracket();
   void removeDelimiter(int AIndex);
   int nextOnStack(int AIndex);    // the first entry above AIndex still on the stack, -1 for none
   void truncateStack(int ATop);   // everything above ATop leaves the stack
@@ -448,9 +494,10 @@ class TInlineParser {
 
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
-  TCMPodArray<int> FBrackets;        // bracket entries, innermost last
-  int FOpenImages = 0;               // "![" entries among them
-  int FLinkFloor = -1;               // "[" entries at or below this index are inactive
+  TCMPodArray<TCMBracketRun> FBrackets;  // the open brackets, innermost last
+  std::size_t FBracketCount = 0;          // open brackets
+  int FOpenImages = 0;                    // "![" among them
+  std::size_t FLinkFloor = 0;             // "[" below this many open brackets are inactive
 
   // Linear-time guards: what one scan learnt about the rest of the text is kept, so that no
   // later start scans the same characters again.
@@ -495,10 +542,10 @@ std::size_t TInlineParser::lastPossibleCloser(char AChar) {
   return FLastCloser[AChar == '*' ? 0 : 1];
 }
 
-int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
+int TInlineParser::pushDelimiter(int ANode, char AChar, TCMDelimiterMode AMode) {
   if (static_cast<std::uint32_t>(ANode) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
   using TKind = TCMDelimiter::TKind;
-  TKind kind = AChar == '*' ? TKind::Star : AChar == '_' ? TKind::Underscore : AImage ? TKind::Image : TKind::Bracket;
+  TKind kind = AChar == '*' ? TKind::Star : TKind::Underscore;
   TCMDelimiter d;
   d.FBits = static_cast<std::uint32_t>(ANode) | (static_cast<std::uint32_t>(kind) << 28) |
             (static_cast<std::uint32_t>(AMode) << 30);
@@ -506,6 +553,47 @@ int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimite
   FStack.push_back(d);
   FTop = static_cast<int>(FStack.size()) - 1;
   return FTop;
+}
+
+void TInlineParser::pushBracket(bool AImage) {
+  const std::size_t at = FNodes.textSize();
+  if (at > 0xFFFFFFFFu - 2) throw std::length_error("Markdown text too long");
+  FNodes.addText(AImage ? "![" : "[");  // the open node holds it
+  const int node = FNodes.last();
+  const auto offset = static_cast<std::uint32_t>(at);
+  ++FBracketCount;
+  if (AImage) {
+    ++FOpenImages;
+  } else if (!FBrackets.empty()) {
+    TCMBracketRun& run = FBrackets.back();
+    if (!run.isImage() && run.FNode == static_cast<std::uint32_t>(node) && run.FBelow == FTop &&
+        run.FStart + run.FCount == offset) {
+      ++run.FCount;
+      return;
+    }
+  }
+  TCMBracketRun run;
+  run.FBelow = FTop;
+  run.FNode = static_cast<std::uint32_t>(node);
+  run.FStart = offset;
+  run.FCount = AImage ? (TCMBracketRun::kImage | 1) : 1;
+  FBrackets.push_back(run);
+}
+
+TInlineParser::TBracket TInlineParser::popBracket() {
+  TCMBracketRun& run = FBrackets.back();
+  TBracket b;
+  b.FBelow = run.FBelow;
+  b.FNode = static_cast<int>(run.FNode);
+  b.FImage = run.isImage();
+  b.FOffset = run.FStart + run.count() - 1;
+  if (run.count() > 1) --run.FCount;
+  else FBrackets.pop_back();
+  --FBracketCount;
+  if (b.FImage) --FOpenImages;
+  // brackets opened from here on are active again
+  FLinkFloor = std::min(FLinkFloor, FBracketCount);
+  return b;
 }
 
 int TInlineParser::nextOnStack(int AIndex) {
@@ -524,9 +612,7 @@ int TInlineParser::nextOnStack(int AIndex) {
 void TInlineParser::truncateStack(int ATop) {
   FStack.truncate(static_cast<std::size_t>(ATop + 1));
   FTop = ATop;
-  // indices above the top are given out again and must not count as inactive brackets, nor
-  // bound an opener search
-  FLinkFloor = std::min(FLinkFloor, ATop);
+  // indices above the top are given out again and must not bound an opener search
   FBaseBottom.clampTo(ATop);
 }
 
@@ -559,7 +645,7 @@ void TInlineParser::processPending(int AFrom) {
 int TInlineParser::matchCloser(int ACloser, int ABottom, TOpenersBottom& ABottoms) {
   const int closer = ACloser;
   TCMDelimiter* c = &at(closer);
-  if (!c->isEmph() || !c->isCloser()) return nextOnStack(closer);
+  if (!c->isCloser()) return nextOnStack(closer);
   const std::uint32_t closerLength = FNodes.length(c->node());
   const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
   int& bottom = ABottoms.FIndex[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
@@ -567,7 +653,7 @@ int TInlineParser::matchCloser(int ACloser, int ABottom, TOpenersBottom& ABottom
   bool found = false;
   while (opener >= 0 && opener > bottom) {
     const TCMDelimiter& o = at(opener);
-    if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
+    if (o.kind() == c->kind() && o.isOpener()) {
       bool both = o.isCloser() || c->isOpener();
       // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
       // that are both multiples of 3
@@ -667,7 +753,7 @@ void TInlineParser::handleRun(char AChar) {
     return;
   }
   int node = FNodes.addTextNode(run);
-  int entry = pushDelimiter(node, AChar, false, mode);
+  int entry = pushDelimiter(node, AChar, mode);
   if (FBrackets.empty() && mode != dmOpener) processPending(entry - 1);
 }
 
@@ -804,38 +890,33 @@ void TInlineParser::handleCloseBracket() {
     FNodes.addText("]");
     return;
   }
-  int di = FBrackets.back();
-  TCMDelimiter& d = at(di);
-  bool active = d.isImage() || di > FLinkFloor;
+  const bool active = FBrackets.back().isImage() || FBracketCount - 1 >= FLinkFloor;
   std::string href, title;
   bool hasTitle = false;
   std::size_t end = 0;
   if (!active || !parseLinkTail(FPos, href, title, hasTitle, end)) {
-    const int bracketNode = d.node();
-    if (d.isImage()) --FOpenImages;
-    FBrackets.pop_back();
-    const int below = d.prev();
-    removeDelimiter(di);
+    const TBracket b = popBracket();
     // the closers pushed since the last bracket opened are processed now
-    if (FBrackets.empty()) processPending(below);
+    if (FBrackets.empty()) processPending(b.FBelow);
     FNodes.addText("]");
-    // With the bracket, every entry above it left the stack: its node and the text after it
-    // are plain text now, and join the text before them, so that brackets that make nothing
-    // cost no nodes.
-    if (static_cast<int>(FStack.size()) <= di) {
+    // With the bracket, every entry above it left the stack: the text after it is plain text
+    // now, and joins the text before it where nothing refers to it.
+    if (FTop <= b.FBelow) {
       int inUse = FTop >= 0 ? at(FTop).node() : -1;
       if (!FBareLinks.empty()) inUse = std::max(inUse, FBareLinks.back());
-      FNodes.foldTail(bracketNode, inUse);
+      if (!FBrackets.empty()) inUse = std::max(inUse, static_cast<int>(FBrackets.back().FNode));
+      FNodes.foldTail(b.FNode, inUse);
     }
     return;
   }
   FPos = end;
-  int node = d.node();
-  const bool image = d.isImage();
-  if (image) --FOpenImages;
-  FBrackets.pop_back();
+  const TBracket b = popBracket();
+  const bool image = b.FImage;
+  // the bracket's text gets a node of its own, which becomes the element
+  const int node = FNodes.splitOut(b.FNode, b.FOffset, image ? 2 : 1);
   const bool safe = IsSafeDestination(href);
-  while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > node) {
+  // bare-address links made after the bracket are in nodes after the one that held it
+  while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > b.FNode) {
     if (!image) {  // an image's description becomes plain text anyway
       FNodes.remove(FBareLinks[FBareLinks.size() - 2]);
       FNodes.remove(FBareLinks.back());
@@ -843,7 +924,7 @@ void TInlineParser::handleCloseBracket() {
     FBareLinks.truncate(FBareLinks.size() - 2);
   }
   if (image) {
-    processEmphasis(di);
+    processEmphasis(b.FBelow);
     // the alt text is the description as plain text (CommonMark 6.4)
     std::string alt = FNodes.plainTextSince(node);
     FNodes.removeAfter(node);
@@ -870,10 +951,9 @@ void TInlineParser::handleCloseBracket() {
     }
     FNodes.addCloser(TCMElement::A);
     // no links inside links: every "[" below becomes inactive
-    FLinkFloor = std::max(FLinkFloor, di);
-    processEmphasis(di);
+    FLinkFloor = std::max(FLinkFloor, FBracketCount);
+    processEmphasis(b.FBelow);
   }
-  removeDelimiter(di);
 }
 
 // Code span content: outer spaces and line feeds dropped, inner runs of them become one space.
@@ -1197,7 +1277,9 @@ void TInlineParser::run() {
   const std::size_t n = FText.size();
   bool lineStart = true;
   while (FPos < n) {
-    if (FSink && FTop < 0 && (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes)) flushFinal();
+    if (FSink && FTop < 0 && FBrackets.empty() &&
+        (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes))
+      flushFinal();
     char c = FText[FPos];
     // blanks are dropped at line starts and ends; two or more spaces before a line end make a
     // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
@@ -1232,9 +1314,7 @@ void TInlineParser::run() {
           FNodes.addText("![");
           FPos += 2;
         } else if (FPos + 1 < n && FText[FPos + 1] == '[') {
-          int node = FNodes.addTextNode("![");
-          FBrackets.push_back(pushDelimiter(node, '[', true, dmNeither));
-          ++FOpenImages;
+          pushBracket(true);
           FPos += 2;
         } else {
           FNodes.addText("!");
@@ -1283,8 +1363,7 @@ void TInlineParser::run() {
           ++FPos;
           break;
         }
-        int node = FNodes.addTextNode("[");
-        FBrackets.push_back(pushDelimiter(node, '[', false, dmNeither));
+        pushBracket(false);
         ++FPos;
         break;
       }
@@ -1325,7 +1404,7 @@ void TInlineParser::run() {
     }
   }
   // the closers above the lowest bracket still open (it stays text) were not processed yet
-  if (!FBrackets.empty()) processPending(FBrackets[0]);
+  if (!FBrackets.empty()) processPending(FBrackets[0].FBelow);
   truncateStack(-1);
   FBrackets.clear();
   if (FSink) flushFinal();

@@ -321,6 +321,27 @@ TEST(CommonMarkInlines, RunsWithNoCloserAfterThem) {
   CHECK_ALL(cases);
 }
 
+// Brackets one after the other are held together until one of them makes a link or an image;
+// the text around the one that does stays as it was.
+TEST(CommonMarkInlines, BracketsOneAfterTheOther) {
+  const TCase cases[] = {
+      {"link inside brackets", "[[a](b)]\n", "<p>[<a href=\"b\">a</a>]</p>\n"},
+      {"after text", "x[[y](z)\n", "<p>x[<a href=\"z\">y</a></p>\n"},
+      {"outer ones inactive", "[[[a](b)](c)](d)\n", "<p>[[<a href=\"b\">a</a>](c)](d)</p>\n"},
+      {"link in an image", "![[a](b)](c)\n", "<p><img src=\"c\" alt=\"a\" /></p>\n"},
+      {"image in a link", "[![a](b)](c)\n", "<p><a href=\"c\"><img src=\"b\" alt=\"a\" /></a></p>\n"},
+      {"images one after the other", "![![a](b)](c) ![[d]](e)\n",
+       "<p><img src=\"c\" alt=\"a\" /> <img src=\"e\" alt=\"[d]\" /></p>\n"},
+      {"emphasis in the inner link", "[[*a*](b) c](d)\n", "<p>[<a href=\"b\"><em>a</em></a> c](d)</p>\n"},
+      {"closer in a link, opener before", "*[[a*](b)\n", "<p>*[<a href=\"b\">a*</a></p>\n"},
+      {"image and link inside", "[a ![b](c) [d](e)](f)\n",
+       "<p>[a <img src=\"c\" alt=\"b\" /> <a href=\"e\">d</a>](f)</p>\n"},
+      {"many, then a link at the end", "[[[[x] [y](z)\n", "<p>[[[[x] <a href=\"z\">y</a></p>\n"},
+      {"address inside, link around", "[[www.a.com](b)\n", "<p>[<a href=\"b\">www.a.com</a></p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
 // Closers are matched as they come while no bracket is open, and those that came inside a
 // bracket once it makes nothing or stays open: the emphasis is what matching them all at the
 // end of the paragraph gives.
