@@ -127,8 +127,14 @@ class TCMTextNodes {
   // Inserts the end tag in front of ANode, whose content moves to a new index (returned).
   [[nodiscard]] int addCloserBefore(TCMElement AName, int ANode);
   void makeElement(int ANode, TCMElement AName, bool AOpener, bool ACloser);  // turns text into a tag
+  // Splits the text node ANode so that its ALength bytes from buffer offset AAt are a node of
+  // their own (returned), in place.
+  int splitOut(int ANode, std::uint32_t AAt, std::uint32_t ALength);
   std::string plainTextSince(int ANode) const;
   void removeAfter(int ANode);
+  std::size_t nodeCount() const { return FNodes.size(); }  // also those no longer in the list
+  std::size_t textSize() const { return FText.size(); }
+  void clear();  // no nodes, no text; the room stays for what comes next
   // Joins the text nodes from ANode to the end of the array (the last nodes of the list, in
   // order, their texts one after the other at the end of the buffer) into one open node, and
   // that into the node before it when that is text just in front and its index is above

@@ -400,6 +400,7 @@ class TEngine {
   void flushTopLevel(bool AAll);
   // Writes the items of a top-level list but its last (which may still take lines) and frees them.
   void flushListItems();
+  bool writeParagraph(TCMBlock* ABlock);
 
  private:
   // Lines are cut from the source as they are reached and kept in a small ring: the parse
@@ -1090,16 +1091,18 @@ void TEngine::flushTopLevel(bool AAll) {
   if (doc->FBlocks.size() <= keep) return;
   while (doc->FBlocks.size() > keep) {
     TCMBlock* b = doc->FBlocks.front();
-    runInlines(b, doc->wantsInlines());
-    // The page makes room for the block before it is written: when it has to move, it moves
-    // without the block, whose text is then in memory only twice (in the block and the page).
-    // A bound far above the block's likely page (markup-heavy containers) reserves nothing.
-    const std::size_t bound = HtmlSizeBound(b);
-    if (bound <= kMaxReserveFactor * FText.size() + 4096 && FOut->capacity() - FOut->size() < bound)
-      FOut->reserve(FOut->size() + bound);
     const bool streamedList = b == FStreamList;
-    if (streamedList && FStreamList->FLoose && !FLooseEdits.empty()) FLooseEdits.apply(*FOut);
-    b->writeHtml(doc, *FOut);
+    if (!writeParagraph(b)) {
+      runInlines(b, doc->wantsInlines());
+      // The page makes room for the block before it is written: when it has to move, it moves
+      // without the block, whose text is then in memory only twice (in the block and the page).
+      // A bound far above the block's likely page (markup-heavy containers) reserves nothing.
+      const std::size_t bound = HtmlSizeBound(b);
+      if (bound <= kMaxReserveFactor * FText.size() + 4096 && FOut->capacity() - FOut->size() < bound)
+        FOut->reserve(FOut->size() + bound);
+      if (streamedList && FStreamList->FLoose && !FLooseEdits.empty()) FLooseEdits.apply(*FOut);
+      b->writeHtml(doc, *FOut);
+    }
     doc->FBlocks.destroyFront();
     if (streamedList) {
       FLooseEdits.clear();
@@ -1176,6 +1179,29 @@ void TEngine::checkBlankIn() {
     }
     if (!b) FBlankIn = nullptr;
   }
+}
+
+// A top-level paragraph is written as its inlines are parsed, straight into the page, so that
+// its output is never held anywhere else. The page makes room first for a page of a few times
+// the text (most are far smaller).
+bool TEngine::writeParagraph(TCMBlock* ABlock) {
+  if (!ABlock->isPlainPara()) return false;
+  auto* para = static_cast<TCMParagraphBlock*>(ABlock);
+  if (para->FBlocks.size() != 1 || para->FBlocks.front()->kind() != TCMBlockKind::Text) return false;
+  auto* tb = static_cast<TCMTextBlock*>(para->FBlocks.front());
+  std::string raw;
+  std::string_view text = tb->FRawLine;
+  if (!text.data()) {
+    raw.swap(tb->rawText());
+    text = raw;
+  }
+  tb->FRawLine = {};
+  const std::size_t bound = kMaxReserveFactor * text.size();
+  if (FOut->capacity() - FOut->size() < bound) FOut->reserve(FOut->size() + bound);
+  *FOut += "<p>";
+  WriteInlines(text, FGFMExtensions, *FOut);
+  *FOut += "</p>\n";
+  return true;
 }
 
 // Inline structure (CommonMark appendix, phase 2) of every text block, depth first.

@@ -178,6 +178,40 @@ void TCMTextNodes::foldTail(int ANode, int AInUseUpTo) {
   FTailOpen = true;
 }
 
+int TCMTextNodes::splitOut(int ANode, std::uint32_t AAt, std::uint32_t ALength) {
+  TCMTextNode& n = (*this)[ANode];
+  assert(!n.isElement() && AAt >= n.FStart && AAt + ALength <= n.FStart + n.FInfo);
+  const std::uint32_t end = n.FStart + n.FInfo;
+  const bool openTail = ANode == FTail && FTailOpen;
+  int piece = ANode;
+  if (AAt > n.FStart) {
+    n.FInfo = AAt - n.FStart;
+    TCMTextNode p;
+    p.FStart = AAt;
+    p.FInfo = ALength;
+    piece = insertAfter(ANode, p);
+  } else {
+    n.FInfo = ALength;
+  }
+  if (AAt + ALength < end) {
+    TCMTextNode rest;
+    rest.FStart = AAt + ALength;
+    rest.FInfo = end - rest.FStart;
+    insertAfter(piece, rest);
+    if (openTail) FTailOpen = true;  // the rest is the last node, its text the end of the buffer
+  }
+  return piece;
+}
+
+void TCMTextNodes::clear() {
+  FText.clear();
+  FNodes.clear();
+  if (FAttrList) FAttrList->clear();
+  FHead = -1;
+  FTail = -1;
+  FTailOpen = false;
+}
+
 void TCMTextNodes::remove(int ANode) {
   TCMTextNode& n = (*this)[ANode];
   n.FStart = 0;
@@ -291,28 +325,40 @@ namespace {
 // Whether a delimiter run can open or close emphasis, by the flanking rules (CommonMark 6.2).
 enum TCMDelimiterMode { dmNeither, dmOpener, dmCloser, dmBoth };
 
-// An entry of the delimiter stack (8 bytes). The characters of an emphasis run not yet
-// matched are the text of its node. FBits holds the node index, the kind (bits 28-29) and the
-// mode (bits 30-31). An entry on the stack links to the entry below it (FLink >= -1); a removed
+// An entry of the delimiter stack (8 bytes): a run of "*" or "_" that may open or close. The
+// characters of the run not yet matched are the text of its node. FBits holds the node index,
+// the kind (bits 28-29) and the mode (bits 30-31). An entry on the stack links to the entry below it (FLink >= -1); a removed
 // entry keeps in FLink, as -2 - index, a later index no further than the next entry still on
 // the stack, so that walking up passes runs of removed entries in one step.
 struct TCMDelimiter {
   static constexpr std::uint32_t kNodeMask = 0x0FFFFFFFu;
-  enum class TKind : std::uint32_t { Star, Underscore, Bracket, Image };
+  enum class TKind : std::uint32_t { Star, Underscore };
   std::uint32_t FBits = 0;
   std::int32_t FLink = -1;
   int node() const { return static_cast<int>(FBits & kNodeMask); }
   void setNode(int ANode) { FBits = (FBits & ~kNodeMask) | static_cast<std::uint32_t>(ANode); }
   TKind kind() const { return static_cast<TKind>((FBits >> 28) & 3); }
   std::uint32_t mode() const { return FBits >> 30; }
-  bool isEmph() const { return kind() == TKind::Star || kind() == TKind::Underscore; }
-  bool isImage() const { return kind() == TKind::Image; }
   bool isOpener() const { return mode() == dmOpener || mode() == dmBoth; }
   bool isCloser() const { return mode() == dmCloser || mode() == dmBoth; }
   bool removed() const { return FLink <= -2; }
   int prev() const { return FLink; }
   int skip() const { return -2 - FLink; }
   void setSkip(int AIndex) { FLink = -2 - AIndex; }
+};
+
+// Open brackets ("[" or "![", CommonMark appendix), kept apart from the delimiter stack: a run
+// of "[" one after the other in the text of one node, with the same entries below them, takes
+// one of these (16 bytes); an "![" takes one of its own. The brackets are text in the node
+// until one makes a link or an image: the node is split there.
+struct TCMBracketRun {
+  static constexpr std::uint32_t kImage = 0x80000000u;
+  std::int32_t FBelow = -1;  // the top of the delimiter stack when they were pushed
+  std::uint32_t FNode = 0;   // the text node that holds them
+  std::uint32_t FStart = 0;  // the buffer offset of the first
+  std::uint32_t FCount = 0;  // how many (an image: kImage | 1)
+  std::uint32_t count() const { return FCount & ~kImage; }
+  bool isImage() const { return (FCount & kImage) != 0; }
 };
 
 // Whether a link or image may lead to the destination: a relative one, or one with the scheme
@@ -353,21 +399,69 @@ constexpr int kMaxDestinationParens = 32;
 
 bool IsSpaceTabLf(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// With a sink, what is final is written there in pieces of about this size; a larger piece of
+// text goes there without passing through the nodes.
+constexpr std::size_t kFlushText = 64 * 1024;
+constexpr std::size_t kFlushNodes = 8 * 1024;
+
 // Inline structure of one text (CommonMark appendix, phase 2): the characters are dispatched in
 // order; delimiter runs and brackets go on the delimiter stack, which links and emphasis resolve.
 class TInlineParser {
  public:
-  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes) : FText(AText), FGfm(AGfm), FNodes(ANodes) {}
+  // With ASink, the nodes are written there and dropped whenever nothing on the stack can
+  // change them any more, and at the end.
+  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes, std::string* ASink = nullptr)
+      : FText(AText), FGfm(AGfm), FNodes(ANodes), FSink(ASink) {
+    FBaseBottom.fill(-1);
+  }
   void run();
 
  private:
   // delimiter stack
-  int pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode);
+  int pushDelimiter(int ANode, char AChar, TCMDelimiterMode AMode);
+  void pushBracket(bool AImage);
+  // the innermost open bracket, taken off the list
+  struct TBracket {
+    int FBelow;
+    int FNode;
+    std::uint32_t FOffset;
+    bool FImage;
+  };
+  TBracket popBracket();
   void removeDelimiter(int AIndex);
   int nextOnStack(int AIndex);    // the first entry above AIndex still on the stack, -1 for none
   void truncateStack(int ATop);   // everything above ATop leaves the stack
   TCMDelimiter& at(int AIndex) { return FStack[static_cast<std::size_t>(AIndex)]; }
+  // openers_bottom of "process emphasis", by the closer's character, by whether it can also
+  // open and by its length mod 3
+  struct TOpenersBottom {
+    int FIndex[2][2][3];
+    void fill(int AValue) {
+      for (auto& a : FIndex)
+        for (auto& b : a)
+          for (int& c : b) c = AValue;
+    }
+    void clampTo(int ATop) {
+      for (auto& a : FIndex)
+        for (auto& b : a)
+          for (int& c : b) c = std::min(c, ATop);
+    }
+  };
+  // One step of "process emphasis" at the entry ACloser: the entry to look at next.
+  int matchCloser(int ACloser, int ABottom, TOpenersBottom& ABottoms);
   void processEmphasis(int ABottom);
+  // The closers above AFrom, in order, with the bottom of the whole text: the closers below
+  // every bracket are processed as they come, which gives what processing them all at the end
+  // would, as what a closer finds depends only on the entries below it.
+  void processPending(int AFrom);
+  void flushFinal();  // writes the nodes to the sink and drops them
+  // Whether a piece of text of ASize that is final as soon as it is added goes straight to the
+  // sink: nothing on the stack can change what is before it (the nodes are written first).
+  bool writesDirectly(std::size_t ASize) {
+    if (!FSink || ASize < kFlushText || FTop >= 0 || !FBrackets.empty()) return false;
+    flushFinal();
+    return true;
+  }
 
   void handleRun(char AChar);
   void handleCloseBracket();
@@ -395,12 +489,15 @@ class TInlineParser {
   std::size_t FPos = 0;
   bool FGfm;
   TCMTextNodes& FNodes;
+  std::string* FSink;
+  TOpenersBottom FBaseBottom;  // of the closers processed below every bracket
 
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
   int FTop = -1;
-  TCMPodArray<int> FBrackets;        // bracket entries, innermost last
-  int FOpenImages = 0;               // "![" entries among them
-  int FLinkFloor = -1;               // "[" entries at or below this index are inactive
+  TCMPodArray<TCMBracketRun> FBrackets;  // the open brackets, innermost last
+  std::size_t FBracketCount = 0;          // open brackets
+  int FOpenImages = 0;                    // "![" among them
+  std::size_t FLinkFloor = 0;             // "[" below this many open brackets are inactive
 
   // Linear-time guards: what one scan learnt about the rest of the text is kept, so that no
   // later start scans the same characters again.
@@ -445,10 +542,10 @@ std::size_t TInlineParser::lastPossibleCloser(char AChar) {
   return FLastCloser[AChar == '*' ? 0 : 1];
 }
 
-int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimiterMode AMode) {
+int TInlineParser::pushDelimiter(int ANode, char AChar, TCMDelimiterMode AMode) {
   if (static_cast<std::uint32_t>(ANode) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
   using TKind = TCMDelimiter::TKind;
-  TKind kind = AChar == '*' ? TKind::Star : AChar == '_' ? TKind::Underscore : AImage ? TKind::Image : TKind::Bracket;
+  TKind kind = AChar == '*' ? TKind::Star : TKind::Underscore;
   TCMDelimiter d;
   d.FBits = static_cast<std::uint32_t>(ANode) | (static_cast<std::uint32_t>(kind) << 28) |
             (static_cast<std::uint32_t>(AMode) << 30);
@@ -456,6 +553,47 @@ int TInlineParser::pushDelimiter(int ANode, char AChar, bool AImage, TCMDelimite
   FStack.push_back(d);
   FTop = static_cast<int>(FStack.size()) - 1;
   return FTop;
+}
+
+void TInlineParser::pushBracket(bool AImage) {
+  const std::size_t at = FNodes.textSize();
+  if (at > 0xFFFFFFFFu - 2) throw std::length_error("Markdown text too long");
+  FNodes.addText(AImage ? "![" : "[");  // the open node holds it
+  const int node = FNodes.last();
+  const auto offset = static_cast<std::uint32_t>(at);
+  ++FBracketCount;
+  if (AImage) {
+    ++FOpenImages;
+  } else if (!FBrackets.empty()) {
+    TCMBracketRun& run = FBrackets.back();
+    if (!run.isImage() && run.FNode == static_cast<std::uint32_t>(node) && run.FBelow == FTop &&
+        run.FStart + run.FCount == offset) {
+      ++run.FCount;
+      return;
+    }
+  }
+  TCMBracketRun run;
+  run.FBelow = FTop;
+  run.FNode = static_cast<std::uint32_t>(node);
+  run.FStart = offset;
+  run.FCount = AImage ? (TCMBracketRun::kImage | 1) : 1;
+  FBrackets.push_back(run);
+}
+
+TInlineParser::TBracket TInlineParser::popBracket() {
+  TCMBracketRun& run = FBrackets.back();
+  TBracket b;
+  b.FBelow = run.FBelow;
+  b.FNode = static_cast<int>(run.FNode);
+  b.FImage = run.isImage();
+  b.FOffset = run.FStart + run.count() - 1;
+  if (run.count() > 1) --run.FCount;
+  else FBrackets.pop_back();
+  --FBracketCount;
+  if (b.FImage) --FOpenImages;
+  // brackets opened from here on are active again
+  FLinkFloor = std::min(FLinkFloor, FBracketCount);
+  return b;
 }
 
 int TInlineParser::nextOnStack(int AIndex) {
@@ -474,8 +612,8 @@ int TInlineParser::nextOnStack(int AIndex) {
 void TInlineParser::truncateStack(int ATop) {
   FStack.truncate(static_cast<std::size_t>(ATop + 1));
   FTop = ATop;
-  // indices above the top are given out again and must not count as inactive brackets
-  FLinkFloor = std::min(FLinkFloor, ATop);
+  // indices above the top are given out again and must not bound an opener search
+  FBaseBottom.clampTo(ATop);
 }
 
 void TInlineParser::removeDelimiter(int AIndex) {
@@ -492,76 +630,81 @@ void TInlineParser::removeDelimiter(int AIndex) {
 // The procedure "process emphasis" over the entries above ABottom (-1: the whole stack).
 // The index of an entry also tells its position on the stack.
 void TInlineParser::processEmphasis(int ABottom) {
-  // openers_bottom by character, by whether the closer can also open and by its length mod 3:
-  // no opener search goes below it again, which keeps the procedure linear
-  int openersBottom[2][2][3];
-  for (auto& a : openersBottom)
-    for (auto& b : a)
-      for (int& c : b) c = ABottom;
-
-  int closer = nextOnStack(ABottom);
-  while (closer >= 0) {
-    TCMDelimiter* c = &at(closer);
-    if (!c->isEmph() || !c->isCloser()) {
-      closer = nextOnStack(closer);
-      continue;
-    }
-    const std::uint32_t closerLength = FNodes.length(c->node());
-    const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
-    int& bottom = openersBottom[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
-    int opener = c->prev();
-    bool found = false;
-    while (opener >= 0 && opener > bottom) {
-      const TCMDelimiter& o = at(opener);
-      if (o.isEmph() && o.kind() == c->kind() && o.isOpener()) {
-        bool both = o.isCloser() || c->isOpener();
-        // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
-        // that are both multiples of 3
-        if (!(both && (FNodes.length(o.node()) + closerLength) % 3 == 0)) {
-          found = true;
-          break;
-        }
-      }
-      opener = o.prev();
-    }
-    // no opener: openers_bottom moves up, and a closer that cannot also open leaves the stack
-    if (!found) {
-      bottom = std::max(c->prev(), ABottom);
-      int next = nextOnStack(closer);
-      if (!c->isOpener()) removeDelimiter(closer);
-      closer = next;
-      continue;
-    }
-    TCMDelimiter* o = &at(opener);
-    // strong when both runs have two characters left, else em (CommonMark 6.2, rule 13)
-    int use = (FNodes.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
-    TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
-    FNodes.dropBack(o->node(), static_cast<std::uint32_t>(use));
-    FNodes.dropFront(c->node(), static_cast<std::uint32_t>(use));
-    FNodes.addOpenerAfter(tag, o->node());
-    int moved = FNodes.addCloserBefore(tag, c->node());
-    if (static_cast<std::uint32_t>(moved) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
-    c->setNode(moved);
-    // entries between opener and closer go
-    for (int d = nextOnStack(opener); d >= 0 && d != closer;) {
-      int next = nextOnStack(d);
-      at(d).setSkip(closer);
-      d = next;
-    }
-    c->FLink = opener;
-    if (FNodes.length(o->node()) == 0) {
-      FNodes.remove(o->node());
-      removeDelimiter(opener);
-    }
-    if (FNodes.length(c->node()) == 0) {
-      int next = nextOnStack(closer);
-      FNodes.remove(c->node());
-      removeDelimiter(closer);
-      closer = next;
-    }
-  }
+  // no opener search goes below openers_bottom again, which keeps the procedure linear
+  TOpenersBottom bottoms;
+  bottoms.fill(ABottom);
+  for (int closer = nextOnStack(ABottom); closer >= 0;) closer = matchCloser(closer, ABottom, bottoms);
   // everything above the bottom leaves the stack
   truncateStack(ABottom);
+}
+
+void TInlineParser::processPending(int AFrom) {
+  for (int closer = nextOnStack(AFrom); closer >= 0;) closer = matchCloser(closer, -1, FBaseBottom);
+}
+
+int TInlineParser::matchCloser(int ACloser, int ABottom, TOpenersBottom& ABottoms) {
+  const int closer = ACloser;
+  TCMDelimiter* c = &at(closer);
+  if (!c->isCloser()) return nextOnStack(closer);
+  const std::uint32_t closerLength = FNodes.length(c->node());
+  const int charSlot = c->kind() == TCMDelimiter::TKind::Star ? 0 : 1;
+  int& bottom = ABottoms.FIndex[charSlot][c->isOpener() ? 1 : 0][closerLength % 3];
+  int opener = c->prev();
+  bool found = false;
+  while (opener >= 0 && opener > bottom) {
+    const TCMDelimiter& o = at(opener);
+    if (o.kind() == c->kind() && o.isOpener()) {
+      bool both = o.isCloser() || c->isOpener();
+      // the rule of 3 (CommonMark 6.2, rules 9 and 10), here without the exception for two lengths
+      // that are both multiples of 3
+      if (!(both && (FNodes.length(o.node()) + closerLength) % 3 == 0)) {
+        found = true;
+        break;
+      }
+    }
+    opener = o.prev();
+  }
+  // no opener: openers_bottom moves up, and a closer that cannot also open leaves the stack
+  if (!found) {
+    bottom = std::max(c->prev(), ABottom);
+    int next = nextOnStack(closer);
+    if (!c->isOpener()) removeDelimiter(closer);
+    return next;
+  }
+  TCMDelimiter* o = &at(opener);
+  // strong when both runs have two characters left, else em (CommonMark 6.2, rule 13)
+  int use = (FNodes.length(o->node()) >= 2 && closerLength >= 2) ? 2 : 1;
+  TCMElement tag = use == 2 ? TCMElement::Strong : TCMElement::Em;
+  FNodes.dropBack(o->node(), static_cast<std::uint32_t>(use));
+  FNodes.dropFront(c->node(), static_cast<std::uint32_t>(use));
+  FNodes.addOpenerAfter(tag, o->node());
+  int moved = FNodes.addCloserBefore(tag, c->node());
+  if (static_cast<std::uint32_t>(moved) > TCMDelimiter::kNodeMask) throw std::length_error("Markdown text too long");
+  c->setNode(moved);
+  // entries between opener and closer go
+  for (int d = nextOnStack(opener); d >= 0 && d != closer;) {
+    int next = nextOnStack(d);
+    at(d).setSkip(closer);
+    d = next;
+  }
+  c->FLink = opener;
+  if (FNodes.length(o->node()) == 0) {
+    FNodes.remove(o->node());
+    removeDelimiter(opener);
+  }
+  if (FNodes.length(c->node()) == 0) {
+    int next = nextOnStack(closer);
+    FNodes.remove(c->node());
+    removeDelimiter(closer);
+    return next;
+  }
+  return closer;  // what is left of the closer looks for another opener
+}
+
+void TInlineParser::flushFinal() {
+  FNodes.writeHtml(*FSink);
+  FNodes.clear();
+  FBareLinks.clear();  // made inside brackets that are closed now: no link can take them in
 }
 
 // Left-flanking / right-flanking delimiter runs decide whether * and _ may open or close emphasis
@@ -598,8 +741,9 @@ void TInlineParser::handleRun(char AChar) {
     }
   }
   // a run after the last one of its character that could close can only open, and nothing
-  // closes it: it stays text, and costs no node of its own
-  if (start > lastPossibleCloser(AChar)) {
+  // closes it: it stays text, and costs no node of its own (nor keeps what is before it open)
+  const std::size_t lastCloser = lastPossibleCloser(AChar);
+  if (lastCloser == 0 || start > lastCloser) {
     FNodes.addText(run);
     return;
   }
@@ -609,7 +753,8 @@ void TInlineParser::handleRun(char AChar) {
     return;
   }
   int node = FNodes.addTextNode(run);
-  pushDelimiter(node, AChar, false, mode);
+  int entry = pushDelimiter(node, AChar, mode);
+  if (FBrackets.empty() && mode != dmOpener) processPending(entry - 1);
 }
 
 // href encoding of a decoded link destination.
@@ -745,35 +890,33 @@ void TInlineParser::handleCloseBracket() {
     FNodes.addText("]");
     return;
   }
-  int di = FBrackets.back();
-  TCMDelimiter& d = at(di);
-  bool active = d.isImage() || di > FLinkFloor;
+  const bool active = FBrackets.back().isImage() || FBracketCount - 1 >= FLinkFloor;
   std::string href, title;
   bool hasTitle = false;
   std::size_t end = 0;
   if (!active || !parseLinkTail(FPos, href, title, hasTitle, end)) {
-    const int bracketNode = d.node();
-    if (d.isImage()) --FOpenImages;
-    FBrackets.pop_back();
-    removeDelimiter(di);
+    const TBracket b = popBracket();
+    // the closers pushed since the last bracket opened are processed now
+    if (FBrackets.empty()) processPending(b.FBelow);
     FNodes.addText("]");
-    // With the bracket, every entry above it left the stack: its node and the text after it
-    // are plain text now, and join the text before them, so that brackets that make nothing
-    // cost no nodes.
-    if (static_cast<int>(FStack.size()) <= di) {
+    // With the bracket, every entry above it left the stack: the text after it is plain text
+    // now, and joins the text before it where nothing refers to it.
+    if (FTop <= b.FBelow) {
       int inUse = FTop >= 0 ? at(FTop).node() : -1;
       if (!FBareLinks.empty()) inUse = std::max(inUse, FBareLinks.back());
-      FNodes.foldTail(bracketNode, inUse);
+      if (!FBrackets.empty()) inUse = std::max(inUse, static_cast<int>(FBrackets.back().FNode));
+      FNodes.foldTail(b.FNode, inUse);
     }
     return;
   }
   FPos = end;
-  int node = d.node();
-  const bool image = d.isImage();
-  if (image) --FOpenImages;
-  FBrackets.pop_back();
+  const TBracket b = popBracket();
+  const bool image = b.FImage;
+  // the bracket's text gets a node of its own, which becomes the element
+  const int node = FNodes.splitOut(b.FNode, b.FOffset, image ? 2 : 1);
   const bool safe = IsSafeDestination(href);
-  while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > node) {
+  // bare-address links made after the bracket are in nodes after the one that held it
+  while (!FBareLinks.empty() && FBareLinks[FBareLinks.size() - 2] > b.FNode) {
     if (!image) {  // an image's description becomes plain text anyway
       FNodes.remove(FBareLinks[FBareLinks.size() - 2]);
       FNodes.remove(FBareLinks.back());
@@ -781,7 +924,7 @@ void TInlineParser::handleCloseBracket() {
     FBareLinks.truncate(FBareLinks.size() - 2);
   }
   if (image) {
-    processEmphasis(di);
+    processEmphasis(b.FBelow);
     // the alt text is the description as plain text (CommonMark 6.4)
     std::string alt = FNodes.plainTextSince(node);
     FNodes.removeAfter(node);
@@ -808,10 +951,9 @@ void TInlineParser::handleCloseBracket() {
     }
     FNodes.addCloser(TCMElement::A);
     // no links inside links: every "[" below becomes inactive
-    FLinkFloor = std::max(FLinkFloor, di);
-    processEmphasis(di);
+    FLinkFloor = std::max(FLinkFloor, FBracketCount);
+    processEmphasis(b.FBelow);
   }
-  removeDelimiter(di);
 }
 
 // Code span content: outer spaces and line feeds dropped, inner runs of them become one space.
@@ -1038,6 +1180,15 @@ bool TInlineParser::handleExtendedAutolink() {
 }
 
 void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
+  if (writesDirectly(AShown.size())) {
+    std::string& out = *FSink;
+    out += "<a href=\"";
+    out += AHref;
+    out += "\">";
+    AppendEscaped(out, AShown);
+    out += "</a>";
+    return;
+  }
   if (FBrackets.empty()) {  // no bracket can make it part of a link or an image: written as text
     FNodes.addText("<a href=\"");
     FNodes.addText(AHref);
@@ -1118,13 +1269,17 @@ void TInlineParser::plainRun() {
     if (FGfm && mayStartExtended(FPos)) break;
     ++FPos;
   }
-  FNodes.addText(FText.substr(start, FPos - start));
+  if (writesDirectly(FPos - start)) FSink->append(FText, start, FPos - start);
+  else FNodes.addText(FText.substr(start, FPos - start));
 }
 
 void TInlineParser::run() {
   const std::size_t n = FText.size();
   bool lineStart = true;
   while (FPos < n) {
+    if (FSink && FTop < 0 && FBrackets.empty() &&
+        (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes))
+      flushFinal();
     char c = FText[FPos];
     // blanks are dropped at line starts and ends; two or more spaces before a line end make a
     // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
@@ -1159,9 +1314,7 @@ void TInlineParser::run() {
           FNodes.addText("![");
           FPos += 2;
         } else if (FPos + 1 < n && FText[FPos + 1] == '[') {
-          int node = FNodes.addTextNode("![");
-          FBrackets.push_back(pushDelimiter(node, '[', true, dmNeither));
-          ++FOpenImages;
+          pushBracket(true);
           FPos += 2;
         } else {
           FNodes.addText("!");
@@ -1210,8 +1363,7 @@ void TInlineParser::run() {
           ++FPos;
           break;
         }
-        int node = FNodes.addTextNode("[");
-        FBrackets.push_back(pushDelimiter(node, '[', false, dmNeither));
+        pushBracket(false);
         ++FPos;
         break;
       }
@@ -1251,9 +1403,11 @@ void TInlineParser::run() {
         break;
     }
   }
-  processEmphasis(-1);
+  // the closers above the lowest bracket still open (it stays text) were not processed yet
+  if (!FBrackets.empty()) processPending(FBrackets[0].FBelow);
+  truncateStack(-1);
   FBrackets.clear();
-  assert(FTop < 0);
+  if (FSink) flushFinal();
 }
 
 }  // namespace
@@ -1269,6 +1423,14 @@ void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes
   // short texts fit the string's own room and a few nodes
   if (AText.size() > 15) ANodes.reserve(AText.size() / 8 + 4, AText.size() + 16);
   TInlineParser parser(AText, AGfm, ANodes);
+  parser.run();
+}
+
+void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut) {
+  TCMTextNodes nodes;
+  // room for what is held before it is written
+  if (AText.size() > 15) nodes.reserve(std::min<std::size_t>(AText.size() / 8 + 4, 2 * kFlushNodes), std::min<std::size_t>(AText.size() + 16, 2 * kFlushText));
+  TInlineParser parser(AText, AGfm, nodes, &AOut);
   parser.run();
 }
 

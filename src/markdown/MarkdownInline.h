@@ -11,6 +11,10 @@ namespace qd::md {
 // character is written escaped as plain text.
 void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes& ANodes);
 
+// Parses AText (a paragraph's raw text) and appends its HTML to AOut, each part as soon as
+// nothing after it can change it: the nodes hold only what is still open.
+void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut);
+
 // Decodes the named or numeric character reference that starts at APos ("&"): appends the
 // characters (not escaped) and sets AEnd after the ";". False when there is none.
 bool DecodeEntityRef(std::string_view AText, std::size_t APos, std::string& AOut, std::size_t& AEnd);

@@ -324,6 +324,64 @@ TEST(CommonMarkInlines, RunsWithNoCloserAfterThem) {
   CHECK_ALL(cases);
 }
 
+// Brackets one after the other are held together until one of them makes a link or an image;
+// the text around the one that does stays as it was.
+TEST(CommonMarkInlines, BracketsOneAfterTheOther) {
+  const TCase cases[] = {
+      {"link inside brackets", "[[a](b)]\n", "<p>[<a href=\"b\">a</a>]</p>\n"},
+      {"after text", "x[[y](z)\n", "<p>x[<a href=\"z\">y</a></p>\n"},
+      {"outer ones inactive", "[[[a](b)](c)](d)\n", "<p>[[<a href=\"b\">a</a>](c)](d)</p>\n"},
+      {"link in an image", "![[a](b)](c)\n", "<p><img src=\"c\" alt=\"a\" /></p>\n"},
+      {"image in a link", "[![a](b)](c)\n", "<p><a href=\"c\"><img src=\"b\" alt=\"a\" /></a></p>\n"},
+      {"images one after the other", "![![a](b)](c) ![[d]](e)\n",
+       "<p><img src=\"c\" alt=\"a\" /> <img src=\"e\" alt=\"[d]\" /></p>\n"},
+      {"emphasis in the inner link", "[[*a*](b) c](d)\n", "<p>[<a href=\"b\"><em>a</em></a> c](d)</p>\n"},
+      {"closer in a link, opener before", "*[[a*](b)\n", "<p>*[<a href=\"b\">a*</a></p>\n"},
+      {"image and link inside", "[a ![b](c) [d](e)](f)\n",
+       "<p>[a <img src=\"c\" alt=\"b\" /> <a href=\"e\">d</a>](f)</p>\n"},
+      {"many, then a link at the end", "[[[[x] [y](z)\n", "<p>[[[[x] <a href=\"z\">y</a></p>\n"},
+      {"address inside, link around", "[[www.a.com](b)\n", "<p>[<a href=\"b\">www.a.com</a></p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
+// Closers are matched as they come while no bracket is open, and those that came inside a
+// bracket once it makes nothing or stays open: the emphasis is what matching them all at the
+// end of the paragraph gives.
+TEST(CommonMarkInlines, ClosersMatchedAsTheyCome) {
+  const TCase cases[] = {
+      {"closer inside a bracket that makes nothing", "*a [b* c] d*\n", "<p><em>a [b</em> c] d*</p>\n"},
+      {"closer inside a bracket left open", "*a [b* [c](d)\n", "<p><em>a [b</em> <a href=\"d\">c</a></p>\n"},
+      {"closer inside a link stays inside", "*a [b*](c) d*\n", "<p><em>a <a href=\"c\">b*</a> d</em></p>\n"},
+      {"two brackets, inner makes nothing", "*a [[b*] c\n", "<p><em>a [[b</em>] c</p>\n"},
+      {"rule of 3 across a bracket", "**a [*b*] c**\n", "<p><strong>a [<em>b</em>] c</strong></p>\n"},
+      {"opener at the start, no closer", "*a **b\n", "<p>*a **b</p>\n"},
+      {"alternating", "*_*_*_*\n", "<p><em>_</em><em>*</em>*</p>\n"},
+  };
+  CHECK_ALL(cases);
+}
+
+// A long paragraph is written in pieces as its parts become final: what is still open (an
+// emphasis opener, a bracket) keeps the text after it until it closes.
+TEST(CommonMarkInlines, LongParagraphsWrittenInPieces) {
+  const std::string many = Repeat("*a* [b](c) _d_ www.e.com ", 20000);
+  const std::string manyHtml = Repeat("<em>a</em> <a href=\"c\">b</a> <em>d</em> <a href=\"http://www.e.com\">www.e.com</a> ", 20000);
+  const std::string letters(70000, 'x');
+  const std::string path(70000, 'b');
+  const std::string cases[][2] = {
+      {many, "<p>" + manyHtml.substr(0, manyHtml.size() - 1) + "</p>\n"},
+      {"*" + letters + "*", "<p><em>" + letters + "</em></p>\n"},
+      {"[" + letters + "](u) " + letters, "<p><a href=\"u\">" + letters + "</a> " + letters + "</p>\n"},
+      {"*a www.x.com/" + path + " c*", "<p><em>a <a href=\"http://www.x.com/" + path + "\">www.x.com/" + path + "</a> c</em></p>\n"},
+      {"a www.x.com/" + path + " *c*", "<p>a <a href=\"http://www.x.com/" + path + "\">www.x.com/" + path + "</a> <em>c</em></p>\n"},
+      {many + "[x *y](z)", "<p>" + manyHtml + "<a href=\"z\">x *y</a></p>\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Convert(c[0]), c[1]) << c[0].substr(0, 40);
+    EXPECT_EQ(ParseThenRender(c[0]), c[1]) << c[0].substr(0, 40) << " (parsed whole)";
+  }
+}
+
 // Code spans are written as text unless an image description is open, whose alt text takes
 // their content without the tags.
 TEST(CommonMarkInlines, CodeSpansInImagesAndAround) {
