@@ -1196,10 +1196,15 @@ bool TEngine::writeParagraph(TCMBlock* ABlock) {
     text = raw;
   }
   tb->FRawLine = {};
-  const std::size_t bound = kMaxReserveFactor * text.size();
-  if (FOut->capacity() - FOut->size() < bound) FOut->reserve(FOut->size() + bound);
   *FOut += "<p>";
-  WriteInlines(text, FGFMExtensions, *FOut);
+  if (FWrite) {  // a long paragraph's page is handed on as it is written
+    const TInlineHandOn handOn{TCommonMarkEngine::kPagePiece, [this] { passOn(false); }};
+    WriteInlines(text, FGFMExtensions, *FOut, &handOn);
+  } else {
+    const std::size_t bound = kMaxReserveFactor * text.size();
+    if (FOut->capacity() - FOut->size() < bound) FOut->reserve(FOut->size() + bound);
+    WriteInlines(text, FGFMExtensions, *FOut);
+  }
   *FOut += "</p>\n";
   return true;
 }

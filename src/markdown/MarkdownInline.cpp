@@ -410,8 +410,9 @@ class TInlineParser {
  public:
   // With ASink, the nodes are written there and dropped whenever nothing on the stack can
   // change them any more, and at the end.
-  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes, std::string* ASink = nullptr)
-      : FText(AText), FGfm(AGfm), FNodes(ANodes), FSink(ASink) {
+  TInlineParser(std::string_view AText, bool AGfm, TCMTextNodes& ANodes, std::string* ASink = nullptr,
+                const TInlineHandOn* AHandOn = nullptr)
+      : FText(AText), FGfm(AGfm), FNodes(ANodes), FSink(ASink), FHandOn(AHandOn) {
     FBaseBottom.fill(-1);
   }
   void run();
@@ -490,6 +491,7 @@ class TInlineParser {
   bool FGfm;
   TCMTextNodes& FNodes;
   std::string* FSink;
+  const TInlineHandOn* FHandOn;
   TOpenersBottom FBaseBottom;  // of the closers processed below every bracket
 
   TCMPodArray<TCMDelimiter> FStack;  // in stack order; removed entries stay until the top goes
@@ -1280,6 +1282,7 @@ void TInlineParser::run() {
     if (FSink && FTop < 0 && FBrackets.empty() &&
         (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes))
       flushFinal();
+    if (FHandOn && FSink->size() >= FHandOn->FAt) FHandOn->FHandOn();
     char c = FText[FPos];
     // blanks are dropped at line starts and ends; two or more spaces before a line end make a
     // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
@@ -1426,11 +1429,11 @@ void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes
   parser.run();
 }
 
-void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut) {
+void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut, const TInlineHandOn* AHandOn) {
   TCMTextNodes nodes;
   // room for what is held before it is written
   if (AText.size() > 15) nodes.reserve(std::min<std::size_t>(AText.size() / 8 + 4, 2 * kFlushNodes), std::min<std::size_t>(AText.size() + 16, 2 * kFlushText));
-  TInlineParser parser(AText, AGfm, nodes, &AOut);
+  TInlineParser parser(AText, AGfm, nodes, &AOut, AHandOn);
   parser.run();
 }
 

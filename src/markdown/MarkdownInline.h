@@ -1,5 +1,7 @@
 // Inline phase of the CommonMark engine.
 #pragma once
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +13,16 @@ namespace qd::md {
 // character is written escaped as plain text.
 void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes& ANodes);
 
+// What the caller of WriteInlines does with its page while the text is parsed: FHandOn is
+// called between two parts whenever the page holds FAt bytes or more (it may take them out).
+struct TInlineHandOn {
+  std::size_t FAt;
+  std::function<void()> FHandOn;
+};
+
 // Parses AText (a paragraph's raw text) and appends its HTML to AOut, each part as soon as
 // nothing after it can change it: the nodes hold only what is still open.
-void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut);
+void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut, const TInlineHandOn* AHandOn = nullptr);
 
 // Decodes the named or numeric character reference that starts at APos ("&"): appends the
 // characters (not escaped) and sets AEnd after the ";". False when there is none.
