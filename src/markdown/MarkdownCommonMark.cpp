@@ -958,7 +958,15 @@ bool EndsTable(const TCMLine& ALine) {
 // stand in a quote or a list item. A table has at most kMaxTableColumns columns; a wider header
 // makes no table.
 bool TEngine::tryTable(TCMContainerBlock* AContainer, TCMBlockProcessor* AProc, TCMLine& ALine) {
-  std::string header = ALine.focus();
+  // the line as it stands in the source, copied only when a tab had to be expanded
+  std::string headerCopy;
+  std::string_view header;
+  if (ALine.focusInSource()) {
+    header = ALine.focusView();
+  } else {
+    headerCopy = ALine.focus();
+    header = headerCopy;
+  }
   if (Trim(header).empty()) return false;
   bool hasPipe = false;
   int cells = CellCount(header, &hasPipe);
