@@ -717,13 +717,14 @@ TEST(CommonMarkEngine, ListItemsWrittenAsTheyComplete) {
 
 // A page that goes to a file is handed on in pieces as it grows; joined they are the page.
 TEST(CommonMarkEngine, PageHandedOnInPieces) {
-  std::string items, rows = "| a | b |\n|---|:-:|\n", paras, quotes;
+  std::string items, rows = "| a | b |\n|---|:-:|\n", paras, quotes, line;
   for (int i = 0; i < 12000; ++i) {
     std::string n = std::to_string(i);
     items += "- *" + n + "* item\n  - x\n";
     rows += "| " + n + " | *b* |\n";
     paras += "paragraph " + n + " of some words\n\n";
     quotes += "- > quote " + n + "\n";
+    line += "word *" + n + "* [a](b) ";
   }
   struct TDoc {
     const char* name;
@@ -737,6 +738,7 @@ TEST(CommonMarkEngine, PageHandedOnInPieces) {
       {"list whose items have no paragraphs", quotes, true},
       {"table", rows, true},
       {"paragraphs", paras, true},
+      {"one long paragraph", line + "\n", true},
       {"empty", "", false},
   };
   for (const TDoc& d : docs) {
