@@ -1,10 +1,14 @@
 // The Markdown engine: the input is the document, converted by both dialects (the classic
-// one in safe and in unsafe mode).
+// one in safe and in unsafe mode). The CommonMark page must come out the same whether it is
+// returned whole, handed on in pieces, or parsed whole and rendered afterwards.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "markdown/MarkdownCommonMark.h"
 #include "markdown/MarkdownProcessor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
@@ -19,7 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         continue;  // a dialect without that mode says so
       }
       try {
-        p->process(source);
+        std::string page = p->process(source);
+        if (dialect != qd::md::mdCommonMark) continue;
+        std::string pieces;
+        p->ProcessTo(source, [&](std::string_view APiece) { pieces += APiece; });
+        using qd::md::TCommonMarkEngine;
+        if (pieces != page || TCommonMarkEngine::render(*TCommonMarkEngine::parse(source, true)) != page) std::abort();
       } catch (const qd::md::EMarkdownError&) {
         // refused with the subsystem's own message
       }
