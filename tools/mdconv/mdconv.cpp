@@ -38,14 +38,7 @@ int main(int argc, char** argv) {
   qd::platform::PrepareConsoleOutput();
   std::vector<std::string> files;
   for (const std::string& a : qd::platform::CommandLineArgs(argc, argv)) {
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-    if (a == "--version") {
-      std::cout << "mdconv " << qd::tools::Version() << "\n";
-      return 0;
-    }
+    if (qd::tools::AnswerInfoOption(a, "mdconv", kUsage)) return 0;
     if (a.size() > 1 && a[0] == '-') return Usage("unknown option " + a);
     files.push_back(a);
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
 #include "common/text.h"
@@ -42,6 +43,18 @@ std::string Hex(unsigned char AByte) {
 }  // namespace
 
 const char* Version() { return QD_PROJECT_VERSION; }
+
+bool AnswerInfoOption(const std::string& AArg, const char* AProgram, const char* AUsage) {
+  if (AArg == "--help" || AArg == "-h") {
+    std::cout << AUsage;
+    return true;
+  }
+  if (AArg == "--version") {
+    std::cout << AProgram << " " << Version() << "\n";
+    return true;
+  }
+  return false;
+}
 
 std::string ReadInputFile(const std::string& APath) {
   // The kind of the path first: reading a folder or waiting on a pipe is no answer.

@@ -19,6 +19,10 @@ class EUsage : public std::runtime_error {
 // The project's version, "1.0.0.0": what every tool answers to --version.
 const char* Version();
 
+// Answers "--help" (or "-h") with AUsage and "--version" with AProgram and Version(), on
+// standard output: true when AArg was one of them (the tool has then done its work).
+bool AnswerInfoOption(const std::string& AArg, const char* AProgram, const char* AUsage);
+
 // The whole file that a user named. Throws std::runtime_error "cannot read PATH: REASON",
 // the reason in words ("it is a folder", "there is no such file", ...).
 std::string ReadInputFile(const std::string& APath);

@@ -109,11 +109,7 @@ int Decode(const std::vector<std::string>& AArgs) {
   bool json = false;
   for (size_t i = 1; i < AArgs.size(); ++i) {
     const std::string& a = AArgs[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kDecodeUsage;
-      return 0;
-    } else if (a == "--version") {
-      std::cout << "vscale " << qd::tools::Version() << "\n";
+    if (qd::tools::AnswerInfoOption(a, "vscale", kDecodeUsage)) {
       return 0;
     } else if (a == "--json") {
       json = true;
@@ -166,11 +162,7 @@ int main(int argc, char** argv) {
           throw std::invalid_argument(a + ": \"" + v + "\" is not a number from 0 to " + std::to_string(AMax));
         return std::stoi(v);
       };
-      if (a == "--help" || a == "-h") {
-        std::cout << kUsage;
-        return 0;
-      } else if (a == "--version") {
-        std::cout << "vscale " << qd::tools::Version() << "\n";
+      if (qd::tools::AnswerInfoOption(a, "vscale", kUsage)) {
         return 0;
       } else if (a == "--bind") {
         options.BindAddress = value();
