@@ -1315,8 +1315,7 @@ void TCMListItemBlock::writeItem(bool ALoose, std::string& AOut, TCMLooseEdits* 
 void TCMLooseEdits::apply(std::string& APage) {
   static constexpr std::string_view kText[] = {"\n", "<p>", "</p>\n", ""};
   std::size_t grow = 0;
-  for (std::uint64_t e : FEdits) grow += kText[e & 3].size();
-  for (std::uint64_t e : FEdits) grow -= (e & 3) == leDropLineFeed ? 1 : 0;
+  for (std::uint64_t e : FEdits) grow = (e & 3) == leDropLineFeed ? grow - 1 : grow + kText[e & 3].size();
   // Every dropped line feed follows an added one, so no part of the page moves left: the
   // parts move right from the last one, each to its final place.
   std::size_t end = APage.size();

@@ -1182,23 +1182,16 @@ bool TInlineParser::handleExtendedAutolink() {
 }
 
 void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
-  if (writesDirectly(AShown.size())) {
-    std::string& out = *FSink;
+  if (FBrackets.empty()) {  // no bracket can make it part of a link or an image: written as text
+    const bool direct = writesDirectly(AShown.size());
+    std::string& out = direct ? *FSink : FScratch;
+    if (!direct) FScratch.clear();
     out += "<a href=\"";
     out += AHref;
     out += "\">";
     AppendEscaped(out, AShown);
     out += "</a>";
-    return;
-  }
-  if (FBrackets.empty()) {  // no bracket can make it part of a link or an image: written as text
-    FNodes.addText("<a href=\"");
-    FNodes.addText(AHref);
-    FNodes.addText("\">");
-    FScratch.clear();
-    AppendEscaped(FScratch, AShown);
-    FNodes.addText(FScratch);
-    FNodes.addText("</a>");
+    if (!direct) FNodes.addText(FScratch);
     return;
   }
   int a = FNodes.addOpener(TCMElement::A);
@@ -1207,11 +1200,8 @@ void TInlineParser::addAutolink(std::string AHref, std::string_view AShown) {
   FScratch.clear();
   AppendEscaped(FScratch, AShown);
   FNodes.addTextNode(FScratch);
-  int closer = FNodes.addCloser(TCMElement::A);
-  if (!FBrackets.empty()) {
-    FBareLinks.push_back(a);
-    FBareLinks.push_back(closer);
-  }
+  FBareLinks.push_back(a);
+  FBareLinks.push_back(FNodes.addCloser(TCMElement::A));
 }
 
 // Extended e-mail autolink (GFM 6.9): one "@", a dot in the domain and no "+" after the "@".
@@ -1279,10 +1269,11 @@ void TInlineParser::run() {
   const std::size_t n = FText.size();
   bool lineStart = true;
   while (FPos < n) {
-    if (FSink && FTop < 0 && FBrackets.empty() &&
-        (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes))
-      flushFinal();
-    if (FHandOn && FSink->size() >= FHandOn->FAt) FHandOn->FHandOn();
+    // the page grows only while nothing is open
+    if (FSink && FTop < 0 && FBrackets.empty()) {
+      if (FNodes.textSize() >= kFlushText || FNodes.nodeCount() >= kFlushNodes) flushFinal();
+      if (FHandOn && FSink->size() >= FHandOn->FAt) FHandOn->FHandOn();
+    }
     char c = FText[FPos];
     // blanks are dropped at line starts and ends; two or more spaces before a line end make a
     // hard line break (CommonMark 6.7), otherwise the line end is a soft one (6.8)
@@ -1432,7 +1423,9 @@ void ParseInlines(std::string_view AText, bool AInlines, bool AGfm, TCMTextNodes
 void WriteInlines(std::string_view AText, bool AGfm, std::string& AOut, const TInlineHandOn* AHandOn) {
   TCMTextNodes nodes;
   // room for what is held before it is written
-  if (AText.size() > 15) nodes.reserve(std::min<std::size_t>(AText.size() / 8 + 4, 2 * kFlushNodes), std::min<std::size_t>(AText.size() + 16, 2 * kFlushText));
+  if (AText.size() > 15)
+    nodes.reserve(std::min<std::size_t>(AText.size() / 8 + 4, 2 * kFlushNodes),
+                  std::min<std::size_t>(AText.size() + 16, 2 * kFlushText));
   TInlineParser parser(AText, AGfm, nodes, &AOut, AHandOn);
   parser.run();
 }
