@@ -21,9 +21,21 @@ std::string GetOSName() { return platform::OSName(); }
 
 void GrantFolderAccess(const std::string& AFolder) { platform::GrantFolderAccess(AFolder); }
 
+namespace {
+// where the folder part of a path ends
+size_t FolderEnd(const std::string& APath) {
+  return APath.find_last_of(platform::kPathDelim == '\\' ? "\\/:" : "/");
+}
+}  // namespace
+
 std::string ExtractFileName(const std::string& APath) {
-  size_t pos = APath.find_last_of(platform::kPathDelim == '\\' ? "\\/:" : "/");
+  size_t pos = FolderEnd(APath);
   return pos == std::string::npos ? APath : APath.substr(pos + 1);
+}
+
+std::string ExtractFilePath(const std::string& APath) {
+  size_t pos = FolderEnd(APath);
+  return pos == std::string::npos ? std::string() : APath.substr(0, pos + 1);
 }
 
 namespace {

@@ -16,6 +16,8 @@ void GrantFolderAccess(const std::string& AFolder);
 
 // File name without its folder part.
 std::string ExtractFileName(const std::string& APath);
+// The folder part of a path with its final delimiter; empty when there is none.
+std::string ExtractFilePath(const std::string& APath);
 
 // Environment variable that overrides the log folder (for administrators and tests).
 constexpr const char* kLogFolderEnv = "W_QUENDAL7V2K_LOG_DIR";

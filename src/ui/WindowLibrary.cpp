@@ -3,6 +3,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "common/utils.h"
 #include "platform/dynlib.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -37,10 +38,7 @@ void ThrowIfFailed(int AResult, const std::string& AMessage) {
 }  // namespace
 
 std::string WindowLibraryPath() {
-  std::string module = platform::ModulePath();
-  size_t delim = module.find_last_of(platform::kPathDelims);
-  std::string folder = delim == std::string::npos ? std::string() : module.substr(0, delim + 1);
-  return folder + kWindowLibraryName + platform::kSharedLibrarySuffix;
+  return ExtractFilePath(platform::ModulePath()) + kWindowLibraryName + platform::kSharedLibrarySuffix;
 }
 
 const TQdWindowLibrary& LoadWindowLibrary() {

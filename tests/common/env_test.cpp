@@ -40,5 +40,18 @@ TEST(Environment, ProgramWithoutVersionAndItsOwnPath) {
   EXPECT_NE(path.find("common_test"), std::string::npos) << path;
 }
 
+// The two halves of a path: the folder with its final delimiter, and the file name.
+TEST(Environment, FolderAndFileNameOfAPath) {
+#ifdef _WIN32
+  const char* const cases[][3] = {{"C:\\a\\b.dll", "C:\\a\\", "b.dll"}, {"C:/a/b", "C:/a/", "b"}, {"b", "", "b"}, {"C:b", "C:", "b"}};
+#else
+  const char* const cases[][3] = {{"/a/b.so", "/a/", "b.so"}, {"/b", "/", "b"}, {"b", "", "b"}, {"a/", "a/", ""}};
+#endif
+  for (const auto& c : cases) {
+    EXPECT_EQ(ExtractFilePath(c[0]), c[1]) << c[0];
+    EXPECT_EQ(ExtractFileName(c[0]), c[2]) << c[0];
+  }
+}
+
 }  // namespace
 }  // namespace qd

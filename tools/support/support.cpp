@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/text.h"
+#include "common/utils.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 
@@ -159,10 +160,6 @@ std::string JsonString(std::string_view AText) {
   return out;
 }
 
-std::string ProgramFolder() {
-  std::string path = platform::ProgramPath();
-  size_t pos = path.find_last_of(platform::kPathDelims);
-  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
-}
+std::string ProgramFolder() { return ExtractFilePath(platform::ProgramPath()); }
 
 }  // namespace qd::tools
