@@ -1,9 +1,13 @@
 # Checks that none of the given programs needs a window toolkit library: the libraries each
 # one names as needed (readelf -d on Linux, the import table of objdump -p on Windows) must
 # not be GTK, WebKitGTK or what they bring on Linux, nor the window, drawing and control
-# libraries on Windows.
-# Arguments: -DFILES=<file|file...> -DDUMP=<readelf or objdump> -DWINDOWS=<bool>
-if(WINDOWS)
+# libraries on Windows. With MODULES (driver modules, which hold the windows) a Windows file may
+# need the system's window libraries, and nothing that is not the system's own.
+# Arguments: -DFILES=<file|file...> -DDUMP=<readelf or objdump> -DWINDOWS=<bool> [-DMODULES=<bool>]
+if(WINDOWS AND MODULES)
+  set(ALLOWED "^(kernel32|user32|gdi32|ole32|oleaut32|shell32|shlwapi|advapi32|ws2_32|version|bcrypt|msvcrt|comctl32|uxtheme|api-ms-win-[a-z0-9-]+)\\.dll$")
+  set(FORBIDDEN "^$")
+elseif(WINDOWS)
   set(FORBIDDEN "^(user32|gdi32|comctl32|comdlg32|oleaut32|uxtheme)\\.dll$")
 else()
   set(FORBIDDEN "^lib(gtk|gdk|webkit|javascriptcore|soup|glib|gobject|gio|gmodule|cairo|pango|atk|x11|xcb|wayland)")
@@ -27,7 +31,7 @@ foreach(file ${files})
     string(REGEX REPLACE "\\]$" "" lib "${lib}")
     string(STRIP "${lib}" lib)
     string(TOLOWER "${lib}" lower)
-    if(lower MATCHES "${FORBIDDEN}")
+    if(lower MATCHES "${FORBIDDEN}" OR (ALLOWED AND NOT lower MATCHES "${ALLOWED}"))
       list(APPEND bad "${file}: ${lib}")
       set(found TRUE)
     endif()

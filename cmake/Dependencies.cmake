@@ -1,6 +1,7 @@
 # Third-party libraries as imported targets with the same names on both targets:
 #   qd::pugixml  qd::expat  qd::pcre2  qd::zlib  qd::zip  (GoogleTest through find_package(GTest));
-#   Linux only: qd::gui (GTK 3 with WebKitGTK, for the windows)
+#   Linux only: qd::gui_headers (the headers of GTK 3 and WebKitGTK, for the windows; no library)
+#   and qd::gui (the libraries too, for the window tests only)
 # Linux takes them from the system; the Windows build takes static libraries from the
 # prefix that scripts/build-win-deps.sh fills (passed in CMAKE_PREFIX_PATH by the preset).
 
@@ -35,10 +36,16 @@ if(WIN32)
   set(CMAKE_FIND_LIBRARY_SUFFIXES ${_qd_static_first})
 endif()
 
-# The windows of the Linux build: GTK 3 and WebKitGTK.
+# The windows of the Linux build: GTK 3 and WebKitGTK, of which only the headers are used. The
+# module opens the libraries when a window is first shown; nothing links them.
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(QD_GUI REQUIRED IMPORTED_TARGET GLOBAL gtk+-3.0 webkit2gtk-4.1)
+  add_library(qd_gui_headers INTERFACE)
+  target_include_directories(qd_gui_headers SYSTEM INTERFACE ${QD_GUI_INCLUDE_DIRS})
+  target_compile_options(qd_gui_headers INTERFACE ${QD_GUI_CFLAGS_OTHER})
+  add_library(qd::gui_headers ALIAS qd_gui_headers)
+  # A test program that plays a host with the toolkit already loaded links it.
   add_library(qd::gui ALIAS PkgConfig::QD_GUI)
 endif()
 

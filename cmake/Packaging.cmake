@@ -1,7 +1,7 @@
 # Release archives and the Debian package of the product, from one set of install rules that
 # follow the GNU install directories:
-#   bin/                          addin-host, vscale, mdconv (Windows: and both DLLs)
-#   lib/w_quendal7v2k/            the module and its window library (Linux)
+#   bin/                          addin-host, vscale, mdconv (Windows: and the module)
+#   lib/w_quendal7v2k/            the module (Linux)
 #   share/doc/w_quendal7v2k/      README.md for integrators, LICENSE, THIRD-PARTY-NOTICES.txt,
 #                                 the user documents, examples/ and SHA256SUMS of every file
 # CPack writes
@@ -14,17 +14,17 @@ endif()
 
 include(GNUInstallDirs)
 
-# The module and the window library beside it: on Windows next to the programs (where a DLL
-# is found), on Linux in a folder of their own under the library folder.
+# The module, one file with its windows and help inside: on Windows next to the programs (where
+# a DLL is found), on Linux in a folder of its own under the library folder.
 if(WIN32)
   set(_qd_module_destination ${CMAKE_INSTALL_BINDIR})
 else()
   set(_qd_module_destination ${CMAKE_INSTALL_LIBDIR}/${PROJECT_NAME})
 endif()
-install(TARGETS w_quendal7v2k w_quendal7v2k_windows
+install(TARGETS w_quendal7v2k
   RUNTIME DESTINATION ${_qd_module_destination} COMPONENT Runtime
   LIBRARY DESTINATION ${_qd_module_destination} COMPONENT Runtime
-  # The import libraries of the Windows libraries: nothing a host needs.
+  # The import library of the Windows module: nothing a host needs.
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development EXCLUDE_FROM_ALL)
 install(TARGETS addin-host vscale mdconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 
@@ -85,7 +85,10 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION misc)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-  # The dependencies from the shared libraries the files need (dpkg-shlibdeps).
+  # The dependencies from the shared libraries the files need to load (dpkg-shlibdeps): no
+  # toolkit, which the module opens only when a window is shown. The windows' toolkit is
+  # recommended: GTK 3 for the log viewer, WebKitGTK besides for the help.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0, libwebkit2gtk-4.1-0")
 endif()
 include(CPack)

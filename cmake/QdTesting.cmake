@@ -17,11 +17,13 @@ endfunction()
 # Test programs that never open a window: every one not added with WINDOWS.
 set_property(GLOBAL PROPERTY QD_NO_WINDOW_TESTS)
 
-# qd_check_no_toolkit(<test name> PROGRAMS <targets...>)
+# qd_check_no_toolkit(<test name> PROGRAMS <targets...> [MODULES])
 # Registers a test that none of the programs needs a window toolkit library (GTK, WebKitGTK
 # and what they bring on Linux; the window, drawing and control libraries on Windows).
+# MODULES: the files are driver modules, which hold the windows: on Windows they may need the
+# system's window libraries, and nothing but the system's libraries.
 function(qd_check_no_toolkit name)
-  cmake_parse_arguments(C "" "" "PROGRAMS" ${ARGN})
+  cmake_parse_arguments(C "MODULES" "" "PROGRAMS" ${ARGN})
   set(files)
   foreach(program ${C_PROGRAMS})
     list(APPEND files $<TARGET_FILE:${program}>)
@@ -35,6 +37,6 @@ function(qd_check_no_toolkit name)
     set(dump ${QD_READELF})
   endif()
   add_test(NAME ${name}
-           COMMAND ${CMAKE_COMMAND} "-DFILES=${files}" -DDUMP=${dump} -DWINDOWS=${WIN32}
+           COMMAND ${CMAKE_COMMAND} "-DFILES=${files}" -DDUMP=${dump} -DWINDOWS=${WIN32} -DMODULES=${C_MODULES}
                    -P ${PROJECT_SOURCE_DIR}/cmake/CheckNoToolkit.cmake)
 endfunction()

@@ -24,8 +24,9 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine fonts-wine
   # libraries for the native build
   zlib1g-dev libpugixml-dev libexpat1-dev libpcre2-dev libzip-dev
-  # the windows of the native build, and the display their tests run on
-  libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth
+  # the windows of the native build (headers only: the module opens the toolkit at the first
+  # window), the display their tests run on, and the keys and window list a person would use
+  libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth xdotool
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes

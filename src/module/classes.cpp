@@ -1,15 +1,15 @@
 // The component classes this library offers to the host: the scale driver.
 #include "driver/Driver.h"
 #include "module/lifetime.h"
-#include "ui/WindowLibrary.h"
+#include "ui/WindowSet.h"
 
 namespace qd {
 
-// Runs at library load after the log folder is set: installs the windows (their library is
-// loaded on first use), fills the driver description and registers TDriver under the
-// library's class name.
+// Runs at library load after the log folder is set: installs the windows (their toolkit is
+// opened when the first one is shown), fills the driver description and registers TDriver
+// under the library's class name.
 void RegisterModuleClasses() {
-  ui::InstallWindowLibrary();
+  ui::InstallDriverWindows();
   RegisterDriverClass();
 }
 

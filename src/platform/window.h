@@ -72,11 +72,6 @@ class TLogWindowEvents {
 // is first shown; the timer ticks every 1000 ms.
 void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents);
 
-// Keeps the toolkit's libraries in the process once a library that shows these windows has
-// been loaded, also after it is unloaded again: they register their types with the process
-// for good and cannot be unloaded and loaded again safely. Nothing to do on Windows.
-void KeepToolkitLoaded();
-
 // Opens the folder in the desktop's file explorer.
 void OpenFolderInShell(const std::string& AFolder);
 

@@ -366,38 +366,6 @@ TEST(LongPath, ModuleKnowsItsFileNameAndVersion) {
   fs::remove_all(prefix + temp.Path().string(), ec);
 }
 
-// The windows are a library beside the module, loaded when a window is first shown: a module
-// whose folder lacks it, or holds a file of that name that is no library, still loads and
-// works, and the log viewer action fails with a message naming the file.
-TEST(WindowLibrary, MissingOrBrokenLibraryFailsTheWindowActionsWithAMessage) {
-  namespace fs = std::filesystem;
-#if defined(_WIN32)
-  const std::string moduleName = "moved_driver.dll", libraryName = "w_quendal7v2k_windows.dll";
-#else
-  const std::string moduleName = "moved_driver.so", libraryName = "w_quendal7v2k_windows.so";
-#endif
-  const struct {
-    const char* Content;  // of the library's file; null: no file
-    const char* Message;  // what the message starts with, before the file name
-  } cases[] = {{nullptr, "Окно не может быть показано: не найдена библиотека окон "},
-               {"not a library", "Окно не может быть показано: не удалось загрузить библиотеку окон "}};
-  for (const auto& c : cases) {
-    test::TTempDir temp;
-    fs::copy_file(test::ModuleFile("qd_testdriver"), temp.Path() / moduleName);
-    if (c.Content) std::ofstream(temp.Path() / libraryName, std::ios::binary) << c.Content;
-    TModule module((temp.Path() / moduleName).string());
-    TComponent component(module, "TestDriver");
-    EXPECT_EQ(component.Call("DoAdditionalAction", {THostValue::Text("ViewLog")}).Result, THostValue::Bool(false));
-    TCallResult r = component.Call("GetLastError", {THostValue::Empty()});
-    EXPECT_EQ(r.Result, THostValue::Int(1001));
-    const std::string& text = r.Args[0].text;
-    EXPECT_EQ(text.rfind(c.Message, 0), 0u) << text;
-    EXPECT_NE(text.find(libraryName), std::string::npos) << text;
-    EXPECT_EQ(component.Call("GetInterfaceRevision").Result, THostValue::Int(3002)) << "the component still works";
-    component.Destroy();
-  }
-}
-
 // Without stored documents the settings form is generated and there are no actions.
 TEST(BareModule, GeneratedSettingsFormAndNoActions) {
   TComponent c(test::TModuleEnvironment::Module(1), "TestDriver");

@@ -3,13 +3,13 @@
 #include "common/resources.h"
 #include "driver/testdriver.h"
 #include "module/lifetime.h"
-#include "ui/WindowLibrary.h"
+#include "ui/WindowSet.h"
 
 namespace qd {
 
 // Like the product module: with the driver's windows.
 void RegisterModuleClasses() {
-  ui::InstallWindowLibrary();
+  ui::InstallDriverWindows();
   TCommonDriver::GetDriverInfo<test::TTestDriver>("w_quendal7v2k", LoadResourceString(kStrDriverDescription));
   RegisterNativeComponent(NativeComponentClass<test::TTestDriver>());
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <stdexcept>
@@ -21,12 +22,14 @@
 #include "ui/DocView.h"
 #include "ui/LogViewer.h"
 #include "ui/MarkdownRenderer.h"
-#include "ui/WindowLibrary.h"
 #include "ui/WindowSet.h"
 #include "ui/Windows.h"
 
 #if !defined(_WIN32)
+#include <dlfcn.h>
 #include <sys/stat.h>
+
+#include "platform/posix/toolkit.h"
 #endif
 
 namespace qd {
@@ -451,38 +454,6 @@ TEST_F(Windows, InstalledLogWindowIsTheLogViewer) {
   EXPECT_EQ(captions, std::vector<std::string>{"Просмотр лога"});
 }
 
-// The windows as the module shows them: from the window library beside it, through the
-// library's C routines; the ready hook is set on the library's side, failures come back as text.
-TEST_F(Windows, WindowLibraryShowsBothWindowsThroughItsRoutines) {
-  const TQdWindowLibrary& library = ui::LoadWindowLibrary();
-  EXPECT_EQ(&library, &ui::LoadWindowLibrary()) << "loaded once";
-  std::vector<std::string> seen;
-  library.SetReadyHook(
-      [](void* AContext, const char* ACaption, const char* ALocation) {
-        static_cast<std::vector<std::string>*>(AContext)->push_back(std::string(ACaption) + "|" + ALocation);
-        return 1;
-      },
-      &seen);
-  const TQdWindowErrorSink keep = [](void* AContext, const char* AMessage) { *static_cast<std::string*>(AContext) = AMessage; };
-  std::string logFailure, pageFailure;
-  int logResult = library.ShowLogWindow(Dir.Str().c_str(), keep, &logFailure);
-  fs::path page = Dir.Path() / "page.html";
-  std::ofstream(page, std::ios::binary) << "<p>x</p>";
-  int pageResult = library.ShowDocumentWindow(page.string().c_str(), "Справка", keep, &pageFailure);
-  library.SetReadyHook(nullptr, nullptr);
-  if (logFailure == platform::window::kMsgNoDisplay) GTEST_SKIP() << logFailure;
-  EXPECT_EQ(logResult, 0) << logFailure;
-#if defined(_WIN32)
-  if (pageFailure == "Встроенный веб-браузер недоступен") {
-    EXPECT_EQ(pageResult, 1);
-    EXPECT_EQ(seen, std::vector<std::string>{"Просмотр лога|"});
-    return;
-  }
-#endif
-  EXPECT_EQ(pageResult, 0) << pageFailure;
-  EXPECT_EQ(seen, (std::vector<std::string>{"Просмотр лога|", "Справка|" + page.string()}));
-}
-
 TEST_F(Windows, DocumentWindowShowsThePageWithItsCaption) {
   fs::path page = Dir.Path() / "md.html";
   std::ofstream(page, std::ios::binary) << "\xEF\xBB\xBF<h1>Справка</h1>\r\n";
@@ -876,6 +847,31 @@ TEST_F(Windows, HelpPageFitsItsWindowAtTheDesignedWidthAndWider) {
   }
   EXPECT_GT(fits[1].ClientWidth, fits[0].ClientWidth) << "the window was made wider";
 }
+
+#if !defined(_WIN32)
+// Files of the process's memory map whose name holds the text.
+std::set<std::string> MappedFiles(const std::string& AName) {
+  std::set<std::string> files;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    size_t slash = line.find('/');
+    if (slash != std::string::npos && line.find(AName, slash) != std::string::npos) files.insert(line.substr(slash));
+  }
+  return files;
+}
+
+// This program has the toolkit loaded from its start, as a host that shows windows of its own
+// may: the windows take the libraries the process holds, and no second copy is loaded.
+TEST(Toolkit, LibrariesTheProcessHoldsAreTakenAsTheyAre) {
+  platform::toolkit::LoadWeb();
+  EXPECT_EQ(reinterpret_cast<void*>(platform::toolkit::Gtk.gtk_window_new), dlsym(RTLD_DEFAULT, "gtk_window_new"));
+  EXPECT_EQ(reinterpret_cast<void*>(platform::toolkit::Gtk.g_main_loop_run), dlsym(RTLD_DEFAULT, "g_main_loop_run"));
+  EXPECT_EQ(reinterpret_cast<void*>(platform::toolkit::Web.webkit_web_view_new), dlsym(RTLD_DEFAULT, "webkit_web_view_new"));
+  for (const char* library : {"libgtk-3.so", "libgdk-3.so", "libglib-2.0.so", "libwebkit2gtk-4.1.so"})
+    EXPECT_EQ(MappedFiles(library).size(), 1u) << library;
+  EXPECT_NO_THROW(platform::toolkit::LoadGtk()) << "a second load finds the tables filled";
+}
+#endif
 
 }  // namespace
 }  // namespace qd

@@ -6,28 +6,23 @@
 
 namespace qd::platform {
 
-const char kSharedLibrarySuffix[] = ".so";
-
 TDynLib::~TDynLib() { Unload(); }
 
-void TDynLib::Load(const std::string& APath, TStay AStay) {
+void TDynLib::Load(const std::string& APath) {
   Unload();
   // A bare file name would be searched on the library path; the host loads by path.
   std::string path = APath.find('/') == std::string::npos ? "./" + APath : APath;
-  int flags = RTLD_NOW | RTLD_LOCAL | (AStay == TStay::ForGood ? RTLD_NODELETE : 0);
-  FHandle = dlopen(path.c_str(), flags);
+  FHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!FHandle) {
     const char* err = dlerror();
     throw std::runtime_error(err ? err : ("Cannot load " + APath));
   }
-  FStay = AStay;
 }
 
 void* TDynLib::Symbol(const char* AName) const { return FHandle ? dlsym(FHandle, AName) : nullptr; }
 
 void TDynLib::Unload() noexcept {
-  // A library loaded for good keeps its reference (and RTLD_NODELETE besides).
-  if (FHandle && FStay == TStay::UntilUnload) dlclose(FHandle);
+  if (FHandle) dlclose(FHandle);
   FHandle = nullptr;
 }
 

@@ -3,9 +3,7 @@
 // itself keeps its own loop and windows.
 #include "platform/window.h"
 
-#include <dlfcn.h>
-#include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
+#include "platform/posix/toolkit.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +13,9 @@
 #include <stdexcept>
 
 namespace qd::platform::window {
+
+using toolkit::Gtk;
+using toolkit::Web;
 
 const char kMsgNoDisplay[] = "Окно не может быть показано: графический экран недоступен";
 
@@ -28,13 +29,62 @@ std::function<void(const TWindowProbe&)> ReadyHook() {
   return gReadyHook;
 }
 
+// The toolkit's libraries are opened at the first window; then the display is checked.
 void EnsureToolkit() {
-  if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error(kMsgNoDisplay);
+  toolkit::LoadGtk();
+  if (!Gtk.gtk_init_check(nullptr, nullptr)) throw std::runtime_error(kMsgNoDisplay);
 }
+
+// The toolkit's signal connections, through the table.
+gulong Connect(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) {
+  return Gtk.g_signal_connect_data(AInstance, ASignal, AHandler, AData, nullptr, static_cast<GConnectFlags>(0));
+}
+gulong ConnectAfter(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) {
+  return Gtk.g_signal_connect_data(AInstance, ASignal, AHandler, AData, nullptr, G_CONNECT_AFTER);
+}
+gulong ConnectSwapped(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) {
+  return Gtk.g_signal_connect_data(AInstance, ASignal, AHandler, AData, nullptr, G_CONNECT_SWAPPED);
+}
+
+// Whether the object is an instance of the type (the headers' type tests, through the table).
+bool IsA(gpointer AObject, GType AType) {
+  return AObject && Gtk.g_type_check_instance_is_a(static_cast<GTypeInstance*>(AObject), AType);
+}
+
+// References the holder gives back when it goes.
+struct TUnref {
+  void operator()(gpointer AObject) const { Gtk.g_object_unref(AObject); }
+};
+template <typename T>
+using TRef = std::unique_ptr<T, TUnref>;
+// Takes a reference of its own to the object.
+template <typename T>
+TRef<T> Hold(T* AObject) {
+  return TRef<T>(static_cast<T*>(Gtk.g_object_ref(AObject)));
+}
+struct TLoopUnref {
+  void operator()(GMainLoop* ALoop) const { Gtk.g_main_loop_unref(ALoop); }
+};
+using TLoop = std::unique_ptr<GMainLoop, TLoopUnref>;
+// An error the toolkit may fill in, freed with the holder.
+class TError {
+ public:
+  TError() = default;
+  TError(const TError&) = delete;
+  TError& operator=(const TError&) = delete;
+  ~TError() {
+    if (FError) Gtk.g_error_free(FError);
+  }
+  GError** operator&() { return &FError; }
+  const char* Message(const char* AOtherwise) const { return FError && FError->message ? FError->message : AOtherwise; }
+
+ private:
+  GError* FError = nullptr;
+};
 
 // Window sizes are given for 120 dots per inch.
 int Scaled(int APixels) {
-  double dpi = gdk_screen_get_resolution(gdk_screen_get_default());
+  double dpi = Gtk.gdk_screen_get_resolution(Gtk.gdk_screen_get_default());
   if (dpi <= 0) dpi = 96;
   return static_cast<int>(APixels * dpi / 120.0 + 0.5);
 }
@@ -47,7 +97,7 @@ std::string DisplayableText(const std::string& AText) {
   const char* end = p + AText.size();
   while (p < end) {
     const char* bad = nullptr;
-    g_utf8_validate(p, end - p, &bad);
+    Gtk.g_utf8_validate(p, end - p, &bad);
     out.append(p, bad);
     if (bad >= end) break;
     out += "\xEF\xBF\xBD";
@@ -58,7 +108,7 @@ std::string DisplayableText(const std::string& AText) {
 
 // Strings GLib allocated, freed with the holder.
 struct TGFree {
-  void operator()(gchar* AText) const { g_free(AText); }
+  void operator()(gchar* AText) const { Gtk.g_free(AText); }
 };
 using TGString = std::unique_ptr<gchar, TGFree>;
 
@@ -68,34 +118,34 @@ using TGString = std::unique_ptr<gchar, TGFree>;
 // the end of a name that ends in a broken sequence.
 bool ListOrder(const std::string& A, const std::string& B) {
   const std::string shownA = DisplayableText(A), shownB = DisplayableText(B);
-  TGString a(g_utf8_casefold(shownA.data(), static_cast<gssize>(shownA.size())));
-  TGString b(g_utf8_casefold(shownB.data(), static_cast<gssize>(shownB.size())));
+  TGString a(Gtk.g_utf8_casefold(shownA.data(), static_cast<gssize>(shownA.size())));
+  TGString b(Gtk.g_utf8_casefold(shownB.data(), static_cast<gssize>(shownB.size())));
   int c = std::strcmp(a.get(), b.get());
   return c != 0 ? c < 0 : A < B;
 }
 
 // Ends a nested main loop when its window goes.
 void QuitLoopOnDestroy(GtkWidget* AWindow, GMainLoop* ALoop) {
-  g_signal_connect_swapped(AWindow, "destroy", G_CALLBACK(g_main_loop_quit), ALoop);
+  ConnectSwapped(AWindow, "destroy", G_CALLBACK(Gtk.g_main_loop_quit), ALoop);
 }
 
 void RunUntilDestroyed(GtkWidget* AWindow) {
-  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
-  QuitLoopOnDestroy(AWindow, loop);
-  g_main_loop_run(loop);
+  TLoop loop(Gtk.g_main_loop_new(nullptr, FALSE));
+  QuitLoopOnDestroy(AWindow, loop.get());
+  Gtk.g_main_loop_run(loop.get());
 }
 
 // The log window's font, Tahoma at 13 pixels on 120 dots per inch. The style sheet selects
 // that window by name only, so a host's own windows keep their look; it is added once.
 void ApplyFont(GtkWidget* AWindow) {
   static const char kName[] = "qd-log-window";
-  gtk_widget_set_name(AWindow, kName);
+  Gtk.gtk_widget_set_name(AWindow, kName);
   static bool added = false;
   if (added) return;
-  g_autoptr(GtkCssProvider) css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(
-      css, "#qd-log-window, #qd-log-window * { font-family: Tahoma, sans-serif; font-size: 8pt; }", -1, nullptr);
-  gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(AWindow), GTK_STYLE_PROVIDER(css),
+  TRef<GtkCssProvider> css(Gtk.gtk_css_provider_new());
+  Gtk.gtk_css_provider_load_from_data(
+      css.get(), "#qd-log-window, #qd-log-window * { font-family: Tahoma, sans-serif; font-size: 8pt; }", -1, nullptr);
+  Gtk.gtk_style_context_add_provider_for_screen(Gtk.gtk_widget_get_screen(AWindow), GTK_STYLE_PROVIDER(css.get()),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   added = true;
 }
@@ -115,10 +165,10 @@ bool OpensList(const GdkEvent* AEvent) {
 
 // The first toggle button inside the widget, its own internal children included.
 GtkWidget* FindToggleButton(GtkWidget* AWidget) {
-  if (GTK_IS_TOGGLE_BUTTON(AWidget)) return AWidget;
-  if (!GTK_IS_CONTAINER(AWidget)) return nullptr;
+  if (IsA(AWidget, Gtk.gtk_toggle_button_get_type())) return AWidget;
+  if (!IsA(AWidget, Gtk.gtk_container_get_type())) return nullptr;
   GtkWidget* found = nullptr;
-  gtk_container_forall(GTK_CONTAINER(AWidget), +[](GtkWidget* AChild, gpointer AFound) {
+  Gtk.gtk_container_forall(GTK_CONTAINER(AWidget), +[](GtkWidget* AChild, gpointer AFound) {
     auto* f = static_cast<GtkWidget**>(AFound);
     if (!*f) *f = FindToggleButton(AChild);
   }, &found);
@@ -127,37 +177,37 @@ GtkWidget* FindToggleButton(GtkWidget* AWidget) {
 
 // Runs the thread's events until the condition holds, the window is gone or the time is up.
 bool RunEventsUntil(int AMilliseconds, const std::function<bool()>& ACondition, const bool& AClosed) {
-  const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(AMilliseconds) * 1000;
+  const gint64 deadline = Gtk.g_get_monotonic_time() + static_cast<gint64>(AMilliseconds) * 1000;
   for (;;) {
     if (ACondition && ACondition()) return true;
-    if (AClosed || g_get_monotonic_time() >= deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    if (AClosed || Gtk.g_get_monotonic_time() >= deadline) return false;
+    if (!Gtk.g_main_context_iteration(nullptr, FALSE)) Gtk.g_usleep(2000);
   }
 }
 
 GdkDevice* Keyboard(GtkWidget* AWidget) {
-  GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(AWidget));
-  return seat ? gdk_seat_get_keyboard(seat) : nullptr;
+  GdkSeat* seat = Gtk.gdk_display_get_default_seat(Gtk.gtk_widget_get_display(AWidget));
+  return seat ? Gtk.gdk_seat_get_keyboard(seat) : nullptr;
 }
 
 // The toplevel gets the keyboard, as the desktop gives it to the window the user works in.
 void GiveKeyboard(GtkWidget* AToplevel) {
-  GdkWindow* where = gtk_widget_get_window(AToplevel);
+  GdkWindow* where = Gtk.gtk_widget_get_window(AToplevel);
   GdkDevice* keyboard = Keyboard(AToplevel);
   if (!where || !keyboard) return;
-  GdkEvent* focus = gdk_event_new(GDK_FOCUS_CHANGE);
-  focus->focus_change.window = GDK_WINDOW(g_object_ref(where));
+  GdkEvent* focus = Gtk.gdk_event_new(GDK_FOCUS_CHANGE);
+  focus->focus_change.window = GDK_WINDOW(Gtk.g_object_ref(where));
   focus->focus_change.send_event = TRUE;
   focus->focus_change.in = TRUE;
-  gdk_event_set_device(focus, keyboard);
-  gtk_main_do_event(focus);
-  gdk_event_free(focus);
+  Gtk.gdk_event_set_device(focus, keyboard);
+  Gtk.gtk_main_do_event(focus);
+  Gtk.gdk_event_free(focus);
 }
 
 // A key pressed and released on the toplevel, through the toolkit's own event handling (so a
 // modal window elsewhere takes it, as it takes the user's keys). "shift+Tab", "ctrl+End"...
 void PressKeyOn(GtkWidget* AToplevel, const std::string& AKey) {
-  GdkWindow* where = gtk_widget_get_window(AToplevel);
+  GdkWindow* where = Gtk.gtk_widget_get_window(AToplevel);
   GdkDevice* keyboard = Keyboard(AToplevel);
   if (!where || !keyboard) return;
   GiveKeyboard(AToplevel);
@@ -174,34 +224,34 @@ void PressKeyOn(GtkWidget* AToplevel, const std::string& AKey) {
       break;
     }
   }
-  guint keyval = gdk_keyval_from_name(name.c_str());
+  guint keyval = Gtk.gdk_keyval_from_name(name.c_str());
   if (keyval == GDK_KEY_VoidSymbol || keyval == 0) return;
   guint16 keycode = 0;
   GdkKeymapKey* keys = nullptr;
   gint count = 0;
-  if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gtk_widget_get_display(AToplevel)), keyval, &keys,
+  if (Gtk.gdk_keymap_get_entries_for_keyval(Gtk.gdk_keymap_get_for_display(Gtk.gtk_widget_get_display(AToplevel)), keyval, &keys,
                                         &count) &&
       count > 0)
     keycode = static_cast<guint16>(keys[0].keycode);
-  g_free(keys);
+  Gtk.g_free(keys);
   // The shifted Tab is a key of its own to the toolkit.
   if (keyval == GDK_KEY_Tab && (state & GDK_SHIFT_MASK)) keyval = GDK_KEY_ISO_Left_Tab;
   // The press may close the window: both are held until the release has been sent.
-  g_autoptr(GtkWidget) toplevel = GTK_WIDGET(g_object_ref(AToplevel));
-  g_autoptr(GdkWindow) held = GDK_WINDOW(g_object_ref(where));
+  TRef<GtkWidget> toplevel = Hold(AToplevel);
+  TRef<GdkWindow> held = Hold(where);
   for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
-    if (!gtk_widget_get_realized(toplevel)) return;
-    GdkEvent* key = gdk_event_new(type);
-    key->key.window = GDK_WINDOW(g_object_ref(held));
+    if (!Gtk.gtk_widget_get_realized(toplevel.get())) return;
+    GdkEvent* key = Gtk.gdk_event_new(type);
+    key->key.window = GDK_WINDOW(Gtk.g_object_ref(held.get()));
     key->key.send_event = TRUE;
     key->key.time = GDK_CURRENT_TIME;
     key->key.state = state;
     key->key.keyval = keyval;
     key->key.hardware_keycode = keycode;
     key->key.group = 0;
-    gdk_event_set_device(key, keyboard);
-    gtk_main_do_event(key);
-    gdk_event_free(key);
+    Gtk.gdk_event_set_device(key, keyboard);
+    Gtk.gtk_main_do_event(key);
+    Gtk.gdk_event_free(key);
   }
 }
 
@@ -217,86 +267,86 @@ class TGtkLogWindow final : public TLogWindowView {
  public:
   TGtkLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents)
       : FEvents(AEvents), FCaption(DisplayableText(ACaption)) {
-    FWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(FWindow), FCaption.c_str());
-    gtk_window_set_default_size(GTK_WINDOW(FWindow), Scaled(633), Scaled(293));
-    gtk_window_set_position(GTK_WINDOW(FWindow), GTK_WIN_POS_CENTER);
-    gtk_window_set_modal(GTK_WINDOW(FWindow), TRUE);
-    gtk_window_set_icon_name(GTK_WINDOW(FWindow), "text-x-generic");
+    FWindow = Gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    Gtk.gtk_window_set_title(GTK_WINDOW(FWindow), FCaption.c_str());
+    Gtk.gtk_window_set_default_size(GTK_WINDOW(FWindow), Scaled(633), Scaled(293));
+    Gtk.gtk_window_set_position(GTK_WINDOW(FWindow), GTK_WIN_POS_CENTER);
+    Gtk.gtk_window_set_modal(GTK_WINDOW(FWindow), TRUE);
+    Gtk.gtk_window_set_icon_name(GTK_WINDOW(FWindow), "text-x-generic");
     ApplyFont(FWindow);
 
-    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
-    gtk_widget_set_size_request(bar, -1, Scaled(32));
-    FFiles = gtk_combo_box_text_new();
-    gtk_widget_set_size_request(FFiles, Scaled(257), -1);
-    gtk_widget_set_valign(FFiles, GTK_ALIGN_CENTER);
-    FFolder = gtk_button_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
-    gtk_button_set_relief(GTK_BUTTON(FFolder), GTK_RELIEF_NONE);
-    gtk_widget_set_size_request(FFolder, Scaled(23), Scaled(24));
-    gtk_widget_set_valign(FFolder, GTK_ALIGN_CENTER);
-    gtk_box_pack_start(GTK_BOX(bar), FFiles, FALSE, FALSE, 2);
-    gtk_box_pack_start(GTK_BOX(bar), FFolder, FALSE, FALSE, 0);
+    GtkWidget* column = Gtk.gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    GtkWidget* bar = Gtk.gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+    Gtk.gtk_widget_set_size_request(bar, -1, Scaled(32));
+    FFiles = Gtk.gtk_combo_box_text_new();
+    Gtk.gtk_widget_set_size_request(FFiles, Scaled(257), -1);
+    Gtk.gtk_widget_set_valign(FFiles, GTK_ALIGN_CENTER);
+    FFolder = Gtk.gtk_button_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
+    Gtk.gtk_button_set_relief(GTK_BUTTON(FFolder), GTK_RELIEF_NONE);
+    Gtk.gtk_widget_set_size_request(FFolder, Scaled(23), Scaled(24));
+    Gtk.gtk_widget_set_valign(FFolder, GTK_ALIGN_CENTER);
+    Gtk.gtk_box_pack_start(GTK_BOX(bar), FFiles, FALSE, FALSE, 2);
+    Gtk.gtk_box_pack_start(GTK_BOX(bar), FFolder, FALSE, FALSE, 0);
 
-    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_ALWAYS, GTK_POLICY_ALWAYS);
-    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
-    FText = gtk_text_view_new();
-    gtk_text_view_set_editable(GTK_TEXT_VIEW(FText), FALSE);
-    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(FText), TRUE);
-    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(FText), GTK_WRAP_NONE);
+    GtkWidget* scroll = Gtk.gtk_scrolled_window_new(nullptr, nullptr);
+    Gtk.gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_ALWAYS, GTK_POLICY_ALWAYS);
+    Gtk.gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
+    FText = Gtk.gtk_text_view_new();
+    Gtk.gtk_text_view_set_editable(GTK_TEXT_VIEW(FText), FALSE);
+    Gtk.gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(FText), TRUE);
+    Gtk.gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(FText), GTK_WRAP_NONE);
     // The text keeps a little room from the frame on every side.
-    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin));
-    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin));
-    gtk_text_view_set_top_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin) / 2);
-    gtk_text_view_set_bottom_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin) / 2);
+    Gtk.gtk_text_view_set_left_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin));
+    Gtk.gtk_text_view_set_right_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin));
+    Gtk.gtk_text_view_set_top_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin) / 2);
+    Gtk.gtk_text_view_set_bottom_margin(GTK_TEXT_VIEW(FText), Scaled(kTextMargin) / 2);
     GtkTextIter start;
-    gtk_text_buffer_get_start_iter(Buffer(), &start);
-    FTopMark = gtk_text_buffer_create_mark(Buffer(), nullptr, &start, TRUE);
-    gtk_container_add(GTK_CONTAINER(scroll), FText);
-    gtk_box_pack_start(GTK_BOX(column), bar, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(column), scroll, TRUE, TRUE, 0);
-    gtk_container_add(GTK_CONTAINER(FWindow), column);
+    Gtk.gtk_text_buffer_get_start_iter(Buffer(), &start);
+    FTopMark = Gtk.gtk_text_buffer_create_mark(Buffer(), nullptr, &start, TRUE);
+    Gtk.gtk_container_add(GTK_CONTAINER(scroll), FText);
+    Gtk.gtk_box_pack_start(GTK_BOX(column), bar, FALSE, FALSE, 0);
+    Gtk.gtk_box_pack_start(GTK_BOX(column), scroll, TRUE, TRUE, 0);
+    Gtk.gtk_container_add(GTK_CONTAINER(FWindow), column);
 
     // The caret moved by a key is brought into view: in a text that cannot be edited the
     // toolkit moves the caret to the end on Ctrl+End but leaves the view where it was.
     // To the end of the text the view is held there: lines are measured a few at a time after
     // a change, and the end moves down as they are.
-    g_signal_connect_after(FText, "move-cursor", G_CALLBACK(+[](GtkTextView* AView, GtkMovementStep AStep, gint ACount, gboolean, gpointer ASelf) {
+    ConnectAfter(FText, "move-cursor", G_CALLBACK(+[](GtkTextView* AView, GtkMovementStep AStep, gint ACount, gboolean, gpointer ASelf) {
                              auto* self = static_cast<TGtkLogWindow*>(ASelf);
                              if (AStep == GTK_MOVEMENT_BUFFER_ENDS && ACount > 0) {
                                self->FollowEnd();
                                return;
                              }
-                             gtk_text_view_scroll_to_mark(AView, gtk_text_buffer_get_insert(gtk_text_view_get_buffer(AView)),
+                             Gtk.gtk_text_view_scroll_to_mark(AView, Gtk.gtk_text_buffer_get_insert(Gtk.gtk_text_view_get_buffer(AView)),
                                                           0.0, FALSE, 0.0, 0.0);
                            }),
                            this);
     // The view stops following the end when the user moves it.
     for (const char* signal : {"key-press-event", "button-press-event", "scroll-event"}) {
-      for (GtkWidget* target : {FText, gtk_scrolled_window_get_vscrollbar(GTK_SCROLLED_WINDOW(scroll))}) {
-        g_signal_connect(target, signal, G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) -> gboolean {
+      for (GtkWidget* target : {FText, Gtk.gtk_scrolled_window_get_vscrollbar(GTK_SCROLLED_WINDOW(scroll))}) {
+        Connect(target, signal, G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) -> gboolean {
                            static_cast<TGtkLogWindow*>(ASelf)->FHold = THold::None;
                            return FALSE;
                          }),
                          this);
       }
     }
-    GtkAdjustment* vertical = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
+    GtkAdjustment* vertical = Gtk.gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
     for (const char* signal : {"changed", "value-changed"}) {
-      g_signal_connect(vertical, signal, G_CALLBACK(+[](GtkAdjustment*, gpointer ASelf) {
+      Connect(vertical, signal, G_CALLBACK(+[](GtkAdjustment*, gpointer ASelf) {
                          static_cast<TGtkLogWindow*>(ASelf)->KeepPlace();
                        }),
                        this);
     }
     // Esc closes the window, as it closes a dialog.
-    g_signal_connect(FWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* AEvent, gpointer ASelf) -> gboolean {
+    Connect(FWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* AEvent, gpointer ASelf) -> gboolean {
                        if (!IsEscape(AEvent)) return FALSE;
                        static_cast<TGtkLogWindow*>(ASelf)->Close();
                        return TRUE;
                      }),
                      this);
-    g_signal_connect(FFiles, "changed", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
+    Connect(FFiles, "changed", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
                        auto* self = static_cast<TGtkLogWindow*>(ASelf);
                        if (!self->FQuiet) self->Fire(&TLogWindowEvents::FilesChange);
                      }),
@@ -307,33 +357,33 @@ class TGtkLogWindow final : public TLogWindowView {
     // when empty. A press on the list's button opens it at once, and the "event" signal comes
     // before the press is handled; the keys and calls that open it go through "popup".
     if (FFilesButton) {
-      g_signal_connect(FFilesButton, "event", G_CALLBACK(+[](GtkWidget*, GdkEvent* AEvent, gpointer ASelf) -> gboolean {
+      Connect(FFilesButton, "event", G_CALLBACK(+[](GtkWidget*, GdkEvent* AEvent, gpointer ASelf) -> gboolean {
                          if (OpensList(AEvent)) static_cast<TGtkLogWindow*>(ASelf)->ListOpening();
                          return FALSE;
                        }),
                        this);
     }
-    g_signal_connect(FFiles, "popup", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
+    Connect(FFiles, "popup", G_CALLBACK(+[](GtkComboBox*, gpointer ASelf) {
                        static_cast<TGtkLogWindow*>(ASelf)->ListOpening();
                      }),
                      this);
-    g_signal_connect(FFiles, "notify::popup-shown", G_CALLBACK(+[](GObject* ACombo, GParamSpec*, gpointer ASelf) {
+    Connect(FFiles, "notify::popup-shown", G_CALLBACK(+[](GObject* ACombo, GParamSpec*, gpointer ASelf) {
                        auto* self = static_cast<TGtkLogWindow*>(ASelf);
                        gboolean shown = FALSE;
-                       g_object_get(ACombo, "popup-shown", &shown, nullptr);
+                       Gtk.g_object_get(ACombo, "popup-shown", &shown, nullptr);
                        // opened some other way: refilled late rather than not at all
                        if (shown && !self->FRefilledForList) self->Fire(&TLogWindowEvents::FilesDropDown);
                        self->FRefilledForList = false;
                      }),
                      this);
-    g_signal_connect(FFolder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
+    Connect(FFolder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
                        static_cast<TGtkLogWindow*>(ASelf)->Fire(&TLogWindowEvents::OpenDirClick);
                      }),
                      this);
-    g_signal_connect(FWindow, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ASelf) {
+    Connect(FWindow, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ASelf) {
                        auto* self = static_cast<TGtkLogWindow*>(ASelf);
                        self->FClosed = true;
-                       if (self->FTimer) g_source_remove(self->FTimer);
+                       if (self->FTimer) Gtk.g_source_remove(self->FTimer);
                        self->FTimer = 0;
                      }),
                      this);
@@ -342,19 +392,19 @@ class TGtkLogWindow final : public TLogWindowView {
   void Run(const std::string& ACaption) {
     Fire(&TLogWindowEvents::FormCreate);
     if (FClosed) return;
-    gtk_widget_show_all(FWindow);
-    FTimer = g_timeout_add(1000, +[](gpointer ASelf) -> gboolean {
+    Gtk.gtk_widget_show_all(FWindow);
+    FTimer = Gtk.g_timeout_add(1000, +[](gpointer ASelf) -> gboolean {
       auto* self = static_cast<TGtkLogWindow*>(ASelf);
       // While a message box is up the user has not read it yet: no reload behind it, and no
       // second box over it.
       if (self->FBoxes.empty()) self->Fire(&TLogWindowEvents::CheckFileTimer);
       return G_SOURCE_CONTINUE;
     }, this);
-    g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
-    QuitLoopOnDestroy(FWindow, loop);
+    TLoop loop(Gtk.g_main_loop_new(nullptr, FALSE));
+    QuitLoopOnDestroy(FWindow, loop.get());
     if (auto hook = ReadyHook()) {
       // Ready once it is on the screen and laid out.
-      RunEventsUntil(5000, [this] { return gtk_widget_get_mapped(FText) && gtk_widget_get_allocated_height(FText) > 1; },
+      RunEventsUntil(5000, [this] { return Gtk.gtk_widget_get_mapped(FText) && Gtk.gtk_widget_get_allocated_height(FText) > 1; },
                      FClosed);
       if (FClosed) return;
       try {
@@ -362,7 +412,7 @@ class TGtkLogWindow final : public TLogWindowView {
       } catch (...) {
       }
     }
-    if (!FClosed) g_main_loop_run(loop);
+    if (!FClosed) Gtk.g_main_loop_run(loop.get());
   }
 
   TWindowProbe Probe(const std::string& ACaption) {
@@ -383,7 +433,7 @@ class TGtkLogWindow final : public TLogWindowView {
     probe.MessageBoxes = [this] {
       std::vector<std::string> captions;
       for (GtkWidget* box : FBoxes) {
-        const gchar* title = gtk_window_get_title(GTK_WINDOW(box));
+        const gchar* title = Gtk.gtk_window_get_title(GTK_WINDOW(box));
         captions.emplace_back(title ? title : "");
       }
       return captions;
@@ -392,8 +442,8 @@ class TGtkLogWindow final : public TLogWindowView {
     probe.FirstVisibleLine = [this] { return FClosed ? -1 : static_cast<int>(TopLine()); };
     probe.TextMargins = [this] {
       GtkTextView* view = GTK_TEXT_VIEW(FText);
-      return std::vector<int>{gtk_text_view_get_left_margin(view), gtk_text_view_get_top_margin(view),
-                              gtk_text_view_get_right_margin(view), gtk_text_view_get_bottom_margin(view)};
+      return std::vector<int>{Gtk.gtk_text_view_get_left_margin(view), Gtk.gtk_text_view_get_top_margin(view),
+                              Gtk.gtk_text_view_get_right_margin(view), Gtk.gtk_text_view_get_bottom_margin(view)};
     };
     return probe;
   }
@@ -401,7 +451,7 @@ class TGtkLogWindow final : public TLogWindowView {
   // Just before the list opens.
   void ListOpening() {
     gboolean shown = FALSE;
-    g_object_get(FFiles, "popup-shown", &shown, nullptr);
+    Gtk.g_object_get(FFiles, "popup-shown", &shown, nullptr);
     if (shown) return;
     FRefilledForList = true;
     Fire(&TLogWindowEvents::FilesDropDown);
@@ -410,37 +460,37 @@ class TGtkLogWindow final : public TLogWindowView {
   // As a click on the list does: a button press on the list's own button.
   void OpenFileList() {
     if (FClosed || !FFilesButton) return;
-    GdkWindow* where = gtk_widget_get_window(FFilesButton);
-    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(FFilesButton));
+    GdkWindow* where = Gtk.gtk_widget_get_window(FFilesButton);
+    GdkSeat* seat = Gtk.gdk_display_get_default_seat(Gtk.gtk_widget_get_display(FFilesButton));
     if (!where || !seat) return;
-    GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
-    press->button.window = GDK_WINDOW(g_object_ref(where));
+    GdkEvent* press = Gtk.gdk_event_new(GDK_BUTTON_PRESS);
+    press->button.window = GDK_WINDOW(Gtk.g_object_ref(where));
     press->button.send_event = TRUE;
     press->button.time = GDK_CURRENT_TIME;
     press->button.button = GDK_BUTTON_PRIMARY;
-    gdk_event_set_device(press, gdk_seat_get_pointer(seat));
-    gtk_widget_event(FFilesButton, press);
-    gdk_event_free(press);
+    Gtk.gdk_event_set_device(press, Gtk.gdk_seat_get_pointer(seat));
+    Gtk.gtk_widget_event(FFilesButton, press);
+    Gtk.gdk_event_free(press);
   }
   bool FileListOpen() const {
     gboolean shown = FALSE;
-    if (!FClosed) g_object_get(FFiles, "popup-shown", &shown, nullptr);
+    if (!FClosed) Gtk.g_object_get(FFiles, "popup-shown", &shown, nullptr);
     return shown;
   }
 
   std::string FocusedControl() const {
     if (FClosed) return std::string();
-    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(FWindow));
+    GtkWidget* focus = Gtk.gtk_window_get_focus(GTK_WINDOW(FWindow));
     if (!focus) return std::string();
     if (focus == FText) return "text";
     if (focus == FFolder) return "folder";
-    if (focus == FFiles || gtk_widget_is_ancestor(focus, FFiles)) return "files";
+    if (focus == FFiles || Gtk.gtk_widget_is_ancestor(focus, FFiles)) return "files";
     return std::string();
   }
 
   ~TGtkLogWindow() {
-    if (!FClosed) gtk_widget_destroy(FWindow);
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    if (!FClosed) Gtk.gtk_widget_destroy(FWindow);
+    while (Gtk.gtk_events_pending()) Gtk.gtk_main_iteration_do(FALSE);
   }
 
   // ---- the view ----
@@ -448,49 +498,49 @@ class TGtkLogWindow final : public TLogWindowView {
     FNames = ANames;
     std::sort(FNames.begin(), FNames.end(), ListOrder);
     FQuiet = true;
-    gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(FFiles));
-    for (const std::string& n : FNames) gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(FFiles), DisplayableText(n).c_str());
-    gtk_combo_box_set_active(GTK_COMBO_BOX(FFiles), -1);
+    Gtk.gtk_combo_box_text_remove_all(GTK_COMBO_BOX_TEXT(FFiles));
+    for (const std::string& n : FNames) Gtk.gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(FFiles), DisplayableText(n).c_str());
+    Gtk.gtk_combo_box_set_active(GTK_COMBO_BOX(FFiles), -1);
     FQuiet = false;
   }
   std::vector<std::string> FileNames() const override { return FNames; }
   void SelectFile(size_t AIndex) override {
     if (AIndex >= FNames.size()) return;
     FQuiet = true;
-    gtk_combo_box_set_active(GTK_COMBO_BOX(FFiles), static_cast<gint>(AIndex));
+    Gtk.gtk_combo_box_set_active(GTK_COMBO_BOX(FFiles), static_cast<gint>(AIndex));
     FQuiet = false;
   }
   std::string SelectedFile() const override {
-    gint i = gtk_combo_box_get_active(GTK_COMBO_BOX(FFiles));
+    gint i = Gtk.gtk_combo_box_get_active(GTK_COMBO_BOX(FFiles));
     return i >= 0 && static_cast<size_t>(i) < FNames.size() ? FNames[static_cast<size_t>(i)] : std::string();
   }
   void SetText(const std::string& AText) override {
     std::string shown = DisplayableText(AText);
-    gtk_text_buffer_set_text(Buffer(), shown.data(), static_cast<gint>(shown.size()));
+    Gtk.gtk_text_buffer_set_text(Buffer(), shown.data(), static_cast<gint>(shown.size()));
   }
   std::string Text() const override {
     GtkTextIter from, to;
-    gtk_text_buffer_get_bounds(Buffer(), &from, &to);
-    TGString text(gtk_text_buffer_get_text(Buffer(), &from, &to, TRUE));
+    Gtk.gtk_text_buffer_get_bounds(Buffer(), &from, &to);
+    TGString text(Gtk.gtk_text_buffer_get_text(Buffer(), &from, &to, TRUE));
     return std::string(text.get());
   }
   size_t CaretPosition() const override {
     GtkTextIter at;
-    gtk_text_buffer_get_iter_at_mark(Buffer(), &at, gtk_text_buffer_get_insert(Buffer()));
-    return static_cast<size_t>(gtk_text_iter_get_offset(&at));
+    Gtk.gtk_text_buffer_get_iter_at_mark(Buffer(), &at, Gtk.gtk_text_buffer_get_insert(Buffer()));
+    return static_cast<size_t>(Gtk.gtk_text_iter_get_offset(&at));
   }
   void RestoreCaret(size_t APosition) override {
     PlaceCaret(APosition, false);
     // Scrolled once the new text has been laid out: line heights are measured after a change.
-    gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(FText), gtk_text_buffer_get_insert(Buffer()), 0.0, FALSE, 0.0, 0.0);
-    gtk_widget_grab_focus(FText);
+    Gtk.gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(FText), Gtk.gtk_text_buffer_get_insert(Buffer()), 0.0, FALSE, 0.0, 0.0);
+    Gtk.gtk_widget_grab_focus(FText);
   }
   TReadingPlace ReadingPlace() const override {
     TReadingPlace place;
     GtkTextIter at;
-    gtk_text_buffer_get_iter_at_mark(Buffer(), &at, gtk_text_buffer_get_insert(Buffer()));
-    place.Caret = static_cast<size_t>(gtk_text_iter_get_offset(&at));
-    place.CaretAtEnd = gtk_text_iter_is_end(&at);
+    Gtk.gtk_text_buffer_get_iter_at_mark(Buffer(), &at, Gtk.gtk_text_buffer_get_insert(Buffer()));
+    place.Caret = static_cast<size_t>(Gtk.gtk_text_iter_get_offset(&at));
+    place.CaretAtEnd = Gtk.gtk_text_iter_is_end(&at);
     place.TopLine = TopLine();
     place.ViewAtEnd = LastLineInView();
     return place;
@@ -503,49 +553,49 @@ class TGtkLogWindow final : public TLogWindowView {
     if (APlace.ViewAtEnd) {
       FHold = THold::End;
     } else {
-      gtk_text_buffer_get_iter_at_line(Buffer(), &to, static_cast<gint>(APlace.TopLine));
-      gtk_text_buffer_move_mark(Buffer(), FTopMark, &to);
+      Gtk.gtk_text_buffer_get_iter_at_line(Buffer(), &to, static_cast<gint>(APlace.TopLine));
+      Gtk.gtk_text_buffer_move_mark(Buffer(), FTopMark, &to);
       FHold = THold::Line;
     }
     KeepPlace();
-    gtk_widget_grab_focus(FText);
+    Gtk.gtk_widget_grab_focus(FText);
   }
   void ShowError(const std::string& AMessage) override {
     // Modal over this window, which holds the input while it is shown, so that the box gets
     // the mouse and the keys; Enter, Space or Esc dismiss it. It goes with the window.
-    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(FWindow),
+    GtkWidget* box = Gtk.gtk_message_dialog_new(GTK_WINDOW(FWindow),
                                             static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
                                             GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", DisplayableText(AMessage).c_str());
-    gtk_window_set_title(GTK_WINDOW(box), FCaption.c_str());
-    gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER_ON_PARENT);
-    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
-    g_signal_connect(box, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
-    g_signal_connect(box, "destroy", G_CALLBACK(+[](GtkWidget* ABox, gpointer ASelf) {
+    Gtk.gtk_window_set_title(GTK_WINDOW(box), FCaption.c_str());
+    Gtk.gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER_ON_PARENT);
+    Gtk.gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+    Connect(box, "response", G_CALLBACK(Gtk.gtk_widget_destroy), nullptr);
+    Connect(box, "destroy", G_CALLBACK(+[](GtkWidget* ABox, gpointer ASelf) {
                        auto& boxes = static_cast<TGtkLogWindow*>(ASelf)->FBoxes;
                        boxes.erase(std::remove(boxes.begin(), boxes.end(), ABox), boxes.end());
                      }),
                      this);
     FBoxes.push_back(box);
-    gtk_widget_show(box);
-    if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK)) gtk_widget_grab_focus(ok);
+    Gtk.gtk_widget_show(box);
+    if (GtkWidget* ok = Gtk.gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK)) Gtk.gtk_widget_grab_focus(ok);
   }
   void Close() override {
-    if (!FClosed) gtk_widget_destroy(FWindow);
+    if (!FClosed) Gtk.gtk_widget_destroy(FWindow);
   }
 
  private:
   static constexpr int kTextMargin = 6;  // at 120 dots per inch
 
-  GtkTextBuffer* Buffer() const { return gtk_text_view_get_buffer(GTK_TEXT_VIEW(FText)); }
+  GtkTextBuffer* Buffer() const { return Gtk.gtk_text_view_get_buffer(GTK_TEXT_VIEW(FText)); }
 
   void PlaceCaret(size_t APosition, bool AAtEnd) {
     GtkTextIter at;
-    gint count = gtk_text_buffer_get_char_count(Buffer());
+    gint count = Gtk.gtk_text_buffer_get_char_count(Buffer());
     if (AAtEnd)
-      gtk_text_buffer_get_end_iter(Buffer(), &at);
+      Gtk.gtk_text_buffer_get_end_iter(Buffer(), &at);
     else
-      gtk_text_buffer_get_iter_at_offset(Buffer(), &at, static_cast<gint>(std::min<size_t>(APosition, static_cast<size_t>(count))));
-    gtk_text_buffer_place_cursor(Buffer(), &at);
+      Gtk.gtk_text_buffer_get_iter_at_offset(Buffer(), &at, static_cast<gint>(std::min<size_t>(APosition, static_cast<size_t>(count))));
+    Gtk.gtk_text_buffer_place_cursor(Buffer(), &at);
   }
 
   // Holds the view at the end of the text until the user moves it.
@@ -557,43 +607,43 @@ class TGtkLogWindow final : public TLogWindowView {
   // after the text changes, and every measure moves the end and the lines below the top.
   void KeepPlace() {
     if (FHold == THold::None || FKeepingPlace) return;
-    GtkAdjustment* vertical = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
-    double end = gtk_adjustment_get_upper(vertical) - gtk_adjustment_get_page_size(vertical);
+    GtkAdjustment* vertical = Gtk.gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(FText));
+    double end = Gtk.gtk_adjustment_get_upper(vertical) - Gtk.gtk_adjustment_get_page_size(vertical);
     double to = end;
     if (FHold == THold::Line) {
       GtkTextIter top;
-      gtk_text_buffer_get_iter_at_mark(Buffer(), &top, FTopMark);
+      Gtk.gtk_text_buffer_get_iter_at_mark(Buffer(), &top, FTopMark);
       gint y = 0, height = 0;
-      gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &top, &y, &height);
+      Gtk.gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &top, &y, &height);
       // from the text's coordinates to the scroll bar's, which count the top margin too
       GdkRectangle seen;
-      gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
-      to = std::min(end, y + (gtk_adjustment_get_value(vertical) - seen.y));
+      Gtk.gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+      to = std::min(end, y + (Gtk.gtk_adjustment_get_value(vertical) - seen.y));
     }
-    to = std::max(to, gtk_adjustment_get_lower(vertical));
-    if (gtk_adjustment_get_value(vertical) == to) return;
+    to = std::max(to, Gtk.gtk_adjustment_get_lower(vertical));
+    if (Gtk.gtk_adjustment_get_value(vertical) == to) return;
     FKeepingPlace = true;
-    gtk_adjustment_set_value(vertical, to);
+    Gtk.gtk_adjustment_set_value(vertical, to);
     FKeepingPlace = false;
   }
 
   // The first line in view, from 0.
   size_t TopLine() const {
     GdkRectangle seen;
-    gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+    Gtk.gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
     GtkTextIter top;
-    gtk_text_view_get_line_at_y(GTK_TEXT_VIEW(FText), &top, seen.y, nullptr);
-    return static_cast<size_t>(gtk_text_iter_get_line(&top));
+    Gtk.gtk_text_view_get_line_at_y(GTK_TEXT_VIEW(FText), &top, seen.y, nullptr);
+    return static_cast<size_t>(Gtk.gtk_text_iter_get_line(&top));
   }
 
   // Whether the last line is wholly in view (also when the text fits).
   bool LastLineInView() const {
     GdkRectangle seen;
-    gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
+    Gtk.gtk_text_view_get_visible_rect(GTK_TEXT_VIEW(FText), &seen);
     GtkTextIter end;
-    gtk_text_buffer_get_end_iter(Buffer(), &end);
+    Gtk.gtk_text_buffer_get_end_iter(Buffer(), &end);
     gint y = 0, height = 0;
-    gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &end, &y, &height);
+    Gtk.gtk_text_view_get_line_yrange(GTK_TEXT_VIEW(FText), &end, &y, &height);
     return y + height <= seen.y + seen.height + 1;
   }
 
@@ -654,7 +704,7 @@ struct TDocumentWindow {
   // so that it may wait for the browser's answers.
   void ReadySoon() {
     if (Ready || Closed || Idle) return;
-    Idle = g_idle_add(+[](gpointer ADoc) -> gboolean {
+    Idle = Gtk.g_idle_add(+[](gpointer ADoc) -> gboolean {
       auto* d = static_cast<TDocumentWindow*>(ADoc);
       d->Idle = 0;
       d->MakeReady();
@@ -665,7 +715,7 @@ struct TDocumentWindow {
   void MakeReady() {
     if (Ready || Closed) return;
     Ready = true;
-    if (Timer) g_source_remove(Timer);
+    if (Timer) Gtk.g_source_remove(Timer);
     Timer = 0;
     if (auto hook = ReadyHook()) {
       try {
@@ -680,7 +730,7 @@ struct TDocumentWindow {
     probe.Caption = Caption;
     probe.Location = Location;
     probe.Close = [this] {
-      if (!Closed) gtk_widget_destroy(Window);
+      if (!Closed) Gtk.gtk_widget_destroy(Window);
     };
     probe.WaitFor = [this](int AMilliseconds, const std::function<bool()>& ACondition) {
       return RunEventsUntil(AMilliseconds, ACondition, Closed);
@@ -691,8 +741,8 @@ struct TDocumentWindow {
     };
     probe.FocusedControl = [this] {
       if (Closed) return std::string();
-      GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(Window));
-      return focus && (focus == Browser || gtk_widget_is_ancestor(focus, Browser)) ? std::string("browser") : std::string();
+      GtkWidget* focus = Gtk.gtk_window_get_focus(GTK_WINDOW(Window));
+      return focus && (focus == Browser || Gtk.gtk_widget_is_ancestor(focus, Browser)) ? std::string("browser") : std::string();
     };
     probe.MessageBoxes = [] { return std::vector<std::string>(); };
     probe.RunScript = [this](const std::string& AScript) { return RunScript(AScript); };
@@ -709,19 +759,19 @@ struct TDocumentWindow {
   std::string RunScript(const std::string& AScript) {
     if (Closed) return "error: the window is closed";
     auto call = std::make_shared<TBrowserCall>();
-    webkit_web_view_evaluate_javascript(
+    Web.webkit_web_view_evaluate_javascript(
         WEBKIT_WEB_VIEW(Browser), AScript.c_str(), static_cast<gssize>(AScript.size()), nullptr, nullptr, nullptr,
         +[](GObject* ASource, GAsyncResult* AResult, gpointer ACall) {
           std::unique_ptr<TBrowserCallPtr> held(static_cast<TBrowserCallPtr*>(ACall));
           TBrowserCall& c = **held;
-          g_autoptr(GError) error = nullptr;
-          g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, &error);
+          TError error;
+          TRef<JSCValue> value(Web.webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, &error));
           if (value) {
-            TGString text(jsc_value_to_string(value));
+            TGString text(Web.jsc_value_to_string(value.get()));
             c.Result = text ? text.get() : "";
             c.Ok = true;
           } else {
-            c.Result = std::string("error: ") + (error ? error->message : "no result");
+            c.Result = std::string("error: ") + error.Message("no result");
           }
           c.Done = true;
         },
@@ -732,10 +782,10 @@ struct TDocumentWindow {
 
   bool ResizeClient(int AWidth, int AHeight) {
     if (Closed || AWidth <= 0 || AHeight <= 0) return false;
-    gtk_window_resize(GTK_WINDOW(Window), AWidth, AHeight);
+    Gtk.gtk_window_resize(GTK_WINDOW(Window), AWidth, AHeight);
     return RunEventsUntil(5000, [&] {
       GtkAllocation size;
-      gtk_widget_get_allocation(Browser, &size);
+      Gtk.gtk_widget_get_allocation(Browser, &size);
       return size.width == AWidth && size.height == AHeight;
     }, Closed);
   }
@@ -744,15 +794,15 @@ struct TDocumentWindow {
     if (Closed) return false;
     auto call = std::make_shared<TBrowserCall>();
     call->Result = APngPath;
-    webkit_web_view_get_snapshot(
+    Web.webkit_web_view_get_snapshot(
         WEBKIT_WEB_VIEW(Browser), WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
         +[](GObject* ASource, GAsyncResult* AResult, gpointer ACall) {
           std::unique_ptr<TBrowserCallPtr> held(static_cast<TBrowserCallPtr*>(ACall));
           TBrowserCall& c = **held;
-          cairo_surface_t* image = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr);
+          cairo_surface_t* image = Web.webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr);
           if (image) {
-            c.Ok = cairo_surface_write_to_png(image, c.Result.c_str()) == CAIRO_STATUS_SUCCESS;
-            cairo_surface_destroy(image);
+            c.Ok = Web.cairo_surface_write_to_png(image, c.Result.c_str()) == CAIRO_STATUS_SUCCESS;
+            Web.cairo_surface_destroy(image);
           }
           c.Done = true;
         },
@@ -770,81 +820,65 @@ void RunLogWindow(const std::string& ACaption, TLogWindowEvents& AEvents) {
 }
 
 void OpenFolderInShell(const std::string& AFolder) {
-  TGString uri(g_filename_to_uri(AFolder.c_str(), nullptr, nullptr));
+  toolkit::LoadGtk();
+  TGString uri(Gtk.g_filename_to_uri(AFolder.c_str(), nullptr, nullptr));
   if (!uri) throw std::runtime_error("Не удалось открыть папку: " + AFolder);
-  g_autoptr(GError) error = nullptr;
-  gboolean ok = g_app_info_launch_default_for_uri(uri.get(), nullptr, &error);
+  TError error;
+  gboolean ok = Gtk.g_app_info_launch_default_for_uri(uri.get(), nullptr, &error);
   if (!ok) {
-    std::string message = error ? error->message : AFolder;
+    std::string message = error.Message(AFolder.c_str());
     throw std::runtime_error("Не удалось открыть папку: " + message);
   }
 }
 
 void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACaption) {
+  // The web engine is needed only here: the log window works without it.
+  toolkit::LoadWeb();
   EnsureToolkit();
-  TGString uri(g_filename_to_uri(AHtmlFilePath.c_str(), nullptr, nullptr));
+  TGString uri(Gtk.g_filename_to_uri(AHtmlFilePath.c_str(), nullptr, nullptr));
   if (!uri) throw std::runtime_error("File not found: " + AHtmlFilePath);
   TDocumentWindow doc;
   doc.Caption = ACaption;
   doc.Location = AHtmlFilePath;
-  doc.Window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(GTK_WINDOW(doc.Window), DisplayableText(ACaption).c_str());
-  gtk_window_set_default_size(GTK_WINDOW(doc.Window), Scaled(633), Scaled(425));
-  gtk_window_set_position(GTK_WINDOW(doc.Window), GTK_WIN_POS_CENTER);
-  gtk_window_set_modal(GTK_WINDOW(doc.Window), TRUE);
-  gtk_window_set_icon_name(GTK_WINDOW(doc.Window), "help-browser");
-  doc.Browser = webkit_web_view_new();
-  gtk_container_add(GTK_CONTAINER(doc.Window), doc.Browser);
+  doc.Window = Gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  Gtk.gtk_window_set_title(GTK_WINDOW(doc.Window), DisplayableText(ACaption).c_str());
+  Gtk.gtk_window_set_default_size(GTK_WINDOW(doc.Window), Scaled(633), Scaled(425));
+  Gtk.gtk_window_set_position(GTK_WINDOW(doc.Window), GTK_WIN_POS_CENTER);
+  Gtk.gtk_window_set_modal(GTK_WINDOW(doc.Window), TRUE);
+  Gtk.gtk_window_set_icon_name(GTK_WINDOW(doc.Window), "help-browser");
+  doc.Browser = Web.webkit_web_view_new();
+  Gtk.gtk_container_add(GTK_CONTAINER(doc.Window), doc.Browser);
   // Esc closes the window, before the page sees the key.
-  g_signal_connect(doc.Window, "key-press-event", G_CALLBACK(+[](GtkWidget* AWindow, GdkEventKey* AEvent, gpointer) -> gboolean {
+  Connect(doc.Window, "key-press-event", G_CALLBACK(+[](GtkWidget* AWindow, GdkEventKey* AEvent, gpointer) -> gboolean {
                      if (!IsEscape(AEvent)) return FALSE;
-                     gtk_widget_destroy(AWindow);
+                     Gtk.gtk_widget_destroy(AWindow);
                      return TRUE;
                    }),
                    nullptr);
-  g_signal_connect(doc.Window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ADoc) {
+  Connect(doc.Window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ADoc) {
                      auto* d = static_cast<TDocumentWindow*>(ADoc);
                      d->Closed = true;
-                     if (d->Timer) g_source_remove(d->Timer);
+                     if (d->Timer) Gtk.g_source_remove(d->Timer);
                      d->Timer = 0;
-                     if (d->Idle) g_source_remove(d->Idle);
+                     if (d->Idle) Gtk.g_source_remove(d->Idle);
                      d->Idle = 0;
                    }),
                    &doc);
-  g_signal_connect(doc.Browser, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent AEvent, gpointer ADoc) {
+  Connect(doc.Browser, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent AEvent, gpointer ADoc) {
                      if (AEvent == WEBKIT_LOAD_FINISHED) static_cast<TDocumentWindow*>(ADoc)->ReadySoon();
                    }),
                    &doc);
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(doc.Browser), uri.get());
-  gtk_widget_show_all(doc.Window);
-  gtk_widget_grab_focus(doc.Browser);
-  doc.Timer = g_timeout_add(5000, +[](gpointer ADoc) -> gboolean {
+  Web.webkit_web_view_load_uri(WEBKIT_WEB_VIEW(doc.Browser), uri.get());
+  Gtk.gtk_widget_show_all(doc.Window);
+  Gtk.gtk_widget_grab_focus(doc.Browser);
+  doc.Timer = Gtk.g_timeout_add(5000, +[](gpointer ADoc) -> gboolean {
     auto* d = static_cast<TDocumentWindow*>(ADoc);
     d->Timer = 0;
     d->MakeReady();
     return G_SOURCE_REMOVE;
   }, &doc);
   if (!doc.Closed) RunUntilDestroyed(doc.Window);
-  while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-}
-
-namespace {
-
-// Marks the loaded library that holds the symbol as never to be unloaded.
-void PinLibraryOf(const void* ASymbol) {
-  Dl_info info{};
-  if (dladdr(ASymbol, &info) == 0 || !info.dli_fname) return;
-  // Only a flag on the library already loaded: RTLD_NOLOAD loads nothing, and the reference
-  // that it takes is never given back.
-  (void)dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
-}  // namespace
-
-void KeepToolkitLoaded() {
-  // The web engine's library keeps GTK and everything else the windows load.
-  PinLibraryOf(reinterpret_cast<const void*>(&webkit_web_view_new));
-  PinLibraryOf(reinterpret_cast<const void*>(&gtk_init_check));
+  while (Gtk.gtk_events_pending()) Gtk.gtk_main_iteration_do(FALSE);
 }
 
 void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {

@@ -8,8 +8,6 @@
 
 namespace qd::platform {
 
-const char kSharedLibrarySuffix[] = ".dll";
-
 namespace {
 
 bool IsFullPath(const std::wstring& APath) {
@@ -21,7 +19,7 @@ bool IsFullPath(const std::wstring& APath) {
 
 TDynLib::~TDynLib() { Unload(); }
 
-void TDynLib::Load(const std::string& APath, TStay AStay) {
+void TDynLib::Load(const std::string& APath) {
   Unload();
   std::wstring path = win::Widen(APath);
   // With a full path, the library's own dependencies are looked up in its folder first.
@@ -29,7 +27,6 @@ void TDynLib::Load(const std::string& APath, TStay AStay) {
                                : LoadLibraryW(path.c_str());
   if (!h) throw std::runtime_error("Cannot load " + APath + ": " + win::ErrorText(GetLastError()));
   FHandle = h;
-  FStay = AStay;
 }
 
 void* TDynLib::Symbol(const char* AName) const {
@@ -38,8 +35,7 @@ void* TDynLib::Symbol(const char* AName) const {
 }
 
 void TDynLib::Unload() noexcept {
-  // A library loaded for good keeps the reference it took.
-  if (FHandle && FStay == TStay::UntilUnload) FreeLibrary(static_cast<HMODULE>(FHandle));
+  if (FHandle) FreeLibrary(static_cast<HMODULE>(FHandle));
   FHandle = nullptr;
 }
 

@@ -1153,9 +1153,6 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
   if (error) std::rethrow_exception(error);
 }
 
-// The system's window libraries may come and go with the module.
-void KeepToolkitLoaded() {}
-
 void SetWindowReadyHook(std::function<void(const TWindowProbe&)> AHook) {
   std::lock_guard<std::mutex> lock(gHookLock);
   gReadyHook = std::move(AHook);
