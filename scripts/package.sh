@@ -3,7 +3,7 @@
 #   w_quendal7v2k-<version>-linux-x86_64.tar.gz
 #   w-quendal7v2k_<version>_amd64.deb
 #   w_quendal7v2k-<version>-windows-x64.zip
-# each with the module and its window library, addin-host, vscale, mdconv, the integrators'
+# each with the module (one file), addin-host, vscale, mdconv, the integrators'
 # README, the licences, the user documents, examples/ and a SHA256SUMS of its files (CMake's
 # install rules and CPack, cmake/Packaging.cmake), then dist/SHA256SUMS over them, and checks
 # each one unpacked on its own (tests/package/check_packages.sh).

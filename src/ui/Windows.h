@@ -1,7 +1,6 @@
-// Where the driver shows its two modal windows. The window code is a library of its own
-// (ui/WindowLibrary.h), which the product module installs at load and loads on first use; a
-// program without it (a tool, a test) converts and reads files the same way and only fails
-// when it would show a window.
+// Where the driver shows its two modal windows. The module installs its windows at load
+// (ui/WindowSet.h); a program without them (a tool, a test) converts and reads files the same
+// way and only fails when it would show a window.
 // Texts and paths are UTF-8.
 #pragma once
 #include <functional>

@@ -281,8 +281,8 @@ TEST_F(Driver, PublishedActionsAreFoundIgnoringLetterCase) {
   for (const TCase& c : cases) EXPECT_EQ(test::FailureOf([&] { D->ExecuteAction(c.Name); }), c.Message) << c.Name;
 }
 
-// The action shows the installed log window on the log folder; without the window library
-// there is none.
+// The action shows the installed log window on the log folder; a program that installed no
+// windows has none.
 TEST_F(Driver, ViewLogShowsTheInstalledLogWindow) {
   EXPECT_EQ(test::FailureOf([&] { D->ExecuteAction("ViewLog"); }), ui::kMsgNoWindows);
   std::vector<std::string> shown;

@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Checks what ships, from the files in a folder (default dist/), each unpacked on its own:
 # - each archive unpacks into one top folder laid out by the GNU install directories: the
-#   programs in bin/, the module and its window library in lib/w_quendal7v2k/ (Windows: in
-#   bin/), and in share/doc/w_quendal7v2k/ the integrators' README, LICENSE,
+#   programs in bin/, the module (one file) in lib/w_quendal7v2k/ (Windows: in bin/), and in
+#   share/doc/w_quendal7v2k/ the integrators' README, LICENSE,
 #   THIRD-PARTY-NOTICES.txt, the user documents (no developer document), examples/ and a
 #   SHA256SUMS that matches every file;
 # - the packaged addin-host finds and loads the packaged module (the Windows one under Wine);
-#   the module and the tools need no window toolkit library (only the window library does);
-#   the module carries its help (on Linux the help action, without a display, gets as far as
-#   the window); the main job (scripts/demo.sh --from) runs from the unpacked files alone
+#   the module and the tools need no window toolkit library (the Windows module only the
+#   system's own libraries); the module carries its help (on Linux the help action, without a
+#   display, gets as far as the window); the module copied alone into an empty folder shows
+#   its windows, which close on Esc, and on Linux fails a window naming the toolkit library
+#   taken away (tests/support/module_windows.sh); the main job (scripts/demo.sh --from) runs
+#   from the unpacked files alone
 #   against the packaged virtual scale; the Linux files need no newer C or C++ library than
 #   the README states;
-# - the Debian package unpacks into a scratch root and runs the main job from there, and the
-#   packages it depends on are known to the system's package lists.
+# - the Debian package depends on no toolkit package (GTK 3 and WebKitGTK are recommended), the
+#   packages it names are known to the system's package lists, and the main job runs from it
+#   installed for real (as root; otherwise unpacked into a scratch root).
 # Prints one line per check and ends with "N passed, M failed".
 set -uo pipefail
 
@@ -40,7 +44,7 @@ check() {
 # has_files <top> <exe suffix> <library folder> <library suffix>
 has_files() {
   local top=$1 exe=$2 libdir=$3 suffix=$4 f
-  for f in "$libdir/w_quendal7v2k$suffix" "$libdir/w_quendal7v2k_windows$suffix" \
+  for f in "$libdir/w_quendal7v2k$suffix" \
            "bin/addin-host$exe" "bin/vscale$exe" "bin/mdconv$exe" \
            "$doc/README.md" "$doc/LICENSE" "$doc/THIRD-PARTY-NOTICES.txt" "$doc/SHA256SUMS" \
            "$doc/docs/tables.md" "$doc/docs/driver-methods.md" "$doc/examples/goods.xml"; do
@@ -85,15 +89,45 @@ only_the_driver_dlls() {
   local dlls
   dlls=$(cd "$1" && find . -iname '*.dll' | sort | tr '\n' ' ')
   echo "$dlls"
-  [[ $dlls == "./bin/w_quendal7v2k.dll ./bin/w_quendal7v2k_windows.dll " ]]
+  [[ $dlls == "./bin/w_quendal7v2k.dll " ]]
 }
 
-# The packaged module and tools need no window toolkit library: the module loads its window
-# library when a window is first shown.
+# The packaged module and tools need no window toolkit library: the Linux module opens the
+# toolkit when a window is first shown, the Windows one needs only the system's libraries.
 module_and_tools_need_no_toolkit() {
   local top=$1 dump=$2 windows=$3 exe=$4 module=$5
-  cmake "-DFILES=$top/$module|$top/bin/addin-host$exe|$top/bin/vscale$exe|$top/bin/mdconv$exe" "-DDUMP=$dump" \
-    "-DWINDOWS=$windows" -P "$root/cmake/CheckNoToolkit.cmake"
+  cmake "-DFILES=$top/bin/addin-host$exe|$top/bin/vscale$exe|$top/bin/mdconv$exe" "-DDUMP=$dump" \
+    "-DWINDOWS=$windows" -P "$root/cmake/CheckNoToolkit.cmake" &&
+    cmake "-DFILES=$top/$module" "-DDUMP=$dump" "-DWINDOWS=$windows" -DMODULES=1 -P "$root/cmake/CheckNoToolkit.cmake"
+}
+
+# The module copied alone shows its windows (module_windows.sh prints its own cases).
+windows_of_the_module_alone() {
+  local top=$1 module=$2 exe=$3
+  shift 3
+  bash "$root/tests/support/module_windows.sh" "$top/bin/addin-host$exe" "$top/$module" "$@"
+}
+
+# The Debian package depends on no toolkit package and recommends the windows' toolkit.
+deb_toolkit_recommended() {
+  local depends recommends
+  depends=$(dpkg-deb -f "$1" Depends)
+  recommends=$(dpkg-deb -f "$1" Recommends)
+  echo "Depends: $depends"
+  echo "Recommends: $recommends"
+  ! grep -Eq 'gtk|webkit|javascriptcore|cairo|pango|gdk|glib|libx11' <<<"$depends" || { echo "a toolkit package among the dependencies"; return 1; }
+  grep -q 'libgtk-3-0' <<<"$recommends" && grep -q 'libwebkit2gtk-4.1-0' <<<"$recommends"
+}
+
+# The main job from the package installed as a user installs it; it is removed afterwards.
+main_job_installed() {
+  local deb=$1 name
+  name=$(dpkg-deb -f "$deb" Package)
+  dpkg -i "$deb" || return 1
+  local rc=0
+  main_job_from /usr || rc=1
+  dpkg -r "$name" >/dev/null || rc=1
+  return $rc
 }
 
 # Without a display the help action fails at the window, after the help was found and rendered.
@@ -158,7 +192,7 @@ if [[ -n $linux ]]; then
   name=$(basename "$linux" .tar.gz)
   check "$name unpacks into $name/" tar -xzf "$linux" -C "$work"
   top=$work/$name
-  check "$name holds the module, its window library, the tools, the README, licences, docs and examples" \
+  check "$name holds the module, the tools, the README, licences, docs and examples" \
     has_files "$top" "" lib/w_quendal7v2k .so
   check "$name holds nothing else, and no developer document" nothing_else "$top"
   check "$name: notices of every linked library, and the licence" notices_complete "$top" "${linux_libs[@]}"
@@ -168,6 +202,8 @@ if [[ -n $linux ]]; then
     lib/w_quendal7v2k/w_quendal7v2k.so
   check "$name: the files need no newer C and C++ libraries than the README says" requirements_hold "$top"
   check "$name: the help action gets as far as the window" help_reaches_the_window "$top"
+  check "$name: the module alone shows its windows and names a missing toolkit" \
+    windows_of_the_module_alone "$top" lib/w_quendal7v2k/w_quendal7v2k.so ""
   check "$name: the main job runs from the archive alone" main_job_from "$top"
 else
   check "Linux archive present" false
@@ -177,9 +213,14 @@ if [[ -n $deb ]]; then
   name=$(basename "$deb")
   check "$name unpacks into a scratch root" dpkg-deb -x "$deb" "$work/deb-root"
   check "$name: its dependencies are known packages" deb_dependencies_resolvable "$deb"
-  check "$name holds the module, its window library, the tools, the README, licences, docs and examples" \
+  check "$name: it depends on no toolkit package and recommends GTK 3 and WebKitGTK" deb_toolkit_recommended "$deb"
+  check "$name holds the module, the tools, the README, licences, docs and examples" \
     has_files "$work/deb-root/usr" "" lib/w_quendal7v2k .so
-  check "$name: the main job runs from the unpacked package" main_job_from "$work/deb-root/usr"
+  if [[ $(id -u) -eq 0 ]] && command -v dpkg >/dev/null && ! dpkg -s "$(dpkg-deb -f "$deb" Package)" >/dev/null 2>&1; then
+    check "$name: the main job runs from the package installed" main_job_installed "$deb"
+  else
+    check "$name: the main job runs from the unpacked package" main_job_from "$work/deb-root/usr"
+  fi
 else
   check "Debian package present" false
 fi
@@ -188,16 +229,18 @@ if [[ -n $windows ]]; then
   name=$(basename "$windows" .zip)
   check "$name unpacks into $name/" python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$windows" "$work"
   top=$work/$name
-  check "$name holds the module, its window library, the tools, the README, licences, docs and examples" \
+  check "$name holds the module, the tools, the README, licences, docs and examples" \
     has_files "$top" .exe bin .dll
   check "$name holds nothing else, and no developer document" nothing_else "$top"
   check "$name: notices of every linked library, and the licence" notices_complete "$top" "${windows_libs[@]}"
   check "$name SHA256SUMS matches every file" sums_match "$top"
-  check "$name holds no DLL but the module and its window library" only_the_driver_dlls "$top"
+  check "$name holds no DLL but the module" only_the_driver_dlls "$top"
   check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" \
     x86_64-w64-mingw32-objdump 1 .exe bin/w_quendal7v2k.dll
   check "$name: addin-host finds and loads the module under Wine" host_loads_module "$top" "bash $root/scripts/wine-run.sh" .exe
   check "$name: the module carries its help" module_carries_help "$top/bin/w_quendal7v2k.dll"
+  check "$name: the module alone shows its log viewer under Wine" \
+    windows_of_the_module_alone "$top" bin/w_quendal7v2k.dll .exe bash "$root/scripts/wine-run.sh"
   check "$name: the main job runs from the archive alone under Wine" main_job_from "$top"
 else
   check "Windows archive present" false
