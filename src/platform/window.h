@@ -24,7 +24,8 @@ class TLogWindowView {
   virtual void SelectFile(size_t AIndex) = 0;
   // The selected name; empty when none is selected.
   virtual std::string SelectedFile() const = 0;
-  // Replaces the whole text of the read-only text area, redrawn once.
+  // Replaces the whole text of the read-only text area, redrawn once; the caret goes to the
+  // start and the view to the top (a caller that keeps the reader's place restores it after).
   virtual void SetText(const std::string& AText) = 0;
   virtual std::string Text() const = 0;
   // Caret position, in characters from the start of the text.
@@ -103,7 +104,8 @@ struct TWindowProbe {
   std::function<bool()> Alive;
   // A key pressed and released as the user does, sent to the window that has the keyboard:
   // an open message box of the window, else the window itself. Names: "Tab", "Return",
-  // "Escape", "space", "End", "Home", with "shift+" and "ctrl+" in front as needed.
+  // "Escape", "space", "End", "Home", "Down", "BackSpace", "Left", with "shift+", "ctrl+" and
+  // "alt+" in front as needed.
   std::function<void(const std::string& AKey)> PressKey;
   // The control that has the input focus: "files", "folder", "text" (log window), "browser"
   // (document window), or empty.
@@ -111,10 +113,20 @@ struct TWindowProbe {
   // Captions of the window's message boxes that are open now.
   std::function<std::vector<std::string>()> MessageBoxes;
 
-  // Log window: whether the text area shows the end of its text, and the number of its first
-  // line in view (from 0).
+  // Log window: whether the text area shows the end of its text, the number of its first line
+  // in view (from 0), the caret's position (in characters from the start) and the name of the
+  // selected file.
   std::function<bool()> TextAtEnd;
   std::function<int()> FirstVisibleLine;
+  std::function<size_t()> Caret;
+  std::function<std::string()> SelectedFile;
+  // Log window: what the folder button tells: its tooltip, its accessible name, and the size
+  // of its picture and the height of the file list, in pixels.
+  struct TButtonFacts {
+    std::string Tooltip, AccessibleName;
+    int PictureSize = 0, ListHeight = 0;
+  };
+  std::function<TButtonFacts()> FolderButton;
   // The text area's margins inside its frame, in pixels: left, top, right, bottom.
   std::function<std::vector<int>()> TextMargins;
 
@@ -126,6 +138,22 @@ struct TWindowProbe {
   std::function<bool(int AWidth, int AHeight)> ResizeClient;
   std::function<bool(const std::string& APngPath)> Snapshot;
 };
+
+// Text of the folder button's tooltip, which is also its accessible name.
+extern const char kOpenFolderHint[];
+
+// What the document window does with a link the user follows.
+enum class TLinkAction {
+  Show,      // a place in the page, or a file of the help's own folder: shown in the window
+  External,  // http, https, mailto: handed to the system's default program, the page stays
+  Refuse     // anything else (a file elsewhere, another scheme): nothing happens
+};
+// The action for the link's address, seen from the page's own address (file: URIs).
+TLinkAction LinkActionFor(const std::string& ALinkUri, const std::string& APageUri);
+
+// For tests: receives the addresses that the document window would hand to the system's default
+// program, instead of that program; an empty function gives the system back.
+void SetExternalLinkOpener(std::function<void(const std::string& AUri)> AOpener);
 
 // For tests and diagnosis: called on the window's thread when a window is ready, the log
 // window once it is shown, the document window once its browser has finished the page (or

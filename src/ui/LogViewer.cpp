@@ -40,8 +40,16 @@ void TfrmLog::FormCreate(TLogWindowView& AView) {
 
 void TfrmLog::FilesChange(TLogWindowView& AView) { LoadSelectedLog(AView); }
 
-// Files made since the window opened appear when the list is opened.
-void TfrmLog::FilesDropDown(TLogWindowView& AView) { RefreshLogFiles(AView); }
+// Files made since the window opened appear when the list is opened; the file shown stays
+// selected (and followed by the timer) when it is still there.
+void TfrmLog::FilesDropDown(TLogWindowView& AView) {
+  const std::string shown = AView.SelectedFile();
+  RefreshLogFiles(AView);
+  if (shown.empty()) return;
+  std::vector<std::string> names = AView.FileNames();
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == shown) AView.SelectFile(i);
+}
 
 void TfrmLog::OpenDirClick(TLogWindowView&) { platform::window::OpenFolderInShell(FLogDirectory); }
 

@@ -10,6 +10,7 @@
 #include "markdown/MarkdownProcessor.h"
 #include "platform/fs.h"
 #include "ui/HelpArchive.h"
+#include "ui/HelpPage.h"
 #include "ui/Windows.h"
 
 namespace qd::ui {
@@ -181,7 +182,7 @@ std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AText, const std:
     pending += ACss;
     pending += "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n";
   }
-  MarkdownToHtml(AText, [&](std::string_view APiece) {
+  auto piece = [&](std::string_view APiece) {
     if (pending.size() + APiece.size() < kFilePiece) {
       pending += APiece;
       return;
@@ -189,8 +190,17 @@ std::string TMarkdownRenderer::SaveHtmlFile(const std::string& AText, const std:
     put(pending);
     pending.clear();
     put(APiece);
-  });
-  if (!ACss.empty()) pending += "\r\n</body>\r\n</html>";
+  };
+  if (ACss.empty()) {
+    // the converter's own output, as it is
+    MarkdownToHtml(AText, piece);
+  } else {
+    // the page of the help window: headings with anchors, tables and code in boxes of their own
+    THelpPageDress dress(piece);
+    MarkdownToHtml(AText, [&](std::string_view APiece) { dress.Write(APiece); });
+    dress.Finish();
+    pending += "\r\n</body>\r\n</html>";
+  }
   if (!pending.empty() || !created) put(pending);
   return path;
 }

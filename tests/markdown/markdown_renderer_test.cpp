@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "support/testenv.h"
 #include "ui/HelpArchive.h"
+#include "ui/HelpPage.h"
 #include "ui/MarkdownRenderer.h"
 #include "ui/Windows.h"
 
@@ -181,7 +182,7 @@ TEST_F(RendererTest, RenderShowsThePageAndLeavesNothing) {
   EXPECT_EQ(FShownPath.substr(FShownPath.size() - 8), std::string(1, kDelim) + "md.html");
   EXPECT_EQ(FShownPage,
             "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"style.css\" rel=\"stylesheet\">\r\n</head>\r\n"
-            "<body>\r\n<h1>Справка</h1>\n<p><img src=\"images/pic.png\" alt=\"схема\" /></p>\n\r\n</body>\r\n</html>");
+            "<body>\r\n<h1 id=\"справка\">Справка</h1>\n<p><img src=\"images/pic.png\" alt=\"схема\" /></p>\n\r\n</body>\r\n</html>");
   // while shown, the folder held the archive, its files and the page
   std::string folder = FShownPath.substr(0, FShownPath.find_last_of(kDelim));
   EXPECT_EQ(FShownFolder.size(), 5u);  // md.zip, help.md, style.css, images, md.html
@@ -294,8 +295,13 @@ TEST_F(RendererTest, LargePageWrittenInPieces) {
   TMarkdownRenderer::ConvertToHtml(src, dst, "");
   EXPECT_TRUE(ReadAll(dst) == "\xEF\xBB\xBF" MODE_REQUEST + html);
   TMarkdownRenderer::ConvertToHtml(src, dst, css);
+  std::string dressed;
+  THelpPageDress dress([&](std::string_view APiece) { dressed += APiece; });
+  dress.Write(html);
+  dress.Finish();
+  EXPECT_NE(dressed.find("<div class=\"wide\" tabindex=\"0\"><table>"), std::string::npos);
   EXPECT_TRUE(ReadAll(dst) == "\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST "<link href=\"" + css +
-                                  "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n" + html + "\r\n</body>\r\n</html>");
+                                  "\" rel=\"stylesheet\">\r\n</head>\r\n<body>\r\n" + dressed + "\r\n</body>\r\n</html>");
 }
 
 // The page a user names is created like any file of the user's (as the file-creation mask
@@ -404,11 +410,72 @@ TEST_F(RendererTest, ShippedHelpArchive) {
   std::string archive = ReadAll(QD_HELP_ARCHIVE_PATH);
   EXPECT_EQ(RenderArchive(archive), "");
   EXPECT_EQ(FShownPage.rfind("\xEF\xBB\xBF<!DOCTYPE html>\r\n<html>\r\n<head>\r\n" MODE_REQUEST, 0), 0u);
-  EXPECT_NE(FShownPage.find("<h1>"), std::string::npos);
+  EXPECT_NE(FShownPage.find("<h1 id=\""), std::string::npos);
   EXPECT_NE(FShownPage.find("<table>"), std::string::npos);
   EXPECT_NE(FShownPage.find("<img src=\""), std::string::npos);
   EXPECT_EQ(FShownPage.find("&lt;script"), std::string::npos);
   EXPECT_TRUE(BaseIsEmpty());
+}
+
+// The help page: headings get anchors made of their text (unique within the page), tables and
+// code blocks boxes of their own that the keyboard reaches; everything else is left as it is.
+TEST(HelpPageDress, HeadingsGetAnchorsTablesAndCodeBoxes) {
+  const struct {
+    const char* Markdown;
+    const char* Page;
+  } cases[] = {
+      {"# Порядок работы", "<h1 id=\"порядок-работы\">Порядок работы</h1>\n"},
+      {"## Методы весов\n### ВыгрузитьДанные", "<h2 id=\"методы-весов\">Методы весов</h2>\n<h3 id=\"выгрузитьданные\">ВыгрузитьДанные</h3>\n"},
+      {"## Ёлка `Open` & <b>, x.y!", "<h2 id=\"ёлка-open--b-xy\">Ёлка <code>Open</code> &amp; &lt;b&gt;, x.y!</h2>\n"},
+      {"# A\n# a\n# A", "<h1 id=\"a\">A</h1>\n<h1 id=\"a-1\">a</h1>\n<h1 id=\"a-2\">A</h1>\n"},
+      {"# ...", "<h1 id=\"section\">...</h1>\n"},
+      {"| a |\n|---|\n| b |", "<div class=\"wide\" tabindex=\"0\"><table>\n<thead>\n<tr>\n<th>a</th>\n</tr>\n</thead>\n"
+                              "<tbody>\n<tr>\n<td>b</td>\n</tr>\n</tbody>\n</table></div>\n"},
+      {"    <h1>x</h1>", "<pre tabindex=\"0\"><code>&lt;h1&gt;x&lt;/h1&gt;\n</code></pre>\n"},
+      {"[к разделу](#порядок-работы) <table>", "<p><a href=\"#%D0%BF%D0%BE%D1%80%D1%8F%D0%B4%D0%BE%D0%BA-%D1%80%D0%B0%D0%B1%D0%BE%D1%82%D1%8B\">"
+                                             "к разделу</a> &lt;table&gt;</p>\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string html = md::TMarkdownProcessor::CreateDialect(mdCommonMark)->process(c.Markdown);
+    std::string whole;
+    THelpPageDress dress([&](std::string_view APiece) { whole += APiece; });
+    dress.Write(html);
+    dress.Finish();
+    EXPECT_EQ(whole, c.Page) << c.Markdown;
+    // cut anywhere into pieces, the page is the same
+    for (size_t cut = 1; cut < html.size(); ++cut) {
+      std::string pieces;
+      THelpPageDress cutDress([&](std::string_view APiece) { pieces += APiece; });
+      cutDress.Write(std::string_view(html).substr(0, cut));
+      cutDress.Write(std::string_view(html).substr(cut));
+      cutDress.Finish();
+      ASSERT_EQ(pieces, c.Page) << c.Markdown << " cut at " << cut;
+    }
+  }
+}
+
+// The shipped help: every link of its contents leads to a heading of the page.
+TEST_F(RendererTest, ShippedHelpContentsLeadToItsHeadings) {
+  std::string archive = ReadAll(QD_HELP_ARCHIVE_PATH);
+  ASSERT_EQ(RenderArchive(archive), "");
+  std::vector<std::string> links;
+  for (size_t at = FShownPage.find("href=\"#"); at != std::string::npos; at = FShownPage.find("href=\"#", at + 1))
+    links.push_back(FShownPage.substr(at + 7, FShownPage.find('"', at + 7) - at - 7));
+  ASSERT_GE(links.size(), 7u);
+  auto decoded = [](const std::string& AText) {
+    std::string out;
+    for (size_t i = 0; i < AText.size(); ++i) {
+      if (AText[i] == '%' && i + 2 < AText.size()) {
+        out += static_cast<char>(std::stoi(AText.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        out += AText[i];
+      }
+    }
+    return out;
+  };
+  for (const std::string& link : links)
+    EXPECT_NE(FShownPage.find(" id=\"" + decoded(link) + "\""), std::string::npos) << decoded(link);
 }
 
 }  // namespace

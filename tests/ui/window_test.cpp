@@ -166,19 +166,27 @@ TEST_F(LogViewer, TimerReloadsOnlyAFileWrittenSinceItWasLoadedAndKeepsTheCaret) 
   EXPECT_EQ(View.Loads, 2) << "loaded once per change";
 }
 
-TEST_F(LogViewer, DropDownRereadsTheFolderAndLeavesNothingSelected) {
+TEST_F(LogViewer, DropDownRereadsTheFolderAndKeepsTheShownFileSelected) {
   Write("a.log", "a\r\n");
   Form.FormCreate(View);
   Write("b.log", "b\r\n");
   Form.FilesDropDown(View);
   EXPECT_EQ(View.Names, (std::vector<std::string>{"a.log", "b.log"}));
-  EXPECT_EQ(View.SelectedFile(), "");
+  EXPECT_EQ(View.SelectedFile(), "a.log") << "the file shown stays selected";
   Touch("a.log", 2);
   Form.CheckFileTimer(View);
-  EXPECT_EQ(View.Loads, 1) << "nothing selected: the timer does not reload";
+  EXPECT_EQ(View.Loads, 2) << "and followed by the timer";
   View.SelectFile(1);
   Form.FilesChange(View);
   EXPECT_EQ(View.Shown, "b\r\n");
+  // a file gone meanwhile leaves nothing selected, and the timer idle
+  fs::remove(Dir.Path() / "b.log");
+  Form.FilesDropDown(View);
+  EXPECT_EQ(View.Names, (std::vector<std::string>{"a.log"}));
+  EXPECT_EQ(View.SelectedFile(), "");
+  Touch("a.log", 4);
+  Form.CheckFileTimer(View);
+  EXPECT_EQ(View.Loads, 3) << "nothing selected: the timer does not reload";
 }
 
 TEST_F(LogViewer, FileGoneMeanwhile) {
@@ -762,6 +770,8 @@ struct TPageFit {
   int Width = 0;  // of the client area
   long ScrollWidth = -1, ClientWidth = -1;
   std::string CutTables;
+  long SplitWords = -1, UnreachableBoxes = -1;  // words of table cells across lines; boxes that
+                                                // scroll but the keyboard cannot reach
   std::string Raw;
 };
 
@@ -781,7 +791,30 @@ const char kMeasurePage[] = R"js((function () {
     }
     if (!boxed) cut.push(i + '@' + Math.round(right));
   }
-  return root.scrollWidth + ' ' + width + ' ' + (cut.length ? cut.join(',') : '-');
+  var split = 0, samples = [], cells = document.querySelectorAll('td, th');
+  for (var c = 0; c < cells.length; ++c) {
+    var walker = document.createTreeWalker(cells[c], NodeFilter.SHOW_TEXT, null, false), node;
+    while ((node = walker.nextNode())) {
+      var re = /\S+/g, m;
+      while ((m = re.exec(node.data))) {
+        var range = document.createRange();
+        range.setStart(node, m.index);
+        range.setEnd(node, m.index + m[0].length);
+        var rects = range.getClientRects(), tops = {};
+        var lines = 0;
+        for (var k = 0; k < rects.length; ++k) {
+          var top = Math.round(rects[k].top);
+          if (rects[k].width > 0 && !tops[top]) { tops[top] = true; ++lines; }
+        }
+        if (lines > 1) { ++split; if (samples.length < 5) samples.push(m[0]); }
+      }
+    }
+  }
+  var unreachable = 0, boxes = document.querySelectorAll('.wide, pre');
+  for (var b = 0; b < boxes.length; ++b)
+    if (boxes[b].scrollWidth > boxes[b].clientWidth + 1 && boxes[b].tabIndex < 0) ++unreachable;
+  return root.scrollWidth + ' ' + width + ' ' + (cut.length ? cut.join(',') : '-') + ' ' + split + ' ' + unreachable +
+      ' ' + samples.join('|');
 })())js";
 
 // The help page fits its window: shown at the window's designed width and at a larger one,
@@ -804,7 +837,7 @@ TEST_F(Windows, HelpPageFitsItsWindowAtTheDesignedWidthAndWider) {
       // the designed width, as the window opened, then a larger one
       int designed = std::atoi(AProbe.RunScript("window.innerWidth").c_str());
       int height = std::atoi(AProbe.RunScript("window.innerHeight").c_str());
-      for (int width : {designed, 900}) {
+      for (int width : {designed, 900, 1280}) {
         TPageFit fit;
         fit.Width = width;
         if (width != designed && !AProbe.ResizeClient(width, height)) {
@@ -814,7 +847,8 @@ TEST_F(Windows, HelpPageFitsItsWindowAtTheDesignedWidthAndWider) {
         }
         AProbe.WaitFor(300, [] { return false; });
         fit.Raw = AProbe.RunScript(kMeasurePage);
-        std::istringstream(fit.Raw) >> fit.ScrollWidth >> fit.ClientWidth >> fit.CutTables;
+        std::istringstream(fit.Raw) >> fit.ScrollWidth >> fit.ClientWidth >> fit.CutTables >> fit.SplitWords >>
+            fit.UnreachableBoxes;
         fits.push_back(fit);
         std::string picture = (fs::path(QD_TEST_OUTPUT_DIR) / ("help_page_" + std::to_string(width) + ".png")).string();
         pictures.push_back(picture);
@@ -832,20 +866,232 @@ TEST_F(Windows, HelpPageFitsItsWindowAtTheDesignedWidthAndWider) {
 #endif
   ASSERT_EQ(failure, "(no error)");
   if (!offered) GTEST_SKIP() << "the page cannot be measured by a test here";
-  ASSERT_EQ(fits.size(), 2u);
+  ASSERT_EQ(fits.size(), 3u);
   for (size_t i = 0; i < fits.size(); ++i) {
     const TPageFit& fit = fits[i];
     SCOPED_TRACE("client width " + std::to_string(fit.Width) + ": " + fit.Raw);
-    std::printf("help page at %d px: scrollWidth %ld, clientWidth %ld, cut tables %s\n", fit.Width, fit.ScrollWidth,
-                fit.ClientWidth, fit.CutTables.c_str());
+    std::printf("help page at %d px: scrollWidth %ld, clientWidth %ld, cut tables %s, words split in tables %ld\n",
+                fit.Width, fit.ScrollWidth, fit.ClientWidth, fit.CutTables.c_str(), fit.SplitWords);
     ASSERT_GT(fit.ClientWidth, 0);
     EXPECT_LE(fit.ScrollWidth, fit.ClientWidth) << "the page scrolls sideways";
     EXPECT_EQ(fit.CutTables, "-") << "tables cut at the window's edge (index@right edge)";
+    EXPECT_EQ(fit.SplitWords, 0) << "words of table cells split across lines (the first few at the end)";
+    EXPECT_EQ(fit.UnreachableBoxes, 0) << "boxes that scroll sideways but take no keyboard focus";
     ASSERT_LT(i, pictured.size());
     EXPECT_TRUE(pictured[i]) << pictures[i];
     EXPECT_GT(fs::exists(pictures[i]) ? fs::file_size(pictures[i]) : 0u, 0u) << pictures[i];
   }
   EXPECT_GT(fits[1].ClientWidth, fits[0].ClientWidth) << "the window was made wider";
+}
+
+// What the help window does with a followed link, the same on every system: a place in the
+// page and a file of the help's own folder are shown, addresses of the web and of mail go to
+// the system's program, anything else stays where it is.
+TEST(LinkPolicy, ActionForEachKindOfLink) {
+  using platform::window::TLinkAction;
+#if defined(_WIN32)
+  const std::string page = "file:///C:/Users/%D1%8F/Temp/{1A}/md.html", folder = "file:///c:/users/я/temp/{1a}/";
+#else
+  const std::string page = "file:///tmp/%D1%8F/{1A}/md.html", folder = "file:///tmp/я/{1A}/";
+#endif
+  const struct {
+    std::string Link;
+    TLinkAction Action;
+  } cases[] = {
+      {page + "#%D0%BF%D0%BE%D1%80%D1%8F%D0%B4%D0%BE%D0%BA", TLinkAction::Show},
+      {page, TLinkAction::Show},
+      {folder + "images/scheme.svg", TLinkAction::Show},
+      {folder + "images/%73cheme.svg?x#y", TLinkAction::Show},
+      {"http://scale.invalid/a", TLinkAction::External},
+      {"HTTPS://scale.invalid/a", TLinkAction::External},
+      {"mailto:help@scale.invalid", TLinkAction::External},
+      {folder + "../secret.html", TLinkAction::Refuse},
+      {folder + "images/%2E%2E/%2e%2e/secret.html", TLinkAction::Refuse},
+      {folder + "..%2Fsecret.html", TLinkAction::Refuse},
+      {folder, TLinkAction::Refuse},
+      {"file:///etc/hostname", TLinkAction::Refuse},
+      {"javascript:alert(1)", TLinkAction::Refuse},
+      {"ftp://scale.invalid/a", TLinkAction::Refuse},
+      {"about:blank", TLinkAction::Refuse},
+      {"", TLinkAction::Refuse},
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::window::LinkActionFor(c.Link, page), c.Action) << c.Link;
+#if defined(_WIN32)
+  // a page given as a path, as the window is sent to it
+  EXPECT_EQ(platform::window::LinkActionFor("file:///C:/Temp/%7B1A%7D/images/a.svg", "file:///C:\\Temp\\{1A}\\md.html"),
+            TLinkAction::Show);
+#endif
+}
+
+// The list of files opens from the keyboard with the file shown still selected, and the focus
+// stays on it.
+TEST_F(Windows, FileListOpensFromTheKeyboardKeepingTheDayShown) {
+  Write("x_2026.12.09.log", "old\r\n");
+  Write("x_2026.12.10.log", "new\r\n");
+#if defined(_WIN32)
+  const std::vector<std::string> keys = {"alt+Down", "F4"};
+#else
+  const std::vector<std::string> keys = {"space", "Return", "alt+Down"};
+#endif
+  for (const std::string& key : keys) {
+    SCOPED_TRACE(key);
+    struct TResult {
+      bool Offered = false, Focused = false, Open = false, Closed = false, Alive = false;
+      std::string SelectedBefore, SelectedOpen, SelectedClosed, FocusClosed;
+    } r;
+    platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+      r.Offered = OffersKeys(AProbe) && AProbe.FileListOpen && AProbe.SelectedFile;
+      if (r.Offered) {
+        r.Focused = FocusControl(AProbe, "files");
+        r.SelectedBefore = AProbe.SelectedFile();
+        AProbe.PressKey(key);
+        r.Open = AProbe.WaitFor(3000, [&] { return AProbe.FileListOpen(); });
+        r.SelectedOpen = AProbe.SelectedFile();
+        // Esc closes the list, not the window; the list keeps the focus and the day
+        AProbe.PressKey("Escape");
+        r.Closed = AProbe.WaitFor(3000, [&] { return !AProbe.FileListOpen(); });
+        AProbe.WaitFor(200, [] { return false; });
+        r.Alive = AProbe.Alive();
+        r.SelectedClosed = AProbe.SelectedFile();
+        r.FocusClosed = AProbe.FocusedControl();
+      }
+      AProbe.Close();
+    });
+    QD_RUN_WINDOW(ui::TfrmLog::ShowModal(GetLogFileName(true)));
+    if (!r.Offered) GTEST_SKIP() << "the list cannot be watched by a test here";
+    ASSERT_TRUE(r.Focused);
+    EXPECT_EQ(r.SelectedBefore, "x_2026.12.10.log");
+    EXPECT_TRUE(r.Open) << "the key opens the list";
+    EXPECT_EQ(r.SelectedOpen, "x_2026.12.10.log") << "the day shown stays selected";
+    EXPECT_TRUE(r.Closed);
+    EXPECT_TRUE(r.Alive) << "Esc on the open list closes the list only";
+    EXPECT_EQ(r.SelectedClosed, "x_2026.12.10.log");
+    EXPECT_EQ(r.FocusClosed, "files");
+  }
+}
+
+// After a file is loaded the caret is where the view is: at the top, so the first key moves
+// from there (not from the end while the top is in view).
+TEST_F(Windows, CaretAndViewAtTheTopAfterALoad) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "строка " + std::to_string(i) + "\r\n";
+  Write("x_2026.12.10.log", text);
+  bool offered = false;
+  size_t caret = 99;
+  int top = -1, topAfterKey = -1;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = OffersKeys(AProbe) && AProbe.Caret && AProbe.FirstVisibleLine;
+    if (offered) {
+      AProbe.WaitFor(500, [] { return false; });
+      caret = AProbe.Caret();
+      top = AProbe.FirstVisibleLine();
+      if (FocusControl(AProbe, "text")) {
+        AProbe.PressKey("Down");
+        AProbe.WaitFor(300, [] { return false; });
+        topAfterKey = AProbe.FirstVisibleLine();
+      }
+    }
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(ui::TfrmLog::ShowModal(GetLogFileName(true)));
+  if (!offered) GTEST_SKIP() << "the caret cannot be watched by a test here";
+  EXPECT_EQ(caret, 0u);
+  EXPECT_EQ(top, 0);
+  EXPECT_EQ(topAfterKey, 0) << "the first Down stays near the top";
+}
+
+// The folder button says what it does, to the eye and to a screen reader, and its picture is
+// at least as large as the system's small icons.
+TEST_F(Windows, FolderButtonHasATooltipAndAName) {
+  bool offered = false;
+  TWindowProbe::TButtonFacts facts;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    offered = static_cast<bool>(AProbe.FolderButton);
+    if (offered) facts = AProbe.FolderButton();
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(ui::TfrmLog::ShowModal(GetLogFileName(true)));
+  if (!offered) GTEST_SKIP() << "the button cannot be read by a test here";
+  EXPECT_EQ(facts.Tooltip, "Открыть папку с логами");
+  EXPECT_EQ(facts.AccessibleName, "Открыть папку с логами");
+  EXPECT_GE(facts.PictureSize, 16);
+  std::printf("folder button picture %d px beside a list %d px high\n", facts.PictureSize, facts.ListHeight);
+}
+
+// Links in the help window: a place in the page and a file of the help's folder are shown there
+// (Backspace and Alt+Left come back), the web and mail go to the system's program (here a
+// recorder) with the page left as it was, and a file elsewhere goes nowhere.
+TEST_F(Windows, HelpLinksGoWhereTheyBelong) {
+  fs::create_directories(Dir.Path() / "images");
+  std::ofstream(Dir.Path() / "images" / "pic.svg", std::ios::binary)
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"></svg>";
+  std::string body = "<p><a href=\"#part\">к разделу</a> <a href=\"images/pic.svg\">картинка</a> "
+                     "<a href=\"http://scale.invalid/page\">сайт</a> <a href=\"mailto:help@scale.invalid\">почта</a> "
+                     "<a href=\"file:///etc/hostname\">чужой файл</a></p>";
+  for (int i = 0; i < 200; ++i) body += "<p>абзац " + std::to_string(i) + "</p>";
+  body += "<h2 id=\"part\">Раздел</h2>";
+  for (int i = 0; i < 200; ++i) body += "<p>ещё " + std::to_string(i) + "</p>";
+  fs::path page = Dir.Path() / "md.html";
+  std::ofstream(page, std::ios::binary) << "<!DOCTYPE html><html><body>" << body << "</body></html>";
+  std::vector<std::string> opened;
+  platform::window::SetExternalLinkOpener([&](const std::string& AUri) { opened.push_back(AUri); });
+  struct TSeen {
+    bool Offered = false;
+    std::string AfterAnchor, ScrolledAtAnchor, AfterFile, AfterBackspace, AfterFileAgain, AfterAltLeft, AfterExternal,
+        AfterForeign;
+  } seen;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    seen.Offered = OffersKeys(AProbe) && AProbe.RunScript;
+    if (!seen.Offered) {
+      AProbe.Close();
+      return;
+    }
+    auto where = [&] { return AProbe.RunScript("location.href"); };
+    auto click = [&](int AIndex) {
+      AProbe.RunScript("document.querySelectorAll('a')[" + std::to_string(AIndex) + "].click(); 'ok'");
+    };
+    auto waitFor = [&](const std::string& AEnd) {
+      AProbe.WaitFor(5000, [&] {
+        std::string at = where();
+        return at.size() >= AEnd.size() && at.compare(at.size() - AEnd.size(), AEnd.size(), AEnd) == 0;
+      });
+      return where();
+    };
+    click(0);
+    seen.AfterAnchor = waitFor("md.html#part");
+    seen.ScrolledAtAnchor = AProbe.RunScript("window.scrollY > 0 ? 'yes' : 'no'");
+    click(1);
+    seen.AfterFile = waitFor("pic.svg");
+    AProbe.PressKey("BackSpace");
+    seen.AfterBackspace = waitFor("md.html#part");
+    click(1);
+    seen.AfterFileAgain = waitFor("pic.svg");
+    AProbe.PressKey("alt+Left");
+    seen.AfterAltLeft = waitFor("md.html#part");
+    click(2);
+    click(3);
+    AProbe.WaitFor(1000, [&] { return opened.size() >= 2; });
+    seen.AfterExternal = where();
+    click(4);
+    AProbe.WaitFor(500, [] { return false; });
+    seen.AfterForeign = where();
+    AProbe.Close();
+  });
+  QD_RUN_DOCUMENT_WINDOW(page);
+  platform::window::SetExternalLinkOpener(nullptr);
+  if (!seen.Offered) GTEST_SKIP() << "the page cannot be worked by a test here";
+  auto ends = [](const std::string& AText, const std::string& AEnd) {
+    return AText.size() >= AEnd.size() && AText.compare(AText.size() - AEnd.size(), AEnd.size(), AEnd) == 0;
+  };
+  EXPECT_TRUE(ends(seen.AfterAnchor, "md.html#part")) << seen.AfterAnchor;
+  EXPECT_EQ(seen.ScrolledAtAnchor, "yes");
+  EXPECT_TRUE(ends(seen.AfterFile, "images/pic.svg")) << seen.AfterFile;
+  EXPECT_TRUE(ends(seen.AfterBackspace, "md.html#part")) << seen.AfterBackspace;
+  EXPECT_TRUE(ends(seen.AfterFileAgain, "images/pic.svg")) << seen.AfterFileAgain;
+  EXPECT_TRUE(ends(seen.AfterAltLeft, "md.html#part")) << seen.AfterAltLeft;
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://scale.invalid/page", "mailto:help@scale.invalid"}));
+  EXPECT_TRUE(ends(seen.AfterExternal, "md.html#part")) << "the help stays: " << seen.AfterExternal;
+  EXPECT_TRUE(ends(seen.AfterForeign, "md.html#part")) << "a file elsewhere is not shown: " << seen.AfterForeign;
 }
 
 #if !defined(_WIN32)

@@ -62,7 +62,7 @@ void Resolve(const TState& AState, TLibrary ALibrary, const char* AName, TFuncti
 
 void LoadGtkLocked(TState& AState) {
   if (AState.GtkFilled) return;
-  for (TLibrary library : {TLibrary::Glib, TLibrary::Gobject, TLibrary::Gio, TLibrary::Gdk, TLibrary::Gtk})
+  for (TLibrary library : {TLibrary::Glib, TLibrary::Gobject, TLibrary::Gio, TLibrary::Atk, TLibrary::Gdk, TLibrary::Gtk})
     Open(AState, library);
   TGtkFunctions table;
 #define QD_TOOLKIT_RESOLVE(ALibrary, AFunction) Resolve(AState, TLibrary::ALibrary, #AFunction, table.AFunction);
@@ -90,6 +90,7 @@ TLibraryName LibraryName(TLibrary ALibrary) {
     case TLibrary::Glib: return {"libglib-2.0.so.0", "GLib"};
     case TLibrary::Gobject: return {"libgobject-2.0.so.0", "GLib"};
     case TLibrary::Gio: return {"libgio-2.0.so.0", "GLib"};
+    case TLibrary::Atk: return {"libatk-1.0.so.0", "GTK 3"};
     case TLibrary::Gdk: return {"libgdk-3.so.0", "GTK 3"};
     case TLibrary::Gtk: return {"libgtk-3.so.0", "GTK 3"};
     case TLibrary::WebKit: return {"libwebkit2gtk-4.1.so.0", "WebKitGTK"};

@@ -32,6 +32,7 @@ namespace qd::platform::toolkit {
   X(Gobject, g_object_get) X(Gobject, g_object_ref) X(Gobject, g_object_unref)                    \
   X(Gobject, g_signal_connect_data) X(Gobject, g_type_check_instance_is_a)                        \
   X(Gio, g_app_info_launch_default_for_uri)                                                       \
+  X(Atk, atk_object_get_name) X(Atk, atk_object_set_name)                                         \
   X(Gdk, gdk_display_get_default_seat) X(Gdk, gdk_event_free) X(Gdk, gdk_event_new)               \
   X(Gdk, gdk_event_set_device) X(Gdk, gdk_keymap_get_entries_for_keyval)                          \
   X(Gdk, gdk_keymap_get_for_display) X(Gdk, gdk_keyval_from_name) X(Gdk, gdk_screen_get_default)  \
@@ -40,7 +41,11 @@ namespace qd::platform::toolkit {
   X(Gtk, gtk_adjustment_get_upper) X(Gtk, gtk_adjustment_get_value)                               \
   X(Gtk, gtk_adjustment_set_value) X(Gtk, gtk_box_new) X(Gtk, gtk_box_pack_start)                 \
   X(Gtk, gtk_button_new_from_icon_name) X(Gtk, gtk_button_set_relief)                             \
-  X(Gtk, gtk_combo_box_get_active) X(Gtk, gtk_combo_box_set_active)                               \
+  X(Gtk, gtk_combo_box_get_active) X(Gtk, gtk_combo_box_popup) X(Gtk, gtk_combo_box_set_active)  \
+  X(Gtk, gtk_button_new) X(Gtk, gtk_button_set_image) X(Gtk, gtk_image_new_from_icon_name)        \
+  X(Gtk, gtk_image_get_pixel_size) X(Gtk, gtk_image_set_pixel_size)                               \
+  X(Gtk, gtk_widget_get_accessible) X(Gtk, gtk_widget_get_tooltip_text)                           \
+  X(Gtk, gtk_widget_set_tooltip_text)                                                             \
   X(Gtk, gtk_combo_box_text_append_text) X(Gtk, gtk_combo_box_text_new)                           \
   X(Gtk, gtk_combo_box_text_remove_all) X(Gtk, gtk_container_add) X(Gtk, gtk_container_forall)    \
   X(Gtk, gtk_container_get_type) X(Gtk, gtk_css_provider_load_from_data)                          \
@@ -81,6 +86,10 @@ namespace qd::platform::toolkit {
   X(WebKit, webkit_web_view_evaluate_javascript) X(WebKit, webkit_web_view_evaluate_javascript_finish) \
   X(WebKit, webkit_web_view_get_snapshot) X(WebKit, webkit_web_view_get_snapshot_finish)          \
   X(WebKit, webkit_web_view_load_uri) X(WebKit, webkit_web_view_new)                              \
+  X(WebKit, webkit_web_view_can_go_back) X(WebKit, webkit_web_view_go_back)                       \
+  X(WebKit, webkit_navigation_policy_decision_get_navigation_action)                              \
+  X(WebKit, webkit_navigation_action_get_request) X(WebKit, webkit_uri_request_get_uri)           \
+  X(WebKit, webkit_policy_decision_ignore) X(WebKit, webkit_policy_decision_use)                  \
   X(JavaScriptCore, jsc_value_to_string)                                                          \
   X(Cairo, cairo_surface_destroy) X(Cairo, cairo_surface_write_to_png)
 
@@ -97,7 +106,7 @@ struct TWebFunctions {
 #undef QD_TOOLKIT_ENTRY
 
 // The libraries, opened in this order, each by its soname.
-enum class TLibrary { Glib, Gobject, Gio, Gdk, Gtk, WebKit, JavaScriptCore, Cairo };
+enum class TLibrary { Glib, Gobject, Gio, Atk, Gdk, Gtk, WebKit, JavaScriptCore, Cairo };
 
 struct TLibraryName {
   const char* Soname;   // what is opened

@@ -3,6 +3,7 @@
 // itself keeps its own loop and windows.
 #include "platform/window.h"
 
+#include "platform/links.h"
 #include "platform/posix/toolkit.h"
 
 #include <algorithm>
@@ -150,11 +151,18 @@ void ApplyFont(GtkWidget* AWindow) {
   added = true;
 }
 
-// Whether the event, sent to a drop-down list's button, opens the list: a press of the first
-// mouse button, or a key that presses a focused button.
-bool OpensList(const GdkEvent* AEvent) {
-  if (AEvent->type == GDK_BUTTON_PRESS) return AEvent->button.button == GDK_BUTTON_PRIMARY;
-  if (AEvent->type != GDK_KEY_PRESS) return false;
+// Whether the event, sent to a drop-down list's button, opens the list as a click: a press of
+// the first mouse button.
+bool ClickOpensList(const GdkEvent* AEvent) {
+  return AEvent->type == GDK_BUTTON_PRESS && AEvent->button.button == GDK_BUTTON_PRIMARY;
+}
+
+// Whether the event is a key that opens a focused drop-down list: Space or Enter, with no
+// modifier (Alt+Down is the list's own key binding).
+bool KeyOpensList(const GdkEvent* AEvent) {
+  if (AEvent->type != GDK_KEY_PRESS ||
+      (AEvent->key.state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK)) != 0)
+    return false;
   switch (AEvent->key.keyval) {
     case GDK_KEY_space: case GDK_KEY_KP_Space: case GDK_KEY_Return: case GDK_KEY_KP_Enter: case GDK_KEY_ISO_Enter:
       return true;
@@ -220,6 +228,9 @@ void PressKeyOn(GtkWidget* AToplevel, const std::string& AKey) {
     } else if (name.rfind("ctrl+", 0) == 0) {
       state |= GDK_CONTROL_MASK;
       name.erase(0, 5);
+    } else if (name.rfind("alt+", 0) == 0) {
+      state |= GDK_MOD1_MASK;
+      name.erase(0, 4);
     } else {
       break;
     }
@@ -281,8 +292,15 @@ class TGtkLogWindow final : public TLogWindowView {
     FFiles = Gtk.gtk_combo_box_text_new();
     Gtk.gtk_widget_set_size_request(FFiles, Scaled(257), -1);
     Gtk.gtk_widget_set_valign(FFiles, GTK_ALIGN_CENTER);
-    FFolder = Gtk.gtk_button_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
+    // The folder button says what it does (tooltip and accessible name), and its picture grows
+    // with the font, as the list beside it does: 16 pixels at 96 dots per inch.
+    FFolder = Gtk.gtk_button_new();
+    FFolderImage = Gtk.gtk_image_new_from_icon_name("folder", GTK_ICON_SIZE_SMALL_TOOLBAR);
+    Gtk.gtk_image_set_pixel_size(GTK_IMAGE(FFolderImage), std::max(16, Scaled(20)));
+    Gtk.gtk_button_set_image(GTK_BUTTON(FFolder), FFolderImage);
     Gtk.gtk_button_set_relief(GTK_BUTTON(FFolder), GTK_RELIEF_NONE);
+    Gtk.gtk_widget_set_tooltip_text(FFolder, kOpenFolderHint);
+    if (AtkObject* accessible = Gtk.gtk_widget_get_accessible(FFolder)) Gtk.atk_object_set_name(accessible, kOpenFolderHint);
     Gtk.gtk_widget_set_size_request(FFolder, Scaled(23), Scaled(24));
     Gtk.gtk_widget_set_valign(FFolder, GTK_ALIGN_CENTER);
     Gtk.gtk_box_pack_start(GTK_BOX(bar), FFiles, FALSE, FALSE, 2);
@@ -358,7 +376,16 @@ class TGtkLogWindow final : public TLogWindowView {
     // before the press is handled; the keys and calls that open it go through "popup".
     if (FFilesButton) {
       Connect(FFilesButton, "event", G_CALLBACK(+[](GtkWidget*, GdkEvent* AEvent, gpointer ASelf) -> gboolean {
-                         if (OpensList(AEvent)) static_cast<TGtkLogWindow*>(ASelf)->ListOpening();
+                         auto* self = static_cast<TGtkLogWindow*>(ASelf);
+                         if (ClickOpensList(AEvent)) self->ListOpening();
+                         // A key opens the list here, after the refill, instead of letting the
+                         // button take it: pressed while it is refilled, the button would lose
+                         // the list's selection and the focus.
+                         if (KeyOpensList(AEvent)) {
+                           self->ListOpening();
+                           if (!self->FClosed) Gtk.gtk_combo_box_popup(GTK_COMBO_BOX(self->FFiles));
+                           return TRUE;
+                         }
                          return FALSE;
                        }),
                        this);
@@ -374,6 +401,9 @@ class TGtkLogWindow final : public TLogWindowView {
                        // opened some other way: refilled late rather than not at all
                        if (shown && !self->FRefilledForList) self->Fire(&TLogWindowEvents::FilesDropDown);
                        self->FRefilledForList = false;
+                       // closed: the list keeps the keyboard, as it had it before it opened (the
+                       // toolkit leaves the window without a focused control)
+                       if (!shown && !self->FClosed) Gtk.gtk_widget_grab_focus(self->FFiles);
                      }),
                      this);
     Connect(FFolder, "clicked", G_CALLBACK(+[](GtkButton*, gpointer ASelf) {
@@ -444,6 +474,20 @@ class TGtkLogWindow final : public TLogWindowView {
       GtkTextView* view = GTK_TEXT_VIEW(FText);
       return std::vector<int>{Gtk.gtk_text_view_get_left_margin(view), Gtk.gtk_text_view_get_top_margin(view),
                               Gtk.gtk_text_view_get_right_margin(view), Gtk.gtk_text_view_get_bottom_margin(view)};
+    };
+    probe.Caret = [this] { return FClosed ? size_t(0) : CaretPosition(); };
+    probe.SelectedFile = [this] { return FClosed ? std::string() : SelectedFile(); };
+    probe.FolderButton = [this] {
+      TWindowProbe::TButtonFacts facts;
+      if (FClosed) return facts;
+      TGString tip(Gtk.gtk_widget_get_tooltip_text(FFolder));
+      facts.Tooltip = tip ? tip.get() : "";
+      AtkObject* accessible = Gtk.gtk_widget_get_accessible(FFolder);
+      const char* name = accessible ? Gtk.atk_object_get_name(accessible) : nullptr;
+      facts.AccessibleName = name ? name : "";
+      facts.PictureSize = Gtk.gtk_image_get_pixel_size(GTK_IMAGE(FFolderImage));
+      facts.ListHeight = Gtk.gtk_widget_get_allocated_height(FFiles);
+      return facts;
     };
     return probe;
   }
@@ -517,6 +561,14 @@ class TGtkLogWindow final : public TLogWindowView {
   void SetText(const std::string& AText) override {
     std::string shown = DisplayableText(AText);
     Gtk.gtk_text_buffer_set_text(Buffer(), shown.data(), static_cast<gint>(shown.size()));
+    // The caret where the view is: both at the top, the view held there while the new lines
+    // are measured (the toolkit leaves the caret at the end of the new text).
+    GtkTextIter start;
+    Gtk.gtk_text_buffer_get_start_iter(Buffer(), &start);
+    Gtk.gtk_text_buffer_place_cursor(Buffer(), &start);
+    Gtk.gtk_text_buffer_move_mark(Buffer(), FTopMark, &start);
+    FHold = THold::Line;
+    KeepPlace();
   }
   std::string Text() const override {
     GtkTextIter from, to;
@@ -665,6 +717,7 @@ class TGtkLogWindow final : public TLogWindowView {
   GtkWidget* FFiles = nullptr;
   GtkWidget* FFilesButton = nullptr;
   GtkWidget* FFolder = nullptr;
+  GtkWidget* FFolderImage = nullptr;
   GtkWidget* FText = nullptr;
   GtkTextMark* FTopMark = nullptr;
   // Where the view is held until the user moves it: nowhere, at the end of the text, or with
@@ -691,10 +744,25 @@ struct TBrowserCall {
 };
 using TBrowserCallPtr = std::shared_ptr<TBrowserCall>;
 
+// Hands an address of the web or of mail to the desktop's program for it (or the test's
+// stand-in); a failure leaves the help as it is.
+void OpenExternal(const std::string& AUri) {
+  if (OpenedByStandIn(AUri)) return;
+  TError error;
+  Gtk.g_app_info_launch_default_for_uri(AUri.c_str(), nullptr, &error);
+}
+
+// Alt+Left, or Backspace with no modifier.
+bool GoesBack(const GdkEventKey* AEvent) {
+  const guint modifiers = AEvent->state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK);
+  if (AEvent->keyval == GDK_KEY_BackSpace) return modifiers == 0;
+  return (AEvent->keyval == GDK_KEY_Left || AEvent->keyval == GDK_KEY_KP_Left) && modifiers == GDK_MOD1_MASK;
+}
+
 struct TDocumentWindow {
   GtkWidget* Window = nullptr;
   GtkWidget* Browser = nullptr;
-  std::string Caption, Location;
+  std::string Caption, Location, PageUri;
   guint Timer = 0;
   guint Idle = 0;
   bool Ready = false;
@@ -848,13 +916,52 @@ void RunDocumentWindow(const std::string& AHtmlFilePath, const std::string& ACap
   Gtk.gtk_window_set_icon_name(GTK_WINDOW(doc.Window), "help-browser");
   doc.Browser = Web.webkit_web_view_new();
   Gtk.gtk_container_add(GTK_CONTAINER(doc.Window), doc.Browser);
-  // Esc closes the window, before the page sees the key.
-  Connect(doc.Window, "key-press-event", G_CALLBACK(+[](GtkWidget* AWindow, GdkEventKey* AEvent, gpointer) -> gboolean {
-                     if (!IsEscape(AEvent)) return FALSE;
-                     Gtk.gtk_widget_destroy(AWindow);
+  doc.PageUri = uri.get();
+  // Esc closes the window, before the page sees the key; Alt+Left and Backspace go back to the
+  // page shown before, as in a browser.
+  Connect(doc.Window, "key-press-event", G_CALLBACK(+[](GtkWidget* AWindow, GdkEventKey* AEvent, gpointer ADoc) -> gboolean {
+                     if (IsEscape(AEvent)) {
+                       Gtk.gtk_widget_destroy(AWindow);
+                       return TRUE;
+                     }
+                     if (!GoesBack(AEvent)) return FALSE;
+                     WebKitWebView* view = WEBKIT_WEB_VIEW(static_cast<TDocumentWindow*>(ADoc)->Browser);
+                     if (Web.webkit_web_view_can_go_back(view)) Web.webkit_web_view_go_back(view);
                      return TRUE;
                    }),
-                   nullptr);
+                   &doc);
+  // A followed link is shown in the window only when it stays in the page or the help's own
+  // folder; an address of the web or of mail goes to the system's program for it.
+  Connect(doc.Browser, "decide-policy",
+          G_CALLBACK(+[](WebKitWebView* AView, WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType, gpointer ADoc) -> gboolean {
+            if (AType != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && AType != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+              return FALSE;
+            WebKitNavigationAction* action = Web.webkit_navigation_policy_decision_get_navigation_action(
+                WEBKIT_NAVIGATION_POLICY_DECISION(ADecision));
+            WebKitURIRequest* request = action ? Web.webkit_navigation_action_get_request(action) : nullptr;
+            const gchar* target = request ? Web.webkit_uri_request_get_uri(request) : nullptr;
+            std::string link = target ? target : "";
+            switch (LinkActionFor(link, static_cast<TDocumentWindow*>(ADoc)->PageUri)) {
+              case TLinkAction::Show:
+                if (AType == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+                  Web.webkit_policy_decision_use(ADecision);
+                } else {
+                  // a link that asks for a window of its own is shown in this one
+                  Web.webkit_policy_decision_ignore(ADecision);
+                  Web.webkit_web_view_load_uri(AView, link.c_str());
+                }
+                return TRUE;
+              case TLinkAction::External:
+                Web.webkit_policy_decision_ignore(ADecision);
+                OpenExternal(link);
+                return TRUE;
+              case TLinkAction::Refuse:
+                break;
+            }
+            Web.webkit_policy_decision_ignore(ADecision);
+            return TRUE;
+          }),
+          &doc);
   Connect(doc.Window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer ADoc) {
                      auto* d = static_cast<TDocumentWindow*>(ADoc);
                      d->Closed = true;

@@ -9,6 +9,7 @@
 #include <exdisp.h>
 #include <exdispid.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <exception>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/links.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/wintext.h"
 
@@ -257,7 +259,7 @@ struct TWindowState {
   void PressKey(const std::string& AKey) {
     if (Destroyed) return;
     std::string name = AKey;
-    bool shift = false, control = false;
+    bool shift = false, control = false, alt = false;
     for (;;) {
       if (name.rfind("shift+", 0) == 0) {
         shift = true;
@@ -265,6 +267,9 @@ struct TWindowState {
       } else if (name.rfind("ctrl+", 0) == 0) {
         control = true;
         name.erase(0, 5);
+      } else if (name.rfind("alt+", 0) == 0) {
+        alt = true;
+        name.erase(0, 4);
       } else {
         break;
       }
@@ -273,7 +278,8 @@ struct TWindowState {
       const char* Name;
       UINT Key;
     } kKeys[] = {{"Tab", VK_TAB},   {"Return", VK_RETURN}, {"Escape", VK_ESCAPE},   {"space", VK_SPACE},
-                 {"End", VK_END},   {"Home", VK_HOME},     {"Page_Down", VK_NEXT}, {"Page_Up", VK_PRIOR}};
+                 {"End", VK_END},   {"Home", VK_HOME},     {"Page_Down", VK_NEXT}, {"Page_Up", VK_PRIOR},
+                 {"Down", VK_DOWN}, {"Left", VK_LEFT},     {"BackSpace", VK_BACK}, {"F4", VK_F4}};
     UINT key = 0;
     for (const auto& k : kKeys)
       if (name == k.Name) key = k.Key;
@@ -286,10 +292,12 @@ struct TWindowState {
     std::copy(std::begin(saved), std::end(saved), std::begin(held));
     if (shift) held[VK_SHIFT] = held[VK_LSHIFT] = 0x80;
     if (control) held[VK_CONTROL] = held[VK_LCONTROL] = 0x80;
+    if (alt) held[VK_MENU] = held[VK_LMENU] = 0x80;
     SetKeyboardState(held);
-    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
-    PostMessageW(target, WM_KEYDOWN, key, scan | 1);
-    PostMessageW(target, WM_KEYUP, key, scan | 1 | (LPARAM{1} << 30) | (LPARAM{1} << 31));
+    // With Alt held the system sends its own key messages, which say so in bit 29.
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16 | (alt ? LPARAM{1} << 29 : 0);
+    PostMessageW(target, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key, scan | 1);
+    PostMessageW(target, alt ? WM_SYSKEYUP : WM_KEYUP, key, scan | 1 | (LPARAM{1} << 30) | (LPARAM{1} << 31));
     // Until both have been handled (and whatever they posted in turn).
     RunMessagesUntil(2000, [] {
       MSG peek;
@@ -431,6 +439,7 @@ class TLogWindow final : public TLogWindowView {
   }
   ~TLogWindow() {
     if (FFont) DeleteObject(FFont);
+    if (FFolderIcon) DestroyIcon(FFolderIcon);
   }
 
   void Run() {
@@ -475,6 +484,9 @@ class TLogWindow final : public TLogWindowView {
           return FState.Destroyed ? -1 : static_cast<int>(SendMessageW(FLog, EM_GETFIRSTVISIBLELINE, 0, 0));
         };
         AProbe.TextMargins = [this] { return TextMargins(); };
+        AProbe.Caret = [this] { return FState.Destroyed ? size_t(0) : CaretPosition(); };
+        AProbe.SelectedFile = [this] { return FState.Destroyed ? std::string() : SelectedFile(); };
+        AProbe.FolderButton = [this] { return FolderButtonFacts(); };
       };
       FState.FireReady();
       ModalLoop(FState, FState.PreTranslate);
@@ -633,6 +645,48 @@ class TLogWindow final : public TLogWindowView {
     return result;
   }
 
+  // A tooltip that the system shows over the control while the mouse rests on it.
+  void AddTooltip(HWND AControl, const char* AText) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!FTooltips)
+      FTooltips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FState.Handle, nullptr,
+                                  ThisModule(), nullptr);
+    if (!FTooltips) return;
+    SendMessageW(FTooltips, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    FTooltipText = Widen(AText);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = FState.Handle;
+    tool.uId = reinterpret_cast<UINT_PTR>(AControl);
+    tool.lpszText = FTooltipText.data();
+    SendMessageW(FTooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+
+  TWindowProbe::TButtonFacts FolderButtonFacts() const {
+    TWindowProbe::TButtonFacts facts;
+    if (FState.Destroyed) return facts;
+    if (FTooltips) {
+      wchar_t text[256] = {};
+      TTTOOLINFOW tool{};
+      tool.cbSize = sizeof(tool);
+      tool.hwnd = FState.Handle;
+      tool.uId = reinterpret_cast<UINT_PTR>(FOpenDir);
+      tool.lpszText = text;
+      SendMessageW(FTooltips, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
+      facts.Tooltip = Narrow(text, static_cast<int>(wcslen(text)));
+    }
+    std::wstring name = WindowText(FOpenDir);
+    facts.AccessibleName = Narrow(name.c_str(), static_cast<int>(name.size()));
+    facts.PictureSize = FFolderSize;
+    RECT list{};
+    GetWindowRect(FFiles, &list);
+    facts.ListHeight = list.bottom - list.top;
+    return facts;
+  }
+
   void CreateControls(HICON AFolder) {
     HWND hwnd = FState.Handle;
     HINSTANCE module = ThisModule();
@@ -640,7 +694,8 @@ class TLogWindow final : public TLogWindowView {
                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_SORT,
                              FScale(kListLeft), FScale(kListTop), FScale(kListWidth), FScale(kListDropHeight), hwnd,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdFiles)), module, nullptr);
-    FOpenDir = CreateWindowExW(0, L"BUTTON", AFolder ? L"" : L"...",
+    // The button's text is its accessible name; with a picture the picture is drawn instead.
+    FOpenDir = CreateWindowExW(0, L"BUTTON", AFolder ? Widen(kOpenFolderHint).c_str() : L"...",
                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT | (AFolder ? BS_ICON : 0),
                                FScale(kListLeft + kListWidth), FScale(kButtonTop), FScale(kButtonWidth),
                                FScale(kButtonHeight), hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdOpenDir)),
@@ -651,7 +706,15 @@ class TLogWindow final : public TLogWindowView {
                            0, 0, 0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdLog)), module, nullptr);
     if (!FFiles || !FOpenDir || !FLog) throw std::runtime_error(kMsgNoDisplay);
     for (HWND control : {FFiles, FOpenDir, FLog}) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
-    if (AFolder) SendMessageW(FOpenDir, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(AFolder));
+    if (AFolder) {
+      // The picture grows with the font, as the list beside it does: 16 pixels at 96 dots per
+      // inch.
+      FFolderSize = std::max(16, FScale(20));
+      FFolderIcon = static_cast<HICON>(CopyImage(AFolder, IMAGE_ICON, FFolderSize, FFolderSize, 0));
+      SendMessageW(FOpenDir, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(FFolderIcon ? FFolderIcon : AFolder));
+      if (!FFolderIcon) FFolderSize = 16;
+    }
+    AddTooltip(FOpenDir, kOpenFolderHint);
     SendMessageW(FLog, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
     // room between the text and the frame
     SendMessageW(FLog, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(FScale(kTextMargin), FScale(kTextMargin)));
@@ -737,6 +800,10 @@ class TLogWindow final : public TLogWindowView {
   HFONT FFont = nullptr;
   HWND FFiles = nullptr;
   HWND FOpenDir = nullptr;
+  HWND FTooltips = nullptr;
+  std::wstring FTooltipText;
+  HICON FFolderIcon = nullptr;  // the folder picture at the window's size, owned
+  int FFolderSize = 0;
   HWND FLog = nullptr;
   int FInHandler = 0;
   std::wstring FShownText;
@@ -881,6 +948,7 @@ class TDocWindow {
     FState.OwnerThread = AOwnerThread;
     FState.Caption = ACaption;
     FState.Location = AHtmlFilePath;
+    FPageUri = "file:///" + AHtmlFilePath;
   }
   ~TDocWindow() { ReleaseBrowser(); }
 
@@ -932,6 +1000,21 @@ class TDocWindow {
 
   void GetClientArea(RECT& ARect) const { GetClientRect(FState.Handle, &ARect); }
 
+  // Before the browser follows a link: true when it is to stay where it is.
+  bool RefuseNavigation(const std::string& AUri) {
+    switch (LinkActionFor(AUri, FPageUri)) {
+      case TLinkAction::Show:
+        return false;
+      case TLinkAction::External:
+        if (!OpenedByStandIn(AUri))
+          ShellExecuteW(FState.Handle, L"open", Widen(AUri).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        return true;
+      case TLinkAction::Refuse:
+        break;
+    }
+    return true;
+  }
+
   void DocumentComplete() {
     if (FState.Destroyed) return;
     KillTimer(FState.Handle, kReadyTimer);
@@ -971,14 +1054,19 @@ class TDocWindow {
     return true;
   }
 
-  void Navigate() {
-    BSTR url = SysAllocString(Widen(FState.Location).c_str());
+  void Navigate() { NavigateTo(FState.Location); }
+
+ public:
+  void NavigateTo(const std::string& AAddress) {
+    if (!FBrowser) return;
+    BSTR url = SysAllocString(Widen(AAddress).c_str());
     VARIANT empty;
     VariantInit(&empty);
     FBrowser->Navigate(url, &empty, &empty, &empty, &empty);
     SysFreeString(url);
   }
 
+ private:
   void Layout() {
     if (!FInPlace) return;
     RECT rc;
@@ -992,6 +1080,13 @@ class TDocWindow {
     if (AMsg.message == WM_KEYDOWN && AMsg.wParam == VK_ESCAPE && GetKeyState(VK_SHIFT) >= 0 &&
         GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
       FState.RequestClose();
+      return true;
+    }
+    // Alt+Left and Backspace go back to the page shown before, as in a browser.
+    const bool alt = GetKeyState(VK_MENU) < 0, shift = GetKeyState(VK_SHIFT) < 0, control = GetKeyState(VK_CONTROL) < 0;
+    if (FBrowser && ((AMsg.message == WM_SYSKEYDOWN && AMsg.wParam == VK_LEFT && alt && !shift && !control) ||
+                     (AMsg.message == WM_KEYDOWN && AMsg.wParam == VK_BACK && !alt && !shift && !control))) {
+      FBrowser->GoBack();
       return true;
     }
     if (!FActive || AMsg.message < WM_KEYFIRST || AMsg.message > WM_KEYLAST) return false;
@@ -1062,6 +1157,7 @@ class TDocWindow {
   IConnectionPoint* FEvents = nullptr;
   DWORD FCookie = 0;
   bool FActivated = false;
+  std::string FPageUri;  // the help page's own address, which its links are judged from
 };
 
 STDMETHODIMP TBrowserSite::GetWindow(HWND* AWindow) {
@@ -1089,8 +1185,24 @@ STDMETHODIMP TBrowserSite::GetWindowContext(IOleInPlaceFrame** AFrame, IOleInPla
   return S_OK;
 }
 
-STDMETHODIMP TBrowserSite::Invoke(DISPID ADispId, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+STDMETHODIMP TBrowserSite::Invoke(DISPID ADispId, REFIID, LCID, WORD, DISPPARAMS* AParams, VARIANT*, EXCEPINFO*, UINT*) {
   if (ADispId == DISPID_DOCUMENTCOMPLETE && FOwner) FOwner->DocumentComplete();
+  // The arguments come last first: BeforeNavigate2 (browser, address, flags, frame, posted
+  // data, headers, cancel); NewWindow3 (browser, cancel, flags, from, address).
+  auto text = [](const VARIANT& AArg) {
+    const VARIANT* v = (AArg.vt & VT_BYREF) ? AArg.pvarVal : &AArg;
+    return v && v->vt == VT_BSTR && v->bstrVal ? Narrow(v->bstrVal, static_cast<int>(SysStringLen(v->bstrVal))) : std::string();
+  };
+  if (ADispId == DISPID_BEFORENAVIGATE2 && FOwner && AParams && AParams->cArgs == 7 &&
+      AParams->rgvarg[0].vt == (VT_BYREF | VT_BOOL)) {
+    if (FOwner->RefuseNavigation(text(AParams->rgvarg[5]))) *AParams->rgvarg[0].pboolVal = VARIANT_TRUE;
+  } else if (ADispId == DISPID_NEWWINDOW3 && FOwner && AParams && AParams->cArgs == 5 &&
+             AParams->rgvarg[3].vt == (VT_BYREF | VT_BOOL)) {
+    // no window of its own: a link of the help is shown in this one
+    std::string address = text(AParams->rgvarg[0]);
+    *AParams->rgvarg[3].pboolVal = VARIANT_TRUE;
+    if (!FOwner->RefuseNavigation(address)) FOwner->NavigateTo(address);
+  }
   return S_OK;
 }
 
