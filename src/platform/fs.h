@@ -102,6 +102,11 @@ std::string ReadFile(const std::string& AFileName, TLinks ALinks, TShareMode ASh
 // left out.
 std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigned long long& ASkipped);
 
+// At most AMaxBytes of a regular file from the byte at AOffset on (nothing when the file is
+// not that long), opened as ReadFileTail opens it; ASize receives the file's size.
+std::string ReadFileFrom(const std::string& AFileName, unsigned long long AOffset, size_t AMaxBytes,
+                         unsigned long long& ASize);
+
 // --- Writing -------------------------------------------------------------------------------
 
 // Creates the file, replacing an existing one, and writes the bytes. A link at the path is

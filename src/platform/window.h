@@ -27,6 +27,9 @@ class TLogWindowView {
   // Replaces the whole text of the read-only text area, redrawn once; the caret goes to the
   // start and the view to the top (a caller that keeps the reader's place restores it after).
   virtual void SetText(const std::string& AText) = 0;
+  // Adds the text at the end of the text area; a caller that keeps the reader's place restores
+  // it after (RestoreReadingPlace).
+  virtual void AppendText(const std::string& AText) = 0;
   virtual std::string Text() const = 0;
   // Caret position, in characters from the start of the text.
   virtual size_t CaretPosition() const = 0;

@@ -1,5 +1,7 @@
 #include "ui/LogViewer.h"
 
+#include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "platform/fs.h"
@@ -59,10 +61,40 @@ void TfrmLog::CheckFileTimer(TLogWindowView& AView) {
   long long written = 0;
   if (!platform::FileLastWriteTime(FLogDirectory + name, written)) return;
   if (FLogLastWriteTime >= written) return;
-  // The reader keeps his place: a log followed at its end stays followed as it grows.
+  // The reader keeps his place: a log followed at its end stays followed as it grows. A file
+  // that only grew gives the window just its new lines, so that a large log that is being
+  // written costs each tick only what was added.
   TLogWindowView::TReadingPlace place = AView.ReadingPlace();
-  LoadSelectedLog(AView);
+  if (!AppendGrowth(AView, FLogDirectory + name, written)) LoadSelectedLog(AView);
   AView.RestoreReadingPlace(place);
+}
+
+bool TfrmLog::AppendGrowth(TLogWindowView& AView, const std::string& APath, long long AWritten) {
+  // Grown texts are read whole again now and then, so that the window keeps the size limit.
+  if (FShownLast.empty() || FAppended > kShownBytes) return false;
+  const unsigned long long from = FShownEnd - FShownLast.size();
+  unsigned long long size = 0;
+  std::string bytes;
+  try {
+    bytes = platform::ReadFileFrom(APath, from, FShownLast.size() + kShownBytes, size);
+  } catch (const std::exception&) {
+    return false;  // read whole again, which reports what is wrong
+  }
+  // Not the file that was read (replaced, cut short), or more added than is shown at once.
+  if (size < FShownEnd || bytes.compare(0, FShownLast.size(), FShownLast) != 0 || size - FShownEnd > kShownBytes)
+    return false;
+  std::string added = bytes.substr(FShownLast.size());
+  // Whole lines only: a line being written shows once it is complete.
+  size_t lineEnd = added.rfind('\n');
+  FLogLastWriteTime = AWritten;
+  if (lineEnd == std::string::npos) return true;
+  added.resize(lineEnd + 1);
+  AView.AppendText(added);
+  FShownEnd += added.size();
+  FAppended += added.size();
+  FShownLast += added;
+  if (FShownLast.size() > kSameFileBytes) FShownLast.erase(0, FShownLast.size() - kSameFileBytes);
+  return true;
 }
 
 void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
@@ -78,11 +110,15 @@ std::string TfrmLog::ReadLogText(const std::string& APath) {
   unsigned long long skipped = 0;
   // One byte more than is shown: the last one before the cut tells whether a line begins there.
   std::string text = platform::ReadFileTail(APath, kShownBytes + 1, skipped);
-  if (skipped == 0) return text;
+  return ShownText(std::move(text), skipped);
+}
+
+std::string TfrmLog::ShownText(std::string AText, unsigned long long ASkipped) {
+  if (ASkipped == 0) return AText;
   // Shown from the first whole line after the cut.
-  size_t lineEnd = text.find('\n');
-  text.erase(0, lineEnd == std::string::npos ? text.size() : lineEnd + 1);
-  return std::string(kMsgEarlierLinesLeftOut) + "\r\n" + text;
+  size_t lineEnd = AText.find('\n');
+  AText.erase(0, lineEnd == std::string::npos ? AText.size() : lineEnd + 1);
+  return std::string(kMsgEarlierLinesLeftOut) + "\r\n" + AText;
 }
 
 void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
@@ -92,7 +128,12 @@ void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
   long long written = 0;
   if (platform::FileLastWriteTime(path, written)) FLogLastWriteTime = written;
   // A file that cannot be read fails here and the text stays as it was.
-  AView.SetText(ReadLogText(path));
+  unsigned long long skipped = 0;
+  std::string bytes = platform::ReadFileTail(path, kShownBytes + 1, skipped);
+  FShownEnd = skipped + bytes.size();
+  FShownLast = bytes.substr(bytes.size() - std::min(bytes.size(), kSameFileBytes));
+  FAppended = 0;
+  AView.SetText(ShownText(std::move(bytes), skipped));
 }
 
 }  // namespace qd::ui

@@ -20,6 +20,8 @@ class TfrmLog final : public platform::window::TLogWindowEvents {
 
   // The text the window shows for a log file.
   static std::string ReadLogText(const std::string& APath);
+  // The text shown for the end of a file read from the byte ASkipped on.
+  static std::string ShownText(std::string AText, unsigned long long ASkipped);
 
   // The form for the log folder (with or without the path delimiter at its end).
   explicit TfrmLog(const std::string& ALogDirectory);
@@ -38,9 +40,19 @@ class TfrmLog final : public platform::window::TLogWindowEvents {
  private:
   void RefreshLogFiles(TLogWindowView& AView);
   void LoadSelectedLog(TLogWindowView& AView);
+  // When the file shown has only grown by whole lines since it was read: adds them to the
+  // text and tells true; false when it has to be read again whole.
+  bool AppendGrowth(TLogWindowView& AView, const std::string& APath, long long AWritten);
 
   std::string FLogDirectory;  // ends with a path delimiter
   long long FLogLastWriteTime = 0;
+  // How far the text shows the file: the offset after its last byte shown, the bytes before
+  // that offset (at most kSameFileBytes, to know the same file again) and how much was added
+  // since it was read whole.
+  unsigned long long FShownEnd = 0;
+  std::string FShownLast;
+  size_t FAppended = 0;
+  static constexpr size_t kSameFileBytes = 64;
 };
 
 }  // namespace qd::ui

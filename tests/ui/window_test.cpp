@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -55,6 +56,10 @@ class TFakeView final : public TLogWindowView {
     Shown = AText;
     ++Loads;
   }
+  void AppendText(const std::string& AText) override {
+    Shown += AText;
+    ++Appends;
+  }
   std::string Text() const override { return Shown; }
   size_t CaretPosition() const override { return Caret; }
   void RestoreCaret(size_t APosition) override {
@@ -83,7 +88,7 @@ class TFakeView final : public TLogWindowView {
   int Selected = -1;
   std::string Shown;
   size_t Caret = 0;
-  int Loads = 0, Refreshes = 0, CaretRestores = 0;
+  int Loads = 0, Appends = 0, Refreshes = 0, CaretRestores = 0;
   std::vector<std::string> Errors;
   bool Closed = false;
 };
@@ -157,13 +162,56 @@ TEST_F(LogViewer, TimerReloadsOnlyAFileWrittenSinceItWasLoadedAndKeepsTheCaret) 
 
   Touch("a.log", 2);
   Form.CheckFileTimer(View);
-  EXPECT_EQ(View.Loads, 2);
+  EXPECT_EQ(View.Loads + View.Appends, 2);
   EXPECT_EQ(View.Shown, "line 1\r\nline 2\r\n");
   EXPECT_EQ(View.Caret, 3u);
   EXPECT_EQ(View.TopLine, 7u) << "the same line stays in view";
   EXPECT_EQ(View.CaretRestores, 1);
   Form.CheckFileTimer(View);
-  EXPECT_EQ(View.Loads, 2) << "loaded once per change";
+  EXPECT_EQ(View.Loads + View.Appends, 2) << "loaded once per change";
+}
+
+// A file that only grew gives the window its new whole lines, not the whole text again; a file
+// that changed otherwise (replaced, cut, grown past what is shown at once) is read whole.
+TEST_F(LogViewer, GrowthIsAddedAndOtherChangesReadWhole) {
+  std::string first;
+  for (int i = 0; i < 100; ++i) first += "строка " + std::to_string(i) + "\r\n";
+  Write("a.log", first);
+  Form.FormCreate(View);
+  ASSERT_EQ(View.Loads, 1);
+  struct TStep {
+    const char* What;
+    std::function<void()> Change;
+    int Loads, Appends;
+    std::function<std::string()> Shown;
+  };
+  std::string expected = first;
+  int seconds = 0;
+  const std::vector<TStep> steps = {
+      {"two lines added", [&] { Append("a.log", "x 1\r\nx 2\r\n"); expected += "x 1\r\nx 2\r\n"; }, 1, 1, [&] { return expected; }},
+      {"half a line: nothing yet", [&] { Append("a.log", "полстро"); }, 1, 1, [&] { return expected; }},
+      {"the line completed", [&] { Append("a.log", "ки\r\n"); expected += "полстроки\r\n"; }, 1, 2, [&] { return expected; }},
+      {"replaced by a longer file", [&] { Write("a.log", std::string(first.size() + 100, 'z') + "\r\n"); expected = std::string(first.size() + 100, 'z') + "\r\n"; }, 2, 2, [&] { return expected; }},
+      {"cut short", [&] { Write("a.log", "short\r\n"); expected = "short\r\n"; }, 3, 2, [&] { return expected; }},
+      {"more than is shown at once", [&] {
+         std::string big(ui::TfrmLog::kShownBytes + 10, 'y');
+         big += "\r\n";
+         Append("a.log", big);
+       }, 4, 2, [&] { return std::string(); }},
+  };
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.What);
+    step.Change();
+    Touch("a.log", seconds += 2);
+    Form.CheckFileTimer(View);
+    EXPECT_EQ(View.Loads, step.Loads);
+    EXPECT_EQ(View.Appends, step.Appends);
+    std::string shown = step.Shown();
+    if (!shown.empty()) {
+      EXPECT_TRUE(View.Shown == shown) << View.Shown.substr(0, 200);
+    }
+  }
+  EXPECT_EQ(View.Shown.rfind(ui::TfrmLog::kMsgEarlierLinesLeftOut, 0), 0u) << "read whole, from its end";
 }
 
 TEST_F(LogViewer, DropDownRereadsTheFolderAndKeepsTheShownFileSelected) {
@@ -173,9 +221,10 @@ TEST_F(LogViewer, DropDownRereadsTheFolderAndKeepsTheShownFileSelected) {
   Form.FilesDropDown(View);
   EXPECT_EQ(View.Names, (std::vector<std::string>{"a.log", "b.log"}));
   EXPECT_EQ(View.SelectedFile(), "a.log") << "the file shown stays selected";
+  Append("a.log", "a2\r\n");
   Touch("a.log", 2);
   Form.CheckFileTimer(View);
-  EXPECT_EQ(View.Loads, 2) << "and followed by the timer";
+  EXPECT_EQ(View.Loads + View.Appends, 2) << "and followed by the timer";
   View.SelectFile(1);
   Form.FilesChange(View);
   EXPECT_EQ(View.Shown, "b\r\n");
@@ -184,9 +233,10 @@ TEST_F(LogViewer, DropDownRereadsTheFolderAndKeepsTheShownFileSelected) {
   Form.FilesDropDown(View);
   EXPECT_EQ(View.Names, (std::vector<std::string>{"a.log"}));
   EXPECT_EQ(View.SelectedFile(), "");
+  Append("a.log", "a3\r\n");
   Touch("a.log", 4);
   Form.CheckFileTimer(View);
-  EXPECT_EQ(View.Loads, 3) << "nothing selected: the timer does not reload";
+  EXPECT_EQ(View.Loads + View.Appends, 3) << "nothing selected: the timer does not reload";
 }
 
 TEST_F(LogViewer, FileGoneMeanwhile) {

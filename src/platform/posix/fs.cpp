@@ -295,6 +295,18 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
   return ReadAndClose(fd, AFileName, AMaxBytes);
 }
 
+std::string ReadFileFrom(const std::string& AFileName, unsigned long long AOffset, size_t AMaxBytes,
+                         unsigned long long& ASize) {
+  int fd = OpenRegular(AFileName, O_RDONLY, TNewAccess::OwnerOnly);
+  struct stat st {};
+  ASize = fstat(fd, &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+  if (AOffset >= ASize || lseek(fd, static_cast<off_t>(AOffset), SEEK_SET) != static_cast<off_t>(AOffset)) {
+    close(fd);
+    return std::string();
+  }
+  return ReadAndClose(fd, AFileName, AMaxBytes);
+}
+
 // --- Writing -------------------------------------------------------------------------------
 
 void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess) {

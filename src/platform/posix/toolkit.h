@@ -62,6 +62,7 @@ namespace qd::platform::toolkit {
   X(Gtk, gtk_text_buffer_get_start_iter) X(Gtk, gtk_text_buffer_get_text)                         \
   X(Gtk, gtk_text_buffer_move_mark) X(Gtk, gtk_text_buffer_place_cursor)                          \
   X(Gtk, gtk_text_buffer_set_text) X(Gtk, gtk_text_iter_get_line) X(Gtk, gtk_text_iter_get_offset) \
+  X(Gtk, gtk_text_buffer_insert)                                                                  \
   X(Gtk, gtk_text_iter_is_end) X(Gtk, gtk_text_view_get_bottom_margin)                            \
   X(Gtk, gtk_text_view_get_buffer) X(Gtk, gtk_text_view_get_left_margin)                          \
   X(Gtk, gtk_text_view_get_line_at_y) X(Gtk, gtk_text_view_get_line_yrange)                       \

@@ -570,6 +570,12 @@ class TGtkLogWindow final : public TLogWindowView {
     FHold = THold::Line;
     KeepPlace();
   }
+  void AppendText(const std::string& AText) override {
+    std::string shown = DisplayableText(AText);
+    GtkTextIter end;
+    Gtk.gtk_text_buffer_get_end_iter(Buffer(), &end);
+    Gtk.gtk_text_buffer_insert(Buffer(), &end, shown.data(), static_cast<gint>(shown.size()));
+  }
   std::string Text() const override {
     GtkTextIter from, to;
     Gtk.gtk_text_buffer_get_bounds(Buffer(), &from, &to);

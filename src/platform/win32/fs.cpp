@@ -319,6 +319,17 @@ std::string ReadFileTail(const std::string& AFileName, size_t AMaxBytes, unsigne
   return ReadAndClose(std::move(h), AFileName, AMaxBytes);
 }
 
+std::string ReadFileFrom(const std::string& AFileName, unsigned long long AOffset, size_t AMaxBytes,
+                         unsigned long long& ASize) {
+  THandle h = OpenRegular(AFileName, GENERIC_READ, ShareFlags(TShareMode::ReadWrite), OPEN_EXISTING);
+  LARGE_INTEGER size{};
+  ASize = GetFileSizeEx(h.Get(), &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+  LARGE_INTEGER from{};
+  from.QuadPart = static_cast<LONGLONG>(AOffset);
+  if (AOffset >= ASize || !SetFilePointerEx(h.Get(), from, nullptr, FILE_BEGIN)) return std::string();
+  return ReadAndClose(std::move(h), AFileName, AMaxBytes);
+}
+
 // --- Writing -------------------------------------------------------------------------------
 
 // A new file takes the permissions that its folder passes on, whatever the access asked.

@@ -532,6 +532,19 @@ class TLogWindow final : public TLogWindowView {
     InvalidateRect(FLog, nullptr, TRUE);
   }
 
+  void AppendText(const std::string& AText) override {
+    std::wstring added = WithCrLf(Widen(AText));
+    FShownText += added;
+    FGivenText += AText;
+    // Only the new lines go to the control, not the whole text again.
+    const LRESULT length = GetWindowTextLengthW(FLog);
+    SendMessageW(FLog, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(FLog, EM_SETSEL, static_cast<WPARAM>(length), length);
+    SendMessageW(FLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    SendMessageW(FLog, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(FLog, nullptr, TRUE);
+  }
+
   std::string Text() const override {
     std::wstring text = WindowText(FLog);
     // The control holds the text with CR LF line ends; give back what was set when unchanged.
