@@ -1145,6 +1145,47 @@ TEST_F(Windows, HelpLinksGoWhereTheyBelong) {
 }
 
 #if !defined(_WIN32)
+// Pictures of the log window at the help's designed width and at a wide one, left in the build
+// folder for a person to look at (this program has the toolkit linked, as a host may).
+TEST_F(Windows, LogWindowPictures) {
+  std::string text;
+  for (int i = 0; i < 60; ++i)
+    text += "2026.12.10 12:00:" + std::to_string(10 + i % 50) + ".000 DEBUG Данные обмена -> 02 25 00 01 00 00 00 00 " +
+            std::to_string(i) + "\r\n";
+  Write("x_2026.12.10.log", text);
+  std::vector<std::string> pictures;
+  std::vector<bool> saved;
+  bool offered = false;
+  platform::window::SetWindowReadyHook([&](const TWindowProbe& AProbe) {
+    GtkWindow* window = nullptr;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* t = toplevels; t; t = t->next)
+      if (gtk_widget_get_mapped(GTK_WIDGET(t->data)) && std::string(gtk_window_get_title(GTK_WINDOW(t->data)) ?: "") == AProbe.Caption)
+        window = GTK_WINDOW(t->data);
+    g_list_free(toplevels);
+    offered = window != nullptr;
+    for (int width : {506, 1280}) {
+      if (!window) break;
+      gtk_window_resize(window, width, 293);
+      AProbe.WaitFor(1500, [&] { return gtk_widget_get_allocated_width(GTK_WIDGET(window)) == width; });
+      AProbe.WaitFor(300, [] { return false; });
+      GdkWindow* where = gtk_widget_get_window(GTK_WIDGET(window));
+      GdkPixbuf* picture = gdk_pixbuf_get_from_window(where, 0, 0, gdk_window_get_width(where), gdk_window_get_height(where));
+      std::string path = (fs::path(QD_TEST_OUTPUT_DIR) / ("log_window_" + std::to_string(width) + ".png")).string();
+      pictures.push_back(path);
+      saved.push_back(picture && gdk_pixbuf_save(picture, path.c_str(), "png", nullptr, nullptr));
+      if (picture) g_object_unref(picture);
+    }
+    AProbe.Close();
+  });
+  QD_RUN_WINDOW(ui::TfrmLog::ShowModal(GetLogFileName(true)));
+  if (!offered) GTEST_SKIP() << "the window cannot be pictured here";
+  ASSERT_EQ(saved.size(), 2u);
+  for (size_t i = 0; i < saved.size(); ++i) EXPECT_TRUE(saved[i]) << pictures[i];
+}
+#endif
+
+#if !defined(_WIN32)
 // Files of the process's memory map whose name holds the text.
 std::set<std::string> MappedFiles(const std::string& AName) {
   std::set<std::string> files;
