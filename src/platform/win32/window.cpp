@@ -556,11 +556,11 @@ class TLogWindow final : public TLogWindowView {
   size_t CaretPosition() const override {
     DWORD start = 0;
     SendMessageW(FLog, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-    return UnitsToChars(WindowText(FLog), start);
+    return UnitsToChars(FShownText, start);
   }
 
   void RestoreCaret(size_t APosition) override {
-    auto units = static_cast<WPARAM>(CharsToUnits(WindowText(FLog), APosition));
+    auto units = static_cast<WPARAM>(CharsToUnits(FShownText, APosition));
     SendMessageW(FLog, EM_SETSEL, units, static_cast<LPARAM>(units));
     SendMessageW(FLog, EM_SCROLLCARET, 0, 0);
     SetFocus(FLog);
@@ -570,7 +570,9 @@ class TLogWindow final : public TLogWindowView {
     TReadingPlace place;
     DWORD start = 0;
     SendMessageW(FLog, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-    std::wstring text = WindowText(FLog);
+    // The control is read-only: it holds the text that was set, kept here too, so that a
+    // large text is not copied out of it on every reload.
+    const std::wstring& text = FShownText;
     place.Caret = UnitsToChars(text, start);
     place.CaretAtEnd = start >= text.size();
     place.TopLine = static_cast<size_t>(SendMessageW(FLog, EM_GETFIRSTVISIBLELINE, 0, 0));
@@ -580,7 +582,7 @@ class TLogWindow final : public TLogWindowView {
 
   void RestoreReadingPlace(const TReadingPlace& APlace) override {
     SetFocus(FLog);
-    std::wstring text = WindowText(FLog);
+    const std::wstring& text = FShownText;
     auto units = static_cast<WPARAM>(APlace.CaretAtEnd ? text.size() : CharsToUnits(text, APlace.Caret));
     SendMessageW(FLog, EM_SETSEL, units, static_cast<LPARAM>(units));
     // The view goes to the end when it was there, else back to the line that was at its top.
