@@ -78,12 +78,33 @@ void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode) {
 void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
   FLastHead.clear();
   FLongestAnswerUs = 0;
+  FRefusalPending = false;
   FTCPSocket.SetIPAddress(AIPAddress);
   FTCPSocket.SetIPPort(AIPPort);
   FTCPSocket.SetConnection();
 }
 
 void TDevice::Disable() { FTCPSocket.CloseConnection(); }
+
+void TDevice::RunOperation(const std::string& AIPAddress, int32_t AIPPort, const std::function<void()>& ACommands) {
+  Disable();
+  Enable(AIPAddress, AIPPort);
+  try {
+    ACommands();
+  } catch (...) {
+    LookBehindRefusal();  // a surplus found there replaces the refusal
+    throw;
+  }
+  FinishExchange();
+}
+
+void TDevice::LookBehindRefusal() {
+  if (!FRefusalPending) return;
+  FRefusalPending = false;
+  if (!FTCPSocket.Connected()) return;
+  FTCPSocket.EndSending();
+  LookForSurplus(TTCPSocket::kReceiveTimeoutMs);
+}
 
 void TDevice::RaiseSurplus(const std::string& AKept, size_t ATotal) {
   if (LogAdmits(kLogError)) {
@@ -139,14 +160,36 @@ void TDevice::ReceiveReply() {
   const int64_t took =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
   if (took > FLongestAnswerUs) FLongestAnswerUs = took;
-  if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена <- ", BytesToHex(FResponse), kLogDebug);
+  const bool read = !FLastHead.empty() && static_cast<uint8_t>(FLastHead[0]) == scale::kCmdRead;
+  if (read) ReceiveReadData();
+  if (FExtLogEnabled && LogAdmits(kLogDebug))
+    WriteLog("Данные обмена <- ", BytesToHex(read ? FResponse + FReadData : FResponse), kLogDebug);
+}
+
+void TDevice::ReceiveReadData() {
+  FReadData.clear();
+  // The whole read is bounded by the receive time-out, whatever pace the scale keeps.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TTCPSocket::kReceiveTimeoutMs);
+  int wait = FinalLookMs();
+  std::string chunk;
+  while (FReadData.size() < kReadDataLimit) {
+    const int64_t left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !FTCPSocket.WaitForData(static_cast<int>(left < wait ? left : wait))) break;
+    bool closed = false;
+    const size_t room = kReadDataLimit - FReadData.size();
+    const size_t got = FTCPSocket.ReadOff(chunk, room, room, closed);
+    FReadData += chunk;
+    if (closed || got == 0) break;  // the scale's close is seen by the next command
+    wait = kReadGapMs;
+  }
 }
 
 bool TDevice::Accepted(uint8_t ASuccess) {
   if (FResponse.empty() || static_cast<uint8_t>(FResponse[0]) == ASuccess) return true;
-  // Before the command is called refused: the byte may have been a late answer to an earlier
-  // command, with this command's own answer behind it.
-  LookForSurplus(FinalLookMs());
+  // The byte may have been a late answer to an earlier command, with this command's own answer
+  // behind it: the operation looks for it before the refusal is reported (LookBehindRefusal).
+  FRefusalPending = true;
   return false;
 }
 

@@ -4,9 +4,15 @@
 //
 // Frame: command byte, table number, then nothing, a 4-byte packed-decimal key or a record.
 // Commands: 0xF1 write (success 0x06), 0xF2 clear (0x06), 0xF3 delete (0xE2), 0xF7 read
-// (not judged). A refused reply fails with a general error (std::runtime_error) carrying the
-// operation's message; transport failures, a scale that closes the connection among them,
-// are EquException 1001.
+// (not judged; the record the scale may send behind the answer is read off, see ReadData).
+// A refused reply fails with a general error (std::runtime_error) carrying the operation's
+// message; transport failures, a scale that closes the connection among them, and bytes that
+// belong to no command are EquException 1001.
+//
+// An operation of the driver runs through RunOperation: a fresh connection, the commands, and
+// then either the final look (FinishExchange) or, after a refusal, the look behind it
+// (LookBehindRefusal). The typed operations below can also be run one by one on a connection
+// made with Enable; nothing then looks behind a refusal unless the caller asks.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -115,6 +121,13 @@ class TDevice {
   // exchange: no command sent, none answered.
   void Enable(const std::string& AIPAddress, int32_t AIPPort);
   void Disable();
+  // One operation of the driver, the only way the driver talks to the scale: closes any old
+  // connection, connects to AIPAddress:AIPPort, runs ACommands (which send the operation's
+  // commands through the typed operations below, and may do other work between them), and
+  // then ends the exchange: FinishExchange when ACommands returned, LookBehindRefusal when they
+  // failed after the scale refused a command. Every failure passes to the caller; a surplus
+  // found by either look takes the place of the failure it was found behind.
+  void RunOperation(const std::string& AIPAddress, int32_t AIPPort, const std::function<void()>& ACommands);
   // Ends an exchange that went well. The scale answers every command with exactly one byte, so
   // once its last answer was read nothing more may come: this waits a short while for bytes
   // that should not be there (kFinalLookMinMs and twice the longest answer time of the
@@ -123,6 +136,21 @@ class TDevice {
 
   static constexpr int kFinalLookMinMs = 20;
   static constexpr int kFinalLookMaxMs = 200;
+  // After the scale refused a command nothing more is sent, so the call can afford to wait for
+  // the scale's last word: the sending direction is ended (a scale that has nothing more to
+  // say closes its side, which ends the wait at once), and bytes that arrive within the
+  // receive time-out fail as surplus (the refusal may have been the late answer to an earlier
+  // command, with the refused command's own answer behind it). Does nothing unless the answer
+  // judged last was a refusal; done at most once per refusal.
+  void LookBehindRefusal();
+  bool RefusalPending() const { return FRefusalPending; }
+  // What a scale sends behind its answer to a read (0xF7): the record it read. It is taken when
+  // it starts within the final look's wait and goes on with gaps of at most kReadGapMs, within
+  // the receive time-out and up to kReadDataLimit bytes; anything beyond is left for the next
+  // look, where it is surplus.
+  static constexpr int kReadGapMs = 50;
+  static constexpr size_t kReadDataLimit = 65535;
+  const std::string& ReadData() const { return FReadData; }
   // Of bytes that should not be there, at most this many are read (without waiting), and the
   // first kSurplusKept of them are logged.
   static constexpr size_t kSurplusReadLimit = 4096;
@@ -237,9 +265,11 @@ class TDevice {
   void LookForSurplus(int AMilliseconds);
   [[noreturn]] void RaiseSurplus(const std::string& AKept, size_t ATotal);
   int FinalLookMs() const;
-  // Whether the answer read last is ASuccess (no answer counts as one); looks behind a refusal
-  // first.
+  // Whether the answer read last is ASuccess (no answer counts as one); a refusal is kept in
+  // FRefusalPending for LookBehindRefusal.
   bool Accepted(uint8_t ASuccess);
+  // After the answer to a read: the record behind it into FReadData.
+  void ReceiveReadData();
   void Clear(uint8_t ATable, const char* AMessage);
   void Delete(uint8_t ATable, int32_t AKey, const char* AMessage);
 
@@ -248,6 +278,8 @@ class TDevice {
   std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
   std::string FStray;  // bytes that should not be there, kept for its storage
+  std::string FReadData;  // what came behind the answer to the last read
+  bool FRefusalPending = false;
   // The exchange on the current connection: the head (command, table, key) of the command sent
   // last, empty before the first, and the longest time an answer took.
   std::string FLastHead;

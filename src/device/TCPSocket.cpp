@@ -115,6 +115,10 @@ void TTCPSocket::CloseConnection() noexcept {
   FSocket = platform::kInvalidSocket;
 }
 
+void TTCPSocket::EndSending() noexcept {
+  if (Connected()) platform::ShutdownSend(FSocket);
+}
+
 void TTCPSocket::WriteStr(const std::string& APacket) {
   if (platform::Send(FSocket, APacket.data(), APacket.size()) < 0) throw EquException(kErrDriver, kMsgSend);
 }

@@ -41,6 +41,9 @@ class TTCPSocket {
   void SetConnection();
   // Shutdown and release; never fails, also when nothing is open.
   void CloseConnection() noexcept;
+  // Ends the sending direction: the scale reads the end of the stream, and what it still sends
+  // can be read until it closes. Nothing can be sent on this connection afterwards.
+  void EndSending() noexcept;
   // One send of all bytes of APacket.
   void WriteStr(const std::string& APacket);
   // One receive of up to ALen bytes; ABytes always gets ALen bytes, 0x00 where nothing arrived.

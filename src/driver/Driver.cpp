@@ -258,6 +258,10 @@ void TDriver::Reconnect() {
   FDevice->Enable(GetSettingValueStr("IPAddress"), GetSettingValueInt("IPPort"));
 }
 
+void TDriver::Operation(const std::function<void()>& ACommands) {
+  FDevice->RunOperation(GetSettingValueStr("IPAddress"), GetSettingValueInt("IPPort"), ACommands);
+}
+
 void TDriver::Close() {
   if (FDevice) FDevice->Disable();
   TScaleOfflineDriver::Close();
@@ -287,9 +291,7 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
 void TDriver::UploadGoods(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteGoodsTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteGoodsTable(table); });
 }
 
 void TDriver::PrepareGoods(const TRecord& ARecord, size_t AIndex, TItemFrames& AFrames) {
@@ -350,25 +352,19 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
 void TDriver::UploadGroups(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteGroupsTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteGroupsTable(table); });
 }
 
 void TDriver::UploadShops(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteShopsTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteShopsTable(table); });
 }
 
 void TDriver::UploadImages(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteImagesTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteImagesTable(table); });
 }
 
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
@@ -422,44 +418,42 @@ void TDriver::WriteImagesTable(TInputTable& ATable) {
 
 void TDriver::ClearGoods() {
   CheckEnabled();
-  Reconnect();
-  FDevice->ClearPlu();
-  FDevice->ClearContainer();
-  FDevice->FinishExchange();
+  Operation([&] {
+    FDevice->ClearPlu();
+    FDevice->ClearContainer();
+  });
 }
 
 void TDriver::ClearGroups() {
   CheckEnabled();
-  Reconnect();
-  FDevice->ClearMainGroup();
-  FDevice->ClearGroupImage();
-  FDevice->ClearPresetKeys();
-  FDevice->ClearImage();
-  FDevice->FinishExchange();
+  Operation([&] {
+    FDevice->ClearMainGroup();
+    FDevice->ClearGroupImage();
+    FDevice->ClearPresetKeys();
+    FDevice->ClearImage();
+  });
 }
 
 void TDriver::ClearImages() {
   CheckEnabled();
-  Reconnect();
-  FDevice->ClearImage();
-  FDevice->FinishExchange();
+  Operation([&] { FDevice->ClearImage(); });
 }
 
 void TDriver::DeleteGood(const TValue& APLU) {
   CheckEnabled();
-  Reconnect();
-  int32_t plu = VariantToInt(APLU);
-  FDevice->DeletePlu(plu);
-  FDevice->DeleteContainer(plu);
-  FDevice->FinishExchange();
+  Operation([&] {
+    int32_t plu = VariantToInt(APLU);
+    FDevice->DeletePlu(plu);
+    FDevice->DeleteContainer(plu);
+  });
 }
 
 void TDriver::DeleteGroup(const TValue& AGroup) {
   CheckEnabled();
-  Reconnect();
-  int32_t group = VariantToInt(AGroup);
-  FDevice->DeleteGroup(group);
-  FDevice->FinishExchange();
+  Operation([&] {
+    int32_t group = VariantToInt(AGroup);
+    FDevice->DeleteGroup(group);
+  });
 }
 
 // ---- raw data ----
@@ -468,10 +462,10 @@ void TDriver::UploadData(const TValue& AFileName, const TValue& AData) {
   CheckEnabled();
   std::string dataHolder;
   const std::string& data = TextOf(AData, dataHolder);
-  Reconnect();
-  std::string nameHolder;
-  SendDataFile(TextOf(AFileName, nameHolder), data);
-  FDevice->FinishExchange();
+  Operation([&] {
+    std::string nameHolder;
+    SendDataFile(TextOf(AFileName, nameHolder), data);
+  });
 }
 
 void TDriver::SendDataFile(const std::string& AFileName, const std::string& AData) {

@@ -2,6 +2,7 @@
 // the device object that talks to one scale over TCP, registers the scale settings and the
 // ten scale methods, and opens, closes and tests the connection.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -52,6 +53,10 @@ class TDriver : public TScaleOfflineDriver {
  private:
   // Closes the connection and opens a fresh one with the address and port of the settings.
   void Reconnect();
+  // Every scale operation: ACommands over a fresh connection, ended by the device
+  // (TDevice::RunOperation), so that no operation can forget the look for bytes that belong
+  // to no command.
+  void Operation(const std::function<void()>& ACommands);
 
   void WriteGoodsTable(TInputTable& ATable);
   void WriteGroupsTable(TInputTable& ATable);

@@ -51,6 +51,9 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen);
 
 // Shutdown of both directions and release; results ignored.
 void ShutdownBoth(TSocketHandle ASocket) noexcept;
+// Ends the sending direction only (the peer reads the end of the stream); what the peer still
+// sends can be received until it closes. Result ignored.
+void ShutdownSend(TSocketHandle ASocket) noexcept;
 void CloseSocket(TSocketHandle ASocket) noexcept;
 
 // Server side. Binds to AAddress:APort (0 = any free port) with address reuse and, when

@@ -466,6 +466,33 @@ TEST_F(DeviceLog, SurplusBytesStopTheExchangeAndAreLogged) {
       << log;
 }
 
+// A read is answered by one byte and, when the key exists, the record behind it: that is the
+// read's own reply, logged with the answer, and no surplus; the exchange goes on as before.
+TEST_F(DeviceLog, ReadTakesTheRecordBehindItsAnswer) {
+  FDevice.SetExtLogEnabled(true);
+  const std::string record = qdtest::Bytes("00 00 00 50 00 0B 00 41 6B 63 69");
+  const struct {
+    const char* Name;
+    std::function<void(TDevice&)> Call;
+    std::string Reply;
+    std::string Data;
+  } cases[] = {
+      {"raw read", [](TDevice& d) { d.UploadData("F72300000050"); }, "\x06" + record, Spaced(record)},
+      {"typed read", [](TDevice& d) { d.ReadMainGroup(50); }, "\x06" + record, Spaced(record)},
+      {"missing key", [](TDevice& d) { d.ReadMainGroup(51); }, "\x15", ""},
+  };
+  for (const auto& c : cases) {
+    FServer.Script({TReply{c.Reply, false}, TReply::Byte(0x06)});
+    EXPECT_EQ(GeneralError([&] { c.Call(FDevice); }), "(no error)") << c.Name;
+    EXPECT_EQ(Spaced(FDevice.ReadData()), c.Data) << c.Name;
+    EXPECT_EQ(GeneralError([&] { FDevice.ClearPlu(); }), "(no error)") << c.Name;
+    EXPECT_EQ(GeneralError([&] { FDevice.FinishExchange(); }), "(no error)") << c.Name;
+  }
+  const std::string log = Log();
+  EXPECT_NE(log.find("DEBUG\tДанные обмена <-: \t060000005000" "0B00416B6369\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+}
+
 // An exchange that went well ends quietly; bytes before the first command are surplus too.
 TEST_F(DeviceLog, FinishedExchangeAndBytesBeforeTheFirstCommand) {
   FServer.Script({TReply::Byte(0x06)});

@@ -639,7 +639,25 @@ INSTANTIATE_TEST_SUITE_P(
                    Surplus("F1, таблица 23, ключ = 00000052"), 3},
         TFaultCase{"RawStream", "F1/23=delay:0@2 F1/23=stream:20000", "UploadData", {S("f23"), S(kRawGroups)},
                    Surplus("F1, таблица 23, ключ = 00000052"), 3},
-        TFaultCase{"RawReadRefused", "F7/23=answer:15", "UploadData", {S("t23"), S(kRawGroups)}, "", 3}),
+        TFaultCase{"RawReadRefused", "F7/23=answer:15", "UploadData", {S("t23"), S(kRawGroups)}, "", 3},
+        // The scale repeats its answer to the groups' clear 30 ms late, refuses the pictures'
+        // clear 20 ms later (its 15 is read as the keys' answer, the repeat having stood in for
+        // its own) and answers the keys 300 ms late: the refusal is not blamed on the keys.
+        TFaultCase{"ClearRefusalBehindLateRepeat", "F2/23=late:06:30 F2/A3=answer:15:20 F2/41=delay:300",
+                   "ClearGroups", {}, Surplus("F2, таблица 41"), 3},
+        // The same with the keys' answer later than the receive time-out: no look can wait
+        // that long, and the refusal is blamed on the keys (docs/protocol.md).
+        TFaultCase{"ClearRefusalBehindRepeatLaterThanTheTimeOut",
+                   "F2/23=late:06:30 F2/A3=answer:15:20 F2/41=delay:3000", "ClearGroups", {},
+                   "Ошибка удаления из таблицы 41", 3},
+        // A repeat stands in for the answer to the last frame, whose refusal comes 20 ms later:
+        // the final look sees it.
+        TFaultCase{"LastRefusalBehindRepeatInTheFinalLook", "F1/41=late:06:30@1 F1/41=answer:15:20@1",
+                   "UploadGoods", {E(), S(kOneGoods), E()}, Surplus("F1, таблица 41, ключ = 00092001"), 4},
+        // ... and 400 ms later, after the final look has ended: the one case that is not caught
+        // (docs/protocol.md, "Unexpected bytes from the scale"); the call reports true.
+        TFaultCase{"LastRefusalBehindRepeatAfterTheFinalLook", "F1/41=late:06:30@1 F1/41=answer:15:400@1",
+                   "UploadGoods", {E(), S(kOneGoods), E()}, "", 4}),
     [](const ::testing::TestParamInfo<TFaultCase>& AInfo) { return std::string(AInfo.param.Name); });
 
 // Three goods: the scale repeats its answer to the first key of the third item 30 ms late and

@@ -124,6 +124,8 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
 
 void ShutdownBoth(TSocketHandle ASocket) noexcept { ::shutdown(Fd(ASocket), SHUT_RDWR); }
 
+void ShutdownSend(TSocketHandle ASocket) noexcept { ::shutdown(Fd(ASocket), SHUT_WR); }
+
 void CloseSocket(TSocketHandle ASocket) noexcept {
   if (ASocket != kInvalidSocket) ::close(Fd(ASocket));
 }

@@ -130,6 +130,8 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
 
 void ShutdownBoth(TSocketHandle ASocket) noexcept { ::shutdown(S(ASocket), SD_BOTH); }
 
+void ShutdownSend(TSocketHandle ASocket) noexcept { ::shutdown(S(ASocket), SD_SEND); }
+
 void CloseSocket(TSocketHandle ASocket) noexcept {
   if (ASocket != kInvalidSocket) ::closesocket(S(ASocket));
 }
