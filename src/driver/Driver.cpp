@@ -137,7 +137,32 @@ void WriteRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const 
   }
 }
 
+// AConvert of the value of setting AName; a value that does not convert is refused naming the
+// setting, the value as written and the kind it must be.
+template <class F>
+auto ConvertSetting(const char* AName, const TValue& AValue, const char* AKind, F&& AConvert) {
+  try {
+    return AConvert(AValue);
+  } catch (const std::runtime_error&) {
+    std::string written;
+    try {
+      written = "\"" + VariantToStr(AValue) + "\"";
+    } catch (const std::runtime_error&) {
+      written = "не задано";
+    }
+    throw std::runtime_error(std::string(kMsgBadSetting) + " \"" + AName + "\": " + written + " (" + AKind + ")");
+  }
+}
+
 }  // namespace
+
+int32_t TDriver::SettingInt(const char* AName) {
+  return ConvertSetting(AName, GetSettingValue(AName), "нужно целое число", VariantToInt);
+}
+
+bool TDriver::SettingBool(const char* AName) {
+  return ConvertSetting(AName, GetSettingValue(AName), "нужно true или false", VariantToBool);
+}
 
 TDriver::~TDriver() {
   try {
@@ -226,40 +251,50 @@ void TDriver::CheckFrameSettings() {
                                    {"SpecMessageFont", 9},     {"CompanyFont", 9}};
   for (const TLimit& limit : kLimits) {
     const std::string written = GetSettingValueStr(limit.Name);
-    const int32_t value = GetSettingValueInt(limit.Name);
+    const int32_t value = SettingInt(limit.Name);
     if (value < 0 || value > limit.Max)
       throw std::runtime_error(std::string(kMsgBadSetting) + " \"" + limit.Name + "\": " + written + " (от 0 до " +
                                std::to_string(limit.Max) + ")");
   }
 }
 
+// Marked opened first, then the log switched on, and only then the steps that can fail, so
+// that each failure is in the log (the call's ERROR line) and the driver stays opened. Until the
+// device has its settings, no operation sends anything.
 void TDriver::Open() {
-  CheckFrameSettings();
   TScaleOfflineDriver::Open();
-  // Number texts of the library use "."; this is the library's own setting, the process
-  // locale is left alone.
-  SetDecimalSeparator('.');
-  SetLogEnabled(GetSettingValueBool("LogEnabled"));
-  std::string baseName = GetSettingValueStr("IPAddress");
-  for (char& c : baseName)
-    if (c == '.') c = '_';
-  SetLogFileBaseName(baseName);
-  FDevice->SetExtLogEnabled(GetSettingValueBool("ExtLogEnabled"));
-  FDevice->SetCommodityFont(GetSettingValueInt("CommodityFont"));
-  FDevice->SetIngredientFont(GetSettingValueInt("IngredientFont"));
-  FDevice->SetCompanyFont(GetSettingValueInt("CompanyFont"));
-  FDevice->SetSpecMessageFont(GetSettingValueInt("SpecMessageFont"));
-  FDevice->SetLabelFormatNumber(GetSettingValueInt("LabelFormatNumber"));
+  try {
+    // Number texts of the library use "."; this is the library's own setting, the process
+    // locale is left alone.
+    SetDecimalSeparator('.');
+    SetLogEnabled(SettingBool("LogEnabled"));
+    std::string baseName = GetSettingValueStr("IPAddress");
+    for (char& c : baseName)
+      if (c == '.') c = '_';
+    SetLogFileBaseName(baseName);
+    FDevice->SetExtLogEnabled(SettingBool("ExtLogEnabled"));
+    CheckFrameSettings();
+    FDevice->SetCommodityFont(SettingInt("CommodityFont"));
+    FDevice->SetIngredientFont(SettingInt("IngredientFont"));
+    FDevice->SetCompanyFont(SettingInt("CompanyFont"));
+    FDevice->SetSpecMessageFont(SettingInt("SpecMessageFont"));
+    FDevice->SetLabelFormatNumber(SettingInt("LabelFormatNumber"));
+  } catch (const std::exception& e) {
+    FSettingsError = e.what();
+    throw;
+  }
+  FSettingsError.clear();
   Reconnect();
 }
 
 void TDriver::Reconnect() {
   FDevice->Disable();
-  FDevice->Enable(GetSettingValueStr("IPAddress"), GetSettingValueInt("IPPort"));
+  FDevice->Enable(GetSettingValueStr("IPAddress"), SettingInt("IPPort"));
 }
 
 void TDriver::Operation(const std::function<void()>& ACommands) {
-  FDevice->RunOperation(GetSettingValueStr("IPAddress"), GetSettingValueInt("IPPort"), ACommands);
+  if (!FSettingsError.empty()) throw std::runtime_error(FSettingsError);
+  FDevice->RunOperation(GetSettingValueStr("IPAddress"), SettingInt("IPPort"), ACommands);
 }
 
 void TDriver::Close() {

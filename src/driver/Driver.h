@@ -15,7 +15,7 @@ namespace qd {
 inline constexpr const char* kDriverClassName = "w_quendal7v2k";
 inline constexpr const char* kMsgScaleConnected = "Весы подключены";
 
-// The start of the message of a setting whose value the scale's records cannot hold.
+// The start of the message of a setting whose value cannot be used.
 inline constexpr const char* kMsgBadSetting = "Недопустимое значение настройки";
 
 class TDriver : public TScaleOfflineDriver {
@@ -53,6 +53,10 @@ class TDriver : public TScaleOfflineDriver {
  private:
   // Closes the connection and opens a fresh one with the address and port of the settings.
   void Reconnect();
+  // A setting read as the driver needs it; a value that does not convert fails with
+  // kMsgBadSetting, naming the setting, its value and the kind it must be.
+  int32_t SettingInt(const char* AName);
+  bool SettingBool(const char* AName);
   // Every scale operation: ACommands over a fresh connection, ended by the device
   // (TDevice::RunOperation), so that no operation can forget the look for bytes that belong
   // to no command.
@@ -70,6 +74,9 @@ class TDriver : public TScaleOfflineDriver {
   void PrepareGoods(const TRecord& ARecord, size_t AIndex, TItemFrames& AFrames);
 
   std::unique_ptr<TDevice> FDevice;
+  // Why the last Open did not give the device its settings; empty once it did. An opened
+  // driver whose settings failed sends nothing: every operation fails with this message.
+  std::string FSettingsError;
   TGoodsItem FItem;  // the goods item being built, kept for its storage
 };
 

@@ -325,10 +325,42 @@ TEST_F(ScaleDriver, SettingsThatNoRecordCanHoldFailOpen) {
     EXPECT_EQ(LastError().second,
               std::string("Недопустимое значение настройки \"") + c.first + "\": " + c.second + " (от 0 до " + limit + ")");
     EXPECT_EQ(Tap->Connections(), 0);
-    EXPECT_FALSE(Call("ClearImages", {})) << "the driver is not opened";
+    EXPECT_FALSE(Call("ClearImages", {})) << "nothing runs with settings that failed Open";
     ASSERT_TRUE(Param(c.first, "1"));
   }
   EXPECT_TRUE(Open());
+}
+
+// Open marks the driver opened and switches the log on before anything that can fail: the
+// failure is in the log, names the setting, and every later operation fails with it (the driver
+// is opened, but the device never got its settings) without connecting.
+TEST_F(ScaleDriver, OpenThatFailsIsLoggedNamesTheSettingAndHoldsBackEveryOperation) {
+  const struct {
+    const char* Setting;
+    const char* Value;
+    std::string Message;
+  } cases[] = {
+      {"LabelFormatNumber", "256", "Недопустимое значение настройки \"LabelFormatNumber\": 256 (от 0 до 255)"},
+      {"CommodityFont", "abc", "Недопустимое значение настройки \"CommodityFont\": \"abc\" (нужно целое число)"},
+      {"ExtLogEnabled", "yes", "Недопустимое значение настройки \"ExtLogEnabled\": \"yes\" (нужно true или false)"},
+  };
+  ASSERT_TRUE(Param("LogEnabled", "true"));
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Param(c.Setting, c.Value));
+    EXPECT_FALSE(Open()) << c.Setting;
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Message}));
+    std::string log;
+    for (const auto& e : std::filesystem::directory_iterator(test::TModuleEnvironment::LogDir()))
+      if (e.path().filename().string().rfind("127_0_0_1_", 0) == 0) log += test::ReadAll(e.path());
+    EXPECT_NE(log.find("ERROR\tException: \t" + c.Message + "\r\n"), std::string::npos) << log;
+    EXPECT_FALSE(Call("ClearImages", {}));
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Message})) << "not \"Устройство не включено\"";
+    EXPECT_TRUE(Call("Close", {E()}));
+    ASSERT_TRUE(Param(c.Setting, std::string(c.Setting) == "ExtLogEnabled" ? "false" : "1"));
+  }
+  EXPECT_TRUE(ConnectionsAre(0));
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(Call("ClearImages", {}));
 }
 
 // An address is dotted decimal: a part with a leading zero could be read as octal and reach
@@ -826,7 +858,8 @@ TEST_F(ScaleDriver, DeviceTestOnAClosedDriverConnectsAndEndsClosed) {
 TEST_F(ScaleDriver, SettingThatDoesNotConvertFailsOpen) {
   ASSERT_TRUE(Param("IPPort", "abc"));
   EXPECT_FALSE(Open());
-  EXPECT_EQ(LastError().first, 1001);
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{
+                             1001, "Недопустимое значение настройки \"IPPort\": \"abc\" (нужно целое число)"}));
   EXPECT_TRUE(ConnectionsAre(0));
 }
 
