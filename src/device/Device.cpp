@@ -350,17 +350,23 @@ void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
 
 void TDevice::WriteImage(int32_t AImageNumber, const std::string& AImageData) {
   StartKeyedTextRecord(scale::kTableImage, AImageNumber, "номер изображения", AImageData);
-  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 37");
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Image, AImageNumber, 0, {}));
 }
 
-void TDevice::WriteShop(int32_t ACode, const std::string& AName) {
+void TDevice::BuildShopFrame(int32_t ACode, const std::string& AName) {
   std::string block = EncodeTextBlock(AName, 3, FCompanyFont, SetDefFont(), "название магазина");
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTableShop);
   AppendBCD(f, ACode, 4, "код магазина");
   AppendBinBE(f, 8 + static_cast<int64_t>(block.size()), 2, "размер записи");
   AppendBinBE(f, FLabelFormatNumber, 2, "номер формата этикетки");
   f += block;
-  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 3D");
+}
+
+void TDevice::WriteShop(int32_t ACode, const std::string& AName) {
+  BuildShopFrame(ACode, AName);
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Shop, ACode, 0, {}));
 }
 
 void TDevice::BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus,
@@ -420,6 +426,8 @@ std::string TItemFrames::RefusalText(TKind AKind, int32_t AKey1, int32_t AKey2, 
     case TKind::PresetKey: return "Ошибка записи в таблицу 41, PresetNumber = " + k1 + "; PresetKey = " + k2;
     case TKind::Group: return "Ошибка записи в таблицу 23, Code = " + k1 + "; Code = " + AName;
     case TKind::GroupImage: return "Ошибка записи в таблицу A3";
+    case TKind::Shop: return "Ошибка записи в таблицу 3D";
+    case TKind::Image: return "Ошибка записи в таблицу 37";
   }
   return {};
 }
@@ -460,6 +468,18 @@ void TDevice::BuildGroupFrames(int32_t ACode, int32_t AImageNumber, const std::s
   AOut.Take(FFrame, K::GroupImage, ACode, AImageNumber);
   BuildPresetKeyFrame(ACode, ACode, 32, AImageNumber, AName);
   AOut.Take(FFrame, K::PresetKey, ACode, ACode);
+}
+
+void TDevice::BuildShopFrames(int32_t ACode, const std::string& AName, TItemFrames& AOut) {
+  AOut.Start(AName);
+  BuildShopFrame(ACode, AName);
+  AOut.Take(FFrame, TItemFrames::TKind::Shop, ACode, 0);
+}
+
+void TDevice::BuildImageFrames(int32_t AImageNumber, const std::string& AImageData, TItemFrames& AOut) {
+  AOut.Start({});
+  StartKeyedTextRecord(scale::kTableImage, AImageNumber, "номер изображения", AImageData);
+  AOut.Take(FFrame, TItemFrames::TKind::Image, AImageNumber, 0);
 }
 
 void TDevice::SendFrames(const TItemFrames& AFrames, const std::function<void()>& AMeanwhile) {

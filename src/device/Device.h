@@ -88,7 +88,7 @@ class TItemFrames {
 
  private:
   friend class TDevice;
-  enum class TKind : uint8_t { Plu, UnitWeight, Container, PresetKey, Group, GroupImage };
+  enum class TKind : uint8_t { Plu, UnitWeight, Container, PresetKey, Group, GroupImage, Shop, Image };
   struct TEntry {
     std::string Bytes;
     TKind Kind = TKind::Plu;
@@ -187,6 +187,9 @@ class TDevice {
   void BuildGoodsFrames(const TGoodsItem& AItem, TItemFrames& AOut);
   // Every frame of a group: the group record, its picture link and its key (status 32).
   void BuildGroupFrames(int32_t ACode, int32_t AImageNumber, const std::string& AName, TItemFrames& AOut);
+  // The one frame of a shop and of an image, as WriteShop and WriteImage send them.
+  void BuildShopFrames(int32_t ACode, const std::string& AName, TItemFrames& AOut);
+  void BuildImageFrames(int32_t AImageNumber, const std::string& AImageData, TItemFrames& AOut);
   // Sends the frames in order, each judged as its own write; the first refusal fails with that
   // frame's message. AMeanwhile, when given, runs after the last frame went out and before its
   // answer is read, so that work which does not talk to the scale overlaps the scale's round
@@ -255,6 +258,7 @@ class TDevice {
   void BuildPieceUnitWeightFrame(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight);
   void BuildContainerFrame(int32_t APLU, int32_t ACode);
   void BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber);
+  void BuildShopFrame(int32_t ACode, const std::string& AName);
   [[noreturn]] static void RefusePresetKey(int32_t APresetNumber, int32_t APresetKey);
   // The two halves of RunCommand: read off leftovers, log and send; receive one byte into
   // Response and log.

@@ -123,20 +123,6 @@ void ForRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TF
   }
 }
 
-// Reads and checks the record in ARead (as ForRecord does), then sends it in AWrite: a value
-// that the encoding on the way out refuses names the record too, while the scale's own
-// refusal of the write passes as it is.
-template <size_t N, class FRead, class FWrite>
-void WriteRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TFieldWord (&AWords)[N], FRead&& ARead,
-                 FWrite&& AWrite) {
-  ForRecord(ARecord, AIndex, AKey, AWords, ARead);
-  try {
-    AWrite();
-  } catch (const EFieldRefusal& e) {
-    throw std::runtime_error(RecordRefusal(e, ARecord, AIndex, AKey, AWords));
-  }
-}
-
 // AConvert of the value of setting AName; a value that does not convert is refused naming the
 // setting, the value as written and the kind it must be.
 template <class F>
@@ -367,15 +353,33 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressGoods, ATable.RecordCount());
   TRecord record;
   TItemFrames frames, next;
+  auto check = [&](const TRecord& ARecord, size_t AIndex) { PrepareGoods(ARecord, AIndex, next); };
   if (!ATable.Next(record)) return;
   size_t index = 1;
-  PrepareGoods(record, index, frames);
+  OrFailTable(ATable, index, "PLU", check, [&] { PrepareGoods(record, index, frames); });
   for (;;) {
     bool more = false;
-    FDevice->SendFrames(frames, [&] {
-      more = ATable.Next(record);
-      if (more) PrepareGoods(record, ++index, next);
-    });
+    std::string nextFailure;
+    try {
+      FDevice->SendFrames(frames, [&] {
+        more = ATable.Next(record);
+        if (!more) return;
+        ++index;
+        try {
+          PrepareGoods(record, index, next);
+        } catch (const EquException&) {
+          throw;
+        } catch (const std::runtime_error& e) {
+          nextFailure = e.what();
+        }
+      });
+    } catch (const EquException&) {
+      throw;
+    } catch (const std::runtime_error& e) {
+      // The scale refused the record sent; the one read meanwhile, if any, is checked already.
+      FailTable(ATable, index, "PLU", e.what(), check, more ? &record : nullptr, nextFailure);
+    }
+    if (!nextFailure.empty()) FailTable(ATable, index, "PLU", nextFailure, check);
     progress.Step();
     if (!more) return;
     std::swap(frames, next);
@@ -405,48 +409,107 @@ void TDriver::UploadImages(const std::string& ATable) {
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressGroups, ATable.RecordCount());
   TItemFrames frames;
-  size_t index = 0;
-  ATable.ForEachRecord([&](const TRecord& ARecord) {
-    ForRecord(ARecord, ++index, "Code", kGroupWords, [&] {
+  auto build = [&](const TRecord& ARecord, size_t AIndex) {
+    ForRecord(ARecord, AIndex, "Code", kGroupWords, [&] {
       TGroupRecord g = ReadGroupRecord(ARecord);
       CheckGroupRecord(g);
       FDevice->BuildGroupFrames(g.Code, g.ImageNumber, g.Name, frames);
     });
-    FDevice->SendFrames(frames);
-    progress.Step();
-  });
+  };
+  WriteItems(ATable, "Code", progress, frames, build);
 }
 
 void TDriver::WriteShopsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressShops, ATable.RecordCount());
-  size_t index = 0;
-  ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TShopRecord s;
-    WriteRecord(
-        ARecord, ++index, "Code", kShopWords,
-        [&] {
-          s = ReadShopRecord(ARecord);
-          CheckShopRecord(s);
-        },
-        [&] { FDevice->WriteShop(s.Code, s.Name); });
-    progress.Step();
-  });
+  TItemFrames frames;
+  auto build = [&](const TRecord& ARecord, size_t AIndex) {
+    ForRecord(ARecord, AIndex, "Code", kShopWords, [&] {
+      TShopRecord s = ReadShopRecord(ARecord);
+      CheckShopRecord(s);
+      FDevice->BuildShopFrames(s.Code, s.Name, frames);
+    });
+  };
+  WriteItems(ATable, "Code", progress, frames, build);
 }
 
 void TDriver::WriteImagesTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressImages, ATable.RecordCount());
+  TItemFrames frames;
+  auto build = [&](const TRecord& ARecord, size_t AIndex) {
+    ForRecord(ARecord, AIndex, "ImageNumber", kImageWords, [&] {
+      TImageRecord i = ReadImageRecord(ARecord);
+      CheckImageRecord(i);
+      FDevice->BuildImageFrames(i.ImageNumber, i.ImageData, frames);
+    });
+  };
+  WriteItems(ATable, "ImageNumber", progress, frames, build);
+}
+
+void TDriver::WriteItems(TInputTable& ATable, const char* AKey, TUploadProgress& AProgress, TItemFrames& AFrames,
+                         const TRecordCheck& ABuild) {
+  TRecord record;
   size_t index = 0;
-  ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TImageRecord i;
-    WriteRecord(
-        ARecord, ++index, "ImageNumber", kImageWords,
-        [&] {
-          i = ReadImageRecord(ARecord);
-          CheckImageRecord(i);
-        },
-        [&] { FDevice->WriteImage(i.ImageNumber, i.ImageData); });
-    progress.Step();
-  });
+  while (ATable.Next(record)) {
+    ++index;
+    OrFailTable(ATable, index, AKey, ABuild, [&] {
+      ABuild(record, index);
+      FDevice->SendFrames(AFrames);
+    });
+    AProgress.Step();
+  }
+}
+
+// ---- the rest of a table after a failure ----
+
+void TDriver::OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck,
+                          const std::function<void()>& AWork, const TRecord* ARead, const std::string& AReadFailure) {
+  try {
+    AWork();
+  } catch (const EquException&) {
+    throw;  // the connection failed or answers no longer match their commands: nothing to add
+  } catch (const std::runtime_error& e) {
+    FailTable(ATable, AIndex, AKey, e.what(), ACheck, ARead, AReadFailure);
+  }
+}
+
+void TDriver::FailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const std::string& AFirst,
+                        const TRecordCheck& ACheck, const TRecord* ARead, const std::string& AReadFailure) {
+  // Nothing more is sent. When the scale refused, its last word is awaited first: a refusal
+  // that belonged to another command is reported as that, not as a refusal of this record.
+  FDevice->LookBehindRefusal();
+  size_t count = 0;
+  std::string listed;
+  auto note = [&](const TRecord& ARecord, size_t AAt, const std::string& AMessage) {
+    WriteLog(kMsgRecordFailed, AMessage, kLogError);
+    if (++count > kFailuresListed) return;
+    listed += (count > 1 ? ", " : "") + std::string("запись ") + std::to_string(AAt) + " (" + AKey + " = " +
+              Written(ARecord, AKey) + ")";
+  };
+  // The record read while the failed one was being sent (goods) has been checked already.
+  size_t index = AIndex;
+  if (ARead && !AReadFailure.empty()) note(*ARead, index, AReadFailure);
+  std::string stopped;
+  TRecord record;
+  try {
+    while (ATable.Next(record)) {
+      ++index;
+      try {
+        ACheck(record, index);
+      } catch (const EquException&) {
+        throw;
+      } catch (const std::runtime_error& e) {
+        note(record, index, e.what());
+      }
+    }
+  } catch (const std::exception& e) {
+    stopped = std::string("; проверка остальных записей остановлена на записи ") + std::to_string(index + 1) + ": " +
+              e.what();
+  }
+  std::string message = AFirst;
+  if (count > 0)
+    message += std::string("; ") + kMsgMoreFailures + std::to_string(count) + kMsgMoreFailuresTail + listed +
+               (count > kFailuresListed ? ", …" : "");
+  throw std::runtime_error(message + stopped);
 }
 
 // ---- clear and delete ----

@@ -9,11 +9,20 @@
 #include "device/Device.h"
 #include "driver/ScaleOfflineDriver.h"
 #include "driver/Tables.h"
+#include "driver/UploadProgress.h"
 
 namespace qd {
 
 inline constexpr const char* kDriverClassName = "w_quendal7v2k";
 inline constexpr const char* kMsgScaleConnected = "Весы подключены";
+
+// A table upload that failed at one record still checks every record after it (nothing more is
+// sent): each further failure is an ERROR line kMsgRecordFailed, and the call's message adds
+// kMsgMoreFailures, the count, kMsgMoreFailuresTail and the first kFailuresListed of them.
+inline constexpr const char* kMsgRecordFailed = "Ошибка в записи";
+inline constexpr const char* kMsgMoreFailures = "ещё ";
+inline constexpr const char* kMsgMoreFailuresTail = " записей с ошибками: ";
+inline constexpr size_t kFailuresListed = 10;
 
 // The start of the message of a setting whose value cannot be used.
 inline constexpr const char* kMsgBadSetting = "Недопустимое значение настройки";
@@ -67,6 +76,24 @@ class TDriver : public TScaleOfflineDriver {
   void WriteShopsTable(TInputTable& ATable);
   void WriteImagesTable(TInputTable& ATable);
   void SendDataFile(const std::string& AFileName, const std::string& AData);
+
+  // Reads, checks and builds the record at position AIndex (from 1) of its table; a refusal
+  // names the record (std::runtime_error).
+  using TRecordCheck = std::function<void(const TRecord&, size_t)>;
+  // Groups, shops and images: every record built by ABuild into AFrames and sent.
+  void WriteItems(TInputTable& ATable, const char* AKey, TUploadProgress& AProgress, TItemFrames& AFrames,
+                  const TRecordCheck& ABuild);
+  // Runs AWork for the record at AIndex; a failure of the record (not of the transport) goes to
+  // FailTable.
+  void OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck,
+                   const std::function<void()>& AWork, const TRecord* ARead = nullptr,
+                   const std::string& AReadFailure = {});
+  // Ends an upload whose record AIndex failed with AFirst: after the look behind a refusal,
+  // every later record is checked with ACheck and nothing is sent; fails with AFirst and the
+  // further failures. ARead, when given, is record AIndex read ahead, with AReadFailure.
+  [[noreturn]] void FailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const std::string& AFirst,
+                              const TRecordCheck& ACheck, const TRecord* ARead = nullptr,
+                              const std::string& AReadFailure = {});
 
   // Reads and checks a goods record and has the device build all of its frames; with AIndex, a
   // refused value is reported naming the attribute, the value as written and the record.

@@ -3,6 +3,7 @@
 // scale receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <thread>
@@ -572,8 +573,11 @@ INSTANTIATE_TEST_SUITE_P(
         TOverlapCase{"AcceptedThenValid", TFaultKind::Delay, kSecondValid, "", 2},
         TOverlapCase{"AcceptedThenInvalid", TFaultKind::Delay, kSecondInvalid,
                      "Некорректный код товара: Code = не задано; запись 2, PLU = \"101\"", 1},
+        // The refusal comes first; the record read meanwhile is still checked, and named.
         TOverlapCase{"RefusedThenInvalid", TFaultKind::Answer, kSecondInvalid,
-                     "Ошибка записи в таблицу 41, PresetNumber = 90005; PresetKey = 100", 1},
+                     "Ошибка записи в таблицу 41, PresetNumber = 90005; PresetKey = 100; "
+                     "ещё 1 записей с ошибками: запись 2 (PLU = \"101\")",
+                     1},
         TOverlapCase{"RefusedThenValid", TFaultKind::Answer, kSecondValid,
                      "Ошибка записи в таблицу 41, PresetNumber = 90005; PresetKey = 100", 1},
         TOverlapCase{"SilentThenInvalid", TFaultKind::Silent, kSecondInvalid,
@@ -691,6 +695,76 @@ INSTANTIATE_TEST_SUITE_P(
         TFaultCase{"LastRefusalBehindRepeatAfterTheFinalLook", "F1/41=late:06:30@1 F1/41=answer:15:400@1",
                    "UploadGoods", {E(), S(kOneGoods), E()}, "", 4}),
     [](const ::testing::TestParamInfo<TFaultCase>& AInfo) { return std::string(AInfo.param.Name); });
+
+// ---- every bad record named in one call ----
+
+struct TBadTableCase {
+  const char* Name;
+  const char* Method;
+  std::vector<int> Bad;    // positions (from 1) of the records that fail their checks
+  const char* Fault;       // what the scale does, as vscale --fault spells it
+  std::string Error;
+  size_t FramesSent;
+};
+
+// Twelve records, the listed ones bad. The first failure (a bad record or the scale's refusal)
+// ends the sending; every later record is still checked, each failure is an ERROR line, and the
+// message adds their count and the first ten by position and key.
+class BadTables : public ScaleDriver, public ::testing::WithParamInterface<TBadTableCase> {};
+
+TEST_P(BadTables, EveryBadRecordIsNamedInOneCall) {
+  const TBadTableCase& c = GetParam();
+  ASSERT_TRUE(Param("LogEnabled", "true"));
+  ASSERT_TRUE(Open());
+  const bool goods = std::string(c.Method) == "UploadGoods";
+  std::string records;
+  for (int i = 1; i <= 12; ++i) {
+    const bool bad = std::find(c.Bad.begin(), c.Bad.end(), i) != c.Bad.end();
+    const std::string n = std::to_string(i);
+    records += goods ? "<Record PLU=\"" + n + "\" Code=\"" + (bad ? "x" : n) +
+                           "\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" SellByTime=\"0\"/>"
+                     : "<Record Code=\"" + (bad ? "-" + n : n) + "\" Name=\"G\"/>";
+  }
+  Scale->SetFaults(ParseFaults(c.Fault));
+  EXPECT_FALSE(Call(c.Method, goods ? std::vector<THostValue>{E(), S(Table(records)), E()}
+                                    : std::vector<THostValue>{S(Table(records))}));
+  EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Error}));
+  EXPECT_EQ(Frames().size(), c.FramesSent) << "nothing is sent after the first failure";
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator(test::TModuleEnvironment::LogDir()))
+    if (e.path().filename().string().rfind("127_0_0_1_", 0) == 0) log = test::ReadAll(e.path());
+  const std::string last = goods ? "ERROR\tОшибка в записи: \tНекорректный код товара: Code = \"x\"; запись 12, PLU = \"12\"\r\n"
+                                 : "ERROR\tОшибка в записи: \tНедопустимое значение поля \"Code\": \"-12\" (от 0 до 99999999); "
+                                   "запись 12, Code = \"-12\"\r\n";
+  if (c.Bad.size() > 1 && c.Bad.back() == 12) {
+    EXPECT_NE(log.find(last), std::string::npos) << log;
+  }
+  ASSERT_TRUE(Param("LogEnabled", "false"));
+  ASSERT_TRUE(Open());
+}
+
+std::string GoodsCode(int APosition) {
+  return "Некорректный код товара: Code = \"x\"; запись " + std::to_string(APosition) + ", PLU = \"" +
+         std::to_string(APosition) + "\"";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadTables,
+    ::testing::Values(
+        TBadTableCase{"GoodsChecks", "UploadGoods", {3, 7, 12}, "", GoodsCode(3) +
+                      "; ещё 2 записей с ошибками: запись 7 (PLU = \"7\"), запись 12 (PLU = \"12\")", 8},
+        TBadTableCase{"GoodsRefusedThenChecks", "UploadGoods", {2, 12}, "F1/DF=answer:15@1",
+                      "Ошибка записи в таблицу DF, PLU = 1; Code = 1 ; "
+                      "ещё 2 записей с ошибками: запись 2 (PLU = \"2\"), запись 12 (PLU = \"12\")", 2},
+        TBadTableCase{"GoodsMoreThanTen", "UploadGoods", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, "", GoodsCode(1) +
+                      "; ещё 11 записей с ошибками: запись 2 (PLU = \"2\"), запись 3 (PLU = \"3\"), запись 4 (PLU = \"4\"), "
+                      "запись 5 (PLU = \"5\"), запись 6 (PLU = \"6\"), запись 7 (PLU = \"7\"), запись 8 (PLU = \"8\"), "
+                      "запись 9 (PLU = \"9\"), запись 10 (PLU = \"10\"), запись 11 (PLU = \"11\"), …", 0},
+        TBadTableCase{"GoodsOneBad", "UploadGoods", {5}, "", GoodsCode(5), 16},
+        TBadTableCase{"GroupsRefusedThenChecks", "UploadGroups", {4, 12}, "F1/A3=answer:15@1",
+                      "Ошибка записи в таблицу A3; ещё 2 записей с ошибками: запись 4 (Code = \"-4\"), "
+                      "запись 12 (Code = \"-12\")", 2}),
+    [](const ::testing::TestParamInfo<TBadTableCase>& AInfo) { return std::string(AInfo.param.Name); });
 
 // Three goods: the scale repeats its answer to the first key of the third item 30 ms late and
 // refuses the item's second key. The repeat is read as that key's answer; the refusal behind it
