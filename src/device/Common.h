@@ -37,6 +37,10 @@ class EFieldRefusal : public std::runtime_error {
   std::string FField, FReason;
 };
 
+// The reason of a field whose text is no number at all; its message is the text that the
+// system has always given for it ("'<text>' is not a valid integer value"), not the one below.
+inline constexpr const char* kReasonNotANumber = "не число";
+
 // Refuses a number for its field (EFieldRefusal):
 // "Недопустимое значение поля "<field>": <value> (<reason>)".
 [[noreturn]] void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason);

@@ -53,7 +53,7 @@ int64_t BarcodeNumber(const std::string& ABarcode, bool AIsWeightGoods) {
   bool valid = i < text.size() && text.size() - i <= 18;
   for (size_t k = i; valid && k < text.size(); ++k) valid = text[k] >= '0' && text[k] <= '9';
   if (!valid) {
-    throw EFieldRefusal("EAN_Data", "Недопустимое значение поля \"EAN_Data\": \"" + text + "\" (не число)", "не число");
+    throw EFieldRefusal("EAN_Data", "'" + text + "' is not a valid integer value", kReasonNotANumber);
   }
   int64_t v = std::stoll(text.substr(i));
   return text[0] == '-' ? -v : v;

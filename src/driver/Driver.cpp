@@ -55,6 +55,7 @@ const TFieldWord kGoodsWords[] = {
 };
 const TFieldWord kGroupWords[] = {
     {"код группы", "Code", "от 0 до 99999999"},
+    {"размер записи", "Name", "не более 65528 знаков"},
     {"номер клавиши", "Code", "от 0 до 99999999"},
     {"номер изображения", "ImageNumber", "от 0 до 9999"},
 };
@@ -95,6 +96,11 @@ std::string RecordRefusal(const std::exception& AError, const TRecord& ARecord, 
   if (const auto* refusal = dynamic_cast<const EFieldRefusal*>(&AError)) {
     for (const TFieldWord& w : AWords)
       if (refusal->Field() == w.Field) {
+        if (refusal->Reason() == kReasonNotANumber) {
+          // Its own text first, as it has always read, then the attribute as the table writes it.
+          message += std::string(": ") + w.Attribute + " = " + Written(ARecord, w.Attribute);
+          break;
+        }
         const std::string reason = w.Limit ? std::string(w.Limit) : refusal->Reason();
         message = std::string("Недопустимое значение поля \"") + w.Attribute + "\": " + Written(ARecord, w.Attribute) +
                   " (" + reason + ")";
@@ -568,9 +574,10 @@ void TDriver::UploadData(const TValue& AFileName, const TValue& AData) {
 
 void TDriver::SendDataFile(const std::string& AFileName, const std::string& AData) {
   std::string prefix = DataCommandPrefix(AFileName);
-  std::vector<std::string> records = SplitDataRecords(AData);
   // Every command is spelled out before the first is sent: a character that is not
   // hexadecimal refuses the whole call.
+  CheckDataDigits(AData);
+  std::vector<std::string> records = SplitDataRecords(AData);
   for (std::string& record : records) {
     record.insert(0, prefix);
     HexToBytes(record, "данные");

@@ -280,7 +280,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "Недопустимое значение поля \"UnitWeight\": \"-1\" (от 0 до 99999999); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"22A0001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\"",
-                   "Недопустимое значение поля \"EANData\": \"22A0001\" (первые 7 знаков — цифры); запись 1, PLU = \"1\"", 0},
+                   "'22A00010000001' is not a valid integer value: EANData = \"22A0001\"; запись 1, PLU = \"1\"", 0},
+        // The missing-value marker is -999999 in the user's units, whatever the reader counts in.
+        TGoodsCase{"EANData=\"2200001\" PLU=\"1\" Code=\"5\" GroupCode=\"1\" Price=\"-999999\"",
+                   "Некорректная цена: Price = \"-999999\"; запись 1, PLU = \"1\"", 0},
+        TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"-99.9999\" SellByDate=\"5\" "
+                   "SellByTime=\"0\"",
+                   "Недопустимое значение поля \"Price\": \"-99.9999\" (от 0 до 999999,99); запись 1, PLU = \"1\"", 0},
         TGoodsCase{"PLU=\"1\" Code=\"5\" GroupCode=\"1\" EANData=\"2200001\" Price=\"1\" SellByDate=\"5\" "
                    "SellByTime=\"0\" F1=\"3\" Name=\"a||b||c||d||e\"",
                    "", 4}));
@@ -378,6 +384,25 @@ TEST_F(ScaleDriver, AddressWithLeadingZerosIsRefused) {
   EXPECT_TRUE(Open());
 }
 
+// A well-formed address that names no scale is refused at Open, naming the setting, instead of
+// reaching this computer (0.0.0.0) or failing later as a connection error.
+TEST_F(ScaleDriver, AddressesThatNameNoScaleAreRefusedAtOpen) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0.0.0.0", "адрес вида 0.x.x.x обозначает этот компьютер или эту сеть, а не весы"},
+      {"0.1.2.3", "адрес вида 0.x.x.x обозначает этот компьютер или эту сеть, а не весы"},
+      {"255.255.255.255", "широковещательный адрес, а не адрес весов"},
+      {"224.0.0.1", "групповой или зарезервированный адрес, а не адрес весов"},
+      {"240.1.1.1", "групповой или зарезервированный адрес, а не адрес весов"},
+  };
+  for (const auto& [address, reason] : cases) {
+    ASSERT_TRUE(Param("IPAddress", address));
+    EXPECT_FALSE(Open()) << address;
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, std::string("Недопустимый IP-адрес: IPAddress = \"") +
+                                                                       address + "\" (" + reason + ")"}));
+  }
+  EXPECT_TRUE(ConnectionsAre(0));
+}
+
 // ---- what the scale holds after an upload ----
 
 TEST_F(ScaleDriver, GoodsFieldsAsTheScaleDecodesThem) {
@@ -445,6 +470,13 @@ TEST_F(ScaleDriver, GroupsShopsImagesChecksAndDefaults) {
     EXPECT_EQ(LastError().second, c.Error) << c.Records;
     EXPECT_EQ(Frames().size(), std::string(c.Records).find("Code=\"2\"") == std::string::npos ? 0u : 2u) << c.Records;
   }
+  // A group name that no record can hold is named as the table writes it, not by the record's
+  // size field.
+  Tap->Clear();
+  EXPECT_FALSE(Call("UploadGroups", {S(Table("<Record Code=\"7\" Name=\"" + std::string(65529, 'g') + "\"/>"))}));
+  EXPECT_EQ(LastError().second, "Недопустимое значение поля \"Name\": \"" + std::string(40, 'g') +
+                                    "…\" (не более 65528 знаков); запись 1, Code = \"7\"");
+  EXPECT_TRUE(Frames().empty());
   ASSERT_TRUE(Call("UploadGroups", {S(Table("<Record Code=\"4\" Name=\"Бакалея\"/>"))}));
   ASSERT_TRUE(Call("UploadImages", {S(Table("<Record ImageNumber=\"9\"/>"))}));
   TJson t = Tables();
@@ -895,8 +927,13 @@ TEST_F(ScaleDriver, RawDataIsRefusedAsAWholeBeforeAnythingIsSent) {
       {"d01", "0000000", "Некорректные входные данные"},
       {"d01", "000000010000", "Некорректные входные данные"},
       {"d01", "00000001000A11223344" "00000002000B11223344", "Некорректные входные данные"},
+      // The character is named whole, by its position in the data and its record.
       {"d01", "00000001000A11223344" "00000002000AXX223344",
-       "Недопустимое значение поля \"данные\": \"XX\" в позиции 17 не является шестнадцатеричным числом"},
+       "Недопустимое значение поля \"данные\": \"X\" в позиции 33 не является шестнадцатеричной цифрой; запись 2"},
+      {"f23", "00000001000A1122334Ж" "00000002000A11223344",
+       "Недопустимое значение поля \"данные\": \"Ж\" в позиции 20 не является шестнадцатеричной цифрой; запись 1"},
+      {"f23", "00000001000A11223344" "00000002000A1122334€",
+       "Недопустимое значение поля \"данные\": \"€\" в позиции 40 не является шестнадцатеричной цифрой; запись 2"},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(Call("UploadData", {S(c.Name), S(c.Data)})) << c.Data;
