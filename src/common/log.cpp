@@ -1,5 +1,6 @@
 #include "common/log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -25,6 +26,10 @@ struct TLogState {
   std::string LogFileBaseName;  // already made safe for a file name
   std::function<TLogTime()> Clock;
   bool Failing = false;        // the latest write failed
+  // Set once the unload code has run: the stop banner is the last line of this process, and
+  // threads still running write nothing more (nor start the log again with a new banner). Set
+  // without the lock, which the unload code may not get.
+  std::atomic<bool> Stopped{false};
   bool FailurePending = false; // a run of failures that nobody has been told of
   std::string FailureMessage;
 };
@@ -129,8 +134,10 @@ std::string DailyName(const TLogState& s, const TLogTime& ATime) {
 std::string FileNameFor(TLogState& s, const TLogTime& ATime) { return EnsureFolder(s) + DailyName(s, ATime); }
 
 void AppendLine(TLogState& s, const std::string& ALine, const TLogTime& ATime) {
-  // Every user of the computer writes the same day's file.
-  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n", platform::TNewAccess::Everyone);
+  // Every user of the computer writes the same day's file. A file that another program holds
+  // without sharing it is waited for once per run of failures, not for every line.
+  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n", platform::TNewAccess::Everyone,
+                         s.Failing ? platform::TInUseWait::None : platform::TInUseWait::Brief);
   s.Failing = false;
 }
 
@@ -185,7 +192,7 @@ namespace {
 void WriteLine(const std::string& AText, const std::string& ADetails, int ALevel) {
   TLogState& s = State();
   TGuard guard(s.Lock);
-  if (!Admits(s.LogLevel, ALevel)) return;
+  if (s.Stopped || !Admits(s.LogLevel, ALevel)) return;
   // The banner is written whole before the first line; when it could not be, it is tried
   // again with the next line.
   if (!s.Started && Guarded(s, [&] { WriteStartBanner(s); })) s.Started = true;
@@ -240,6 +247,7 @@ bool TakeLogFailure(std::string& AMessage) noexcept try {
 void SetLogLevel(uint8_t ALevel) {
   TLogState& s = State();
   TGuard guard(s.Lock);
+  if (s.Stopped) return;
   bool switchingOff = s.LogLevel > 0 && ALevel == 0;
   if (switchingOff && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.LogLevel = ALevel;
@@ -288,13 +296,14 @@ std::string GetLogFileName(bool AFolderOnly) {
 
 void LogShutdown() noexcept {
   TLogState& s = State();
+  const bool once = !s.Stopped.exchange(true);
   // The unload code never waits: at a process exit the system may have stopped another thread
   // while it held the lock (on Windows it has ended them all), and that lock is never given
   // back. The stop banner is then left out.
   std::unique_lock<std::mutex> guard(s.Lock, std::try_to_lock);
   if (!guard.owns_lock()) return;
   // Unloading must not fail because the log folder went away.
-  if (s.LogLevel > 0 && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
+  if (once && s.LogLevel > 0 && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.Started = false;
 }
 
