@@ -120,6 +120,7 @@ std::string FailureText(const platform::EFsError& AError) {
     case TFsReason::AccessDenied: why = "нет прав доступа"; break;
     case TFsReason::NoSpace: why = "нет места на диске"; break;
     case TFsReason::InUse: why = "файл занят другой программой"; break;
+    case TFsReason::NameTooLong: why = "слишком длинное имя"; break;
     case TFsReason::Other: why = "ошибка системы"; break;
   }
   if (AError.Code != 0) why += " (код " + std::to_string(AError.Code) + ")";

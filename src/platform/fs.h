@@ -18,7 +18,7 @@
 namespace qd::platform {
 
 enum class TFsAction { Open, Read, Write, NewFile, CreateFolder, GrantAccess, Other };
-enum class TFsReason { NotFound, NotAFolder, NotARegularFile, Link, AccessDenied, NoSpace, InUse, Other };
+enum class TFsReason { NotFound, NotAFolder, NotARegularFile, Link, AccessDenied, NoSpace, InUse, NameTooLong, Other };
 
 class EFsError : public std::runtime_error {
  public:

@@ -246,6 +246,18 @@ TEST_F(Log, AFileHeldByAnotherProgramIsWaitedForOncePerRun) {
 }
 #endif
 
+#if !defined(_WIN32)
+// A base name too long for a file name is said in words, not as a bare system code.
+TEST_F(Log, NameTooLongIsSaidInWords) {
+  SetLogFileBaseName(std::string(300, 'n'));
+  SetLogLevel(3);
+  WriteLog("x", "", kLogInfo);
+  std::string message;
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("»: слишком длинное имя (код 36)"), std::string::npos) << message;
+}
+#endif
+
 // A hard link planted at today's name (the folder is open to everyone) could lead to any file
 // the host may write: the log does not write through it, and says so once.
 TEST_F(Log, PlantedHardLinkIsNotWrittenThrough) {

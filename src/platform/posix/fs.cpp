@@ -34,6 +34,7 @@ TFsReason ReasonOf(int AErr) {
     case ELOOP: return TFsReason::Link;
     case ENXIO: return TFsReason::NotARegularFile;
     case EBUSY: case ETXTBSY: return TFsReason::InUse;
+    case ENAMETOOLONG: return TFsReason::NameTooLong;
     default: return TFsReason::Other;
   }
 }

@@ -34,6 +34,7 @@ TFsReason ReasonOf(DWORD AErr) {
     case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: return TFsReason::AccessDenied;
     case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return TFsReason::NoSpace;
     case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return TFsReason::InUse;
+    case ERROR_FILENAME_EXCED_RANGE: case ERROR_BUFFER_OVERFLOW: return TFsReason::NameTooLong;
     default: return TFsReason::Other;
   }
 }
