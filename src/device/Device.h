@@ -245,7 +245,7 @@ class TDevice {
   // FFrame := command and table bytes.
   std::string& StartFrame(uint8_t ACommand, uint8_t ATable);
   // Write frame of a key, the record size, a zero byte and a code page 866 text.
-  void StartKeyedTextRecord(uint8_t ATable, int32_t AKey, const char* AKeyField, const std::string& AText);
+  void StartKeyedTextRecord(uint8_t ATable, int32_t AKey, TField AKeyField, const std::string& AText);
   // Fills FPLURecord and builds the PLU command in FFrame.
   void BuildPluFrame(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
                      int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,

@@ -23,49 +23,50 @@ const std::string& TextOf(const TValue& AValue, std::string& AHolder) {
   return AHolder;
 }
 
-// How a refused value is put to the user: the encoder's field, the attribute of the input
-// table that the value came from, and the range it must keep to (null: the encoder's reason
-// says it, as for the lines of a text).
+// How a refused value is put to the user: the record field (by its identifier), the attribute
+// of the input table that the value came from, and the range it must keep to (null: the
+// encoder's reason says it, as for the lines of a text). One table per input table.
 struct TFieldWord {
-  const char* Field;
+  TField Field;
   const char* Attribute;
   const char* Limit;
 };
 
 const TFieldWord kGoodsWords[] = {
-    {"PLU_Number", "PLU", "от 0 до 99999999"},
-    {"PLU", "PLU", "от 0 до 99999999"},
-    {"Unit_Price", "Price", "от 0 до 999999,99"},
-    {"EAN_Data", "EANData", "первые 7 знаков — цифры"},
-    {"Main_Group_Code", "GroupCode", "от 0 до 9999"},
-    {"Sell_By_Date", "SellByDate", "от 0 до 9999"},
-    {"Sell_By_Time", "SellByTime", "от 0 до 9999"},
-    {"Used_By_Date", "UsedByDate", "от 0 до 9999"},
-    {"Packed_Date", "PackedDate", "от 0 до 9999"},
-    {"Packed_Time", "PackedTime", "от 0 до 9999"},
-    {"PLU_Tare", "PLUTare", "от 0 до 9999"},
-    {"Commodity", "Name", nullptr},
-    {"Ingredient", "Description", nullptr},
-    {"SpecMessage", "SpecMessage", nullptr},
-    {"вес единицы товара", "UnitWeight", "от 0 до 99999999"},
-    {"общий вес единиц товара", "TotalUnitWeight", "от 0 до 99999999"},
-    {"код товара", "Code", "от 0 до 99999999"},
-    {"GroupCode", "GroupCode", nullptr},
-    {"Code", "Code", nullptr},
+    {TField::PluNumber, "PLU", "от 0 до 99999999"},
+    {TField::ItemPlu, "PLU", "от 0 до 99999999"},
+    {TField::UnitPrice, "Price", "от 0 до 999999,99"},
+    {TField::EanData, "EANData", "первые 7 знаков — цифры"},
+    {TField::MainGroupCode, "GroupCode", "от 0 до 9999"},
+    {TField::SellByDate, "SellByDate", "от 0 до 9999"},
+    {TField::SellByTime, "SellByTime", "от 0 до 9999"},
+    {TField::UsedByDate, "UsedByDate", "от 0 до 9999"},
+    {TField::PackedDate, "PackedDate", "от 0 до 9999"},
+    {TField::PackedTime, "PackedTime", "от 0 до 9999"},
+    {TField::PluTare, "PLUTare", "от 0 до 9999"},
+    {TField::Commodity, "Name", nullptr},
+    {TField::Ingredient, "Description", nullptr},
+    {TField::SpecMessage, "SpecMessage", nullptr},
+    {TField::UnitWeight, "UnitWeight", "от 0 до 99999999"},
+    {TField::TotalUnitWeight, "TotalUnitWeight", "от 0 до 99999999"},
+    {TField::GoodsCode, "Code", "от 0 до 99999999"},
+    {TField::KeyGroupCode, "GroupCode", nullptr},
+    {TField::KeyCode, "Code", nullptr},
 };
 const TFieldWord kGroupWords[] = {
-    {"код группы", "Code", "от 0 до 99999999"},
-    {"размер записи", "Name", "не более 65528 знаков"},
-    {"номер клавиши", "Code", "от 0 до 99999999"},
-    {"номер изображения", "ImageNumber", "от 0 до 9999"},
+    {TField::GroupCode, "Code", "от 0 до 99999999"},
+    {TField::RecordSize, "Name", "не более 65528 знаков"},
+    {TField::PresetNumber, "Code", "от 0 до 99999999"},
+    {TField::ImageNumber, "ImageNumber", "от 0 до 9999"},
+    {TField::PresetImage, "ImageNumber", "от 0 до 9999"},
 };
 const TFieldWord kShopWords[] = {
-    {"код магазина", "Code", "от 0 до 99999999"},
-    {"название магазина", "Name", nullptr},
+    {TField::ShopCode, "Code", "от 0 до 99999999"},
+    {TField::ShopName, "Name", nullptr},
 };
 const TFieldWord kImageWords[] = {
-    {"номер изображения", "ImageNumber", "от 0 до 99999999"},
-    {"размер записи", "ImageData", "не более 65528 байт"},
+    {TField::ImageKey, "ImageNumber", "от 0 до 99999999"},
+    {TField::RecordSize, "ImageData", "не более 65528 байт"},
 };
 
 // The checks of the records and the attribute each of them reads.
@@ -95,7 +96,7 @@ std::string RecordRefusal(const std::exception& AError, const TRecord& ARecord, 
   std::string message = AError.what();
   if (const auto* refusal = dynamic_cast<const EFieldRefusal*>(&AError)) {
     for (const TFieldWord& w : AWords)
-      if (refusal->Field() == w.Field) {
+      if (refusal->Id() == w.Field) {
         if (refusal->Reason() == kReasonNotANumber) {
           // Its own text first, as it has always read, then the attribute as the table writes it.
           message += std::string(": ") + w.Attribute + " = " + Written(ARecord, w.Attribute);
@@ -580,7 +581,7 @@ void TDriver::SendDataFile(const std::string& AFileName, const std::string& ADat
   std::vector<std::string> records = SplitDataRecords(AData);
   for (std::string& record : records) {
     record.insert(0, prefix);
-    HexToBytes(record, "данные");
+    HexToBytes(record, TField::Data);
   }
   TUploadProgress progress(*this, kProgressData, records.size());
   for (const std::string& record : records) {
