@@ -143,7 +143,6 @@ class TDevice {
   // command, with the refused command's own answer behind it). Does nothing unless the answer
   // judged last was a refusal; done at most once per refusal.
   void LookBehindRefusal();
-  bool RefusalPending() const { return FRefusalPending; }
   // What a scale sends behind its answer to a read (0xF7): the record it read. It is taken when
   // it starts within the final look's wait and goes on with gaps of at most kReadGapMs, within
   // the receive time-out and up to kReadDataLimit bytes; anything beyond is left for the next
@@ -206,7 +205,7 @@ class TDevice {
   void DeletePlu(int32_t ARecNumber);
   void DeleteGroup(int32_t ARecNumber);
   void DeleteContainer(int32_t ACode);
-  // The reply byte stays in Response, unjudged.
+  // The reply byte stays in Response, unjudged; the record the scale sent behind it in ReadData.
   void ReadMainGroup(int32_t ARecNumber);
   // Sends the command that the hexadecimal text spells; Request is left as it was. A write
   // (0xF1) or clear (0xF2) answered with anything but 0x06 fails with a message naming the
