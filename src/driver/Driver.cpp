@@ -302,10 +302,13 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
   try {
     // An opened driver may hold no connection (its last connect failed) or a stale one: the
     // test always makes a fresh one, as every scale operation does.
-    if (wasOpened)
+    if (wasOpened) {
+      // An Open that did not give the device its settings is not "connected" by a test.
+      if (!FSettingsError.empty()) throw std::runtime_error(FSettingsError);
       Reconnect();
-    else
+    } else {
       Open();
+    }
     ADescription = kMsgScaleConnected;
   } catch (...) {
     if (!wasOpened) Close();

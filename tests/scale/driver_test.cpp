@@ -362,6 +362,8 @@ TEST_F(ScaleDriver, OpenThatFailsIsLoggedNamesTheSettingAndHoldsBackEveryOperati
     EXPECT_NE(log.find("ERROR\tException: \t" + c.Message + "\r\n"), std::string::npos) << log;
     EXPECT_FALSE(Call("ClearImages", {}));
     EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Message})) << "not \"Устройство не включено\"";
+    EXPECT_FALSE(Call("DeviceTest", {E(), E()})) << "no connection is reported for settings that failed";
+    EXPECT_EQ(LastError(), (std::pair<int64_t, std::string>{1001, c.Message}));
     EXPECT_TRUE(Call("Close", {E()}));
     ASSERT_TRUE(Param(c.Setting, std::string(c.Setting) == "ExtLogEnabled" ? "false" : "1"));
   }
