@@ -1,7 +1,9 @@
 #include "ui/LogViewer.h"
 
+#include <stdexcept>
 #include <vector>
 
+#include "common/fsfailure.h"
 #include "platform/fs.h"
 
 namespace qd::ui {
@@ -69,7 +71,12 @@ void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
 std::string TfrmLog::ReadLogText(const std::string& APath) {
   unsigned long long skipped = 0;
   // One byte more than is shown: the last one before the cut tells whether a line begins there.
-  std::string text = platform::ReadFileTail(APath, kShownBytes + 1, skipped);
+  std::string text;
+  try {
+    text = platform::ReadFileTail(APath, kShownBytes + 1, skipped);
+  } catch (const platform::EFsError& e) {
+    throw std::runtime_error(FileFailureText(e));  // the message box speaks the user's language
+  }
   if (skipped == 0) return text;
   // Shown from the first whole line after the cut.
   size_t lineEnd = text.find('\n');
