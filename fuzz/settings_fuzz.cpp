@@ -1,17 +1,25 @@
 // The settings store through the real exports: the input is decoded into a short sequence of
 // steps on one component: a setting set by either of its names (in any letter case) or by its
-// number, with a value of any kind the host knows; then Open, DeviceTest, Close, the three
-// documents, GetLastError and the property reads that take what the store holds. Settings the
-// host adds by a name of its own are among them.
+// number, with a value of any kind the host knows; then Open, DeviceTest, Close, the scale
+// operations that read the settings Open took (uploads of small fixed tables, clears,
+// deletes, raw data), the three documents, GetLastError and the property reads that take what
+// the store holds. Settings the host adds by a name of its own are among them.
+//
+// Every document returned must be well-formed XML, and every call that fails must leave an
+// error text for GetLastError: either is a finding (the run stops).
 //
 // The driver stays on loopback: whatever the input set, the address and port are chosen from
 // fixed lists (the loopback peer, malformed and out-of-range texts) right before every step
 // that connects. The window actions are never run.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <expat.h>
 
 #include "support/input.h"
 #include "support/module_host.h"
@@ -120,6 +128,43 @@ TFixture& Fixture() {
   return *f;
 }
 
+// Small tables that every upload takes, one record each.
+const char* const kGoods =
+    "<Table><Record PLU=\"1\" Code=\"1001\" GroupCode=\"2\" EANData=\"2200001\" Name=\"Молоко||1 л\" "
+    "Description=\"a||b\" SpecMessage=\"c\" Price=\"12,50\" SellByDate=\"5\" SellByTime=\"0\" "
+    "UnitWeight=\"450\"/></Table>";
+const char* const kGroups = "<Table><Record Code=\"7\" ImageNumber=\"3\" Name=\"Рыба\"/></Table>";
+const char* const kShops = "<Table><Record Code=\"1\" Name=\"Магазин||ул. Лесная, 12\"/></Table>";
+const char* const kImages = "<Table><Record ImageNumber=\"11\" ImageData=\"0808183C\"/></Table>";
+
+[[noreturn]] void Finding(const std::string& AWhat) {
+  std::fprintf(stderr, "settings fuzz: %s\n", AWhat.c_str());
+  std::abort();
+}
+
+// A document the component returned in argument 0 must be well-formed.
+void CheckDocument(const host::TCallResult& AResult, const char* AMethod) {
+  if (!AResult.Returned || AResult.Result.vt != abi::VTYPE_BOOL || AResult.Result.i == 0 || AResult.Args.empty())
+    return;
+  const std::string& text = AResult.Args[0].text;
+  XML_Parser parser = XML_ParserCreate("UTF-8");
+  if (!parser) return;
+  const bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), 1) == XML_STATUS_OK;
+  const std::string error = ok ? "" : XML_ErrorString(XML_GetErrorCode(parser));
+  XML_ParserFree(parser);
+  if (!ok) Finding(std::string(AMethod) + " returned a document that is not well-formed: " + error);
+}
+
+// A call that returned false must have left its reason for GetLastError.
+host::TCallResult Checked(TComponent& C, const char* AMethod, std::vector<THostValue> AArgs = {}) {
+  host::TCallResult r = C.Call(AMethod, std::move(AArgs));
+  if (r.Returned && r.Result.vt == abi::VTYPE_BOOL && r.Result.i == 0) {
+    host::TCallResult e = C.Call("GetLastError", {THostValue::Empty()});
+    if (e.Args.empty() || e.Args[0].text.empty()) Finding(std::string(AMethod) + " failed without an error text");
+  }
+  return r;
+}
+
 // Before a step that connects: an address and a port from the lists, whatever was set before.
 void StayOnLoopback(TComponent& C, TInput& AIn) {
   const uint16_t port = Fixture().Peer.Port();
@@ -127,9 +172,28 @@ void StayOnLoopback(TComponent& C, TInput& AIn) {
   C.Call("SetParameter", {THostValue::Text(kNames[kPort][AIn.U8() & 1]), ValueFor(AIn, kPort, port)});
 }
 
+// A scale operation after the settings changed: what Open took from them goes into the
+// records (fonts, label format) or decides the connection.
+void Operation(TComponent& C, TInput& AIn) {
+  StayOnLoopback(C, AIn);
+  switch (AIn.U8() % 9) {
+    case 0: Checked(C, "UploadGoods", {THostValue::Empty(), THostValue::Text(kGoods), THostValue::Empty()}); break;
+    case 1: Checked(C, "UploadGroups", {THostValue::Text(kGroups)}); break;
+    case 2: Checked(C, "UploadShops", {THostValue::Text(kShops)}); break;
+    case 3: Checked(C, "UploadImages", {THostValue::Text(kImages)}); break;
+    case 4: Checked(C, "ClearGoods", {THostValue::Empty()}); break;
+    case 5: Checked(C, "ClearGroups"); break;
+    case 6: Checked(C, "DeleteGood", {AnyValue(AIn)}); break;
+    case 7: Checked(C, "DeleteGroup", {AnyValue(AIn)}); break;
+    default:
+      Checked(C, "UploadData", {THostValue::Text("f23"), THostValue::Text("0000005000130080AAE6A8EF20ADA5A4A5ABA8")});
+      break;
+  }
+}
+
 void Step(TComponent& C, TInput& AIn) {
   const uint16_t port = Fixture().Peer.Port();
-  switch (AIn.U8() % 12) {
+  switch (AIn.U8() % 14) {
     case 0:
     case 1:
     case 2: {
@@ -159,17 +223,19 @@ void Step(TComponent& C, TInput& AIn) {
     }
     case 5:
       StayOnLoopback(C, AIn);
-      C.Call("Open", {THostValue::Empty()});
+      Checked(C, "Open", {THostValue::Empty()});
       break;
     case 6: {
       StayOnLoopback(C, AIn);
-      C.Call("DeviceTest", {THostValue::Empty(), THostValue::Empty()});
+      Checked(C, "DeviceTest", {THostValue::Empty(), THostValue::Empty()});
       break;
     }
-    case 7: C.Call("Close"); break;
-    case 8: C.Call("GetDescription", {THostValue::Empty()}); break;
-    case 9: C.Call("GetParameters", {THostValue::Empty()}); break;
-    case 10: C.Call("GetAdditionalActions", {THostValue::Empty()}); break;
+    case 7: Checked(C, "Close"); break;
+    case 8: CheckDocument(Checked(C, "GetDescription", {THostValue::Empty()}), "GetDescription"); break;
+    case 9: CheckDocument(Checked(C, "GetParameters", {THostValue::Empty()}), "GetParameters"); break;
+    case 10: CheckDocument(Checked(C, "GetAdditionalActions", {THostValue::Empty()}), "GetAdditionalActions"); break;
+    case 11:
+    case 12: Operation(C, AIn); break;
     default: C.Call("GetLastError", {THostValue::Empty()}); break;
   }
 }

@@ -102,6 +102,25 @@ void BM_DriverDeleteGood(benchmark::State& AState) {
 }
 BENCHMARK(BM_DriverDeleteGood)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 
+// The cost of naming every bad record: the scale refuses the first record of a table of
+// ARecords, and the driver checks the rest without sending it. Against one record, the rest is
+// what the check of 99,999 records costs.
+void BM_CheckAfterRefusal(benchmark::State& AState) {
+  const int records = static_cast<int>(AState.range(0));
+  const std::string table = qd::bench::GoodsTable(records);
+  TOpenedDriver driver(*Setup().Module);
+  driver.Scale.SetFaults({qd::vscale::ParseFault("F1/25=answer:15")});
+  for (auto _ : AState) {
+    auto r = driver.C->Call("UploadGoods", {THostValue::Empty(), THostValue::Text(table), THostValue::Empty()});
+    if (r.Result.i) {
+      AState.SkipWithError("the refusal was not reported");
+      break;
+    }
+  }
+  AState.counters["records"] = records;
+}
+BENCHMARK(BM_CheckAfterRefusal)->Arg(1)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
 // One pass of the raw client: a fresh connection per table, as the driver makes one per
 // upload, the recorded frames sent one by one, each answer read and judged.
 bool RawPass(uint16_t APort, const std::vector<std::string>& AFrames) {

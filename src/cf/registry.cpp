@@ -14,9 +14,24 @@ using namespace abi;
 
 namespace {
 
-std::vector<TNativeComponents>& ClassList() {
-  static std::vector<TNativeComponents> list;
-  return list;
+// The registered classes. Hosts may call the exports on any thread, also while the library is
+// being unloaded at a process exit: the list is never destroyed, readers work on a copy taken
+// under the lock, and the unload never waits for the lock (a thread stopped at the exit may
+// hold it for good).
+struct TClassList {
+  std::mutex Lock;
+  std::vector<TNativeComponents> Classes;
+};
+
+TClassList& ClassList() {
+  static TClassList* const list = new TClassList;
+  return *list;
+}
+
+std::vector<TNativeComponents> Classes() {
+  TClassList& l = ClassList();
+  std::lock_guard<std::mutex> guard(l.Lock);
+  return l.Classes;
 }
 
 // ---- the routine tables ----
@@ -106,14 +121,22 @@ TObjectHeader* TCustomNativeComponent::GetNativeComponentObjectHeader() {
   return h;
 }
 
-void RegisterNativeComponent(const TNativeComponents& AClass) { ClassList().push_back(AClass); }
+void RegisterNativeComponent(const TNativeComponents& AClass) {
+  TClassList& l = ClassList();
+  std::lock_guard<std::mutex> guard(l.Lock);
+  l.Classes.push_back(AClass);
+}
 
-void ClearNativeComponents() { ClassList().clear(); }
+void ClearNativeComponents() {
+  TClassList& l = ClassList();
+  std::unique_lock<std::mutex> guard(l.Lock, std::try_to_lock);
+  if (guard.owns_lock()) l.Classes.clear();
+}
 
 const WCHAR_T* GetClassNamesImpl() {
   try {
     std::u16string names;
-    for (const TNativeComponents& c : ClassList()) {
+    for (const TNativeComponents& c : Classes()) {
       if (!names.empty()) names += u'|';
       names += Utf8ToUtf16(c.NCClassName());
     }
@@ -139,7 +162,7 @@ host_long GetClassObjectImpl(const WCHAR_T* wsName, void** pIntf) {
   *pIntf = nullptr;
   try {
     std::string name = HostText(wsName);
-    for (const TNativeComponents& c : ClassList()) {
+    for (const TNativeComponents& c : Classes()) {
       if (c.NCClassName() != name) continue;
       TCustomNativeComponent* component = c.Create();
       try {

@@ -25,6 +25,9 @@ TNativeComponents NativeComponentClass() {
                            }};
 }
 
+// Any thread may register, clear and read the list at any time. Clearing (at unload) never
+// waits: when another thread is reading the list just then, it is left as it is, and it is
+// never destroyed, so that hosts' threads still running at a process exit read a whole list.
 void RegisterNativeComponent(const TNativeComponents& AClass);
 void ClearNativeComponents();
 

@@ -1,10 +1,12 @@
 #include "common/log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
 
+#include "common/fsfailure.h"
 #include "common/text.h"
 #include "common/utils.h"
 #include "platform/env.h"
@@ -25,6 +27,10 @@ struct TLogState {
   std::string LogFileBaseName;  // already made safe for a file name
   std::function<TLogTime()> Clock;
   bool Failing = false;        // the latest write failed
+  // Set once the unload code has run: the stop banner is the last line of this process, and
+  // threads still running write nothing more (nor start the log again with a new banner). Set
+  // without the lock, which the unload code may not get.
+  std::atomic<bool> Stopped{false};
   bool FailurePending = false; // a run of failures that nobody has been told of
   std::string FailureMessage;
 };
@@ -92,35 +98,6 @@ std::string EnsureFolder(TLogState& s) {
   return folder;
 }
 
-// A failure of the file system in the words of the messages to the user.
-std::string FailureText(const platform::EFsError& AError) {
-  using platform::TFsAction;
-  using platform::TFsReason;
-  std::string what;
-  switch (AError.Action) {
-    case TFsAction::CreateFolder: what = "не удалось создать папку лога «" + AError.Path + "»"; break;
-    case TFsAction::GrantAccess: what = "не удалось открыть папку лога «" + AError.Path + "» всем пользователям"; break;
-    case TFsAction::Read: what = "не удалось прочитать файл «" + AError.Path + "»"; break;
-    case TFsAction::Open: what = "не удалось открыть файл «" + AError.Path + "»"; break;
-    case TFsAction::Write: what = "не удалось дописать файл «" + AError.Path + "»"; break;
-    case TFsAction::NewFile: what = "не удалось создать файл «" + AError.Path + "»"; break;
-    case TFsAction::Other: what = "ошибка работы с файлами"; break;
-  }
-  std::string why;
-  switch (AError.Reason) {
-    case TFsReason::NotFound: why = "путь не найден"; break;
-    case TFsReason::NotAFolder: why = "на этом месте не папка"; break;
-    case TFsReason::NotARegularFile: why = "это не обычный файл"; break;
-    case TFsReason::Link: why = "это ссылка, по ней лог не пишется"; break;
-    case TFsReason::AccessDenied: why = "нет прав доступа"; break;
-    case TFsReason::NoSpace: why = "нет места на диске"; break;
-    case TFsReason::InUse: why = "файл занят другой программой"; break;
-    case TFsReason::Other: why = "ошибка системы"; break;
-  }
-  if (AError.Code != 0) why += " (код " + std::to_string(AError.Code) + ")";
-  return what + ": " + why;
-}
-
 // The day's file name without its folder.
 std::string DailyName(const TLogState& s, const TLogTime& ATime) {
   return s.LogFileBaseName + "_" + DateText(ATime) + ".log";
@@ -129,8 +106,10 @@ std::string DailyName(const TLogState& s, const TLogTime& ATime) {
 std::string FileNameFor(TLogState& s, const TLogTime& ATime) { return EnsureFolder(s) + DailyName(s, ATime); }
 
 void AppendLine(TLogState& s, const std::string& ALine, const TLogTime& ATime) {
-  // Every user of the computer writes the same day's file.
-  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n", platform::TNewAccess::Everyone);
+  // Every user of the computer writes the same day's file. A file that another program holds
+  // without sharing it is waited for once per run of failures, not for every line.
+  platform::AppendToFile(FileNameFor(s, ATime), ALine + "\r\n", platform::TNewAccess::Everyone,
+                         s.Failing ? platform::TInUseWait::None : platform::TInUseWait::Brief);
   s.Failing = false;
 }
 
@@ -158,7 +137,7 @@ bool Guarded(TLogState& s, F&& AWrite) {
     AWrite();
     return true;
   } catch (const platform::EFsError& e) {
-    NoteFailure(s, FailureText(e));
+    NoteFailure(s, FileFailureText(e));
   } catch (const std::exception& e) {
     NoteFailure(s, e.what());
   } catch (...) {
@@ -185,7 +164,7 @@ namespace {
 void WriteLine(const std::string& AText, const std::string& ADetails, int ALevel) {
   TLogState& s = State();
   TGuard guard(s.Lock);
-  if (!Admits(s.LogLevel, ALevel)) return;
+  if (s.Stopped || !Admits(s.LogLevel, ALevel)) return;
   // The banner is written whole before the first line; when it could not be, it is tried
   // again with the next line.
   if (!s.Started && Guarded(s, [&] { WriteStartBanner(s); })) s.Started = true;
@@ -240,6 +219,7 @@ bool TakeLogFailure(std::string& AMessage) noexcept try {
 void SetLogLevel(uint8_t ALevel) {
   TLogState& s = State();
   TGuard guard(s.Lock);
+  if (s.Stopped) return;
   bool switchingOff = s.LogLevel > 0 && ALevel == 0;
   if (switchingOff && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.LogLevel = ALevel;
@@ -288,13 +268,14 @@ std::string GetLogFileName(bool AFolderOnly) {
 
 void LogShutdown() noexcept {
   TLogState& s = State();
+  const bool once = !s.Stopped.exchange(true);
   // The unload code never waits: at a process exit the system may have stopped another thread
   // while it held the lock (on Windows it has ended them all), and that lock is never given
   // back. The stop banner is then left out.
   std::unique_lock<std::mutex> guard(s.Lock, std::try_to_lock);
   if (!guard.owns_lock()) return;
   // Unloading must not fail because the log folder went away.
-  if (s.LogLevel > 0 && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
+  if (once && s.LogLevel > 0 && s.Started) Guarded(s, [&] { WriteStopBanner(s); });
   s.Started = false;
 }
 

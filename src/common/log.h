@@ -53,7 +53,9 @@ std::string LogFileBaseName(const std::string& ABaseName);
 std::string GetLogFileName(bool AFolderOnly);
 
 // Called when the library unloads: writes the stop banner if the log is on and started and the
-// log is not busy; never waits.
+// log is not busy; never waits. From then on the log of this process takes no more lines and
+// ignores level changes, so that threads still running at the exit write nothing after the
+// banner.
 void LogShutdown() noexcept;
 
 // Local wall-clock time with milliseconds; replaceable so that tests can step over midnight.

@@ -11,12 +11,12 @@ namespace qd {
 
 namespace {
 
-std::string FieldPrefix(std::string_view AField) {
-  if (AField.empty()) return "Недопустимое значение ";
-  return "Недопустимое значение поля \"" + std::string(AField) + "\": ";
+std::string FieldPrefix(TFieldRef AField) {
+  if (AField.Name.empty()) return "Недопустимое значение ";
+  return "Недопустимое значение поля \"" + std::string(AField.Name) + "\": ";
 }
 
-void CheckNumber(int64_t AValue, int ASize, bool ADecimal, std::string_view AField) {
+void CheckNumber(int64_t AValue, int ASize, bool ADecimal, TFieldRef AField) {
   if (ASize < 1) throw std::invalid_argument("field size must be at least 1 byte");
   if (AValue < 0) RefuseNumber(AField, AValue, "значение не может быть отрицательным");
   if (ADecimal) {
@@ -94,11 +94,52 @@ bool AppendCP866Direct(std::string& AOut, std::string_view AText) {
 
 }  // namespace
 
-void RefuseNumber(std::string_view AField, int64_t AValue, const std::string& AReason) {
+std::string_view FieldName(TField AField) {
+  switch (AField) {
+    case TField::None: return {};
+    case TField::PluNumber: return "PLU_Number";
+    case TField::UnitPrice: return "Unit_Price";
+    case TField::LabelFormat: return "Label_Format1";
+    case TField::EanData: return "EAN_Data";
+    case TField::MainGroupCode: return "Main_Group_Code";
+    case TField::SellByDate: return "Sell_By_Date";
+    case TField::SellByTime: return "Sell_By_Time";
+    case TField::UsedByDate: return "Used_By_Date";
+    case TField::PackedDate: return "Packed_Date";
+    case TField::PackedTime: return "Packed_Time";
+    case TField::PluTare: return "PLU_Tare";
+    case TField::Commodity: return "Commodity";
+    case TField::Ingredient: return "Ingredient";
+    case TField::SpecMessage: return "SpecMessage";
+    case TField::PluRecordSize: return "PLU_RecordSize";
+    case TField::ItemPlu: return "PLU";
+    case TField::UnitWeight: return "вес единицы товара";
+    case TField::TotalUnitWeight: return "общий вес единиц товара";
+    case TField::GoodsCode: return "код товара";
+    case TField::KeyGroupCode: return "GroupCode";
+    case TField::KeyCode: return "Code";
+    case TField::GroupCode: return "код группы";
+    case TField::ImageNumber: return "номер изображения";
+    case TField::ImageKey: return "номер изображения";
+    case TField::RecordSize: return "размер записи";
+    case TField::ShopCode: return "код магазина";
+    case TField::ShopName: return "название магазина";
+    case TField::ShopLabelFormat: return "номер формата этикетки";
+    case TField::PresetNumber: return "номер клавиши";
+    case TField::PresetKey: return "код клавиши";
+    case TField::PresetStatus: return "статус клавиши";
+    case TField::PresetImage: return "номер изображения";
+    case TField::RecordKey: return "ключ записи";
+    case TField::Data: return "данные";
+  }
+  return {};
+}
+
+void RefuseNumber(TFieldRef AField, int64_t AValue, const std::string& AReason) {
   throw EFieldRefusal(AField, FieldPrefix(AField) + std::to_string(AValue) + " (" + AReason + ")", AReason);
 }
 
-void AppendBCD(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
+void AppendBCD(std::string& AOut, int64_t AValue, int ASize, TFieldRef AField) {
   CheckNumber(AValue, ASize, true, AField);
   size_t at = AOut.size();
   AOut.append(static_cast<size_t>(ASize), '\0');
@@ -111,7 +152,7 @@ void AppendBCD(std::string& AOut, int64_t AValue, int ASize, std::string_view AF
   }
 }
 
-void AppendBinBE(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
+void AppendBinBE(std::string& AOut, int64_t AValue, int ASize, TFieldRef AField) {
   CheckNumber(AValue, ASize, false, AField);
   size_t at = AOut.size();
   AOut.append(static_cast<size_t>(ASize), '\0');
@@ -120,7 +161,7 @@ void AppendBinBE(std::string& AOut, int64_t AValue, int ASize, std::string_view 
     AOut[at + static_cast<size_t>(i)] = static_cast<char>(v & 0xFF);
 }
 
-void AppendBinLE(std::string& AOut, int64_t AValue, int ASize, std::string_view AField) {
+void AppendBinLE(std::string& AOut, int64_t AValue, int ASize, TFieldRef AField) {
   CheckNumber(AValue, ASize, false, AField);
   size_t at = AOut.size();
   AOut.append(static_cast<size_t>(ASize), '\0');
@@ -128,19 +169,19 @@ void AppendBinLE(std::string& AOut, int64_t AValue, int ASize, std::string_view 
   for (int i = 0; i < ASize && v != 0; ++i, v >>= 8) AOut[at + static_cast<size_t>(i)] = static_cast<char>(v & 0xFF);
 }
 
-std::string IntToBCD(int64_t AValue, int ASize, std::string_view AField) {
+std::string IntToBCD(int64_t AValue, int ASize, TFieldRef AField) {
   std::string out;
   AppendBCD(out, AValue, ASize, AField);
   return out;
 }
 
-std::string IntToBinBE(int64_t AValue, int ASize, std::string_view AField) {
+std::string IntToBinBE(int64_t AValue, int ASize, TFieldRef AField) {
   std::string out;
   AppendBinBE(out, AValue, ASize, AField);
   return out;
 }
 
-std::string IntToBinLE(int64_t AValue, int ASize, std::string_view AField) {
+std::string IntToBinLE(int64_t AValue, int ASize, TFieldRef AField) {
   std::string out;
   AppendBinLE(out, AValue, ASize, AField);
   return out;
@@ -165,7 +206,7 @@ std::string EncodeCP866(const std::string& AText) {
 }
 
 void AppendTextBlock(std::string& AOut, std::string_view AText, int AMaxLines, int32_t ADefaultFont,
-                     const TFont& AFont, std::string_view AField) {
+                     const TFont& AFont, TFieldRef AField) {
   // The lines are cut from the encoded bytes, at every "||" from the left.
   thread_local std::string t;
   t.clear();
@@ -206,7 +247,7 @@ void AppendTextBlock(std::string& AOut, std::string_view AText, int AMaxLines, i
 }
 
 std::string EncodeTextBlock(const std::string& AText, int AMaxLines, int32_t ADefaultFont, const TFont& AFont,
-                            std::string_view AField) {
+                            TFieldRef AField) {
   std::string out;
   AppendTextBlock(out, AText, AMaxLines, ADefaultFont, AFont, AField);
   return out;
@@ -224,7 +265,7 @@ std::string BytesToHex(const std::string& ABytes, const std::string& ASeparator)
   return out;
 }
 
-std::string HexToBytes(const std::string& AText, std::string_view AField) {
+std::string HexToBytes(const std::string& AText, TFieldRef AField) {
   std::string out(AText.size() / 2, '\0');
   for (size_t i = 0; i < out.size(); ++i) {
     int hi = HexDigitValue(AText[2 * i]);

@@ -53,7 +53,7 @@ int64_t BarcodeNumber(const std::string& ABarcode, bool AIsWeightGoods) {
   bool valid = i < text.size() && text.size() - i <= 18;
   for (size_t k = i; valid && k < text.size(); ++k) valid = text[k] >= '0' && text[k] <= '9';
   if (!valid) {
-    throw EFieldRefusal("EAN_Data", "Недопустимое значение поля \"EAN_Data\": \"" + text + "\" (не число)", "не число");
+    throw EFieldRefusal(TField::EanData, "'" + text + "' is not a valid integer value", kReasonNotANumber);
   }
   int64_t v = std::stoll(text.substr(i));
   return text[0] == '-' ? -v : v;
@@ -68,22 +68,43 @@ void CheckPresetNumbers(int32_t AGroupCode, int32_t ACode) {
     // The least group code whose thousands make up for a goods code below 1000 (or negative).
     int64_t shortfall = -code;
     int64_t least = 1 + (shortfall >= 0 ? (shortfall + 999) / 1000 : -(-shortfall / 1000));
-    RefuseNumber("GroupCode", group, "не менее " + std::to_string(least) + " при Code = " + std::to_string(code));
+    RefuseNumber(TField::KeyGroupCode, group, "не менее " + std::to_string(least) + " при Code = " + std::to_string(code));
   }
   if ((group + 89) * 1000 + code > kMaxKey)
-    RefuseNumber("Code", code,
+    RefuseNumber(TField::KeyCode, code,
                  "не более " + std::to_string(kMaxKey - (group + 89) * 1000) + " при GroupCode = " + std::to_string(group));
 }
 
 void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
   FLastHead.clear();
   FLongestAnswerUs = 0;
+  FRefusalPending = false;
   FTCPSocket.SetIPAddress(AIPAddress);
   FTCPSocket.SetIPPort(AIPPort);
   FTCPSocket.SetConnection();
 }
 
 void TDevice::Disable() { FTCPSocket.CloseConnection(); }
+
+void TDevice::RunOperation(const std::string& AIPAddress, int32_t AIPPort, const std::function<void()>& ACommands) {
+  Disable();
+  Enable(AIPAddress, AIPPort);
+  try {
+    ACommands();
+  } catch (...) {
+    LookBehindRefusal();  // a surplus found there replaces the refusal
+    throw;
+  }
+  FinishExchange();
+}
+
+void TDevice::LookBehindRefusal() {
+  if (!FRefusalPending) return;
+  FRefusalPending = false;
+  if (!FTCPSocket.Connected()) return;
+  FTCPSocket.EndSending();
+  LookForSurplus(TTCPSocket::kReceiveTimeoutMs);
+}
 
 void TDevice::RaiseSurplus(const std::string& AKept, size_t ATotal) {
   if (LogAdmits(kLogError)) {
@@ -139,14 +160,36 @@ void TDevice::ReceiveReply() {
   const int64_t took =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
   if (took > FLongestAnswerUs) FLongestAnswerUs = took;
-  if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена <- ", BytesToHex(FResponse), kLogDebug);
+  const bool read = !FLastHead.empty() && static_cast<uint8_t>(FLastHead[0]) == scale::kCmdRead;
+  if (read) ReceiveReadData();
+  if (FExtLogEnabled && LogAdmits(kLogDebug))
+    WriteLog("Данные обмена <- ", BytesToHex(read ? FResponse + FReadData : FResponse), kLogDebug);
+}
+
+void TDevice::ReceiveReadData() {
+  FReadData.clear();
+  // The whole read is bounded by the receive time-out, whatever pace the scale keeps.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TTCPSocket::kReceiveTimeoutMs);
+  int wait = FinalLookMs();
+  std::string chunk;
+  while (FReadData.size() < kReadDataLimit) {
+    const int64_t left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !FTCPSocket.WaitForData(static_cast<int>(left < wait ? left : wait))) break;
+    bool closed = false;
+    const size_t room = kReadDataLimit - FReadData.size();
+    const size_t got = FTCPSocket.ReadOff(chunk, room, room, closed);
+    FReadData += chunk;
+    if (closed || got == 0) break;  // the scale's close is seen by the next command
+    wait = kReadGapMs;
+  }
 }
 
 bool TDevice::Accepted(uint8_t ASuccess) {
   if (FResponse.empty() || static_cast<uint8_t>(FResponse[0]) == ASuccess) return true;
-  // Before the command is called refused: the byte may have been a late answer to an earlier
-  // command, with this command's own answer behind it.
-  LookForSurplus(FinalLookMs());
+  // The byte may have been a late answer to an earlier command, with this command's own answer
+  // behind it: the operation looks for it before the refusal is reported (LookBehindRefusal).
+  FRefusalPending = true;
   return false;
 }
 
@@ -186,40 +229,40 @@ void TDevice::BuildPluFrame(int32_t APLU, int32_t AMainGroupNumber, int32_t ASel
 
   // Every field is rebuilt in its own storage, which is kept from record to record.
   TPLURecord& r = FPLURecord;
-  auto bcd = [](std::string& AField, int64_t AValue, int ASize, std::string_view AName) {
+  auto bcd = [](std::string& AField, int64_t AValue, int ASize, TField AName) {
     AField.clear();
     AppendBCD(AField, AValue, ASize, AName);
   };
-  bcd(r.PLU_Number, APLU, 4, "PLU_Number");
+  bcd(r.PLU_Number, APLU, 4, TField::PluNumber);
   r.PLU_Status.assign({static_cast<char>(FPLU_StatusByte1), static_cast<char>(FPLU_StatusByte2)});
   r.PLU_Status2.assign({static_cast<char>(FPLU_Status2Byte1), static_cast<char>(FPLU_Status2Byte2),
                         static_cast<char>(FPLU_Status2Byte3)});
-  bcd(r.Unit_Price, ToHundredths(APrice), 4, "Unit_Price");
+  bcd(r.Unit_Price, ToHundredths(APrice), 4, TField::UnitPrice);
   r.Label_Format1.clear();
-  AppendBinLE(r.Label_Format1, FLabelFormatNumber, 1, "Label_Format1");
+  AppendBinLE(r.Label_Format1, FLabelFormatNumber, 1, TField::LabelFormat);
   r.Barcode_Format.assign(1, '\x05');
-  bcd(r.EAN_Data, barcode, 7, "EAN_Data");
-  bcd(r.Main_Group_Code, AMainGroupNumber, 2, "Main_Group_Code");
-  bcd(r.Sell_By_Date, ASellByDate, 2, "Sell_By_Date");
-  bcd(r.Sell_By_Time, ASellByTime, 2, "Sell_By_Time");
-  bcd(r.Used_By_Date, AUsedByDate, 2, "Used_By_Date");
-  bcd(r.Packed_Date, APackedDate, 2, "Packed_Date");
-  bcd(r.Packed_Time, APackedTime, 2, "Packed_Time");
+  bcd(r.EAN_Data, barcode, 7, TField::EanData);
+  bcd(r.Main_Group_Code, AMainGroupNumber, 2, TField::MainGroupCode);
+  bcd(r.Sell_By_Date, ASellByDate, 2, TField::SellByDate);
+  bcd(r.Sell_By_Time, ASellByTime, 2, TField::SellByTime);
+  bcd(r.Used_By_Date, AUsedByDate, 2, TField::UsedByDate);
+  bcd(r.Packed_Date, APackedDate, 2, TField::PackedDate);
+  bcd(r.Packed_Time, APackedTime, 2, TField::PackedTime);
   r.PLU_Tare.clear();
-  if (tare) AppendBCD(r.PLU_Tare, APLUTare, 2, "PLU_Tare");
+  if (tare) AppendBCD(r.PLU_Tare, APLUTare, 2, TField::PluTare);
   r.Image1.assign(1, '\0');
   r.Image2_10.assign(9, '\0');
   r.Commodity.clear();
-  AppendTextBlock(r.Commodity, AName, 4, FCommodityFont, ACommodityFont, "Commodity");
+  AppendTextBlock(r.Commodity, AName, 4, FCommodityFont, ACommodityFont, TField::Commodity);
   r.Ingredient.clear();
-  AppendTextBlock(r.Ingredient, AIngredients, 15, FIngredientFont, SetDefFont(), "Ingredient");
+  AppendTextBlock(r.Ingredient, AIngredients, 15, FIngredientFont, SetDefFont(), TField::Ingredient);
   r.SpecMessage.clear();
-  AppendTextBlock(r.SpecMessage, ASpecMessage, 8, FSpecMessageFont, SetDefFont(), "SpecMessage");
+  AppendTextBlock(r.SpecMessage, ASpecMessage, 8, FSpecMessageFont, SetDefFont(), TField::SpecMessage);
   r.BCC.assign(1, '\0');
   int64_t size = TPLURecord::kFixedSize + (tare ? 2 : 0) + static_cast<int64_t>(r.Commodity.size()) +
                  static_cast<int64_t>(r.Ingredient.size()) + static_cast<int64_t>(r.SpecMessage.size());
   r.PLU_RecordSize.clear();
-  AppendBinBE(r.PLU_RecordSize, size, 2, "PLU_RecordSize");
+  AppendBinBE(r.PLU_RecordSize, size, 2, TField::PluRecordSize);
   r.AppendTo(StartFrame(scale::kCmdWrite, scale::kTablePlu));
 }
 
@@ -249,10 +292,10 @@ void TDevice::WritePlu(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDa
 
 void TDevice::BuildPieceUnitWeightFrame(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTablePieceUnitWeight);
-  AppendBCD(f, APLU, 4, "PLU");
+  AppendBCD(f, APLU, 4, TField::ItemPlu);
   AppendBinBE(f, 22, 2);
-  AppendBCD(f, AUnitWeight, 4, "вес единицы товара");
-  AppendBCD(f, ATotalUnitWeight, 4, "общий вес единиц товара");
+  AppendBCD(f, AUnitWeight, 4, TField::UnitWeight);
+  AppendBCD(f, ATotalUnitWeight, 4, TField::TotalUnitWeight);
   f.append(8, '\0');
 }
 
@@ -264,9 +307,9 @@ void TDevice::WritePieceUnitWeight(int32_t APLU, int32_t AUnitWeight, int32_t AT
 
 void TDevice::BuildContainerFrame(int32_t APLU, int32_t ACode) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTableContainer);
-  AppendBCD(f, ACode, 4, "код товара");
+  AppendBCD(f, ACode, 4, TField::GoodsCode);
   AppendBinBE(f, 10, 2);
-  AppendBCD(f, APLU, 4, "PLU");
+  AppendBCD(f, APLU, 4, TField::ItemPlu);
 }
 
 void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
@@ -277,26 +320,26 @@ void TDevice::WriteContainer(int32_t APLU, int32_t ACode) {
 
 // A write frame whose record is a four-digit key, the record size, a zero byte and the text
 // in code page 866 (main groups and images).
-void TDevice::StartKeyedTextRecord(uint8_t ATable, int32_t AKey, const char* AKeyField, const std::string& AText) {
+void TDevice::StartKeyedTextRecord(uint8_t ATable, int32_t AKey, TField AKeyField, const std::string& AText) {
   std::string text = EncodeCP866(AText);
   std::string& f = StartFrame(scale::kCmdWrite, ATable);
   AppendBCD(f, AKey, 4, AKeyField);
-  AppendBinBE(f, 7 + static_cast<int64_t>(text.size()), 2, "размер записи");
+  AppendBinBE(f, 7 + static_cast<int64_t>(text.size()), 2, TField::RecordSize);
   f += '\0';
   f += text;
 }
 
 void TDevice::WriteGroup(int32_t ACode, const std::string& AName) {
-  StartKeyedTextRecord(scale::kTableMainGroup, ACode, "код группы", AName);
+  StartKeyedTextRecord(scale::kTableMainGroup, ACode, TField::GroupCode, AName);
   if (!SendFrame(scale::kAck))
     throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Group, ACode, 0, AName));
 }
 
 void TDevice::BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTableGroupImage);
-  AppendBCD(f, AMainGroupNumber, 4, "код группы");
+  AppendBCD(f, AMainGroupNumber, 4, TField::GroupCode);
   AppendBinBE(f, 8, 2);
-  AppendBCD(f, AImageNumber, 2, "номер изображения");
+  AppendBCD(f, AImageNumber, 2, TField::ImageNumber);
 }
 
 void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
@@ -306,27 +349,33 @@ void TDevice::WriteGroupImage(int32_t AMainGroupNumber, int32_t AImageNumber) {
 }
 
 void TDevice::WriteImage(int32_t AImageNumber, const std::string& AImageData) {
-  StartKeyedTextRecord(scale::kTableImage, AImageNumber, "номер изображения", AImageData);
-  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 37");
+  StartKeyedTextRecord(scale::kTableImage, AImageNumber, TField::ImageKey, AImageData);
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Image, AImageNumber, 0, {}));
+}
+
+void TDevice::BuildShopFrame(int32_t ACode, const std::string& AName) {
+  std::string block = EncodeTextBlock(AName, 3, FCompanyFont, SetDefFont(), TField::ShopName);
+  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableShop);
+  AppendBCD(f, ACode, 4, TField::ShopCode);
+  AppendBinBE(f, 8 + static_cast<int64_t>(block.size()), 2, TField::RecordSize);
+  AppendBinBE(f, FLabelFormatNumber, 2, TField::ShopLabelFormat);
+  f += block;
 }
 
 void TDevice::WriteShop(int32_t ACode, const std::string& AName) {
-  std::string block = EncodeTextBlock(AName, 3, FCompanyFont, SetDefFont(), "название магазина");
-  std::string& f = StartFrame(scale::kCmdWrite, scale::kTableShop);
-  AppendBCD(f, ACode, 4, "код магазина");
-  AppendBinBE(f, 8 + static_cast<int64_t>(block.size()), 2, "размер записи");
-  AppendBinBE(f, FLabelFormatNumber, 2, "номер формата этикетки");
-  f += block;
-  if (!SendFrame(scale::kAck)) throw std::runtime_error("Ошибка записи в таблицу 3D");
+  BuildShopFrame(ACode, AName);
+  if (!SendFrame(scale::kAck))
+    throw std::runtime_error(TItemFrames::RefusalText(TItemFrames::TKind::Shop, ACode, 0, {}));
 }
 
 void TDevice::BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int32_t AStatus,
                                   int32_t AImageNumber, const std::string& AName) {
   std::string& f = StartFrame(scale::kCmdWrite, scale::kTablePresetKey);
-  AppendBCD(f, APresetNumber, 4, "номер клавиши");
+  AppendBCD(f, APresetNumber, 4, TField::PresetNumber);
   AppendBinBE(f, 89, 2);
-  AppendBCD(f, APresetKey, 4, "код клавиши");
-  AppendBinBE(f, AStatus, 1, "статус клавиши");
+  AppendBCD(f, APresetKey, 4, TField::PresetKey);
+  AppendBinBE(f, AStatus, 1, TField::PresetStatus);
   f += '\0';
   // The first 32 characters padded with blanks to 32, one byte each; kept at exactly 32
   // bytes whatever the conversion did.
@@ -338,7 +387,7 @@ void TDevice::BuildPresetKeyFrame(int32_t APresetNumber, int32_t APresetKey, int
   f.append(4, '\0');
   AppendBCD(f, 32, 32);
   f += '\0';
-  AppendBinLE(f, AImageNumber, 4, "номер изображения");
+  AppendBinLE(f, AImageNumber, 4, TField::PresetImage);
   f.append(4, '\0');
 }
 
@@ -377,6 +426,8 @@ std::string TItemFrames::RefusalText(TKind AKind, int32_t AKey1, int32_t AKey2, 
     case TKind::PresetKey: return "Ошибка записи в таблицу 41, PresetNumber = " + k1 + "; PresetKey = " + k2;
     case TKind::Group: return "Ошибка записи в таблицу 23, Code = " + k1 + "; Code = " + AName;
     case TKind::GroupImage: return "Ошибка записи в таблицу A3";
+    case TKind::Shop: return "Ошибка записи в таблицу 3D";
+    case TKind::Image: return "Ошибка записи в таблицу 37";
   }
   return {};
 }
@@ -411,12 +462,24 @@ void TDevice::BuildGoodsFrames(const TGoodsItem& AItem, TItemFrames& AOut) {
 void TDevice::BuildGroupFrames(int32_t ACode, int32_t AImageNumber, const std::string& AName, TItemFrames& AOut) {
   using K = TItemFrames::TKind;
   AOut.Start(AName);
-  StartKeyedTextRecord(scale::kTableMainGroup, ACode, "код группы", AName);
+  StartKeyedTextRecord(scale::kTableMainGroup, ACode, TField::GroupCode, AName);
   AOut.Take(FFrame, K::Group, ACode, 0);
   BuildGroupImageFrame(ACode, AImageNumber);
   AOut.Take(FFrame, K::GroupImage, ACode, AImageNumber);
   BuildPresetKeyFrame(ACode, ACode, 32, AImageNumber, AName);
   AOut.Take(FFrame, K::PresetKey, ACode, ACode);
+}
+
+void TDevice::BuildShopFrames(int32_t ACode, const std::string& AName, TItemFrames& AOut) {
+  AOut.Start(AName);
+  BuildShopFrame(ACode, AName);
+  AOut.Take(FFrame, TItemFrames::TKind::Shop, ACode, 0);
+}
+
+void TDevice::BuildImageFrames(int32_t AImageNumber, const std::string& AImageData, TItemFrames& AOut) {
+  AOut.Start({});
+  StartKeyedTextRecord(scale::kTableImage, AImageNumber, TField::ImageKey, AImageData);
+  AOut.Take(FFrame, TItemFrames::TKind::Image, AImageNumber, 0);
 }
 
 void TDevice::SendFrames(const TItemFrames& AFrames, const std::function<void()>& AMeanwhile) {
@@ -446,7 +509,7 @@ void TDevice::Clear(uint8_t ATable, const char* AMessage) {
 }
 
 void TDevice::Delete(uint8_t ATable, int32_t AKey, const char* AMessage) {
-  AppendBCD(StartFrame(scale::kCmdDelete, ATable), AKey, 4, "ключ записи");
+  AppendBCD(StartFrame(scale::kCmdDelete, ATable), AKey, 4, TField::RecordKey);
   if (!SendFrame(scale::kDeleted)) throw std::runtime_error(AMessage);
 }
 
@@ -465,13 +528,13 @@ void TDevice::DeleteContainer(int32_t ACode) {
 }
 
 void TDevice::ReadMainGroup(int32_t ARecNumber) {
-  AppendBCD(StartFrame(scale::kCmdRead, scale::kTableMainGroup), ARecNumber, 4, "ключ записи");
+  AppendBCD(StartFrame(scale::kCmdRead, scale::kTableMainGroup), ARecNumber, 4, TField::RecordKey);
   FRequest.swap(FFrame);
   RunCommand(FRequest);
 }
 
 void TDevice::UploadData(const std::string& ARequest) {
-  std::string command = HexToBytes(ARequest, "данные");
+  std::string command = HexToBytes(ARequest, TField::Data);
   RunCommand(command);
   if (command.size() < 2) return;
   // Writes and clears are judged like those of the typed operations; reads are not.

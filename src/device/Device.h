@@ -4,9 +4,15 @@
 //
 // Frame: command byte, table number, then nothing, a 4-byte packed-decimal key or a record.
 // Commands: 0xF1 write (success 0x06), 0xF2 clear (0x06), 0xF3 delete (0xE2), 0xF7 read
-// (not judged). A refused reply fails with a general error (std::runtime_error) carrying the
-// operation's message; transport failures, a scale that closes the connection among them,
-// are EquException 1001.
+// (not judged; the record the scale may send behind the answer is read off, see ReadData).
+// A refused reply fails with a general error (std::runtime_error) carrying the operation's
+// message; transport failures, a scale that closes the connection among them, and bytes that
+// belong to no command are EquException 1001.
+//
+// An operation of the driver runs through RunOperation: a fresh connection, the commands, and
+// then either the final look (FinishExchange) or, after a refusal, the look behind it
+// (LookBehindRefusal). The typed operations below can also be run one by one on a connection
+// made with Enable; nothing then looks behind a refusal unless the caller asks.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -82,7 +88,7 @@ class TItemFrames {
 
  private:
   friend class TDevice;
-  enum class TKind : uint8_t { Plu, UnitWeight, Container, PresetKey, Group, GroupImage };
+  enum class TKind : uint8_t { Plu, UnitWeight, Container, PresetKey, Group, GroupImage, Shop, Image };
   struct TEntry {
     std::string Bytes;
     TKind Kind = TKind::Plu;
@@ -115,6 +121,13 @@ class TDevice {
   // exchange: no command sent, none answered.
   void Enable(const std::string& AIPAddress, int32_t AIPPort);
   void Disable();
+  // One operation of the driver, the only way the driver talks to the scale: closes any old
+  // connection, connects to AIPAddress:AIPPort, runs ACommands (which send the operation's
+  // commands through the typed operations below, and may do other work between them), and
+  // then ends the exchange: FinishExchange when ACommands returned, LookBehindRefusal when they
+  // failed after the scale refused a command. Every failure passes to the caller; a surplus
+  // found by either look takes the place of the failure it was found behind.
+  void RunOperation(const std::string& AIPAddress, int32_t AIPPort, const std::function<void()>& ACommands);
   // Ends an exchange that went well. The scale answers every command with exactly one byte, so
   // once its last answer was read nothing more may come: this waits a short while for bytes
   // that should not be there (kFinalLookMinMs and twice the longest answer time of the
@@ -123,6 +136,20 @@ class TDevice {
 
   static constexpr int kFinalLookMinMs = 20;
   static constexpr int kFinalLookMaxMs = 200;
+  // After the scale refused a command nothing more is sent, so the call can afford to wait for
+  // the scale's last word: the sending direction is ended (a scale that has nothing more to
+  // say closes its side, which ends the wait at once), and bytes that arrive within the
+  // receive time-out fail as surplus (the refusal may have been the late answer to an earlier
+  // command, with the refused command's own answer behind it). Does nothing unless the answer
+  // judged last was a refusal; done at most once per refusal.
+  void LookBehindRefusal();
+  // What a scale sends behind its answer to a read (0xF7): the record it read. It is taken when
+  // it starts within the final look's wait and goes on with gaps of at most kReadGapMs, within
+  // the receive time-out and up to kReadDataLimit bytes; anything beyond is left for the next
+  // look, where it is surplus.
+  static constexpr int kReadGapMs = 50;
+  static constexpr size_t kReadDataLimit = 65535;
+  const std::string& ReadData() const { return FReadData; }
   // Of bytes that should not be there, at most this many are read (without waiting), and the
   // first kSurplusKept of them are logged.
   static constexpr size_t kSurplusReadLimit = 4096;
@@ -159,6 +186,9 @@ class TDevice {
   void BuildGoodsFrames(const TGoodsItem& AItem, TItemFrames& AOut);
   // Every frame of a group: the group record, its picture link and its key (status 32).
   void BuildGroupFrames(int32_t ACode, int32_t AImageNumber, const std::string& AName, TItemFrames& AOut);
+  // The one frame of a shop and of an image, as WriteShop and WriteImage send them.
+  void BuildShopFrames(int32_t ACode, const std::string& AName, TItemFrames& AOut);
+  void BuildImageFrames(int32_t AImageNumber, const std::string& AImageData, TItemFrames& AOut);
   // Sends the frames in order, each judged as its own write; the first refusal fails with that
   // frame's message. AMeanwhile, when given, runs after the last frame went out and before its
   // answer is read, so that work which does not talk to the scale overlaps the scale's round
@@ -175,7 +205,7 @@ class TDevice {
   void DeletePlu(int32_t ARecNumber);
   void DeleteGroup(int32_t ARecNumber);
   void DeleteContainer(int32_t ACode);
-  // The reply byte stays in Response, unjudged.
+  // The reply byte stays in Response, unjudged; the record the scale sent behind it in ReadData.
   void ReadMainGroup(int32_t ARecNumber);
   // Sends the command that the hexadecimal text spells; Request is left as it was. A write
   // (0xF1) or clear (0xF2) answered with anything but 0x06 fails with a message naming the
@@ -214,7 +244,7 @@ class TDevice {
   // FFrame := command and table bytes.
   std::string& StartFrame(uint8_t ACommand, uint8_t ATable);
   // Write frame of a key, the record size, a zero byte and a code page 866 text.
-  void StartKeyedTextRecord(uint8_t ATable, int32_t AKey, const char* AKeyField, const std::string& AText);
+  void StartKeyedTextRecord(uint8_t ATable, int32_t AKey, TField AKeyField, const std::string& AText);
   // Fills FPLURecord and builds the PLU command in FFrame.
   void BuildPluFrame(int32_t APLU, int32_t AMainGroupNumber, int32_t ASellByDate, int32_t ASellByTime,
                      int32_t AUsedByDate, int32_t APackedDate, int32_t APackedTime, int32_t APLUTare,
@@ -227,6 +257,7 @@ class TDevice {
   void BuildPieceUnitWeightFrame(int32_t APLU, int32_t AUnitWeight, int32_t ATotalUnitWeight);
   void BuildContainerFrame(int32_t APLU, int32_t ACode);
   void BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber);
+  void BuildShopFrame(int32_t ACode, const std::string& AName);
   [[noreturn]] static void RefusePresetKey(int32_t APresetNumber, int32_t APresetKey);
   // The two halves of RunCommand: read off leftovers, log and send; receive one byte into
   // Response and log.
@@ -237,9 +268,11 @@ class TDevice {
   void LookForSurplus(int AMilliseconds);
   [[noreturn]] void RaiseSurplus(const std::string& AKept, size_t ATotal);
   int FinalLookMs() const;
-  // Whether the answer read last is ASuccess (no answer counts as one); looks behind a refusal
-  // first.
+  // Whether the answer read last is ASuccess (no answer counts as one); a refusal is kept in
+  // FRefusalPending for LookBehindRefusal.
   bool Accepted(uint8_t ASuccess);
+  // After the answer to a read: the record behind it into FReadData.
+  void ReceiveReadData();
   void Clear(uint8_t ATable, const char* AMessage);
   void Delete(uint8_t ATable, int32_t AKey, const char* AMessage);
 
@@ -248,6 +281,8 @@ class TDevice {
   std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
   std::string FStray;  // bytes that should not be there, kept for its storage
+  std::string FReadData;  // what came behind the answer to the last read
+  bool FRefusalPending = false;
   // The exchange on the current connection: the head (command, table, key) of the command sent
   // last, empty before the first, and the longest time an answer took.
   std::string FLastHead;

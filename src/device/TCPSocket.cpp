@@ -15,6 +15,7 @@ namespace qd {
 
 namespace {
 constexpr char kMsgAddress[] = "Синтаксическая ошибка в IP-адресе";
+constexpr char kMsgNoScaleAddress[] = "Недопустимый IP-адрес";
 constexpr char kMsgPort[] = "Номер порта должен лежать в диапазоне 1-65535";
 constexpr char kMsgCreate[] = "Ошибка при создании сокета";
 constexpr char kMsgConnect[] = "Ошибка при установлении подключения";
@@ -45,6 +46,18 @@ bool ParseDottedDecimal(const std::string& AText, uint32_t& ANetworkOrder) {
 
 namespace {
 
+// Why a well-formed address names no scale, or null: 0.x.x.x is "this network" (0.0.0.0 reaches
+// this very computer), 255.255.255.255 is the broadcast address, and 224 and above are group
+// and reserved addresses.
+const char* NoScaleAt(uint32_t ANetworkOrder) {
+  unsigned char parts[4];
+  std::memcpy(parts, &ANetworkOrder, sizeof parts);
+  if (parts[0] == 0) return "адрес вида 0.x.x.x обозначает этот компьютер или эту сеть, а не весы";
+  if (ANetworkOrder == 0xFFFFFFFFu) return "широковещательный адрес, а не адрес весов";
+  if (parts[0] >= 224) return "групповой или зарезервированный адрес, а не адрес весов";
+  return nullptr;
+}
+
 // The system's reason for a failed connect, in words.
 std::string ConnectReason(const platform::TConnectError& AError) {
   std::string code = " (код " + std::to_string(AError.Code) + ")";
@@ -71,6 +84,8 @@ void TTCPSocket::SetConnection() {
   if (!ParseDottedDecimal(address, addr))
     throw EquException(kErrDriver, std::string(kMsgAddress) + ": IPAddress = \"" + FIPAddress +
                                        "\" (четыре десятичных числа от 0 до 255 через точку, без ведущих нулей)");
+  if (const char* reason = NoScaleAt(addr))
+    throw EquException(kErrDriver, std::string(kMsgNoScaleAddress) + ": IPAddress = \"" + FIPAddress + "\" (" + reason + ")");
   if (FIPPort < 1 || FIPPort > 65535) throw EquException(kErrDriver, kMsgPort);
 
   FSocket = platform::CreateTcpSocket();
@@ -113,6 +128,10 @@ void TTCPSocket::CloseConnection() noexcept {
     platform::CloseSocket(FSocket);
   }
   FSocket = platform::kInvalidSocket;
+}
+
+void TTCPSocket::EndSending() noexcept {
+  if (Connected()) platform::ShutdownSend(FSocket);
 }
 
 void TTCPSocket::WriteStr(const std::string& APacket) {

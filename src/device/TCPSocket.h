@@ -38,13 +38,22 @@ class TTCPSocket {
   platform::TSocketHandle Socket() const { return FSocket; }
   bool Connected() const { return FSocket != platform::kInvalidSocket; }
 
+  // Connects to IPAddress:IPPort. Refused before any socket exists: an address that is not
+  // dotted decimal (ParseDottedDecimal), one that names no scale (0.x.x.x, which would reach
+  // this computer, and 224.0.0.0 and above, the broadcast address among them), a port outside
+  // 1-65535. A failed connect is logged with the address, the system's reason and the time
+  // waited.
   void SetConnection();
   // Shutdown and release; never fails, also when nothing is open.
   void CloseConnection() noexcept;
+  // Ends the sending direction: the scale reads the end of the stream, and what it still sends
+  // can be read until it closes. Nothing can be sent on this connection afterwards.
+  void EndSending() noexcept;
   // One send of all bytes of APacket.
   void WriteStr(const std::string& APacket);
   // One receive of up to ALen bytes; ABytes always gets ALen bytes, 0x00 where nothing arrived.
-  // Fails with kMsgPeerClosed when the peer had closed the connection instead.
+  // Fails with kMsgPeerClosed when the peer had closed the connection instead, in order or by a
+  // reset (the same on both systems).
   void ReadString(int ALen, std::string& ABytes);
   // Receives until the peer stops sending (closes, falls silent past the time-out or fails),
   // AMaxBytes at most, so that a peer that never stops cannot hold the caller.

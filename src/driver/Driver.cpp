@@ -23,48 +23,50 @@ const std::string& TextOf(const TValue& AValue, std::string& AHolder) {
   return AHolder;
 }
 
-// How a refused value is put to the user: the encoder's field, the attribute of the input
-// table that the value came from, and the range it must keep to (null: the encoder's reason
-// says it, as for the lines of a text).
+// How a refused value is put to the user: the record field (by its identifier), the attribute
+// of the input table that the value came from, and the range it must keep to (null: the
+// encoder's reason says it, as for the lines of a text). One table per input table.
 struct TFieldWord {
-  const char* Field;
+  TField Field;
   const char* Attribute;
   const char* Limit;
 };
 
 const TFieldWord kGoodsWords[] = {
-    {"PLU_Number", "PLU", "от 0 до 99999999"},
-    {"PLU", "PLU", "от 0 до 99999999"},
-    {"Unit_Price", "Price", "от 0 до 999999,99"},
-    {"EAN_Data", "EANData", "первые 7 знаков — цифры"},
-    {"Main_Group_Code", "GroupCode", "от 0 до 9999"},
-    {"Sell_By_Date", "SellByDate", "от 0 до 9999"},
-    {"Sell_By_Time", "SellByTime", "от 0 до 9999"},
-    {"Used_By_Date", "UsedByDate", "от 0 до 9999"},
-    {"Packed_Date", "PackedDate", "от 0 до 9999"},
-    {"Packed_Time", "PackedTime", "от 0 до 9999"},
-    {"PLU_Tare", "PLUTare", "от 0 до 9999"},
-    {"Commodity", "Name", nullptr},
-    {"Ingredient", "Description", nullptr},
-    {"SpecMessage", "SpecMessage", nullptr},
-    {"вес единицы товара", "UnitWeight", "от 0 до 99999999"},
-    {"общий вес единиц товара", "TotalUnitWeight", "от 0 до 99999999"},
-    {"код товара", "Code", "от 0 до 99999999"},
-    {"GroupCode", "GroupCode", nullptr},
-    {"Code", "Code", nullptr},
+    {TField::PluNumber, "PLU", "от 0 до 99999999"},
+    {TField::ItemPlu, "PLU", "от 0 до 99999999"},
+    {TField::UnitPrice, "Price", "от 0 до 999999,99"},
+    {TField::EanData, "EANData", "первые 7 знаков — цифры"},
+    {TField::MainGroupCode, "GroupCode", "от 0 до 9999"},
+    {TField::SellByDate, "SellByDate", "от 0 до 9999"},
+    {TField::SellByTime, "SellByTime", "от 0 до 9999"},
+    {TField::UsedByDate, "UsedByDate", "от 0 до 9999"},
+    {TField::PackedDate, "PackedDate", "от 0 до 9999"},
+    {TField::PackedTime, "PackedTime", "от 0 до 9999"},
+    {TField::PluTare, "PLUTare", "от 0 до 9999"},
+    {TField::Commodity, "Name", nullptr},
+    {TField::Ingredient, "Description", nullptr},
+    {TField::SpecMessage, "SpecMessage", nullptr},
+    {TField::UnitWeight, "UnitWeight", "от 0 до 99999999"},
+    {TField::TotalUnitWeight, "TotalUnitWeight", "от 0 до 99999999"},
+    {TField::GoodsCode, "Code", "от 0 до 99999999"},
+    {TField::KeyGroupCode, "GroupCode", nullptr},
+    {TField::KeyCode, "Code", nullptr},
 };
 const TFieldWord kGroupWords[] = {
-    {"код группы", "Code", "от 0 до 99999999"},
-    {"номер клавиши", "Code", "от 0 до 99999999"},
-    {"номер изображения", "ImageNumber", "от 0 до 9999"},
+    {TField::GroupCode, "Code", "от 0 до 99999999"},
+    {TField::RecordSize, "Name", "не более 65528 знаков"},
+    {TField::PresetNumber, "Code", "от 0 до 99999999"},
+    {TField::ImageNumber, "ImageNumber", "от 0 до 9999"},
+    {TField::PresetImage, "ImageNumber", "от 0 до 9999"},
 };
 const TFieldWord kShopWords[] = {
-    {"код магазина", "Code", "от 0 до 99999999"},
-    {"название магазина", "Name", nullptr},
+    {TField::ShopCode, "Code", "от 0 до 99999999"},
+    {TField::ShopName, "Name", nullptr},
 };
 const TFieldWord kImageWords[] = {
-    {"номер изображения", "ImageNumber", "от 0 до 99999999"},
-    {"размер записи", "ImageData", "не более 65528 байт"},
+    {TField::ImageKey, "ImageNumber", "от 0 до 99999999"},
+    {TField::RecordSize, "ImageData", "не более 65528 байт"},
 };
 
 // The checks of the records and the attribute each of them reads.
@@ -94,7 +96,12 @@ std::string RecordRefusal(const std::exception& AError, const TRecord& ARecord, 
   std::string message = AError.what();
   if (const auto* refusal = dynamic_cast<const EFieldRefusal*>(&AError)) {
     for (const TFieldWord& w : AWords)
-      if (refusal->Field() == w.Field) {
+      if (refusal->Id() == w.Field) {
+        if (refusal->Reason() == kReasonNotANumber) {
+          // Its own text first, as it has always read, then the attribute as the table writes it.
+          message += std::string(": ") + w.Attribute + " = " + Written(ARecord, w.Attribute);
+          break;
+        }
         const std::string reason = w.Limit ? std::string(w.Limit) : refusal->Reason();
         message = std::string("Недопустимое значение поля \"") + w.Attribute + "\": " + Written(ARecord, w.Attribute) +
                   " (" + reason + ")";
@@ -123,21 +130,32 @@ void ForRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TF
   }
 }
 
-// Reads and checks the record in ARead (as ForRecord does), then sends it in AWrite: a value
-// that the encoding on the way out refuses names the record too, while the scale's own
-// refusal of the write passes as it is.
-template <size_t N, class FRead, class FWrite>
-void WriteRecord(const TRecord& ARecord, size_t AIndex, const char* AKey, const TFieldWord (&AWords)[N], FRead&& ARead,
-                 FWrite&& AWrite) {
-  ForRecord(ARecord, AIndex, AKey, AWords, ARead);
+// AConvert of the value of setting AName; a value that does not convert is refused naming the
+// setting, the value as written and the kind it must be.
+template <class F>
+auto ConvertSetting(const char* AName, const TValue& AValue, const char* AKind, F&& AConvert) {
   try {
-    AWrite();
-  } catch (const EFieldRefusal& e) {
-    throw std::runtime_error(RecordRefusal(e, ARecord, AIndex, AKey, AWords));
+    return AConvert(AValue);
+  } catch (const std::runtime_error&) {
+    std::string written;
+    try {
+      written = "\"" + VariantToStr(AValue) + "\"";
+    } catch (const std::runtime_error&) {
+      written = "не задано";
+    }
+    throw std::runtime_error(std::string(kMsgBadSetting) + " \"" + AName + "\": " + written + " (" + AKind + ")");
   }
 }
 
 }  // namespace
+
+int32_t TDriver::SettingInt(const char* AName) {
+  return ConvertSetting(AName, GetSettingValue(AName), "нужно целое число", VariantToInt);
+}
+
+bool TDriver::SettingBool(const char* AName) {
+  return ConvertSetting(AName, GetSettingValue(AName), "нужно true или false", VariantToBool);
+}
 
 TDriver::~TDriver() {
   try {
@@ -226,36 +244,50 @@ void TDriver::CheckFrameSettings() {
                                    {"SpecMessageFont", 9},     {"CompanyFont", 9}};
   for (const TLimit& limit : kLimits) {
     const std::string written = GetSettingValueStr(limit.Name);
-    const int32_t value = GetSettingValueInt(limit.Name);
+    const int32_t value = SettingInt(limit.Name);
     if (value < 0 || value > limit.Max)
       throw std::runtime_error(std::string(kMsgBadSetting) + " \"" + limit.Name + "\": " + written + " (от 0 до " +
                                std::to_string(limit.Max) + ")");
   }
 }
 
+// Marked opened first, then the log switched on, and only then the steps that can fail, so
+// that each failure is in the log (the call's ERROR line) and the driver stays opened. Until the
+// device has its settings, no operation sends anything.
 void TDriver::Open() {
-  CheckFrameSettings();
   TScaleOfflineDriver::Open();
-  // Number texts of the library use "."; this is the library's own setting, the process
-  // locale is left alone.
-  SetDecimalSeparator('.');
-  SetLogEnabled(GetSettingValueBool("LogEnabled"));
-  std::string baseName = GetSettingValueStr("IPAddress");
-  for (char& c : baseName)
-    if (c == '.') c = '_';
-  SetLogFileBaseName(baseName);
-  FDevice->SetExtLogEnabled(GetSettingValueBool("ExtLogEnabled"));
-  FDevice->SetCommodityFont(GetSettingValueInt("CommodityFont"));
-  FDevice->SetIngredientFont(GetSettingValueInt("IngredientFont"));
-  FDevice->SetCompanyFont(GetSettingValueInt("CompanyFont"));
-  FDevice->SetSpecMessageFont(GetSettingValueInt("SpecMessageFont"));
-  FDevice->SetLabelFormatNumber(GetSettingValueInt("LabelFormatNumber"));
+  try {
+    // Number texts of the library use "."; this is the library's own setting, the process
+    // locale is left alone.
+    SetDecimalSeparator('.');
+    SetLogEnabled(SettingBool("LogEnabled"));
+    std::string baseName = GetSettingValueStr("IPAddress");
+    for (char& c : baseName)
+      if (c == '.') c = '_';
+    SetLogFileBaseName(baseName);
+    FDevice->SetExtLogEnabled(SettingBool("ExtLogEnabled"));
+    CheckFrameSettings();
+    FDevice->SetCommodityFont(SettingInt("CommodityFont"));
+    FDevice->SetIngredientFont(SettingInt("IngredientFont"));
+    FDevice->SetCompanyFont(SettingInt("CompanyFont"));
+    FDevice->SetSpecMessageFont(SettingInt("SpecMessageFont"));
+    FDevice->SetLabelFormatNumber(SettingInt("LabelFormatNumber"));
+  } catch (const std::exception& e) {
+    FSettingsError = e.what();
+    throw;
+  }
+  FSettingsError.clear();
   Reconnect();
 }
 
 void TDriver::Reconnect() {
   FDevice->Disable();
-  FDevice->Enable(GetSettingValueStr("IPAddress"), GetSettingValueInt("IPPort"));
+  FDevice->Enable(GetSettingValueStr("IPAddress"), SettingInt("IPPort"));
+}
+
+void TDriver::Operation(const std::function<void()>& ACommands) {
+  if (!FSettingsError.empty()) throw std::runtime_error(FSettingsError);
+  FDevice->RunOperation(GetSettingValueStr("IPAddress"), SettingInt("IPPort"), ACommands);
 }
 
 void TDriver::Close() {
@@ -270,10 +302,13 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
   try {
     // An opened driver may hold no connection (its last connect failed) or a stale one: the
     // test always makes a fresh one, as every scale operation does.
-    if (wasOpened)
+    if (wasOpened) {
+      // An Open that did not give the device its settings is not "connected" by a test.
+      if (!FSettingsError.empty()) throw std::runtime_error(FSettingsError);
       Reconnect();
-    else
+    } else {
       Open();
+    }
     ADescription = kMsgScaleConnected;
   } catch (...) {
     if (!wasOpened) Close();
@@ -287,9 +322,7 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
 void TDriver::UploadGoods(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteGoodsTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteGoodsTable(table); });
 }
 
 void TDriver::PrepareGoods(const TRecord& ARecord, size_t AIndex, TItemFrames& AFrames) {
@@ -330,15 +363,33 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressGoods, ATable.RecordCount());
   TRecord record;
   TItemFrames frames, next;
+  auto check = [&](const TRecord& ARecord, size_t AIndex) { PrepareGoods(ARecord, AIndex, next); };
   if (!ATable.Next(record)) return;
   size_t index = 1;
-  PrepareGoods(record, index, frames);
+  OrFailTable(ATable, index, "PLU", check, [&] { PrepareGoods(record, index, frames); });
   for (;;) {
     bool more = false;
-    FDevice->SendFrames(frames, [&] {
-      more = ATable.Next(record);
-      if (more) PrepareGoods(record, ++index, next);
-    });
+    std::string nextFailure;
+    try {
+      FDevice->SendFrames(frames, [&] {
+        more = ATable.Next(record);
+        if (!more) return;
+        ++index;
+        try {
+          PrepareGoods(record, index, next);
+        } catch (const EquException&) {
+          throw;
+        } catch (const std::runtime_error& e) {
+          nextFailure = e.what();
+        }
+      });
+    } catch (const EquException&) {
+      throw;
+    } catch (const std::runtime_error& e) {
+      // The scale refused the record sent; the one read meanwhile, if any, is checked already.
+      FailTable(ATable, index, "PLU", e.what(), check, more ? &record : nullptr, nextFailure);
+    }
+    if (!nextFailure.empty()) FailTable(ATable, index, "PLU", nextFailure, check);
     progress.Step();
     if (!more) return;
     std::swap(frames, next);
@@ -350,116 +401,167 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
 void TDriver::UploadGroups(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteGroupsTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteGroupsTable(table); });
 }
 
 void TDriver::UploadShops(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteShopsTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteShopsTable(table); });
 }
 
 void TDriver::UploadImages(const std::string& ATable) {
   CheckEnabled();
   TInputTable table(ATable);
-  Reconnect();
-  WriteImagesTable(table);
-  FDevice->FinishExchange();
+  Operation([&] { WriteImagesTable(table); });
 }
 
 void TDriver::WriteGroupsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressGroups, ATable.RecordCount());
   TItemFrames frames;
-  size_t index = 0;
-  ATable.ForEachRecord([&](const TRecord& ARecord) {
-    ForRecord(ARecord, ++index, "Code", kGroupWords, [&] {
+  auto build = [&](const TRecord& ARecord, size_t AIndex) {
+    ForRecord(ARecord, AIndex, "Code", kGroupWords, [&] {
       TGroupRecord g = ReadGroupRecord(ARecord);
       CheckGroupRecord(g);
       FDevice->BuildGroupFrames(g.Code, g.ImageNumber, g.Name, frames);
     });
-    FDevice->SendFrames(frames);
-    progress.Step();
-  });
+  };
+  WriteItems(ATable, "Code", progress, frames, build);
 }
 
 void TDriver::WriteShopsTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressShops, ATable.RecordCount());
-  size_t index = 0;
-  ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TShopRecord s;
-    WriteRecord(
-        ARecord, ++index, "Code", kShopWords,
-        [&] {
-          s = ReadShopRecord(ARecord);
-          CheckShopRecord(s);
-        },
-        [&] { FDevice->WriteShop(s.Code, s.Name); });
-    progress.Step();
-  });
+  TItemFrames frames;
+  auto build = [&](const TRecord& ARecord, size_t AIndex) {
+    ForRecord(ARecord, AIndex, "Code", kShopWords, [&] {
+      TShopRecord s = ReadShopRecord(ARecord);
+      CheckShopRecord(s);
+      FDevice->BuildShopFrames(s.Code, s.Name, frames);
+    });
+  };
+  WriteItems(ATable, "Code", progress, frames, build);
 }
 
 void TDriver::WriteImagesTable(TInputTable& ATable) {
   TUploadProgress progress(*this, kProgressImages, ATable.RecordCount());
+  TItemFrames frames;
+  auto build = [&](const TRecord& ARecord, size_t AIndex) {
+    ForRecord(ARecord, AIndex, "ImageNumber", kImageWords, [&] {
+      TImageRecord i = ReadImageRecord(ARecord);
+      CheckImageRecord(i);
+      FDevice->BuildImageFrames(i.ImageNumber, i.ImageData, frames);
+    });
+  };
+  WriteItems(ATable, "ImageNumber", progress, frames, build);
+}
+
+void TDriver::WriteItems(TInputTable& ATable, const char* AKey, TUploadProgress& AProgress, TItemFrames& AFrames,
+                         const TRecordCheck& ABuild) {
+  TRecord record;
   size_t index = 0;
-  ATable.ForEachRecord([&](const TRecord& ARecord) {
-    TImageRecord i;
-    WriteRecord(
-        ARecord, ++index, "ImageNumber", kImageWords,
-        [&] {
-          i = ReadImageRecord(ARecord);
-          CheckImageRecord(i);
-        },
-        [&] { FDevice->WriteImage(i.ImageNumber, i.ImageData); });
-    progress.Step();
-  });
+  while (ATable.Next(record)) {
+    ++index;
+    OrFailTable(ATable, index, AKey, ABuild, [&] {
+      ABuild(record, index);
+      FDevice->SendFrames(AFrames);
+    });
+    AProgress.Step();
+  }
+}
+
+// ---- the rest of a table after a failure ----
+
+void TDriver::OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck,
+                          const std::function<void()>& AWork, const TRecord* ARead, const std::string& AReadFailure) {
+  try {
+    AWork();
+  } catch (const EquException&) {
+    throw;  // the connection failed or answers no longer match their commands: nothing to add
+  } catch (const std::runtime_error& e) {
+    FailTable(ATable, AIndex, AKey, e.what(), ACheck, ARead, AReadFailure);
+  }
+}
+
+void TDriver::FailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const std::string& AFirst,
+                        const TRecordCheck& ACheck, const TRecord* ARead, const std::string& AReadFailure) {
+  // Nothing more is sent. When the scale refused, its last word is awaited first: a refusal
+  // that belonged to another command is reported as that, not as a refusal of this record.
+  FDevice->LookBehindRefusal();
+  size_t count = 0;
+  std::string listed;
+  auto note = [&](const TRecord& ARecord, size_t AAt, const std::string& AMessage) {
+    WriteLog(kMsgRecordFailed, AMessage, kLogError);
+    if (++count > kFailuresListed) return;
+    listed += (count > 1 ? ", " : "") + std::string("запись ") + std::to_string(AAt) + " (" + AKey + " = " +
+              Written(ARecord, AKey) + ")";
+  };
+  // The record read while the failed one was being sent (goods) has been checked already.
+  size_t index = AIndex;
+  if (ARead && !AReadFailure.empty()) note(*ARead, index, AReadFailure);
+  std::string stopped;
+  TRecord record;
+  try {
+    while (ATable.Next(record)) {
+      ++index;
+      try {
+        ACheck(record, index);
+      } catch (const EquException&) {
+        throw;
+      } catch (const std::runtime_error& e) {
+        note(record, index, e.what());
+      }
+    }
+  } catch (const std::exception& e) {
+    stopped = std::string("; проверка остальных записей остановлена на записи ") + std::to_string(index + 1) + ": " +
+              e.what();
+  }
+  std::string message = AFirst;
+  if (count > 0)
+    message += std::string("; ") + kMsgMoreFailures + std::to_string(count) + kMsgMoreFailuresTail + listed +
+               (count > kFailuresListed ? ", …" : "");
+  throw std::runtime_error(message + stopped);
 }
 
 // ---- clear and delete ----
 
 void TDriver::ClearGoods() {
   CheckEnabled();
-  Reconnect();
-  FDevice->ClearPlu();
-  FDevice->ClearContainer();
-  FDevice->FinishExchange();
+  Operation([&] {
+    FDevice->ClearPlu();
+    FDevice->ClearContainer();
+  });
 }
 
 void TDriver::ClearGroups() {
   CheckEnabled();
-  Reconnect();
-  FDevice->ClearMainGroup();
-  FDevice->ClearGroupImage();
-  FDevice->ClearPresetKeys();
-  FDevice->ClearImage();
-  FDevice->FinishExchange();
+  Operation([&] {
+    FDevice->ClearMainGroup();
+    FDevice->ClearGroupImage();
+    FDevice->ClearPresetKeys();
+    FDevice->ClearImage();
+  });
 }
 
 void TDriver::ClearImages() {
   CheckEnabled();
-  Reconnect();
-  FDevice->ClearImage();
-  FDevice->FinishExchange();
+  Operation([&] { FDevice->ClearImage(); });
 }
 
 void TDriver::DeleteGood(const TValue& APLU) {
   CheckEnabled();
-  Reconnect();
-  int32_t plu = VariantToInt(APLU);
-  FDevice->DeletePlu(plu);
-  FDevice->DeleteContainer(plu);
-  FDevice->FinishExchange();
+  Operation([&] {
+    int32_t plu = VariantToInt(APLU);
+    FDevice->DeletePlu(plu);
+    FDevice->DeleteContainer(plu);
+  });
 }
 
 void TDriver::DeleteGroup(const TValue& AGroup) {
   CheckEnabled();
-  Reconnect();
-  int32_t group = VariantToInt(AGroup);
-  FDevice->DeleteGroup(group);
-  FDevice->FinishExchange();
+  Operation([&] {
+    int32_t group = VariantToInt(AGroup);
+    FDevice->DeleteGroup(group);
+  });
 }
 
 // ---- raw data ----
@@ -468,20 +570,21 @@ void TDriver::UploadData(const TValue& AFileName, const TValue& AData) {
   CheckEnabled();
   std::string dataHolder;
   const std::string& data = TextOf(AData, dataHolder);
-  Reconnect();
-  std::string nameHolder;
-  SendDataFile(TextOf(AFileName, nameHolder), data);
-  FDevice->FinishExchange();
+  Operation([&] {
+    std::string nameHolder;
+    SendDataFile(TextOf(AFileName, nameHolder), data);
+  });
 }
 
 void TDriver::SendDataFile(const std::string& AFileName, const std::string& AData) {
   std::string prefix = DataCommandPrefix(AFileName);
-  std::vector<std::string> records = SplitDataRecords(AData);
   // Every command is spelled out before the first is sent: a character that is not
   // hexadecimal refuses the whole call.
+  CheckDataDigits(AData);
+  std::vector<std::string> records = SplitDataRecords(AData);
   for (std::string& record : records) {
     record.insert(0, prefix);
-    HexToBytes(record, "данные");
+    HexToBytes(record, TField::Data);
   }
   TUploadProgress progress(*this, kProgressData, records.size());
   for (const std::string& record : records) {

@@ -55,4 +55,26 @@ std::vector<std::string> SplitDataRecords(const std::string& AData) {
   return records;
 }
 
+void CheckDataDigits(const std::string& AData) {
+  auto hex = [](char AChar) {
+    return (AChar >= '0' && AChar <= '9') || (AChar >= 'A' && AChar <= 'F') || (AChar >= 'a' && AChar <= 'f');
+  };
+  size_t bad = 0;
+  while (bad < AData.size() && hex(AData[bad])) ++bad;
+  if (bad == AData.size()) return;
+  size_t end = bad + 1;
+  while (end < AData.size() && (static_cast<unsigned char>(AData[end]) & 0xC0) == 0x80) ++end;
+  // Every character before it is a digit, so it is the character at position bad + 1.
+  size_t record = 1, pos = 0;
+  while (pos + kLengthOffset + kLengthDigits <= bad) {
+    const uint64_t chars = 2 * static_cast<uint64_t>(HexToInt(AData.substr(pos + kLengthOffset, kLengthDigits)));
+    if (chars == 0 || pos + chars > bad) break;
+    pos += chars;
+    ++record;
+  }
+  throw std::runtime_error("Недопустимое значение поля \"данные\": \"" + AData.substr(bad, end - bad) +
+                           "\" в позиции " + std::to_string(bad + 1) +
+                           " не является шестнадцатеричной цифрой; запись " + std::to_string(record));
+}
+
 }  // namespace qd

@@ -22,4 +22,9 @@ std::string DataCommandPrefix(const std::string& AFileName);
 // a length of 0 (or unreadable), or a length longer than what remains.
 std::vector<std::string> SplitDataRecords(const std::string& AData);
 
+// Fails naming the first character of the data that is not a hexadecimal digit: the whole
+// character as written (however many bytes it takes), its position in the data in characters
+// from 1, and the record it falls in (from 1, as far as the length fields before it tell).
+void CheckDataDigits(const std::string& AData);
+
 }  // namespace qd

@@ -276,7 +276,7 @@ TGoodsRecord ReadGoodsRecord(const TRecord& ARecord) {
   g.Name = text(Name);
   g.ShortName = text(ShortName);
   g.GroupCode = integer(GroupCode, kInvalidNumber);
-  g.Price = VarToCurrDef(value(Price), kInvalidNumber);
+  g.Price = VarToCurrDef(value(Price), kInvalidAmount);
   g.SellByDate = integer(SellByDate, kInvalidNumber);
   g.SellByTime = integer(SellByTime, kInvalidNumber);
   g.UsedByDate = integer(UsedByDate, kInvalidNumber);
@@ -300,7 +300,7 @@ void CheckGoodsRecord(const TGoodsRecord& AGoods) {
   if (AGoods.PLU == kInvalidNumber) Fail(kMsgBadPlu);
   if (AGoods.Code == kInvalidNumber) Fail(kMsgBadGoodsCode);
   if (AGoods.GroupCode == kInvalidNumber) Fail(kMsgBadGoodsGroup);
-  if (AGoods.Price == kInvalidNumber) Fail(kMsgBadPrice);
+  if (AGoods.Price == kInvalidAmount) Fail(kMsgBadPrice);
   if (AGoods.SellByDate == kInvalidNumber) Fail(kMsgBadSellByDate);
   if (AGoods.SellByTime == kInvalidNumber) Fail(kMsgBadSellByTime);
   if (AGoods.PLUTare == kInvalidNumber) Fail(kMsgBadTare);

@@ -17,6 +17,8 @@ namespace qd {
 
 // A number that is missing or cannot be read.
 constexpr int32_t kInvalidNumber = -999999;
+// The same marker as an amount: -999999 in the user's units (an amount counts ten-thousandths).
+constexpr TAmount kInvalidAmount = TAmount{kInvalidNumber} * 10000;
 
 // Messages of the table uploads.
 inline constexpr const char* kMsgNoTable = "Не найден корневой узел";
@@ -102,7 +104,7 @@ struct TGoodsRecord {
   std::string Name;
   std::string ShortName;
   int32_t GroupCode = kInvalidNumber;
-  TAmount Price = kInvalidNumber;
+  TAmount Price = kInvalidAmount;
   int32_t SellByDate = kInvalidNumber;
   int32_t SellByTime = kInvalidNumber;
   int32_t UsedByDate = kInvalidNumber;

@@ -18,7 +18,7 @@
 namespace qd::platform {
 
 enum class TFsAction { Open, Read, Write, NewFile, CreateFolder, GrantAccess, Other };
-enum class TFsReason { NotFound, NotAFolder, NotARegularFile, Link, AccessDenied, NoSpace, InUse, Other };
+enum class TFsReason { NotFound, NotAFolder, NotARegularFile, Link, AccessDenied, NoSpace, InUse, NameTooLong, Other };
 
 class EFsError : public std::runtime_error {
  public:
@@ -113,9 +113,19 @@ std::string ReadFileFrom(const std::string& AFileName, unsigned long long AOffse
 // refused, never written through. Nobody else may open the file meanwhile.
 void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess);
 
-// Appends the bytes to the file, creating it when missing. Other processes may read the
-// file meanwhile but not write it. Only a regular file is written: a link in its place is
-// refused, and a pipe or device is refused without waiting on it.
-void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess);
+// Whether an append waits for a file that another program holds open without sharing it.
+enum class TInUseWait { Brief, None };
+
+// Appends the bytes to the file, creating it when missing, in one write: other processes that
+// append the same way at the same time take turns, and may read the file meanwhile. Only a
+// regular file with one name is written: a symbolic link in its place, or a file that has other
+// names too (a hard link, which could lead to any file of the computer), is refused (reason
+// Link), and a pipe or device is refused without waiting on it. A write cut short (a full disk,
+// a file size limit, which never raises a signal here) is taken back, so the file holds the
+// bytes whole or not at all. A file held open by another program without write sharing is
+// waited for up to half a second with AWait Brief (Windows only; reason InUse after that), and
+// not at all with None.
+void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess,
+                  TInUseWait AWait = TInUseWait::Brief);
 
 }  // namespace qd::platform

@@ -45,12 +45,19 @@ void SetReceiveTimeout(TSocketHandle ASocket, int AMilliseconds);
 void SetNoDelay(TSocketHandle ASocket);
 
 // One send / one receive. Negative on failure (a receive time-out counts as a failure),
-// otherwise the number of bytes moved; a receive of 0 means the peer closed.
+// otherwise the number of bytes moved; a receive of 0 means the peer closed, in an orderly way
+// or by resetting the connection (both systems report a reset alike).
 int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen);
 int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen);
 
 // Shutdown of both directions and release; results ignored.
 void ShutdownBoth(TSocketHandle ASocket) noexcept;
+// Ends the sending direction only (the peer reads the end of the stream); what the peer still
+// sends can be received until it closes. Result ignored.
+void ShutdownSend(TSocketHandle ASocket) noexcept;
+// Closes with a reset instead of the orderly end: the peer's next receive sees the connection
+// reset (the virtual scale's and the tests' misbehaving peers).
+void AbortSocket(TSocketHandle ASocket) noexcept;
 void CloseSocket(TSocketHandle ASocket) noexcept;
 
 // Server side. Binds to AAddress:APort (0 = any free port) with address reuse and, when

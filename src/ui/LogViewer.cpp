@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <vector>
 
+#include "common/fsfailure.h"
 #include "platform/fs.h"
 
 namespace qd::ui {
@@ -18,6 +20,15 @@ bool IsLogFileName(const std::string& AName) {
   for (char& c : ext)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return ext == ".log";
+}
+
+// The end of the file; a failure is said in the user's words, as the message box shows it.
+std::string ReadTail(const std::string& APath, size_t AMaxBytes, unsigned long long& ASkipped) {
+  try {
+    return platform::ReadFileTail(APath, AMaxBytes, ASkipped);
+  } catch (const platform::EFsError& e) {
+    throw std::runtime_error(FileFailureText(e));
+  }
 }
 
 }  // namespace
@@ -109,7 +120,7 @@ void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
 std::string TfrmLog::ReadLogText(const std::string& APath) {
   unsigned long long skipped = 0;
   // One byte more than is shown: the last one before the cut tells whether a line begins there.
-  std::string text = platform::ReadFileTail(APath, kShownBytes + 1, skipped);
+  std::string text = ReadTail(APath, kShownBytes + 1, skipped);
   return ShownText(std::move(text), skipped);
 }
 
@@ -129,7 +140,7 @@ void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
   if (platform::FileLastWriteTime(path, written)) FLogLastWriteTime = written;
   // A file that cannot be read fails here and the text stays as it was.
   unsigned long long skipped = 0;
-  std::string bytes = platform::ReadFileTail(path, kShownBytes + 1, skipped);
+  std::string bytes = ReadTail(path, kShownBytes + 1, skipped);
   FShownEnd = skipped + bytes.size();
   FShownLast = bytes.substr(bytes.size() - std::min(bytes.size(), kSameFileBytes));
   FAppended = 0;

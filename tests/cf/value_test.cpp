@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "cf/component.h"
 #include "cf/convert.h"
@@ -272,6 +274,33 @@ TEST(ClassList, NamesFollowRegistrationAndAnEmptyListGivesEmptyText) {
   EXPECT_EQ(DestroyObjectImpl(&object), 0);
   EXPECT_EQ(object, nullptr);
   ClearNativeComponents();
+  EXPECT_EQ(std::u16string(GetClassNamesImpl()), u"");
+}
+
+// Hosts call the exports on any thread, also while the library unloads at a process exit:
+// the list is read whole while another thread registers and clears it.
+TEST(ClassList, ReadWhileAnotherThreadChangesIt) {
+  ClearNativeComponents();
+  std::atomic<bool> stop{false};
+  std::atomic<long> created{0};
+  std::thread reader([&] {
+    while (!stop) {
+      const std::u16string names = GetClassNamesImpl();
+      if (!names.empty() && names.rfind(u"Alpha", 0) != 0) ADD_FAILURE() << "a cut list";
+      void* object = nullptr;
+      if (GetClassObjectImpl(u"Alpha", &object) == 1) {
+        ++created;
+        DestroyObjectImpl(&object);
+      }
+    }
+  });
+  for (int round = 0; round < 300; ++round) {
+    for (int i = 0; i < 20; ++i) RegisterNativeComponent(NativeComponentClass<TAlpha>());
+    ClearNativeComponents();
+  }
+  stop = true;
+  reader.join();
+  ClearNativeComponents();  // one of the loop's may have found the reader holding the list
   EXPECT_EQ(std::u16string(GetClassNamesImpl()), u"");
 }
 

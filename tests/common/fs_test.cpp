@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fsfailure.h"
 #include "platform/fs.h"
 #include "support/testenv.h"
 
@@ -67,6 +68,28 @@ TEST_F(Files, ListingByExtensionIgnoresLetterCase) {
   EXPECT_EQ(all, (std::vector<std::string>{"B.MD", "a.md", "c.mdx", "d.txt", "e.md", "md"}));
   EXPECT_EQ(md, (std::vector<std::string>{"B.MD", "a.md", "e.md"}));
   EXPECT_TRUE(ListFolder(At("missing")).empty());
+}
+
+// A failure of the file system is told in the users' words, whatever the system said: a file
+// that is missing, a name too long, a file held by another program.
+TEST(FileFailures, AreSaidInRussianWithTheSystemsCode) {
+  using platform::EFsError;
+  using platform::TFsAction;
+  using platform::TFsReason;
+  const struct {
+    EFsError Error;
+    const char* Text;
+  } cases[] = {
+      {EFsError("Cannot open file p: No such file or directory", TFsAction::Open, TFsReason::NotFound, "p", 2),
+       "не удалось открыть файл «p»: путь не найден (код 2)"},
+      {EFsError("Cannot read file p: File name too long", TFsAction::Read, TFsReason::NameTooLong, "p", 36),
+       "не удалось прочитать файл «p»: слишком длинное имя (код 36)"},
+      {EFsError("Cannot write file p: in use", TFsAction::Write, TFsReason::InUse, "p", 32),
+       "не удалось дописать файл «p»: файл занят другой программой (код 32)"},
+      {EFsError("Cannot open file p: the file has other names", TFsAction::Open, TFsReason::Link, "p", 0),
+       "не удалось открыть файл «p»: это ссылка, по ней лог не пишется"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FileFailureText(c.Error), c.Text) << c.Error.what();
 }
 
 TEST(Paths, RootedPaths) {

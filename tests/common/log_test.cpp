@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -7,7 +8,9 @@
 #include "common/utils.h"
 #include "support/testenv.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -187,6 +190,109 @@ TEST_F(Log, AShortWriteIsTakenBack) {
   EXPECT_EQ(File(), before) << "nothing of the cut line is left";
   WriteLog("second", "", kLogInfo);
   EXPECT_EQ(File(), before + "2024.03.05 10:20:30.045\tINFO\tsecond\r\n");
+}
+#endif
+
+#if !defined(_WIN32)
+// A file size limit with the signal's default action, which ends the process: the write that
+// reaches the limit fails instead (and is taken back), the host lives on and is told once.
+TEST_F(Log, AFileSizeLimitDoesNotEndTheHost) {
+  SetLogLevel(3);
+  WriteLog("first", "", kLogInfo);
+  const std::string before = File();
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_DFL);
+    rlimit limit{static_cast<rlim_t>(before.size() + 10), static_cast<rlim_t>(before.size() + 10)};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    WriteLog("a line that does not fit into the ten bytes left", "", kLogInfo);
+    WriteLog("nor does this one", "", kLogInfo);
+    std::string message;
+    _exit(TakeLogFailure(message) && message.find("(код 27)") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "the failure was noted, with its reason";
+  EXPECT_EQ(File(), before) << "nothing of the cut line is left";
+}
+#endif
+
+#if defined(_WIN32)
+// Another program holds today's log open without letting others write (an editor): the log
+// waits for it once per run of failures, not for every line, and says so once.
+TEST_F(Log, AFileHeldByAnotherProgramIsWaitedForOncePerRun) {
+  SetLogLevel(3);
+  WriteLog("first", "", kLogInfo);
+  const fs::path file = Folder / "192_168_0_10_2024.03.05.log";
+  HANDLE held = CreateFileW(file.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) WriteLog("held", "", kLogInfo);
+  const auto took = std::chrono::steady_clock::now() - start;
+  CloseHandle(held);
+  // Twenty lines that each waited half a second would take ten seconds: a hang check, not a
+  // measure of speed.
+  EXPECT_LT(took, std::chrono::seconds(5));
+  std::string message;
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("»: файл занят другой программой"), std::string::npos) << message;
+  WriteLog("free", "", kLogInfo);
+  const std::string text = File();
+  EXPECT_EQ(text.find("held"), std::string::npos);
+  EXPECT_NE(text.find("\tINFO\tfree\r\n"), std::string::npos) << text;
+}
+#endif
+
+#if !defined(_WIN32)
+// A base name too long for a file name is said in words, not as a bare system code.
+TEST_F(Log, NameTooLongIsSaidInWords) {
+  SetLogFileBaseName(std::string(300, 'n'));
+  SetLogLevel(3);
+  WriteLog("x", "", kLogInfo);
+  std::string message;
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("»: слишком длинное имя (код 36)"), std::string::npos) << message;
+}
+#endif
+
+// A hard link planted at today's name (the folder is open to everyone) could lead to any file
+// the host may write: the log does not write through it, and says so once.
+TEST_F(Log, PlantedHardLinkIsNotWrittenThrough) {
+  fs::create_directories(Folder);
+  fs::path target = Temp.Path() / "victim";
+  { std::ofstream(target, std::ios::binary) << "keep"; }
+  fs::create_hard_link(target, Folder / "192_168_0_10_2024.03.05.log");
+  SetLogLevel(3);
+  WriteLog("x", "", kLogInfo);
+  WriteLog("y", "", kLogInfo);
+  EXPECT_EQ(test::ReadAll(target), "keep");
+  std::string message;
+  ASSERT_TRUE(TakeLogFailure(message));
+  EXPECT_NE(message.find("»: это ссылка, по ней лог не пишется"), std::string::npos) << message;
+  EXPECT_FALSE(TakeLogFailure(message)) << "one warning";
+}
+
+#if !defined(_WIN32)
+// Once the unload code has written the stop banner, threads still running at the exit write
+// nothing after it, nor start the log again. Run in a child process (forked, so that it writes
+// where this test reads; the code is the same on both systems): the stop is for good.
+TEST_F(Log, NoLineAfterTheStopBanner) {
+  EXPECT_EXIT(
+      {
+        SetLogLevel(3);
+        WriteLog("before", "", kLogInfo);
+        LogShutdown();
+        WriteLog("after", "", kLogError);
+        SetLogLevel(0);
+        SetLogLevel(3);
+        WriteLog("again", "", kLogInfo);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(File(), Banner() + "2024.03.05 10:20:30.045\tINFO\tbefore\r\n============Stop log===============\r\n\r\n");
 }
 #endif
 

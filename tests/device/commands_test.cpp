@@ -162,7 +162,7 @@ TEST_F(Device, RecordsThatWouldCorruptTheScaleAreRefusedBeforeSending) {
     std::string Message;
   } cases[] = {
       {"barcode", [](TDevice& d) { d.WritePlu(1, 2, 5, 0, 0, 0, 0, 0, "22A0001", "Milk", "", "", 0, true, TFont{}); },
-       "Недопустимое значение поля \"EAN_Data\": \"22A00010000001\" (не число)"},
+       "'22A00010000001' is not a valid integer value"},
       {"plu", [](TDevice& d) { d.WritePlu(-1, 2, 5, 0, 0, 0, 0, 0, "2200001", "Milk", "", "", 0, true, TFont{}); },
        "Недопустимое значение поля \"PLU_Number\": -1 (значение не может быть отрицательным)"},
       {"price",
@@ -369,12 +369,15 @@ TEST_F(Device, ScaleClosingInsteadOfAnsweringIsATransportFailureForEveryCommand)
       {"raw write", [](TDevice& d) { d.UploadData("F1DF00001001000A00000005"); }},
       {"raw read", [](TDevice& d) { d.UploadData("F72300000002"); }},
   };
-  for (const auto& c : cases) {
-    FDevice.Disable();
-    FDevice.Enable("127.0.0.1", FServer.Port());
-    FServer.Script({TReply::Hangup()});
-    EXPECT_EQ(GeneralError([&] { c.Call(FDevice); }), "EquException: Весы закрыли подключение") << c.Name;
-  }
+  // A scale that resets the connection has closed it too: one message on every system.
+  for (const TReply& end : {TReply::Hangup(), TReply::Abort()})
+    for (const auto& c : cases) {
+      FDevice.Disable();
+      FDevice.Enable("127.0.0.1", FServer.Port());
+      FServer.Script({end});
+      EXPECT_EQ(GeneralError([&] { c.Call(FDevice); }), "EquException: Весы закрыли подключение")
+          << c.Name << (end.Reset ? ", reset" : "");
+    }
 }
 
 TEST_F(Device, SilentScaleIsATransportFailure) {
@@ -464,6 +467,33 @@ TEST_F(DeviceLog, SurplusBytesStopTheExchangeAndAreLogged) {
   for (int i = 0; i < 32; ++i) kept += "0D ";
   EXPECT_NE(log.find(stamp + "ERROR\tНеожиданные данные от весов: \t" + kept + "... (40 байт)\r\n"), std::string::npos)
       << log;
+}
+
+// A read is answered by one byte and, when the key exists, the record behind it: that is the
+// read's own reply, logged with the answer, and no surplus; the exchange goes on as before.
+TEST_F(DeviceLog, ReadTakesTheRecordBehindItsAnswer) {
+  FDevice.SetExtLogEnabled(true);
+  const std::string record = qdtest::Bytes("00 00 00 50 00 0B 00 41 6B 63 69");
+  const struct {
+    const char* Name;
+    std::function<void(TDevice&)> Call;
+    std::string Reply;
+    std::string Data;
+  } cases[] = {
+      {"raw read", [](TDevice& d) { d.UploadData("F72300000050"); }, "\x06" + record, Spaced(record)},
+      {"typed read", [](TDevice& d) { d.ReadMainGroup(50); }, "\x06" + record, Spaced(record)},
+      {"missing key", [](TDevice& d) { d.ReadMainGroup(51); }, "\x15", ""},
+  };
+  for (const auto& c : cases) {
+    FServer.Script({TReply{c.Reply, false}, TReply::Byte(0x06)});
+    EXPECT_EQ(GeneralError([&] { c.Call(FDevice); }), "(no error)") << c.Name;
+    EXPECT_EQ(Spaced(FDevice.ReadData()), c.Data) << c.Name;
+    EXPECT_EQ(GeneralError([&] { FDevice.ClearPlu(); }), "(no error)") << c.Name;
+    EXPECT_EQ(GeneralError([&] { FDevice.FinishExchange(); }), "(no error)") << c.Name;
+  }
+  const std::string log = Log();
+  EXPECT_NE(log.find("DEBUG\tДанные обмена <-: \t060000005000" "0B00416B6369\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
 }
 
 // An exchange that went well ends quietly; bytes before the first command are surplus too.

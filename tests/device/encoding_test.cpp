@@ -16,7 +16,7 @@ namespace {
 
 struct TNumberCase {
   const char* Name;
-  std::string (*Encode)(int64_t, int, std::string_view);
+  std::string (*Encode)(int64_t, int, TFieldRef);
   int64_t Value;
   int Size;
   std::string Expected;

@@ -77,6 +77,10 @@ void TScriptedServer::Serve(TSocketHandle AClient) {
     }
     TReply reply = NextReply();
     if (!reply.Bytes.empty()) Send(AClient, reply.Bytes.data(), reply.Bytes.size());
+    if (reply.Reset) {
+      AbortSocket(AClient);
+      return;
+    }
     if (reply.Close) break;
   }
   ShutdownBoth(AClient);

@@ -17,10 +17,12 @@ namespace qdtest {
 struct TReply {
   std::string Bytes;        // sent back (nothing = stay silent)
   bool Close = false;       // close the connection afterwards
+  bool Reset = false;       // close it with a reset instead
 
   static TReply Byte(uint8_t AByte) { return {std::string(1, static_cast<char>(AByte)), false}; }
   static TReply Silence() { return {}; }
   static TReply Hangup() { return {{}, true}; }
+  static TReply Abort() { return {{}, true, true}; }
 };
 
 class TScriptedServer {

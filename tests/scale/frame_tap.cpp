@@ -67,14 +67,22 @@ void TFrameTap::Relay(TSocketHandle AClient) {
   SetNoDelay(AClient);
   std::string frame;
   char buf[65536];
+  // A driver that has ended its sending direction still reads what the scale says: the end is
+  // passed on, and the scale's side is relayed until it closes.
+  bool clientEnded = false;
   while (!FStop) {
-    if (WaitReadable(AClient, frame.empty() ? 2 : 0) > 0) {
+    if (!clientEnded && WaitReadable(AClient, frame.empty() ? 2 : 0) > 0) {
       int64_t n = Receive(AClient, buf, sizeof buf);
-      if (n <= 0) break;
+      if (n < 0) break;
+      if (n == 0) {
+        clientEnded = true;
+        ShutdownSend(up);
+        continue;
+      }
       frame.append(buf, static_cast<size_t>(n));
       if (Send(up, buf, static_cast<size_t>(n)) != n) break;
     }
-    if (WaitReadable(up, frame.empty() ? 0 : 2) > 0) {
+    if (WaitReadable(up, frame.empty() && !clientEnded ? 0 : 2) > 0) {
       int64_t n = Receive(up, buf, sizeof buf);
       if (n <= 0) break;
       Flush(frame);

@@ -180,7 +180,7 @@ TEST(GoodsRecord, MissingAttributesGiveTheDefaults) {
   for (int32_t v : {g.PLU, g.Code, g.GroupCode, g.SellByDate, g.SellByTime, g.UsedByDate, g.PackedDate,
                     g.PackedTime})
     EXPECT_EQ(v, kInvalidNumber);
-  EXPECT_EQ(g.Price, kInvalidNumber);
+  EXPECT_EQ(g.Price, kInvalidAmount);  // -999999 in the user's units
   EXPECT_EQ(g.PLUTare, 0);
   EXPECT_TRUE(g.IsWeightGoods);
   EXPECT_EQ(g.Font.F1, -1);

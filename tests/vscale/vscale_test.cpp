@@ -253,6 +253,12 @@ TEST(VirtualScaleOptions, ParseFault) {
   f = ParseFault("F2=extra:E2");
   EXPECT_EQ(f.Kind, TFaultKind::Extra);
   EXPECT_EQ(f.Byte, 0xE2);
+  f = ParseFault("F1/41=answer:15:300@1");
+  EXPECT_EQ(f.Kind, TFaultKind::Answer);
+  EXPECT_EQ(f.Byte, 0x15);
+  EXPECT_EQ(f.DelayMs, 300);
+  EXPECT_EQ(f.Times, 1);
+  EXPECT_EQ(ParseFault("F1=answer:15").DelayMs, 0);
   const std::pair<const char*, const char*> bad[] = {
       {"F1/25", "has no '='"},
       {"F1/25=explode", "unknown fault action"},
@@ -261,6 +267,8 @@ TEST(VirtualScaleOptions, ParseFault) {
       {"F1=answer", "answer byte \"\" is not a hexadecimal byte"},
       {"F1=delay:soon", "delay needs milliseconds"},
       {"F1=extra", "extra byte \"\" is not a hexadecimal byte"},
+      {"F1=answer:15:", "answer needs milliseconds"},
+      {"F1=answer:15:later", "answer needs milliseconds"},
       {"F1=close@x", "fault count"},
   };
   for (const auto& [text, reason] : bad) {

@@ -59,9 +59,17 @@ TFault ParseFault(const std::string& AText) {
   std::string arg = action.find(':') == std::string::npos ? "" : action.substr(action.find(':') + 1);
   if (kind == "answer") {
     f.Kind = TFaultKind::Answer;
-    int b = arg == "*" ? -1 : HexValue(arg, 255, "answer byte");
-    if (b < 0) throw std::invalid_argument("answer needs a byte, e.g. answer:15");
+    size_t colon = arg.find(':');
+    std::string byte = arg.substr(0, colon);
+    int b = byte == "*" ? -1 : HexValue(byte, 255, "answer byte");
+    if (b < 0) throw std::invalid_argument("answer needs a byte, e.g. answer:15 or answer:15:300");
     f.Byte = static_cast<uint8_t>(b);
+    if (colon != std::string::npos) {
+      std::string ms = arg.substr(colon + 1);
+      if (ms.empty() || ms.find_first_not_of("0123456789") != std::string::npos || ms.size() > 7)
+        throw std::invalid_argument("answer needs milliseconds after its byte, e.g. answer:15:300");
+      f.DelayMs = std::stoi(ms);
+    }
   } else if (kind == "close" && arg.empty()) {
     f.Kind = TFaultKind::Close;
   } else if (kind == "silent" && arg.empty()) {
@@ -95,7 +103,7 @@ TFault ParseFault(const std::string& AText) {
     f.DelayMs = std::stoi(arg);
   } else {
     throw std::invalid_argument("unknown fault action \"" + action +
-                                "\" (answer:XX, close, silent, delay:MS, extra:XX, late:XX:MS, stream:MS)");
+                                "\" (answer:XX[:MS], close, silent, delay:MS, extra:XX, late:XX:MS, stream:MS)");
   }
   return f;
 }
@@ -302,7 +310,15 @@ void TVirtualScale::Serve(TConnection& AConn) {
     if (fault && !carriedOut) {
       switch (fault->Kind) {
         case TFaultKind::Answer:
-          Event("fault: answered " + Hex2(fault->Byte) + " to " + Brief(frame), true);
+          Event("fault: answered " + Hex2(fault->Byte) + " to " + Brief(frame) +
+                    (fault->DelayMs > 0 ? " after " + std::to_string(fault->DelayMs) + " ms" : std::string()),
+                true);
+          if (fault->DelayMs > 0) {
+            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
+            while (!FStop && std::chrono::steady_clock::now() < until)
+              std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (FStop) return;
+          }
           answer(fault->Byte);
           continue;
         case TFaultKind::Close:

@@ -23,7 +23,7 @@
 namespace qd::vscale {
 
 enum class TFaultKind {
-  Answer,  // answer Byte instead; the frame is not carried out
+  Answer,  // answer Byte instead, after DelayMs; the frame is not carried out
   Close,   // close the connection without answering; the frame is not carried out
   Silent,  // never answer this frame; the frame is not carried out
   Delay,   // carry the frame out and answer after DelayMs
@@ -47,7 +47,7 @@ struct TFault {
 };
 
 // "SEL=ACTION[@N]": SEL is CMD, CMD/TABLE, */TABLE or CMD/* in hexadecimal; ACTION is
-// answer:XX, close, silent, delay:MS, extra:XX, late:XX[XX...]:MS or stream:MS; N limits the fault to the
+// answer:XX[:MS], close, silent, delay:MS, extra:XX, late:XX[XX...]:MS or stream:MS; N limits the fault to the
 // first N matching frames.
 // Throws std::invalid_argument with a readable reason.
 TFault ParseFault(const std::string& AText);

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@ TFsReason ReasonOf(int AErr) {
     case ELOOP: return TFsReason::Link;
     case ENXIO: return TFsReason::NotARegularFile;
     case EBUSY: case ETXTBSY: return TFsReason::InUse;
+    case ENAMETOOLONG: return TFsReason::NameTooLong;
     default: return TFsReason::Other;
   }
 }
@@ -316,8 +318,49 @@ void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess
   WriteAndClose(fd, AFileName, ABytes);
 }
 
-void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess) {
+namespace {
+
+// Holds SIGXFSZ back on this thread while it lives: a write beyond the file size limit then
+// fails with EFBIG instead of ending the host process. A signal raised meanwhile by this
+// thread's write is taken off before the old mask comes back; one that was pending before is
+// left alone.
+class TNoFileSizeSignal {
+ public:
+  TNoFileSizeSignal() {
+    sigemptyset(&FSet);
+    sigaddset(&FSet, SIGXFSZ);
+    FBlocked = pthread_sigmask(SIG_BLOCK, &FSet, &FOld) == 0;
+    sigset_t pending;
+    FWasPending = FBlocked && sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
+  }
+  ~TNoFileSizeSignal() {
+    if (!FBlocked) return;
+    sigset_t pending;
+    if (!FWasPending && sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1) {
+      timespec none{};
+      (void)sigtimedwait(&FSet, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
+  }
+  TNoFileSizeSignal(const TNoFileSizeSignal&) = delete;
+  TNoFileSizeSignal& operator=(const TNoFileSizeSignal&) = delete;
+
+ private:
+  sigset_t FSet, FOld;
+  bool FBlocked = false;
+  bool FWasPending = false;
+};
+
+}  // namespace
+
+void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess AAccess, TInUseWait) {
   TFd fd(OpenRegular(AFileName, O_WRONLY | O_APPEND | O_CREAT, AAccess));
+  // A second name of the file (a hard link planted in a folder open to everyone) could be any
+  // file of the computer that the host may write.
+  struct stat st {};
+  if (fstat(fd.Get(), &st) != 0 || st.st_nlink > 1)
+    ThrowKind(TFsAction::Open, AFileName, "the file has other names (hard links)", TFsReason::Link, 0);
+  const TNoFileSizeSignal noSignal;
   // One write puts the bytes at the end whole, whatever other processes append meanwhile.
   size_t done = 0;
   int err = 0;

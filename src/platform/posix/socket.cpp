@@ -119,10 +119,21 @@ int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
   do {
     r = ::recv(Fd(ASocket), ABuffer, ALen, 0);
   } while (r < 0 && errno == EINTR);
+  if (r < 0 && errno == ECONNRESET) return 0;  // the peer closed, abruptly
   return r;
 }
 
 void ShutdownBoth(TSocketHandle ASocket) noexcept { ::shutdown(Fd(ASocket), SHUT_RDWR); }
+
+void ShutdownSend(TSocketHandle ASocket) noexcept { ::shutdown(Fd(ASocket), SHUT_WR); }
+
+void AbortSocket(TSocketHandle ASocket) noexcept {
+  linger l{};
+  l.l_onoff = 1;
+  l.l_linger = 0;
+  setsockopt(Fd(ASocket), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(Fd(ASocket));
+}
 
 void CloseSocket(TSocketHandle ASocket) noexcept {
   if (ASocket != kInvalidSocket) ::close(Fd(ASocket));

@@ -34,6 +34,7 @@ TFsReason ReasonOf(DWORD AErr) {
     case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: return TFsReason::AccessDenied;
     case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return TFsReason::NoSpace;
     case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return TFsReason::InUse;
+    case ERROR_FILENAME_EXCED_RANGE: case ERROR_BUFFER_OVERFLOW: return TFsReason::NameTooLong;
     default: return TFsReason::Other;
   }
 }
@@ -343,19 +344,25 @@ void WriteFile(const std::string& AFileName, std::string_view ABytes, TNewAccess
   WriteAndClose(std::move(h), AFileName, ABytes);
 }
 
-void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess) {
+void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAccess, TInUseWait AWait) {
   // Other processes may hold the file open the same way and append to it at the same time; a
-  // process that holds it without sharing it is waited for briefly.
+  // process that holds it without sharing it is waited for briefly, when the caller allows.
+  const int attempts = AWait == TInUseWait::Brief ? 50 : 0;
   THandle h;
   for (int attempt = 0;; ++attempt) {
     try {
       h = OpenRegular(AFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
       break;
     } catch (const EFsError& e) {
-      if (e.Reason != TFsReason::InUse || attempt >= 50) throw;
+      if (e.Reason != TFsReason::InUse || attempt >= attempts) throw;
       Sleep(10);
     }
   }
+  // A second name of the file (a hard link planted in a folder open to everyone) could be any
+  // file of the computer that the host may write.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h.Get(), &info) || info.nNumberOfLinks > 1)
+    ThrowKind(TFsAction::Open, AFileName, "the file has other names (hard links)", TFsReason::Link, 0);
   // The writers take turns: each holds a lock on one byte far beyond any end of file (it keeps
   // no reader out) while it finds the end and writes there.
   OVERLAPPED turn{};

@@ -125,10 +125,25 @@ int64_t Send(TSocketHandle ASocket, const void* AData, size_t ALen) {
 }
 
 int64_t Receive(TSocketHandle ASocket, void* ABuffer, size_t ALen) {
-  return ::recv(S(ASocket), static_cast<char*>(ABuffer), static_cast<int>(ALen), 0);
+  int r = ::recv(S(ASocket), static_cast<char*>(ABuffer), static_cast<int>(ALen), 0);
+  if (r == SOCKET_ERROR) {
+    const int error = WSAGetLastError();
+    if (error == WSAECONNRESET || error == WSAECONNABORTED) return 0;  // the peer closed, abruptly
+  }
+  return r;
 }
 
 void ShutdownBoth(TSocketHandle ASocket) noexcept { ::shutdown(S(ASocket), SD_BOTH); }
+
+void ShutdownSend(TSocketHandle ASocket) noexcept { ::shutdown(S(ASocket), SD_SEND); }
+
+void AbortSocket(TSocketHandle ASocket) noexcept {
+  linger l{};
+  l.l_onoff = 1;
+  l.l_linger = 0;
+  setsockopt(S(ASocket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+  ::closesocket(S(ASocket));
+}
 
 void CloseSocket(TSocketHandle ASocket) noexcept {
   if (ASocket != kInvalidSocket) ::closesocket(S(ASocket));
