@@ -40,7 +40,7 @@ namespace qd::platform::toolkit {
   X(Gtk, gtk_adjustment_get_lower) X(Gtk, gtk_adjustment_get_page_size)                           \
   X(Gtk, gtk_adjustment_get_upper) X(Gtk, gtk_adjustment_get_value)                               \
   X(Gtk, gtk_adjustment_set_value) X(Gtk, gtk_box_new) X(Gtk, gtk_box_pack_start)                 \
-  X(Gtk, gtk_button_new_from_icon_name) X(Gtk, gtk_button_set_relief)                             \
+  X(Gtk, gtk_button_set_relief)                                                                   \
   X(Gtk, gtk_combo_box_get_active) X(Gtk, gtk_combo_box_popup) X(Gtk, gtk_combo_box_set_active)  \
   X(Gtk, gtk_button_new) X(Gtk, gtk_button_set_image) X(Gtk, gtk_image_new_from_icon_name)        \
   X(Gtk, gtk_image_get_pixel_size) X(Gtk, gtk_image_set_pixel_size)                               \
