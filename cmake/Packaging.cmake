@@ -4,6 +4,8 @@
 #   lib/w_quendal7v2k/            the module (Linux)
 #   share/doc/w_quendal7v2k/      README.md for integrators, LICENSE, THIRD-PARTY-NOTICES.txt,
 #                                 the user documents, examples/ and SHA256SUMS of every file
+#   share/man/man1/               a manual page for every program (Linux)
+#   share/doc/w-quendal7v2k/      Debian's copyright and changelog (the Debian package only)
 # CPack writes
 #   w_quendal7v2k-<version>-linux-x86_64.tar.gz   and  w-quendal7v2k_<version>_amd64.deb (Linux)
 #   w_quendal7v2k-<version>-windows-x64.zip       (Windows)
@@ -42,34 +44,6 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/docs/host-boundary.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT Runtime)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Runtime)
-
-# The notices of the software in or used by the shipped files, written at install time from
-# what was built and linked (cmake/Notices.cmake).
-if(WIN32)
-  # Static libraries of the system linked in: the compiler's runtime, the C runtime and
-  # threads, and zlib; and the source packages scripts/build-win-deps.sh built.
-  set(_qd_static "")
-  foreach(_qd_library IN ITEMS libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a libmingwex.a libmsvcrt.a libmingw32.a)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_qd_library} OUTPUT_VARIABLE _qd_path
-      OUTPUT_STRIP_TRAILING_WHITESPACE)
-    list(APPEND _qd_static "${_qd_path}")
-  endforeach()
-  get_target_property(_qd_zlib qd::zlib IMPORTED_LOCATION)
-  list(APPEND _qd_static "${_qd_zlib}")
-  install(CODE "set(QD_NOTICE_STATIC \"${_qd_static}\")
-set(QD_NOTICE_SOURCES \"pugixml;expat;pcre2;libzip\")
-set(QD_NOTICE_SOURCES_DIR \"${QD_WIN_DEPS}\")" COMPONENT Runtime)
-else()
-  # The shared libraries the installed files need, and the toolkit the windows open.
-  install(CODE "set(QD_NOTICE_BINARIES \"${CMAKE_INSTALL_BINDIR}/addin-host;${CMAKE_INSTALL_BINDIR}/vscale;${CMAKE_INSTALL_BINDIR}/mdconv;${_qd_module_destination}/w_quendal7v2k.so\")
-set(QD_NOTICE_OPENED \"libgtk-3-0;libwebkit2gtk-4.1-0\")" COMPONENT Runtime)
-endif()
-install(CODE "set(QD_NOTICES_FILE \"${CMAKE_INSTALL_DOCDIR}/THIRD-PARTY-NOTICES.txt\")
-set(QD_PROJECT_NAME \"${PROJECT_NAME}\")"
-  COMPONENT Runtime)
-install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/Notices.cmake COMPONENT Runtime)
-install(CODE "set(QD_SUMS_FILE \"${CMAKE_INSTALL_DOCDIR}/SHA256SUMS\")" COMPONENT Runtime)
-install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/Checksums.cmake COMPONENT Runtime)
 
 # Linux: a manual page for every program, made from its --help and --version, compressed
 # without a time stamp.
@@ -110,6 +84,34 @@ if(NOT WIN32)
   add_custom_target(qd_debian_doc ALL DEPENDS ${_qd_debian_doc}/copyright ${_qd_debian_doc}/changelog.gz)
   set(CPACK_QD_DEBIAN_DOC ${_qd_debian_doc})
 endif()
+
+# The notices of the software in or used by the shipped files, written at install time from
+# what was built and linked (cmake/Notices.cmake).
+if(WIN32)
+  # Static libraries of the system linked in: the compiler's runtime, the C runtime and
+  # threads, and zlib; and the source packages scripts/build-win-deps.sh built.
+  set(_qd_static "")
+  foreach(_qd_library IN ITEMS libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a libmingwex.a libmsvcrt.a libmingw32.a)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_qd_library} OUTPUT_VARIABLE _qd_path
+      OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND _qd_static "${_qd_path}")
+  endforeach()
+  get_target_property(_qd_zlib qd::zlib IMPORTED_LOCATION)
+  list(APPEND _qd_static "${_qd_zlib}")
+  install(CODE "set(QD_NOTICE_STATIC \"${_qd_static}\")
+set(QD_NOTICE_SOURCES \"pugixml;expat;pcre2;libzip\")
+set(QD_NOTICE_SOURCES_DIR \"${QD_WIN_DEPS}\")" COMPONENT Runtime)
+else()
+  # The shared libraries the installed files need, and the toolkit the windows open.
+  install(CODE "set(QD_NOTICE_BINARIES \"${CMAKE_INSTALL_BINDIR}/addin-host;${CMAKE_INSTALL_BINDIR}/vscale;${CMAKE_INSTALL_BINDIR}/mdconv;${_qd_module_destination}/w_quendal7v2k.so\")
+set(QD_NOTICE_OPENED \"libgtk-3-0;libwebkit2gtk-4.1-0\")" COMPONENT Runtime)
+endif()
+install(CODE "set(QD_NOTICES_FILE \"${CMAKE_INSTALL_DOCDIR}/THIRD-PARTY-NOTICES.txt\")
+set(QD_PROJECT_NAME \"${PROJECT_NAME}\")"
+  COMPONENT Runtime)
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/Notices.cmake COMPONENT Runtime)
+install(CODE "set(QD_SUMS_FILE \"${CMAKE_INSTALL_DOCDIR}/SHA256SUMS\")" COMPONENT Runtime)
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/Checksums.cmake COMPONENT Runtime)
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

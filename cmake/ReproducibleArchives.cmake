@@ -19,6 +19,9 @@ foreach(_qd_package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT _qd_result EQUAL 0)
     message(FATAL_ERROR "cannot unpack ${_qd_package}")
   endif()
+  # Unpacking went through this process's file-creation mask: the modes are made plain again
+  # (folders and programs 755, other files 644), then the times fixed.
+  execute_process(COMMAND chmod -R u+rwX,go+rX,go-w . WORKING_DIRECTORY "${_qd_unpacked}")
   execute_process(COMMAND find . -exec touch -h -d "@${_qd_time}" {} + WORKING_DIRECTORY "${_qd_unpacked}")
   file(GLOB _qd_tops RELATIVE "${_qd_unpacked}" "${_qd_unpacked}/*")
   list(SORT _qd_tops)

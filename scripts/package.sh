@@ -49,7 +49,8 @@ package() {
   cmake --build --preset "$build"
   local folder=$root/build/$configure
   rm -rf "$folder/cpack"
-  (cd "$folder" && cpack -B "$folder/cpack" >/dev/null)
+  # CPack gives the Debian package's outer members the modes of the file-creation mask.
+  (cd "$folder" && umask 022 && cpack -B "$folder/cpack" >/dev/null)
   find "$folder/cpack" -maxdepth 1 \( -name 'w_quendal7v2k-*.tar.gz' -o -name 'w_quendal7v2k-*.zip' \
     -o -name 'w-quendal7v2k_*.deb' \) -exec mv -f {} "$into"/ \;
 }
