@@ -2,9 +2,15 @@
 # Cross-builds the third-party static libraries of the Windows target from the Debian
 # source packages of the machine's configured archive:
 #   pugixml, expat, PCRE2 (8-bit), libzip (zlib only), GoogleTest + GoogleMock
-# and installs them into $QD_WIN_DEPS (default ~/.cache/w_quendal7v2k/win-deps).
+# and installs them into $QD_WIN_DEPS (default ~/.cache/w_quendal7v2k/win-deps), each built
+# from exactly the source version named below (VERSIONS): when that one cannot be fetched
+# the script stops and says so, it never takes another. Beside the libraries it keeps
+# versions.txt ("<source package> <version>" of what was built) and notices/<source
+# package>.copyright, the copyright file of the very source built, which the Windows
+# release's notices are written from (cmake/Notices.cmake).
 # Run as root (it adds a deb-src entry and uses apt-get). Does nothing when the cache
-# already holds the current source versions built by this very script.
+# already holds the current source versions built by this very script (the stamp names the
+# script, the toolchain, the compiler and every source version).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,7 +19,17 @@ prefix=${QD_WIN_DEPS:-$HOME/.cache/w_quendal7v2k/win-deps}
 toolchain=$root/cmake/toolchain-mingw64.cmake
 jobs=${QD_JOBS:-2}
 src_list=/etc/apt/sources.list.d/w_quendal7v2k-deb-src.sources
+# The source packages and exactly the versions built. A version the archive no longer lists,
+# or whose files it does not serve, stops the script; a newer one that it lists is reported,
+# to be named here once it can be fetched (the security archive's updates among them).
 SOURCES=(pugixml expat pcre2 libzip googletest)
+declare -A VERSIONS=(
+  [pugixml]=1.13-0.2
+  [expat]=2.5.0-1+deb12u2
+  [pcre2]=10.42-1
+  [libzip]=1.7.3-1
+  [googletest]=1.12.1-0.2
+)
 
 say() { echo "win-deps: $*"; }
 
@@ -170,8 +186,17 @@ for pkg in "${SOURCES[@]}"; do
     v=$(source_versions "$pkg" | tr '\n' ' ')
   fi
   [[ -n $v ]] || { echo "win-deps: no source package $pkg in the configured archive" >&2; exit 1; }
-  candidates[$pkg]=${v% }
-  stamp_text+="$pkg ${v% }"$'\n'
+  wanted=${VERSIONS[$pkg]}
+  if [[ " $v " != *" $wanted "* ]]; then
+    echo "win-deps: the configured archive lists $pkg $v but not $wanted, the version named in $0" >&2
+    exit 1
+  fi
+  newest=${v%% *}
+  if [[ $newest != "$wanted" ]]; then
+    say "note: the archive lists $pkg $newest, newer than $wanted built here; name it in $0 when it can be fetched"
+  fi
+  candidates[$pkg]=$wanted
+  stamp_text+="$pkg $wanted"$'\n'
 done
 
 stamp=$prefix/.stamp
@@ -187,22 +212,28 @@ say "building into $prefix (work folder $work)"
 rm -rf "$prefix"
 mkdir -p "$prefix"
 
-# Takes the newest version whose files the archive actually serves.
+# Fetches exactly the version named; package lists out of step with the archive are
+# refreshed once. No other version is taken in its place.
 fetch() {
-  local pkg=$1 v got=
-  for v in ${candidates[$pkg]}; do
-    if (cd "$work" && apt-get "${apt_opts[@]}" source --download-only "$pkg=$v" >"$work/$pkg-fetch.log" 2>&1); then
-      got=$v
-      break
+  local pkg=$1 got=${candidates[$1]}
+  if ! (cd "$work" && apt-get "${apt_opts[@]}" source --download-only "$pkg=$got" >"$work/$pkg-fetch.log" 2>&1); then
+    say "$pkg $got not fetched; refreshing the package lists and trying again"
+    apt-get "${apt_opts[@]}" update >/dev/null
+    if ! (cd "$work" && apt-get "${apt_opts[@]}" source --download-only "$pkg=$got" >"$work/$pkg-fetch.log" 2>&1); then
+      tail -n 5 "$work/$pkg-fetch.log" >&2
+      echo "win-deps: cannot fetch the source package $pkg $got named in $0; nothing is built from another" \
+        "version. Check the network and the deb-src entry ($src_list), then run again." >&2
+      exit 1
     fi
-    say "$pkg $v not downloadable, trying an older version"
-  done
-  [[ -n $got ]] || { tail -n 5 "$work/$pkg-fetch.log" >&2; echo "win-deps: apt-get source $pkg failed" >&2; exit 1; }
+  fi
   say "fetched $pkg $got"
   local dsc=$work/${pkg}_${got#*:}.dsc
   (cd "$work" && dpkg-source --no-check -x "$dsc" "src-$pkg" >/dev/null 2>&1) ||
     { echo "win-deps: unpacking $pkg failed" >&2; exit 1; }
   echo "$pkg $got" >>"$work/versions.txt"
+  mkdir -p "$work/notices"
+  cp "$work/src-$pkg/debian/copyright" "$work/notices/$pkg.copyright" ||
+    { echo "win-deps: the source package $pkg $got has no debian/copyright" >&2; exit 1; }
 }
 
 cross_build() {
@@ -255,5 +286,6 @@ cross_build googletest "$work/src-googletest" \
   -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=ON
 
 cp "$work/versions.txt" "$prefix/versions.txt"
+cp -r "$work/notices" "$prefix/notices"
 printf '%s\n' "${stamp_text%$'\n'}" >"$stamp"
 say "done in $((SECONDS - start)) s"

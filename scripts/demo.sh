@@ -5,7 +5,11 @@
 # now holds.
 #
 #   bash scripts/demo.sh                         against the virtual scale
-#   bash scripts/demo.sh --address A --port P    against a real scale at A:P
+#   bash scripts/demo.sh --address A --port P    against a real scale at A:P, which loses its
+#                                                goods, containers, groups, pictures and
+#                                                preset keys first: asks on a terminal, stops
+#                                                before sending anything otherwise
+#   bash scripts/demo.sh --address A --port P --yes   the same without asking
 #   bash scripts/demo.sh --from FOLDER           with the programs of an installed layout:
 #                                                FOLDER/bin, the module where addin-host
 #                                                finds it, FOLDER/share/doc/w_quendal7v2k/
@@ -23,12 +27,14 @@ cd "$root"
 address=""
 port=""
 from=""
+yes=0
 while [[ $# -gt 0 ]]; do
   case $1 in
     --address) address=${2:?--address needs a value}; shift 2 ;;
     --port) port=${2:?--port needs a value}; shift 2 ;;
     --from) from=$(cd "${2:?--from needs a folder}" && pwd); shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --yes) yes=1; shift ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -38,6 +44,22 @@ if [[ -n $address && -z $port ]] || [[ -z $address && -n $port ]]; then
 fi
 
 step() { echo "=== $*"; }
+
+# A real scale is cleared before the examples go in: nothing is built or sent before the user
+# has agreed, on a terminal or with --yes.
+if [[ -n $address && $yes -eq 0 ]]; then
+  echo "demo: the scale at $address:$port will be cleared first (ClearGoods, ClearGroups): it loses its" >&2
+  echo "demo: goods, containers, groups, pictures and preset keys, then gets the examples of examples/." >&2
+  if [[ ! -t 0 ]]; then
+    echo "demo: nothing sent: no terminal to ask on; give --yes to clear the scale without asking" >&2
+    exit 2
+  fi
+  read -r -p "Clear the scale at $address:$port and load the examples? Type yes to go on: " answer || answer=""
+  if [[ $answer != yes ]]; then
+    echo "demo: nothing sent" >&2
+    exit 1
+  fi
+fi
 
 # ---- packages and build, or the archive's files ----
 exe=""

@@ -18,8 +18,10 @@ fetch_examples() {
 PACKAGES=(
   # native toolchain
   g++ cmake ninja-build pkg-config dpkg-dev python3
-  # the Debian package's dependencies are found with file and dpkg-shlibdeps
-  file
+  # the Debian package's dependencies are found with file and dpkg-shlibdeps; the manual pages
+  # are made from the programs' --help; the release archives are written with sorted members
+  # (tar, gzip, zip); the package check runs lintian on the Debian package
+  file help2man tar gzip zip lintian
   # Windows cross toolchain and the runtime the Windows tests run in
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine fonts-wine
   # libraries for the native build

@@ -106,7 +106,7 @@ void TMarkdownRenderer::ConvertToHtml(const std::string& ASource, const std::str
                                       const std::string& ACss) {
   // Files that the user names: a link to one is taken as the file.
   if (!platform::FileExists(ASource, TLinks::Follow)) throw std::runtime_error("File not found: " + ASource);
-  if (!ACss.empty() && !platform::FileExists(ACss, TLinks::Follow)) throw std::runtime_error("File not found: " + ACss);
+  // The style sheet is only linked by name: it need not be there yet.
   // A relative source would otherwise be looked for in the renderer's own folder.
   std::u8string source(ASource.begin(), ASource.end());
   std::u8string full = std::filesystem::absolute(std::filesystem::path(source)).u8string();

@@ -16,12 +16,24 @@
 #   the README states;
 # - the Debian package depends on no toolkit package (GTK 3 and WebKitGTK are recommended), the
 #   packages it names are known to the system's package lists, and the main job runs from it
-#   installed for real (as root; otherwise unpacked into a scratch root).
+#   installed for real (as root; otherwise unpacked into a scratch root);
+# - the Linux files carry a manual page for every program; lintian finds no error and no
+#   warning in the Debian package (and no missing hardening), which has Debian's copyright
+#   file and changelog and no maintainer scripts;
+# - with --compare OTHER (a second build of the same commit, scripts/package.sh): every
+#   release file and dist/SHA256SUMS are byte-identical to OTHER's; both checksum lists are
+#   printed.
 # Prints one line per check and ends with "N passed, M failed".
+#
+#   check_packages.sh [DIST] [--compare OTHER]
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dist=$(cd "${1:-$root/dist}" && pwd)
+compare=
+if [[ ${2:-} == --compare ]]; then
+  compare=$(cd "${3:?--compare needs a folder}" && pwd)
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/qd-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 doc=share/doc/w_quendal7v2k
@@ -52,10 +64,19 @@ has_files() {
   done
 }
 
+# A manual page for every program (the Linux files).
+has_manual_pages() {
+  local top=$1 tool
+  for tool in addin-host vscale mdconv; do
+    [[ -f $top/share/man/man1/$tool.1.gz ]] || { echo "no manual page of $tool"; return 1; }
+    zcat "$top/share/man/man1/$tool.1.gz" | grep -q "^\.TH \"\?${tool^^}" || { echo "$tool.1.gz is no manual page"; return 1; }
+  done
+}
+
 # Only what the layout names, and no document meant for the driver's developers.
 nothing_else() {
   local top=$1 extra
-  extra=$(cd "$top" && find . -type f | grep -v -E "^\./(bin|lib/w_quendal7v2k|$doc)/" || true)
+  extra=$(cd "$top" && find . -type f | grep -v -E "^\./(bin|lib/w_quendal7v2k|$doc|share/man/man1)/" || true)
   [[ -z $extra ]] || { echo "unexpected files: $extra"; return 1; }
   local dev
   for dev in building.md conventions.md fuzzing.md performance.md architecture.md; do
@@ -69,9 +90,66 @@ notices_complete() {
   local top=$1 lib
   shift
   for lib in "$@"; do
-    grep -q "^$lib (Debian package" "$top/$doc/THIRD-PARTY-NOTICES.txt" || { echo "no notice of $lib"; return 1; }
+    grep -q "^$lib [^ ]*: Debian " "$top/$doc/THIRD-PARTY-NOTICES.txt" || { echo "no notice of $lib"; return 1; }
   done
   grep -q "Permission is hereby granted" "$top/$doc/LICENSE"
+}
+
+# The Windows notices name the source packages with exactly the versions built into the files
+# (the versions.txt of the Windows libraries' folder).
+windows_notices_as_built() {
+  local top=$1 built=${QD_WIN_DEPS:-${HOME:-/root}/.cache/w_quendal7v2k/win-deps}/versions.txt pkg version
+  [[ -f $built ]] || { echo "no $built"; return 1; }
+  for pkg in pugixml expat pcre2 libzip; do
+    version=$(sed -n "s/^$pkg //p" "$built")
+    echo "$pkg $version"
+    grep -qxF "$pkg $version: Debian source package, built into the Windows files" "$top/$doc/THIRD-PARTY-NOTICES.txt" ||
+      { echo "the notices do not name $pkg $version as built"; return 1; }
+  done
+}
+
+# The shipped methods page lists every method the module has, with its names and number of
+# arguments as the module gives them, and says what each one takes and returns.
+methods_page_complete() {
+  local top=$1 page=$1/$doc/docs/driver-methods.md index russian english count row
+  while IFS=$'\t' read -r index russian english count; do
+    row=$(grep -F "| $index | $russian | $english | $count |" "$page") ||
+      { echo "driver-methods.md has no row for $index $russian $english ($count)"; return 1; }
+    [[ $(awk -F'|' '{print NF}' <<<"$row") -ge 8 && $row == *"| Boolean |" || $row == *"| integer"* ]] ||
+      { echo "the row of $english gives no result: $row"; return 1; }
+  done < <(cd "$work" && "$top/bin/addin-host" methods)
+}
+
+# The shipped documents point at nothing that is not shipped: no path of the source tree,
+# and every relative link leads to a file of the package.
+documents_self_contained() {
+  local folder=$1/$doc f target bad=0
+  while IFS= read -r f; do
+    if grep -nE '`(src|tools|tests|scripts|cmake|fuzz|bench|build)/' "$f"; then
+      echo "$f names a file of the source tree"
+      bad=1
+    fi
+    while IFS= read -r target; do
+      [[ -e $(dirname "$f")/$target ]] || { echo "$f links to $target, which is not shipped"; bad=1; }
+    done < <(sed 's/`[^`]*`//g' "$f" | grep -oE '\]\([^)#: ]+' | sed 's/^](//')
+  done < <(find "$folder" -name '*.md')
+  return $bad
+}
+
+# The Linux steps of the shipped README's guide, as written, in a copy of the package (the
+# port the guide names swapped for a free one): every call goes through and the decoded log
+# shows the uploads accepted.
+guide_works_on_linux() {
+  local top=$1 copy=$work/guide port out
+  rm -rf "$copy"
+  cp -r "$top" "$copy"
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  awk '/^```sh$/ {inside = 1; next} /^```/ {inside = 0} inside' "$top/$doc/README.md" | sed "s/1111/$port/g" >"$work/guide.sh"
+  [[ -s $work/guide.sh ]] || { echo "the README has no Linux steps"; return 1; }
+  out=$(cd "$copy" && env -u W_QUENDAL7V2K_LOG_DIR bash -e -m "$work/guide.sh" 2>&1) || { echo "$out"; return 1; }
+  echo "$out"
+  [[ $(grep -c 'result: bool false\|GetLastError' <<<"$out") == 0 ]] &&
+    grep -q 'call UploadGoods: true' <<<"$out" && grep -q 'accepted' <<<"$out" && grep -q 'write plu' <<<"$out"
 }
 
 sums_match() { (cd "$1" && sha256sum --quiet -c "$doc/SHA256SUMS" && [[ $(wc -l <"$doc/SHA256SUMS") -eq $(find . -type f ! -path "./$doc/SHA256SUMS" | wc -l) ]]); }
@@ -180,13 +258,53 @@ deb_dependencies_resolvable() {
 
 archive_sums_match() { (cd "$dist" && sha256sum --quiet -c SHA256SUMS); }
 
+# lintian: no error, no warning, and none of its notes on missing hardening.
+lintian_clean() {
+  local out rc=0
+  out=$(lintian --tag-display-limit 0 -I --fail-on error,warning "$1" 2>&1) || rc=1
+  echo "$out"
+  [[ $rc == 0 ]] && ! grep -q 'hardening-' <<<"$out"
+}
+
+# Debian's files for every package, and no maintainer script (nothing to run at install).
+deb_debian_files() {
+  local root=$1 deb=$2 name scripts
+  name=$(dpkg-deb -f "$deb" Package)
+  head -n1 "$root/usr/share/doc/$name/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    { echo "no machine-readable copyright file"; return 1; }
+  zcat "$root/usr/share/doc/$name/changelog.gz" | head -n1 | grep -q "^$name ($(dpkg-deb -f "$deb" Version))" ||
+    { echo "no changelog of this version"; return 1; }
+  scripts=$(dpkg-deb -I "$deb" | grep -E -o '\b(preinst|postinst|prerm|postrm)\b' || true)
+  [[ -z $scripts ]] || { echo "maintainer scripts: $scripts"; return 1; }
+}
+
+# Every release file of the second build is the same as this one's, byte for byte.
+same_as_second_build() {
+  local other=$1 f
+  echo "this build:"
+  sed 's/^/  /' "$dist/SHA256SUMS"
+  echo "second build:"
+  sed 's/^/  /' "$other/SHA256SUMS"
+  cmp "$dist/SHA256SUMS" "$other/SHA256SUMS" || return 1
+  for f in "$dist"/w_quendal7v2k-* "$dist"/w-quendal7v2k_*; do cmp "$f" "$other/$(basename "$f")" || return 1; done
+}
+
 linux=$(find "$dist" -maxdepth 1 -name 'w_quendal7v2k-*-linux-x86_64.tar.gz' | head -n1)
 windows=$(find "$dist" -maxdepth 1 -name 'w_quendal7v2k-*-windows-x64.zip' | head -n1)
 deb=$(find "$dist" -maxdepth 1 -name 'w-quendal7v2k_*_amd64.deb' | head -n1)
-linux_libs=(pugixml Expat PCRE2 libzip zlib)
-windows_libs=(pugixml Expat PCRE2 libzip zlib "mingw-w64 runtime and winpthreads" "GCC runtime libraries")
+# The packages of every library the files load (the C and C++ runtimes among them) and of the
+# toolkit the windows open; on Windows the sources built in and the system's static libraries.
+linux_libs=(libpugixml1v5 libexpat1 libpcre2-8-0 libzip4 libstdc++6 libgcc-s1 libc6 libgtk-3-0 libwebkit2gtk-4.1-0)
+windows_libs=(pugixml expat pcre2 libzip libz-mingw-w64-dev mingw-w64-x86-64-dev g++-mingw-w64-x86-64-posix
+  gcc-mingw-w64-x86-64-posix)
 
 check "checksums of the release files (dist/SHA256SUMS)" archive_sums_match
+if [[ -n $compare ]]; then
+  check "the release files are byte-identical to a second build's" same_as_second_build "$compare"
+  # The two lists, for the record.
+  echo "  this build:"; sed 's/^/    /' "$dist/SHA256SUMS"
+  echo "  second build:"; sed 's/^/    /' "$compare/SHA256SUMS"
+fi
 
 if [[ -n $linux ]]; then
   name=$(basename "$linux" .tar.gz)
@@ -197,6 +315,10 @@ if [[ -n $linux ]]; then
   check "$name holds nothing else, and no developer document" nothing_else "$top"
   check "$name: notices of every linked library, and the licence" notices_complete "$top" "${linux_libs[@]}"
   check "$name SHA256SUMS matches every file" sums_match "$top"
+  check "$name: a manual page for every program" has_manual_pages "$top"
+  check "$name: the methods page lists every method with its arguments and result" methods_page_complete "$top"
+  check "$name: the shipped documents point at nothing that is not shipped" documents_self_contained "$top"
+  check "$name: the README's steps work as written on Linux" guide_works_on_linux "$top"
   check "$name: addin-host finds and loads the module" host_loads_module "$top" "" ""
   check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" readelf 0 "" \
     lib/w_quendal7v2k/w_quendal7v2k.so
@@ -216,6 +338,9 @@ if [[ -n $deb ]]; then
   check "$name: it depends on no toolkit package and recommends GTK 3 and WebKitGTK" deb_toolkit_recommended "$deb"
   check "$name holds the module, the tools, the README, licences, docs and examples" \
     has_files "$work/deb-root/usr" "" lib/w_quendal7v2k .so
+  check "$name: a manual page for every program" has_manual_pages "$work/deb-root/usr"
+  check "$name: Debian's copyright file and changelog, no maintainer scripts" deb_debian_files "$work/deb-root" "$deb"
+  check "$name: lintian finds no error, no warning and no missing hardening" lintian_clean "$deb"
   if [[ $(id -u) -eq 0 ]] && command -v dpkg >/dev/null && ! dpkg -s "$(dpkg-deb -f "$deb" Package)" >/dev/null 2>&1; then
     check "$name: the main job runs from the package installed" main_job_installed "$deb"
   else
@@ -233,6 +358,7 @@ if [[ -n $windows ]]; then
     has_files "$top" .exe bin .dll
   check "$name holds nothing else, and no developer document" nothing_else "$top"
   check "$name: notices of every linked library, and the licence" notices_complete "$top" "${windows_libs[@]}"
+  check "$name: the notices name the sources as built" windows_notices_as_built "$top"
   check "$name SHA256SUMS matches every file" sums_match "$top"
   check "$name holds no DLL but the module" only_the_driver_dlls "$top"
   check "$name: the module and the tools need no toolkit library" module_and_tools_need_no_toolkit "$top" \

@@ -51,6 +51,8 @@ printf 'Склад\n№1 \xc3' >"$w/cut.txt"
 printf '# Заголовок\n\nТекст *справки*.\n' >"$w/Справка.md"
 printf '# \xc7\xe0\xe3\xee\xeb\xee\xe2\xee\xea\n' >"$w/cp1251.md"
 printf 'any text\nthat is no log\n' >"$w/текст.txt"
+printf '2026.12.10 09:00:00.000\tDEBUG\t> Clear\xffGoods: \tParams: []\r\n2026.12.10 09:00:00.010\tDEBUG\tДанные обмена ->: \tF225\r\n2026.12.10 09:00:00.011\tDEBUG\tДанные обмена <-: \t06\r\n' \
+  >"$w/Журнал-ff.log"
 : >"$w/пустой.log"
 printf '2026.12.10 09:00:00.000\tDEBUG\t> ClearGoods: \tParams: []\r\n2026.12.10 09:00:00.010\tDEBUG\tДанные обмена ->: \tF225\r\n2026.12.10 09:00:00.011\tDEBUG\tДанные обмена <-: \t06\r\n' \
   >"$w/Журнал.log"
@@ -119,6 +121,16 @@ case_ "vscale decode --version" 0 "=vscale $version" "=" vscale decode --version
 case_ "mdconv --help" 0 "mdconv SOURCE.md TARGET.html" "=" mdconv --help
 case_ "mdconv --version" 0 "=mdconv $version" "=" mdconv --version
 case_ "mdconv without arguments" 2 "=" "usage: mdconv" mdconv
+# What the help texts offer is what the tools do.
+case_ "addin-host --help: --version loads no module" 0 \
+  "--version       the version of this program; the module is not loaded for it" "=" addin-host --help
+case_ "addin-host --help: l: is a type the module refuses" 0 "takes it in no argument" "=" addin-host --help
+case_ "addin-host: l: is refused by the module, as the help says" 1 \
+  'LastErrorDescription: "Function SetParameter - Неподдерживаемый тип данных"' "" \
+  addin-host call SetParameter s:IPPort l:5
+case_ "vscale --help: the fault late:" 0 "late:XX[XX...]:MS" "=" vscale --help
+case_ "vscale --help: the fault stream:" 0 "stream:MS" "=" vscale --help
+case_ "mdconv --help: the style sheet is only linked" 0 "need not exist yet" "=" mdconv --help
 
 # ---- vscale decode ----
 case_ "decode: a folder" 2 "=" "vscale: cannot read $w/Папка: it is a folder" vscale decode "$w/Папка"
@@ -132,6 +144,22 @@ case_ "decode: --json before the file" 0 '"outcome": "accepted"' "=" vscale deco
 case_ "decode: no file" 2 "=" "vscale: decode needs a log file" vscale decode --json
 case_ "decode: two files" 2 "=" "vscale: decode takes one log file" vscale decode "$w/Журнал.log" "$w/пустой.log"
 case_ "decode: an unknown option" 2 "=" "vscale: decode: unknown option --jsn" vscale decode --jsn "$w/Журнал.log"
+# A byte that starts no UTF-8 character in the log stands as U+FFFD in valid JSON.
+case_ "decode --json: a log with a byte that is not UTF-8" 0 '"call": "Clear\ufffdGoods"' "=" \
+  vscale decode --json "$w/Журнал-ff.log"
+check "decode --json: the output is valid JSON in UTF-8" \
+  python3 -c 'import json, sys; json.loads(sys.stdin.buffer.read().decode("utf-8"))' <<<"$out"
+
+# ---- vscale: its options are checked before it starts ----
+case_ "vscale --bind: no address" 2 "=" \
+  'vscale: --bind: "not.an.address" is not an IPv4 address (as 127.0.0.1)
+(vscale --help lists the options)' vscale --bind not.an.address
+case_ "vscale --dump: a folder" 2 "=" \
+  "vscale: cannot write the dump to $w/Папка: it is a folder
+(vscale --help lists the options)" vscale --dump "$w/Папка"
+case_ "vscale --dump: in a missing folder" 2 "=" "vscale: cannot write the dump to $w/нет/Дамп.json: " \
+  vscale --dump "$w/нет/Дамп.json"
+check "vscale --dump: nothing left behind by the trial" test ! -e "$w/Папка.try"
 
 # ---- addin-host: argument errors are usage errors, on standard error, before any call ----
 for bad in "i:abc|i:abc: not a whole number" \
@@ -160,6 +188,18 @@ case_ "addin-host: an unknown method" 2 "=" "addin-host: the component has no me
 case_ "addin-host: param without a value" 2 "=" "addin-host: param needs a name and a value" addin-host param IPAddress
 case_ "addin-host: --module without a path" 2 "=" "addin-host: --module needs a path" addin-host --module
 case_ "addin-host: good arguments" 0 "result: int 3002" "=" addin-host call GetInterfaceRevision
+# Texts are UTF-8 like files (a Windows command line is UTF-16 and always converts).
+if [[ -z $exe ]]; then
+  case_ "s: a text that is not UTF-8" 2 "=" \
+    "addin-host: the text of s: is not UTF-8 at byte offset 2 (byte C3); give the text in UTF-8" \
+    addin-host call SetParameter s:IPAddress $'s:ab\xc3' prop IPAddress
+  case_ "param: a value that is not UTF-8" 2 "=" \
+    "addin-host: the value of param IPAddress is not UTF-8 at byte offset 0 (byte FF); give the text in UTF-8" \
+    addin-host param IPAddress $'\xff'
+fi
+# A file that is no module: the system's reason, with nothing left to fill in.
+case_ "addin-host --module: a text file" 3 "=" "$w/текст.txt" addin-host --module "$w/текст.txt" classes
+check "addin-host --module: the reason has no placeholder" bash -c '[[ $1 != *%1* ]]' _ "$err"
 
 # ---- addin-host: file arguments must be UTF-8 ----
 case_ "f: code page 1251" 2 "=" \
@@ -238,8 +278,29 @@ case_ "groups from a file and from a string" 0 "" "" addin-host param IPAddress 
   call Close e:
 check "the dump under a Cyrillic name holds both groups" \
   bash -c 'grep -q "\"name\": \"Молочные\"" "$1" && grep -q "\"name\": \"Сыры\"" "$1"' _ "$w/Дамп.json"
+case_ "vscale: a port in use" 1 "=" "vscale: cannot bind 127.0.0.1:${port:-1}: Address already in use" \
+  vscale --port "${port:-1}"
 kill -TERM -- "-$vscale_pid" 2>/dev/null
 wait "$vscale_pid" 2>/dev/null
+
+# A dump that cannot be written at the exit is not lost: the tables go to standard output.
+if [[ -z $exe ]]; then
+  mkdir -p "$w/Каталог"
+  (cd "$w/elsewhere" && exec "$bin/vscale" --port 0 --dump "$w/Каталог/Дамп.json" >"$top/vscale.out" 2>"$top/vscale.err") &
+  vscale_pid=$!
+  for _ in $(seq 1 600); do
+    grep -q '^listening' "$top/vscale.out" && break
+    sleep 0.1
+  done
+  rm -rf "$w/Каталог"
+  kill -TERM "$vscale_pid"
+  wait "$vscale_pid"
+  rc=$?
+  check "vscale: a dump whose folder went away ends with status 1" test "$rc" = 1
+  check "vscale: ... says so" grep -q "^vscale: cannot write the dump to $w/Каталог/Дамп.json: .*; the tables follow on standard output$" \
+    "$top/vscale.err"
+  check "vscale: ... and writes the tables on standard output" grep -q '"plu": \[' "$top/vscale.out"
+fi
 
 # ---- mdconv ----
 case_ "mdconv: Cyrillic paths" 0 "=" "=" mdconv "$w/Справка.md" "$w/Справка.html"
@@ -249,6 +310,9 @@ case_ "mdconv: a code page 1251 source" 1 "=" \
   mdconv "$w/cp1251.md" "$w/cp1251.html"
 check "mdconv: nothing written for a refused source" test ! -e "$w/cp1251.html"
 case_ "mdconv: a missing source" 1 "=" "mdconv: cannot read $w/нет.md: there is no such file" mdconv "$w/нет.md" "$w/нет.html"
+case_ "mdconv: a style sheet that is not there yet is linked" 0 "=" "=" \
+  mdconv "$w/Справка.md" "$w/С листом.html" "стиль.css"
+check "mdconv: the page links the sheet by its name" grep -q '<link href="стиль.css" rel="stylesheet">' "$w/С листом.html"
 case_ "mdconv: a folder as the source" 1 "=" "mdconv: cannot read $w/Папка: it is a folder" mdconv "$w/Папка" "$w/x.html"
 
 echo "$passed passed, $failed failed"

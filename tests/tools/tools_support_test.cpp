@@ -150,7 +150,7 @@ TEST(HostArguments, EachTypeTakesExactlyItsValues) {
   };
   for (const auto& [token, value] : good) {
     THostValue v;
-    EXPECT_EQ(FailureOf([&] { v = host::ParseArgument(token); }), "(no error)") << token;
+    EXPECT_EQ(FailureOf([&v, &argument = token] { v = host::ParseArgument(argument); }), "(no error)") << token;
     EXPECT_TRUE(v == value) << token << ": " << v.Describe() << " instead of " << value.Describe();
     if (value.vt == abi::VTYPE_TM) {
       EXPECT_EQ(v.Describe(), value.Describe()) << token;
@@ -187,7 +187,7 @@ TEST(HostArguments, EveryOtherValueIsAUsageError) {
       {"z:1", "unknown argument type z"},
   };
   for (const auto& [token, why] : bad)
-    EXPECT_EQ(FailureOf([&] { host::ParseArgument(token); }), "usage: " + token + ": " + why);
+    EXPECT_EQ(FailureOf([&argument = token] { host::ParseArgument(argument); }), "usage: " + token + ": " + why);
 }
 
 TEST(HostArguments, AFileArgumentIsItsCheckedText) {

@@ -272,7 +272,7 @@ TEST(VirtualScaleOptions, ParseFault) {
       {"F1=close@x", "fault count"},
   };
   for (const auto& [text, reason] : bad) {
-    std::string message = ErrorOf([&] { ParseFault(text); });
+    std::string message = ErrorOf([&fault = text] { ParseFault(fault); });
     EXPECT_NE(message.find(reason), std::string::npos) << text << ": " << message;
   }
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <system_error>
 
 #include "common/text.h"
@@ -95,13 +96,23 @@ THostValue DateTime(const std::string& AToken, const std::string& AValue) {
 
 }  // namespace
 
+void CheckUtf8Argument(const std::string& AWhat, const std::string& AText) {
+  if (std::optional<tools::TUtf8Fault> fault = tools::FindUtf8Fault(AText)) {
+    const char* digits = "0123456789ABCDEF";
+    throw EUsage(AWhat + " is not UTF-8 at byte offset " + std::to_string(fault->Offset) + " (byte " +
+                 digits[fault->Byte >> 4] + digits[fault->Byte & 15] + "); give the text in UTF-8");
+  }
+}
+
 bool IsArgumentToken(const std::string& AToken) { return AToken.size() >= 2 && AToken[1] == ':'; }
 
 THostValue ParseArgument(const std::string& AToken) {
   if (!IsArgumentToken(AToken)) throw EUsage(AToken + ": not an argument (a type letter, a colon and the value)");
   std::string value = AToken.substr(2);
   switch (AToken[0]) {
-    case 's': return THostValue::Text(value);
+    case 's':
+      CheckUtf8Argument("the text of s:", value);
+      return THostValue::Text(value);
     case 'i': return THostValue::Int(WholeNumber<int32_t>(AToken, value));
     case 'l': return THostValue::Int64(WholeNumber<int64_t>(AToken, value));
     case 'd': return THostValue::Double(FiniteNumber(AToken, value));

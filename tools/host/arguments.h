@@ -15,4 +15,8 @@ bool IsArgumentToken(const std::string& AToken);
 // not UTF-8 text (f:).
 THostValue ParseArgument(const std::string& AToken);
 
+// Refuses a text given on the command line that is not UTF-8 (a host hands over only whole
+// characters): throws tools::EUsage "AWHAT is not UTF-8 at byte offset N (byte XX); ...".
+void CheckUtf8Argument(const std::string& AWhat, const std::string& AText);
+
 }  // namespace qd::host

@@ -47,8 +47,10 @@ const char* kUsage =
     "  GetLastError: CODE \"TEXT\"\n"
     "\n"
     "Arguments (a type letter, a colon and the value, read strictly):\n"
-    "  s:TEXT  i:INTEGER (32-bit)  l:INTEGER (64-bit)  d:DECIMAL  b:true|false|1|0  e:  (empty)\n"
+    "  s:TEXT  (UTF-8 only)  i:INTEGER (32-bit)  d:DECIMAL  b:true|false|1|0  e:  (empty)\n"
     "  f:FILE  (the text of a file; UTF-8 only, an XML declaration must name UTF-8)\n"
+    "  l:INTEGER (64-bit: a type a host may send, but w_quendal7v2k takes it in no argument\n"
+    "          and the call fails with \"Неподдерживаемый тип данных\"; l: lets you try that)\n"
     "  x:HEX   (binary block, two digits a byte)\n"
     "  t:YYYY-MM-DD or t:YYYY-MM-DDTHH:MM:SS  (calendar date and time)\n"
     "\n"
@@ -58,7 +60,7 @@ const char* kUsage =
     "  --keep-going    run the commands after a failed call too\n"
     "  --json          one JSON object a line for every command instead of the text form\n"
     "  --help          this text\n"
-    "  --version       the version of this program and its module\n"
+    "  --version       the version of this program; the module is not loaded for it\n"
     "\n"
     "Exit status:\n"
     "  0  every call succeeded\n"
@@ -194,6 +196,8 @@ TCommandLine ReadCommandLine(const std::vector<std::string>& AArgs) {
     } else if (a == "param") {
       std::string name = next("param needs a name and a value");
       std::string value = next("param needs a name and a value");
+      qd::host::CheckUtf8Argument("the name of param", name);
+      qd::host::CheckUtf8Argument("the value of param " + name, value);
       line.Commands.push_back(TCommand{"call", "SetParameter", {THostValue::Text(name), THostValue::Text(value)}});
     } else if (a == "lasterror") {
       line.Commands.push_back(TCommand{"call", "GetLastError", {THostValue::Text(""), THostValue::Text("")}});

@@ -22,7 +22,8 @@ const char kUsage[] =
     "is UTF-8 text (with or without its byte-order mark; UTF-16 with its byte-order mark is\n"
     "taken too); any other bytes are refused with the line and byte offset of the first one.\n"
     "With a style sheet the page is a whole document that links the sheet by the path as\n"
-    "given; without one the file holds the bare HTML.\n"
+    "given (the sheet is not read, so it need not exist yet); without one the file holds the\n"
+    "bare HTML.\n"
     "\n"
     "Exit status: 0 converted, 1 the source cannot be read or is not UTF-8 text, or the page\n"
     "cannot be written (nothing is written then), 2 usage.\n";

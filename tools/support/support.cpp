@@ -133,7 +133,19 @@ void CheckUtf8Text(const std::string& APath, std::string_view ABytes, TUtf16Text
 
 void AppendJsonString(std::string& AOut, std::string_view AText) {
   AOut += '"';
-  for (unsigned char c : AText) {
+  for (size_t pos = 0; pos < AText.size();) {
+    const unsigned char c = static_cast<unsigned char>(AText[pos]);
+    if (c >= 0x80) {
+      // A whole character as it stands; a byte that starts none becomes U+FFFD.
+      size_t start = pos;
+      char32_t code = 0;
+      if (NextUtf8CodePoint(AText, pos, code) && !(code >= 0xD800 && code <= 0xDFFF))
+        AOut.append(AText.substr(start, pos - start));
+      else
+        AOut += "\\ufffd";
+      continue;
+    }
+    ++pos;
     switch (c) {
       case '"': AOut += "\\\""; break;
       case '\\': AOut += "\\\\"; break;

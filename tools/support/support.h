@@ -50,7 +50,8 @@ enum class TUtf16Text { Refuse, Accept };
 void CheckUtf8Text(const std::string& APath, std::string_view ABytes, TUtf16Text AUtf16 = TUtf16Text::Refuse);
 
 // The text as a JSON string, quotes included: quote, backslash and control characters
-// escaped, every other byte as it stands (UTF-8 passes through).
+// escaped, UTF-8 characters as they stand, and every byte that is not part of one as
+// \ufffd, so that the JSON is valid whatever the text held.
 void AppendJsonString(std::string& AOut, std::string_view AText);
 std::string JsonString(std::string_view AText);
 

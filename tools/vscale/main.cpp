@@ -13,6 +13,7 @@
 #include "decode.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/socket.h"
 #include "scale.h"
 #include "support.h"
 
@@ -26,7 +27,9 @@ const char kUsage[] =
     "\n"
     "  --bind ADDR          address to listen on (default 127.0.0.1)\n"
     "  --port N             port to listen on; 0 picks a free one (default 0)\n"
-    "  --dump PATH          write the tables as JSON to PATH on exit ('-' = standard output)\n"
+    "  --dump PATH          write the tables as JSON to PATH on exit ('-' = standard output);\n"
+    "                       PATH is tried at the start, and should it fail at the exit, the\n"
+    "                       tables go to standard output instead\n"
     "  --dump-live          with --dump PATH: rewrite PATH after every change of a table\n"
     "  --fault SEL=ACTION[@N]\n"
     "                       misbehave on the frames SEL selects (repeatable; first match wins):\n"
@@ -36,7 +39,9 @@ const char kUsage[] =
     "                       silent (never answer), delay:MS (carry out, answer after MS\n"
     "                       milliseconds), extra:XX (carry out, send byte XX right after the\n"
     "                       answer), late:XX[XX...]:MS (carry out, answer, send the bytes MS\n"
-    "                       milliseconds later), stream:MS (carry out, answer, keep sending);\n"
+    "                       milliseconds later), stream:MS (carry out, answer, then keep\n"
+    "                       sending bytes 06 for MS milliseconds or until the connection\n"
+    "                       closes);\n"
     "                       @N limits the fault to the first N matching frames\n"
     "  --refuse             hold the port but refuse every connection\n"
     "  --strict-delete      a delete of a missing key answers 15 instead of E2\n"
@@ -51,8 +56,9 @@ const char kUsage[] =
     "decode: reads a driver's log and prints its exchanges with the scale\n"
     "(vscale decode --help tells more).\n"
     "\n"
-    "Exit status: 0 after a stop by signal, 1 when the scale cannot start or the dump cannot\n"
-    "be written, 2 usage.\n";
+    "Exit status: 0 after a stop by signal, 1 when the scale cannot start (the port is taken)\n"
+    "or the dump could not be written at the exit, 2 usage: an unknown option, a value it does\n"
+    "not take (an address that is no IPv4 address), a dump path that cannot be written.\n";
 
 const char kDecodeUsage[] =
     "Usage: vscale decode LOGFILE [--json]\n"
@@ -73,7 +79,7 @@ const char kDecodeUsage[] =
 std::atomic<bool> gStop{false};
 void OnSignal(int) { gStop = true; }
 
-// Empty when written, otherwise why not.
+// Empty when written, otherwise why not in the system's words.
 std::string WriteDump(const std::string& APath, const std::string& AJson) {
   if (APath == "-") {
     std::fwrite(AJson.data(), 1, AJson.size(), stdout);
@@ -86,16 +92,33 @@ std::string WriteDump(const std::string& APath, const std::string& AJson) {
   try {
     qd::platform::WriteFile(temp, AJson, qd::platform::TNewAccess::UserDefault);
   } catch (const std::exception& e) {
-    return e.what();
+    // The message names the file; the reason follows its last colon.
+    std::string message = e.what();
+    size_t colon = message.rfind(": ");
+    return colon == std::string::npos ? message : message.substr(colon + 2);
   }
   std::error_code ec;
   std::filesystem::rename(std::filesystem::path(std::u8string(temp.begin(), temp.end())),
                           std::filesystem::path(std::u8string(APath.begin(), APath.end())), ec);
   if (ec) {
-    std::filesystem::remove(std::filesystem::path(std::u8string(temp.begin(), temp.end())), ec);
-    return "Cannot write file " + APath + ": " + ec.message();
+    std::error_code ignored;
+    std::filesystem::remove(std::filesystem::path(std::u8string(temp.begin(), temp.end())), ignored);
+    return ec.message();
   }
   return std::string();
+}
+
+// Why the dump cannot go to APath, tried before the scale starts; empty when it can.
+std::string TryDumpPath(const std::string& APath) {
+  if (APath == "-") return std::string();
+  std::error_code ec;
+  if (std::filesystem::is_directory(std::filesystem::path(std::u8string(APath.begin(), APath.end())), ec))
+    return "cannot write the dump to " + APath + ": it is a folder";
+  // A file beside it, written and taken away again: the target itself stays as it is.
+  const std::string trial = APath + ".try";
+  std::string failure = WriteDump(trial, "");
+  std::filesystem::remove(std::filesystem::path(std::u8string(trial.begin(), trial.end())), ec);
+  return failure.empty() ? std::string() : "cannot write the dump to " + APath + ": " + failure;
 }
 
 int Fail(const std::string& AMessage) {
@@ -168,6 +191,9 @@ int main(int argc, char** argv) {
         return 0;
       } else if (a == "--bind") {
         options.BindAddress = value();
+        uint32_t address = 0;
+        if (!qd::platform::ParseIPv4(options.BindAddress, address))
+          throw std::invalid_argument("--bind: \"" + options.BindAddress + "\" is not an IPv4 address (as 127.0.0.1)");
       } else if (a == "--port") {
         options.Port = static_cast<uint16_t>(number(65535));
       } else if (a == "--dump") {
@@ -190,6 +216,10 @@ int main(int argc, char** argv) {
     }
     if (dumpLive && (dumpPath.empty() || dumpPath == "-"))
       throw std::invalid_argument("--dump-live needs --dump with a file path");
+    if (!dumpPath.empty()) {
+      std::string failure = TryDumpPath(dumpPath);
+      if (!failure.empty()) throw std::invalid_argument(failure);
+    }
   } catch (const std::exception& e) {
     return Fail(e.what());
   }
@@ -204,7 +234,7 @@ int main(int argc, char** argv) {
     options.OnChange = [&] {
       if (!scalePtr) return;
       std::string failure = WriteDump(dumpPath, scalePtr->DumpJson());
-      if (!failure.empty()) options.OnEvent(failure);
+      if (!failure.empty()) options.OnEvent("cannot write the dump to " + dumpPath + ": " + failure);
     };
 
   qd::vscale::TVirtualScale scale(options);
@@ -225,9 +255,13 @@ int main(int argc, char** argv) {
   scale.Stop();
 
   if (!dumpPath.empty()) {
-    std::string failure = WriteDump(dumpPath, scale.DumpJson());
+    const std::string json = scale.DumpJson();
+    std::string failure = WriteDump(dumpPath, json);
     if (!failure.empty()) {
-      std::cerr << "vscale: " << failure << "\n";
+      // The tables are not lost: they go where they can still be read.
+      std::cerr << "vscale: cannot write the dump to " << dumpPath << ": " << failure
+                << "; the tables follow on standard output\n";
+      WriteDump("-", json);
       return 1;
     }
   }

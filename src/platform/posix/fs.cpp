@@ -382,8 +382,10 @@ void AppendToFile(const std::string& AFileName, std::string_view ABytes, TNewAcc
   if (done > 0) {
     off_t end = lseek(fd.Get(), 0, SEEK_CUR);
     struct stat st {};
-    if (end >= static_cast<off_t>(done) && fstat(fd.Get(), &st) == 0 && st.st_size == end)
-      (void)ftruncate(fd.Get(), end - static_cast<off_t>(done));
+    // Should that fail too, the write's own error below is still the one to report.
+    if (end >= static_cast<off_t>(done) && fstat(fd.Get(), &st) == 0 && st.st_size == end &&
+        ftruncate(fd.Get(), end - static_cast<off_t>(done)) != 0) {
+    }
   }
   ThrowErrno(TFsAction::Write, AFileName, err);
 }

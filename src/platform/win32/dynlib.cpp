@@ -25,7 +25,7 @@ void TDynLib::Load(const std::string& APath) {
   // With a full path, the library's own dependencies are looked up in its folder first.
   HMODULE h = IsFullPath(path) ? LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                                : LoadLibraryW(path.c_str());
-  if (!h) throw std::runtime_error("Cannot load " + APath + ": " + win::ErrorText(GetLastError()));
+  if (!h) throw std::runtime_error("Cannot load " + APath + ": " + win::ErrorText(GetLastError(), APath));
   FHandle = h;
 }
 

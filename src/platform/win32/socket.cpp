@@ -7,6 +7,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include "platform/win32/wintext.h"
+
 namespace qd::platform {
 
 const TSocketHandle kInvalidSocket = static_cast<TSocketHandle>(INVALID_SOCKET);
@@ -31,6 +33,17 @@ class TSocketService {
 TSocketService& Service() {
   static TSocketService* const service = new TSocketService;
   return *service;
+}
+
+// The words of the common failures of a server socket as the POSIX build gives them, so that
+// both builds say the same; the system's text for any other code.
+std::string SocketErrorText(int ACode) {
+  switch (ACode) {
+    case WSAEADDRINUSE: return "Address already in use";
+    case WSAEADDRNOTAVAIL: return "Cannot assign requested address";
+    case WSAEACCES: return "Permission denied";
+    default: return win::ErrorText(static_cast<DWORD>(ACode));
+  }
 }
 
 }  // namespace
@@ -162,7 +175,7 @@ TSocketHandle OpenServerSocket(const std::string& AAddress, uint16_t APort, bool
   }
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
-    AError = "socket: error " + std::to_string(WSAGetLastError());
+    AError = SocketErrorText(WSAGetLastError());
     return kInvalidSocket;
   }
   // Exclusive use: no other process may take over the port while we hold it.
@@ -173,7 +186,7 @@ TSocketHandle OpenServerSocket(const std::string& AAddress, uint16_t APort, bool
   sa.sin_port = htons(APort);
   sa.sin_addr.s_addr = addr;
   if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || (AListen && ::listen(s, 16) != 0)) {
-    AError = "bind/listen: error " + std::to_string(WSAGetLastError());
+    AError = SocketErrorText(WSAGetLastError());
     ::closesocket(s);
     return kInvalidSocket;
   }

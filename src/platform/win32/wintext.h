@@ -24,7 +24,9 @@ inline std::string Narrow(const wchar_t* AText, int ALen = -1) {
   return out;
 }
 
-inline std::string ErrorText(DWORD ACode) {
+// The system's text of an error code, without its closing full stop. Some texts hold a place
+// for the name of what failed ("%1 is not a valid application"): AInsert takes it.
+inline std::string ErrorText(DWORD ACode, const std::string& AInsert = "the file") {
   wchar_t* buf = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, ACode, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
@@ -35,6 +37,8 @@ inline std::string ErrorText(DWORD ACode) {
       text.pop_back();
   }
   if (buf) LocalFree(buf);
+  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at + AInsert.size()))
+    text.replace(at, 2, AInsert);
   if (text.empty()) text = "System error " + std::to_string(ACode);
   return text;
 }
