@@ -102,8 +102,14 @@ run_host() {
   (cd "$alone" && env "${settings[@]}" "${runner[@]}" "$host" --module "$module" --keep-going "$@")
 }
 
-# A window of the host that is on the display now, or nothing.
-shown_window() { xdotool search --onlyvisible --name . 2>/dev/null | head -n1; }
+# A window on the display now with that caption, or nothing. Other windows may come and go
+# meanwhile (the emulator's own, while it sets up a fresh prefix).
+shown_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    [[ $(xdotool getwindowname "$id" 2>/dev/null) == "$1" ]] && { echo "$id"; return; }
+  done
+}
 
 # window_closes CAPTION SETTINGS... -- COMMANDS...: the host's one window appears with the
 # caption, Esc closes it, and the call then returns true.
@@ -113,13 +119,14 @@ window_closes() {
   run_host "$@" >"$work/out" 2>"$work/err" &
   local pid=$! window= n
   for n in $(seq 1 600); do
-    window=$(shown_window)
+    window=$(shown_window "$caption")
     [[ -n $window ]] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
   if [[ -z $window ]]; then
-    echo "no window appeared"
+    echo "no window with the caption $caption appeared; on the display:"
+    for n in $(xdotool search --onlyvisible --name . 2>/dev/null); do xdotool getwindowname "$n"; done
     kill "$pid" 2>/dev/null
     wait "$pid"
     cat "$work/out" "$work/err"
