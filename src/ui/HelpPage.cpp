@@ -127,13 +127,21 @@ void THelpPageDress::Tag(std::string_view ATag) {
 }
 
 void THelpPageDress::Write(std::string_view APiece) {
-  std::string joined;
-  if (!FPartial.empty()) {
-    joined = FPartial + std::string(APiece);
-    FPartial.clear();
-    APiece = joined;
-  }
   size_t at = 0;
+  // A tag cut off at the end of the last piece is completed from this one, without copying
+  // the piece.
+  if (!FPartial.empty()) {
+    size_t close = APiece.find('>');
+    if (close == std::string_view::npos) {
+      FPartial.append(APiece);
+      return;
+    }
+    FPartial.append(APiece.substr(0, close + 1));
+    std::string tag;
+    tag.swap(FPartial);
+    Tag(tag);
+    at = close + 1;
+  }
   while (at < APiece.size()) {
     size_t open = APiece.find('<', at);
     if (open == std::string_view::npos) {
