@@ -70,6 +70,14 @@ run() {
   [[ $program == */* ]] || program=$bin/$program$exe
   (cd "$w/elsewhere" && "${runner[@]}" "$program" "$@") >"$top/out" 2>"$top/err"
   rc=$?
+  # Now and then the emulator ends a program before it has run, with status 1 and not a word
+  # on either stream. None of the tools fails that way, so such a run is made once more (and
+  # said so); a tool that really did it would fail the second time too.
+  if [[ ${#runner[@]} -gt 0 && $rc -ne 0 && ! -s $top/out && ! -s $top/err ]]; then
+    echo "note: $program $*: ended with status $rc and no output; run again" >&2
+    (cd "$w/elsewhere" && "${runner[@]}" "$program" "$@") >"$top/out" 2>"$top/err"
+    rc=$?
+  fi
   out=$(tr -d '\r' <"$top/out")
   err=$(tr -d '\r' <"$top/err")
 }
