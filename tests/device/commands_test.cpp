@@ -502,6 +502,17 @@ TEST_F(DeviceLog, FinishedExchangeAndBytesBeforeTheFirstCommand) {
   FDevice.ClearPlu();
   EXPECT_EQ(GeneralError([&] { FDevice.FinishExchange(); }), "(no error)");
   EXPECT_TRUE(FDevice.TCPSocket().Connected());
+
+  // A scale that speaks first: its bytes would be read as the first command's answer.
+  FServer.SetGreeting("\x06\x06");
+  FServer.ClearFrames();
+  FDevice.Disable();
+  FDevice.Enable("127.0.0.1", FServer.Port());
+  ASSERT_TRUE(FDevice.TCPSocket().WaitForData(2000));
+  EXPECT_EQ(GeneralError([&] { FDevice.ClearPlu(); }), "EquException: Неожиданные данные от весов до первой команды");
+  EXPECT_TRUE(FServer.Frames().empty()) << "nothing is sent";
+  EXPECT_NE(Log().find("ERROR\tНеожиданные данные от весов: \t06 06 (2 байт)\r\n"), std::string::npos) << Log();
+  FServer.SetGreeting("");
 }
 
 }  // namespace

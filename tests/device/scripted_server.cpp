@@ -29,6 +29,11 @@ void TScriptedServer::SetDefault(TReply ADefault) {
   FDefault = std::move(ADefault);
 }
 
+void TScriptedServer::SetGreeting(std::string ABytes) {
+  std::lock_guard<std::mutex> g(FLock);
+  FGreeting = std::move(ABytes);
+}
+
 std::vector<std::string> TScriptedServer::Frames() {
   std::lock_guard<std::mutex> g(FLock);
   return FFrames;
@@ -59,6 +64,12 @@ void TScriptedServer::Run() {
 
 void TScriptedServer::Serve(TSocketHandle AClient) {
   char buf[65536];
+  std::string greeting;
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    greeting = FGreeting;
+  }
+  if (!greeting.empty()) Send(AClient, greeting.data(), greeting.size());
   while (!FStop) {
     int ready = WaitReadable(AClient, 50);
     if (ready == 0) continue;

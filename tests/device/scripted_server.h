@@ -34,6 +34,8 @@ class TScriptedServer {
   // Replies for the next frames, in order; after them every frame gets ADefault.
   void Script(std::vector<TReply> AReplies);
   void SetDefault(TReply ADefault);
+  // Bytes sent to every new connection before its first frame (none by default).
+  void SetGreeting(std::string ABytes);
   // Frames received so far (a frame is what arrived before the peer fell quiet).
   std::vector<std::string> Frames();
   void ClearFrames();
@@ -51,6 +53,7 @@ class TScriptedServer {
   std::mutex FLock;
   std::deque<TReply> FScript;
   TReply FDefault = TReply::Byte(0x06);
+  std::string FGreeting;
   std::vector<std::string> FFrames;
   std::thread FThread;
 };
