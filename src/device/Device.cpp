@@ -79,6 +79,7 @@ void TDevice::Enable(const std::string& AIPAddress, int32_t AIPPort) {
   FLastHead.clear();
   FLongestAnswerUs = 0;
   FRefusalPending = false;
+  FStrayCount = 0;
   FTCPSocket.SetIPAddress(AIPAddress);
   FTCPSocket.SetIPPort(AIPPort);
   FTCPSocket.SetConnection();
@@ -128,10 +129,23 @@ void TDevice::RaiseSurplus(const std::string& AKept, size_t ATotal) {
 }
 
 void TDevice::LookForSurplus(int AMilliseconds) {
+  if (FStrayCount > 0) RaiseStray();
   if (!FTCPSocket.Connected() || !FTCPSocket.WaitForData(AMilliseconds)) return;
   bool closed = false;
   size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
   if (total > 0) RaiseSurplus(FStray, total);
+}
+
+void TDevice::RaiseStray() {
+  // What came in with the last answer, and whatever has arrived behind it since.
+  std::string more;
+  bool closed = false;
+  size_t total = FStrayCount;
+  if (FTCPSocket.Connected() && total < kSurplusReadLimit)
+    total += FTCPSocket.ReadOff(more, kSurplusKept - FStray.size(), kSurplusReadLimit - total, closed);
+  FStray += more;
+  FStrayCount = 0;
+  RaiseSurplus(FStray, total);
 }
 
 int TDevice::FinalLookMs() const {
@@ -144,11 +158,16 @@ void TDevice::FinishExchange() {
 }
 
 void TDevice::SendCommand(const std::string& ACmd) {
-  // Whatever the scale sent beyond the answers read so far belongs to no command.
-  bool closed = false;
-  size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
-  if (total > 0) RaiseSurplus(FStray, total);
-  if (closed) throw EquException(kErrDriver, kMsgPeerClosed);
+  // Whatever the scale sent beyond the answers read so far belongs to no command. Each answer
+  // is read together with all that had arrived by then (ReceiveReply), and what arrives later
+  // shows with the next answer; before the first command, the look is made here.
+  if (FStrayCount > 0) RaiseStray();
+  if (FLastHead.empty()) {
+    bool closed = false;
+    size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
+    if (total > 0) RaiseSurplus(FStray, total);
+    if (closed) throw EquException(kErrDriver, kMsgPeerClosed);
+  }
   if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
   FLastHead.assign(ACmd, 0, 6);  // short: kept in the string itself, no allocation
@@ -156,21 +175,30 @@ void TDevice::SendCommand(const std::string& ACmd) {
 
 void TDevice::ReceiveReply() {
   const auto start = std::chrono::steady_clock::now();
-  FTCPSocket.ReadString(1, FResponse);
+  // The answer is one byte; the one receive takes whatever has come with it, so that bytes
+  // that should not be there are seen without a look of their own before the next command.
+  char received[kAnswerRead];
+  const size_t got = FTCPSocket.ReadSome(received, sizeof received);
   const int64_t took =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
   if (took > FLongestAnswerUs) FLongestAnswerUs = took;
+  FResponse.assign(received, 1);
   const bool read = !FLastHead.empty() && static_cast<uint8_t>(FLastHead[0]) == scale::kCmdRead;
-  if (read) ReceiveReadData();
+  if (read) {
+    FReadData.assign(received + 1, got - 1);  // the record the scale sent right behind
+    ReceiveReadData();
+  } else if (got > 1) {
+    FStray.assign(received + 1, std::min(got - 1, kSurplusKept));
+    FStrayCount = got - 1;
+  }
   if (FExtLogEnabled && LogAdmits(kLogDebug))
     WriteLog("Данные обмена <- ", BytesToHex(read ? FResponse + FReadData : FResponse), kLogDebug);
 }
 
 void TDevice::ReceiveReadData() {
-  FReadData.clear();
   // The whole read is bounded by the receive time-out, whatever pace the scale keeps.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TTCPSocket::kReceiveTimeoutMs);
-  int wait = FinalLookMs();
+  int wait = FReadData.empty() ? FinalLookMs() : kReadGapMs;
   std::string chunk;
   while (FReadData.size() < kReadDataLimit) {
     const int64_t left =

@@ -145,8 +145,8 @@ class TDevice {
   void LookBehindRefusal();
   // What a scale sends behind its answer to a read (0xF7): the record it read. It is taken when
   // it starts within the final look's wait and goes on with gaps of at most kReadGapMs, within
-  // the receive time-out and up to kReadDataLimit bytes; anything beyond is left for the next
-  // look, where it is surplus.
+  // the receive time-out and up to kReadDataLimit bytes; anything beyond is surplus, seen with
+  // the next answer or in the final look.
   static constexpr int kReadGapMs = 50;
   static constexpr size_t kReadDataLimit = 65535;
   const std::string& ReadData() const { return FReadData; }
@@ -154,9 +154,9 @@ class TDevice {
   // first kSurplusKept of them are logged.
   static constexpr size_t kSurplusReadLimit = 4096;
   static constexpr size_t kSurplusKept = 32;
-  // One exchange: fail when the scale sent anything beyond its earlier answers (kMsgPeerClosed
-  // when it has closed the connection, kMsgUnexpectedData for bytes), log, send, read one byte
-  // into Response, log. Does not judge the reply.
+  // One exchange: fail when bytes came in behind the earlier answer (kMsgUnexpectedData), log,
+  // send, read the one-byte answer into Response (kMsgPeerClosed when the scale has closed the
+  // connection instead) together with whatever came behind it, log. Does not judge the reply.
   void RunCommand(const std::string& ACmd);
 
   // Returns the font record of a block whose lines all take the scale's default font (every
@@ -259,13 +259,16 @@ class TDevice {
   void BuildGroupImageFrame(int32_t AMainGroupNumber, int32_t AImageNumber);
   void BuildShopFrame(int32_t ACode, const std::string& AName);
   [[noreturn]] static void RefusePresetKey(int32_t APresetNumber, int32_t APresetKey);
-  // The two halves of RunCommand: read off leftovers, log and send; receive one byte into
-  // Response and log.
+  // The two halves of RunCommand: fail on leftovers, log and send; receive the answer into
+  // Response (keeping what came behind it) and log.
   void SendCommand(const std::string& ACmd);
   void ReceiveReply();
   // Fails with kMsgUnexpectedData when bytes arrive within AMilliseconds; a close of the
   // connection there is no failure.
   void LookForSurplus(int AMilliseconds);
+  // Fails with the bytes that came in with the last answer (FStray, FStrayCount), and those
+  // that have arrived behind them since.
+  [[noreturn]] void RaiseStray();
   [[noreturn]] void RaiseSurplus(const std::string& AKept, size_t ATotal);
   int FinalLookMs() const;
   // Whether the answer read last is ASuccess (no answer counts as one); a refusal is kept in
@@ -281,6 +284,9 @@ class TDevice {
   std::string FFrame;  // the next command, built here so that its storage is reused
   std::string FResponse;
   std::string FStray;  // bytes that should not be there, kept for its storage
+  size_t FStrayCount = 0;  // bytes that came in with the last answer, not yet reported
+  // An answer is read with whatever has arrived behind it, this much at most.
+  static constexpr size_t kAnswerRead = 512;
   std::string FReadData;  // what came behind the answer to the last read
   bool FRefusalPending = false;
   // The exchange on the current connection: the head (command, table, key) of the command sent

@@ -187,6 +187,13 @@ void TTCPSocket::ReadString(std::string& ABytes, size_t AMaxBytes) {
   ABytes = std::move(buffer);
 }
 
+size_t TTCPSocket::ReadSome(char* ABuffer, size_t ASize) {
+  int64_t r = platform::Receive(FSocket, ABuffer, ASize);
+  if (r < 0) throw EquException(kErrDriver, kMsgReceive);
+  if (r == 0) throw EquException(kErrDriver, kMsgPeerClosed);
+  return static_cast<size_t>(r);
+}
+
 void TTCPSocket::ReadChar(uint8_t& AByte) {
   char c = '\0';
   int64_t r = platform::Receive(FSocket, &c, 1);

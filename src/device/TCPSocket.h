@@ -61,6 +61,10 @@ class TTCPSocket {
   void ReadString(std::string& ABytes, size_t AMaxBytes = kReadAllLimit);
   // One receive of one byte; fails with kMsgPeerClosed when the peer had closed.
   void ReadChar(uint8_t& AByte);
+  // One receive of whatever has arrived, at least one byte and at most ASize: waits (up to the
+  // receive time-out) only for the first. Fails with kMsgPeerClosed when the peer had closed
+  // instead, kMsgReceive on a time-out or error.
+  size_t ReadSome(char* ABuffer, size_t ASize);
   // Takes whatever has arrived, without waiting for more and never more than AMaxRead bytes:
   // the first AKeep of them go to AKept, the count of all of them is returned. APeerClosed
   // tells whether the peer had closed the connection behind them.
