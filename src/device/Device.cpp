@@ -129,23 +129,22 @@ void TDevice::RaiseSurplus(const std::string& AKept, size_t ATotal) {
 }
 
 void TDevice::LookForSurplus(int AMilliseconds) {
-  if (FStrayCount > 0) RaiseStray();
-  if (!FTCPSocket.Connected() || !FTCPSocket.WaitForData(AMilliseconds)) return;
-  bool closed = false;
-  size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
-  if (total > 0) RaiseSurplus(FStray, total);
+  if (FStrayCount == 0 && (!FTCPSocket.Connected() || !FTCPSocket.WaitForData(AMilliseconds))) return;
+  ReadOffSurplus();
 }
 
-void TDevice::RaiseStray() {
-  // What came in with the last answer, and whatever has arrived behind it since.
-  std::string more;
-  bool closed = false;
+bool TDevice::ReadOffSurplus() {
+  if (FStrayCount == 0) FStray.clear();
   size_t total = FStrayCount;
-  if (FTCPSocket.Connected() && total < kSurplusReadLimit)
-    total += FTCPSocket.ReadOff(more, kSurplusKept - FStray.size(), kSurplusReadLimit - total, closed);
-  FStray += more;
   FStrayCount = 0;
-  RaiseSurplus(FStray, total);
+  bool closed = false;
+  if (FTCPSocket.Connected() && total < kSurplusReadLimit) {
+    std::string more;
+    total += FTCPSocket.ReadOff(more, kSurplusKept - FStray.size(), kSurplusReadLimit - total, closed);
+    FStray += more;
+  }
+  if (total > 0) RaiseSurplus(FStray, total);
+  return closed;
 }
 
 int TDevice::FinalLookMs() const {
@@ -161,13 +160,7 @@ void TDevice::SendCommand(const std::string& ACmd) {
   // Whatever the scale sent beyond the answers read so far belongs to no command. Each answer
   // is read together with all that had arrived by then (ReceiveReply), and what arrives later
   // shows with the next answer; before the first command, the look is made here.
-  if (FStrayCount > 0) RaiseStray();
-  if (FLastHead.empty()) {
-    bool closed = false;
-    size_t total = FTCPSocket.ReadOff(FStray, kSurplusKept, kSurplusReadLimit, closed);
-    if (total > 0) RaiseSurplus(FStray, total);
-    if (closed) throw EquException(kErrDriver, kMsgPeerClosed);
-  }
+  if ((FStrayCount > 0 || FLastHead.empty()) && ReadOffSurplus()) throw EquException(kErrDriver, kMsgPeerClosed);
   if (FExtLogEnabled && LogAdmits(kLogDebug)) WriteLog("Данные обмена -> ", BytesToHex(ACmd), kLogDebug);
   FTCPSocket.WriteStr(ACmd);
   FLastHead.assign(ACmd, 0, 6);  // short: kept in the string itself, no allocation

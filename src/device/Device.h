@@ -266,9 +266,10 @@ class TDevice {
   // Fails with kMsgUnexpectedData when bytes arrive within AMilliseconds; a close of the
   // connection there is no failure.
   void LookForSurplus(int AMilliseconds);
-  // Fails with the bytes that came in with the last answer (FStray, FStrayCount), and those
-  // that have arrived behind them since.
-  [[noreturn]] void RaiseStray();
+  // Fails with kMsgUnexpectedData when there are bytes that belong to no command: those that
+  // came in with the last answer (FStray, FStrayCount) and whatever has arrived since, read off
+  // without waiting. Otherwise tells whether the scale has closed the connection.
+  bool ReadOffSurplus();
   [[noreturn]] void RaiseSurplus(const std::string& AKept, size_t ATotal);
   int FinalLookMs() const;
   // Whether the answer read last is ASuccess (no answer counts as one); a refusal is kept in
