@@ -55,6 +55,13 @@ std::function<void(const std::string&)> gOpener;
 }  // namespace
 
 TLinkAction LinkActionFor(const std::string& ALinkUri, const std::string& APageUri) {
+#if defined(_WIN32)
+  // A path with a drive letter, as the browser may report the page the window was sent to.
+  const char letter = ALinkUri.empty() ? '\0' : static_cast<char>(ALinkUri[0] | 0x20);
+  const bool drive = letter >= 'a' && letter <= 'z' && ALinkUri.size() > 2 && ALinkUri[1] == ':' &&
+                     (ALinkUri[2] == '\\' || ALinkUri[2] == '/');
+  if (drive) return LinkActionFor("file:///" + ALinkUri, APageUri);
+#endif
   size_t colon = ALinkUri.find(':');
   std::string scheme = colon == std::string::npos ? std::string() : AsciiLower(ALinkUri.substr(0, colon));
   if (scheme == "http" || scheme == "https" || scheme == "mailto") return TLinkAction::External;

@@ -973,6 +973,13 @@ TEST(LinkPolicy, ActionForEachKindOfLink) {
   // a page given as a path, as the window is sent to it
   EXPECT_EQ(platform::window::LinkActionFor("file:///C:/Temp/%7B1A%7D/images/a.svg", "file:///C:\\Temp\\{1A}\\md.html"),
             TLinkAction::Show);
+  // the page itself as the browser may report it, a plain path; a path elsewhere stays refused
+  EXPECT_EQ(platform::window::LinkActionFor("C:\\Temp\\{1A}\\md.html", "file:///C:\\Temp\\{1A}\\md.html"),
+            TLinkAction::Show);
+  EXPECT_EQ(platform::window::LinkActionFor("c:/temp/{1a}/images/a.svg", "file:///C:\\Temp\\{1A}\\md.html"),
+            TLinkAction::Show);
+  EXPECT_EQ(platform::window::LinkActionFor("C:\\Windows\\win.ini", "file:///C:\\Temp\\{1A}\\md.html"),
+            TLinkAction::Refuse);
 #endif
 }
 
