@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "markdown/MarkdownText.h"
+
 namespace qd::ui {
 
 namespace {
@@ -34,33 +36,6 @@ std::string TextOf(std::string_view AHtml) {
   return text;
 }
 
-std::string Escaped(std::string_view AText) {
-  std::string out;
-  for (char c : AText) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-void AppendUtf8(std::string& AOut, uint32_t ACode) {
-  if (ACode < 0x80) {
-    AOut += static_cast<char>(ACode);
-  } else if (ACode < 0x800) {
-    AOut += static_cast<char>(0xC0 | (ACode >> 6));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  } else {
-    AOut += static_cast<char>(0xE0 | (ACode >> 12));
-    AOut += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-    AOut += static_cast<char>(0x80 | (ACode & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string THelpPageDress::AnchorOf(std::string_view AText) {
@@ -85,7 +60,7 @@ std::string THelpPageDress::AnchorOf(std::string_view AText) {
         code += 0x20;
       else if (code >= 0x400 && code <= 0x40F)
         code += 0x50;
-      AppendUtf8(anchor, code);
+      md::text::AppendUtf8(anchor, code);
       i += 2;
       continue;
     }
@@ -116,7 +91,8 @@ void THelpPageDress::Tag(std::string_view ATag) {
     if (seen > 0) anchor += "-" + std::to_string(seen);
     const std::string level = std::to_string(FHeading);
     FHeading = 0;
-    FOut("<h" + level + " id=\"" + Escaped(anchor) + "\">" + FHeadingHtml + "</h" + level + ">");
+    // of ASCII, an anchor holds letters, digits, '-' and '_' only: nothing in it needs a reference
+    FOut("<h" + level + " id=\"" + anchor + "\">" + FHeadingHtml + "</h" + level + ">");
     FHeadingHtml.clear();
     return;
   }
