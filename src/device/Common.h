@@ -62,15 +62,14 @@ struct TFieldRef {
 class EFieldRefusal : public std::runtime_error {
  public:
   EFieldRefusal(TFieldRef AField, const std::string& AMessage, std::string AReason)
-      : std::runtime_error(AMessage), FId(AField.Id), FField(AField.Name), FReason(std::move(AReason)) {}
+      : std::runtime_error(AMessage), FId(AField.Id), FReason(std::move(AReason)) {}
   TField Id() const { return FId; }
-  const std::string& Field() const { return FField; }
   // What was wrong, without the field's name or the value: "не более 8 десятичных цифр".
   const std::string& Reason() const { return FReason; }
 
  private:
   TField FId;
-  std::string FField, FReason;
+  std::string FReason;
 };
 
 // The reason of a field whose text is no number at all; its message is the text that the

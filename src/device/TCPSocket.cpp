@@ -196,9 +196,7 @@ size_t TTCPSocket::ReadSome(char* ABuffer, size_t ASize) {
 
 void TTCPSocket::ReadChar(uint8_t& AByte) {
   char c = '\0';
-  int64_t r = platform::Receive(FSocket, &c, 1);
-  if (r < 0) throw EquException(kErrDriver, kMsgReceive);
-  if (r == 0) throw EquException(kErrDriver, kMsgPeerClosed);
+  ReadSome(&c, 1);
   AByte = static_cast<uint8_t>(c);
 }
 

@@ -317,6 +317,17 @@ void TDriver::DeviceTest(std::string& ADescription, std::string& ADemoModeIsActi
   if (!wasOpened) Close();
 }
 
+template <typename F>
+void TDriver::OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck, F&& AWork) {
+  try {
+    AWork();
+  } catch (const EquException&) {
+    throw;  // the connection failed or answers no longer match their commands: nothing to add
+  } catch (const std::runtime_error& e) {
+    FailTable(ATable, AIndex, AKey, e.what(), ACheck);
+  }
+}
+
 // ---- goods ----
 
 void TDriver::UploadGoods(const std::string& ATable) {
@@ -387,7 +398,7 @@ void TDriver::WriteGoodsTable(TInputTable& ATable) {
       throw;
     } catch (const std::runtime_error& e) {
       // The scale refused the record sent; the one read meanwhile, if any, is checked already.
-      FailTable(ATable, index, "PLU", e.what(), check, more ? &record : nullptr, nextFailure);
+      FailTable(ATable, index, "PLU", e.what(), check, &record, nextFailure);
     }
     if (!nextFailure.empty()) FailTable(ATable, index, "PLU", nextFailure, check);
     progress.Step();
@@ -470,17 +481,6 @@ void TDriver::WriteItems(TInputTable& ATable, const char* AKey, TUploadProgress&
 }
 
 // ---- the rest of a table after a failure ----
-
-void TDriver::OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck,
-                          const std::function<void()>& AWork, const TRecord* ARead, const std::string& AReadFailure) {
-  try {
-    AWork();
-  } catch (const EquException&) {
-    throw;  // the connection failed or answers no longer match their commands: nothing to add
-  } catch (const std::runtime_error& e) {
-    FailTable(ATable, AIndex, AKey, e.what(), ACheck, ARead, AReadFailure);
-  }
-}
 
 void TDriver::FailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const std::string& AFirst,
                         const TRecordCheck& ACheck, const TRecord* ARead, const std::string& AReadFailure) {

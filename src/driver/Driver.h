@@ -85,9 +85,8 @@ class TDriver : public TScaleOfflineDriver {
                   const TRecordCheck& ABuild);
   // Runs AWork for the record at AIndex; a failure of the record (not of the transport) goes to
   // FailTable.
-  void OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck,
-                   const std::function<void()>& AWork, const TRecord* ARead = nullptr,
-                   const std::string& AReadFailure = {});
+  template <typename F>
+  void OrFailTable(TInputTable& ATable, size_t AIndex, const char* AKey, const TRecordCheck& ACheck, F&& AWork);
   // Ends an upload whose record AIndex failed with AFirst: after the look behind a refusal,
   // every later record is checked with ACheck and nothing is sent; fails with AFirst and the
   // further failures. ARead, when given, is record AIndex read ahead, with AReadFailure.

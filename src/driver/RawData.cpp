@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "common/text.h"
 #include "device/Common.h"
 
 namespace qd {
@@ -56,11 +57,8 @@ std::vector<std::string> SplitDataRecords(const std::string& AData) {
 }
 
 void CheckDataDigits(const std::string& AData) {
-  auto hex = [](char AChar) {
-    return (AChar >= '0' && AChar <= '9') || (AChar >= 'A' && AChar <= 'F') || (AChar >= 'a' && AChar <= 'f');
-  };
   size_t bad = 0;
-  while (bad < AData.size() && hex(AData[bad])) ++bad;
+  while (bad < AData.size() && HexDigitValue(AData[bad]) >= 0) ++bad;
   if (bad == AData.size()) return;
   size_t end = bad + 1;
   while (end < AData.size() && (static_cast<unsigned char>(AData[end]) & 0xC0) == 0x80) ++end;
