@@ -98,9 +98,8 @@ THostValue DateTime(const std::string& AToken, const std::string& AValue) {
 
 void CheckUtf8Argument(const std::string& AWhat, const std::string& AText) {
   if (std::optional<tools::TUtf8Fault> fault = tools::FindUtf8Fault(AText)) {
-    const char* digits = "0123456789ABCDEF";
     throw EUsage(AWhat + " is not UTF-8 at byte offset " + std::to_string(fault->Offset) + " (byte " +
-                 digits[fault->Byte >> 4] + digits[fault->Byte & 15] + "); give the text in UTF-8");
+                 tools::HexByte(fault->Byte) + "); give the text in UTF-8");
   }
 }
 

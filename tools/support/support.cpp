@@ -12,11 +12,22 @@
 
 namespace qd::tools {
 
-namespace {
-
 std::filesystem::path PathOf(const std::string& AUtf8) {
   return std::filesystem::path(std::u8string(AUtf8.begin(), AUtf8.end()));
 }
+
+std::string HexByte(unsigned char AByte) {
+  const char* digits = "0123456789ABCDEF";
+  return {digits[AByte >> 4], digits[AByte & 15]};
+}
+
+std::string SystemWords(const std::exception& AError) {
+  std::string message = AError.what();
+  size_t colon = message.rfind(": ");
+  return colon == std::string::npos ? message : message.substr(colon + 2);
+}
+
+namespace {
 
 std::string ReasonOf(const platform::EFsError& AError) {
   switch (AError.Reason) {
@@ -26,20 +37,12 @@ std::string ReasonOf(const platform::EFsError& AError) {
     case platform::TFsReason::InUse: return "another program holds it";
     default: break;
   }
-  // The system's own words stand after the path in the message.
-  std::string message = AError.what();
-  size_t colon = message.rfind(": ");
-  return colon == std::string::npos ? message : message.substr(colon + 2);
+  return SystemWords(AError);
 }
 
 bool IsXmlSpace(char AChar) { return AChar == ' ' || AChar == '\t' || AChar == '\r' || AChar == '\n'; }
 
 char Lower(char AChar) { return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar; }
-
-std::string Hex(unsigned char AByte) {
-  const char* digits = "0123456789ABCDEF";
-  return {digits[AByte >> 4], digits[AByte & 15]};
-}
 
 }  // namespace
 
@@ -128,7 +131,7 @@ void CheckUtf8Text(const std::string& APath, std::string_view ABytes, TUtf16Text
   }
   if (std::optional<TUtf8Fault> fault = FindUtf8Fault(ABytes))
     throw std::runtime_error(APath + ": not UTF-8 text at line " + std::to_string(fault->Line) + ", byte offset " +
-                             std::to_string(fault->Offset) + " (byte " + Hex(fault->Byte) + "); save the file as UTF-8");
+                             std::to_string(fault->Offset) + " (byte " + HexByte(fault->Byte) + "); save the file as UTF-8");
 }
 
 void AppendJsonString(std::string& AOut, std::string_view AText) {

@@ -3,6 +3,7 @@
 // running program sits in.
 #pragma once
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,17 @@ class EUsage : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// A path given in UTF-8, as the tools hold every path, also where the system's narrow names
+// are another code page.
+std::filesystem::path PathOf(const std::string& AUtf8);
+
+// The byte in two upper-case hexadecimal digits: "C3".
+std::string HexByte(unsigned char AByte);
+
+// The system's own words of a failure whose message names a file first: what follows the
+// message's last ": " (the whole message when there is none).
+std::string SystemWords(const std::exception& AError);
 
 // The project's version, "1.0.0.0": what every tool answers to --version.
 const char* Version();

@@ -92,17 +92,13 @@ std::string WriteDump(const std::string& APath, const std::string& AJson) {
   try {
     qd::platform::WriteFile(temp, AJson, qd::platform::TNewAccess::UserDefault);
   } catch (const std::exception& e) {
-    // The message names the file; the reason follows its last colon.
-    std::string message = e.what();
-    size_t colon = message.rfind(": ");
-    return colon == std::string::npos ? message : message.substr(colon + 2);
+    return qd::tools::SystemWords(e);
   }
   std::error_code ec;
-  std::filesystem::rename(std::filesystem::path(std::u8string(temp.begin(), temp.end())),
-                          std::filesystem::path(std::u8string(APath.begin(), APath.end())), ec);
+  std::filesystem::rename(qd::tools::PathOf(temp), qd::tools::PathOf(APath), ec);
   if (ec) {
     std::error_code ignored;
-    std::filesystem::remove(std::filesystem::path(std::u8string(temp.begin(), temp.end())), ignored);
+    std::filesystem::remove(qd::tools::PathOf(temp), ignored);
     return ec.message();
   }
   return std::string();
@@ -112,12 +108,12 @@ std::string WriteDump(const std::string& APath, const std::string& AJson) {
 std::string TryDumpPath(const std::string& APath) {
   if (APath == "-") return std::string();
   std::error_code ec;
-  if (std::filesystem::is_directory(std::filesystem::path(std::u8string(APath.begin(), APath.end())), ec))
+  if (std::filesystem::is_directory(qd::tools::PathOf(APath), ec))
     return "cannot write the dump to " + APath + ": it is a folder";
   // A file beside it, written and taken away again: the target itself stays as it is.
   const std::string trial = APath + ".try";
   std::string failure = WriteDump(trial, "");
-  std::filesystem::remove(std::filesystem::path(std::u8string(trial.begin(), trial.end())), ec);
+  std::filesystem::remove(qd::tools::PathOf(trial), ec);
   return failure.empty() ? std::string() : "cannot write the dump to " + APath + ": " + failure;
 }
 

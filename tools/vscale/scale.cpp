@@ -37,6 +37,13 @@ int HexValue(const std::string& AText, int AMax, const std::string& AWhat) {
   return v;
 }
 
+// The milliseconds of a fault: decimal digits, seven at most; AUsage when they are not.
+int Milliseconds(const std::string& AText, const char* AUsage) {
+  if (AText.empty() || AText.find_first_not_of("0123456789") != std::string::npos || AText.size() > 7)
+    throw std::invalid_argument(AUsage);
+  return std::stoi(AText);
+}
+
 }  // namespace
 
 TFault ParseFault(const std::string& AText) {
@@ -65,10 +72,7 @@ TFault ParseFault(const std::string& AText) {
     if (b < 0) throw std::invalid_argument("answer needs a byte, e.g. answer:15 or answer:15:300");
     f.Byte = static_cast<uint8_t>(b);
     if (colon != std::string::npos) {
-      std::string ms = arg.substr(colon + 1);
-      if (ms.empty() || ms.find_first_not_of("0123456789") != std::string::npos || ms.size() > 7)
-        throw std::invalid_argument("answer needs milliseconds after its byte, e.g. answer:15:300");
-      f.DelayMs = std::stoi(ms);
+      f.DelayMs = Milliseconds(arg.substr(colon + 1), "answer needs milliseconds after its byte, e.g. answer:15:300");
     }
   } else if (kind == "close" && arg.empty()) {
     f.Kind = TFaultKind::Close;
@@ -88,19 +92,13 @@ TFault ParseFault(const std::string& AText) {
       throw std::invalid_argument("late needs bytes and milliseconds, e.g. late:06:30");
     for (size_t i = 0; i < hex.size(); i += 2)
       f.Bytes += static_cast<char>(HexValue(hex.substr(i, 2), 255, "late byte"));
-    if (ms.empty() || ms.find_first_not_of("0123456789") != std::string::npos || ms.size() > 7)
-      throw std::invalid_argument("late needs milliseconds, e.g. late:06:30");
-    f.DelayMs = std::stoi(ms);
+    f.DelayMs = Milliseconds(ms, "late needs milliseconds, e.g. late:06:30");
   } else if (kind == "stream") {
     f.Kind = TFaultKind::Stream;
-    if (arg.empty() || arg.find_first_not_of("0123456789") != std::string::npos || arg.size() > 7)
-      throw std::invalid_argument("stream needs milliseconds, e.g. stream:12000");
-    f.DelayMs = std::stoi(arg);
+    f.DelayMs = Milliseconds(arg, "stream needs milliseconds, e.g. stream:12000");
   } else if (kind == "delay") {
     f.Kind = TFaultKind::Delay;
-    if (arg.empty() || arg.find_first_not_of("0123456789") != std::string::npos || arg.size() > 7)
-      throw std::invalid_argument("delay needs milliseconds, e.g. delay:2500");
-    f.DelayMs = std::stoi(arg);
+    f.DelayMs = Milliseconds(arg, "delay needs milliseconds, e.g. delay:2500");
   } else {
     throw std::invalid_argument("unknown fault action \"" + action +
                                 "\" (answer:XX[:MS], close, silent, delay:MS, extra:XX, late:XX:MS, stream:MS)");
@@ -238,6 +236,12 @@ void TVirtualScale::DrainQuietly(TConnection& AConn) {
   AConn.Pending.clear();
 }
 
+bool TVirtualScale::WaitUnlessStopped(int AMilliseconds, int AStepMs) const {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMilliseconds);
+  while (!FStop && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(AStepMs));
+  return !FStop;
+}
+
 void TVirtualScale::Serve(TConnection& AConn) {
   auto answer = [&](uint8_t AByte) { Send(AConn.Socket, &AByte, 1); };
   const int timeout = FOptions.FrameTimeoutMs;
@@ -313,12 +317,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
           Event("fault: answered " + Hex2(fault->Byte) + " to " + Brief(frame) +
                     (fault->DelayMs > 0 ? " after " + std::to_string(fault->DelayMs) + " ms" : std::string()),
                 true);
-          if (fault->DelayMs > 0) {
-            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
-            while (!FStop && std::chrono::steady_clock::now() < until)
-              std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (FStop) return;
-          }
+          if (fault->DelayMs > 0 && !WaitUnlessStopped(fault->DelayMs, 1)) return;
           answer(fault->Byte);
           continue;
         case TFaultKind::Close:
@@ -345,10 +344,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
       Event("fault: " + std::to_string(fault->Bytes.size()) + " more byte(s) " + std::to_string(fault->DelayMs) +
                 " ms after the answer to " + Brief(frame),
             true);
-      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
-      while (!FStop && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (FStop) return;
+      if (!WaitUnlessStopped(fault->DelayMs, 1)) return;
       Send(AConn.Socket, fault->Bytes.data(), fault->Bytes.size());
       continue;
     }
@@ -366,10 +362,7 @@ void TVirtualScale::Serve(TConnection& AConn) {
     }
     if (fault) {
       Event("fault: answer to " + Brief(frame) + " delayed by " + std::to_string(fault->DelayMs) + " ms", true);
-      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->DelayMs);
-      while (!FStop && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (FStop) return;
+      if (!WaitUnlessStopped(fault->DelayMs, 10)) return;
     }
     answer(reply);
     if (changed && FOptions.OnChange) FOptions.OnChange();

@@ -103,6 +103,8 @@ class TVirtualScale {
   void Serve(TConnection& AConn);
   TFill Fill(TConnection& AConn, size_t ALen, int ATimeoutMs);
   void DrainQuietly(TConnection& AConn);
+  // Waits AMilliseconds, looking every AStepMs whether the scale is being stopped; false if so.
+  bool WaitUnlessStopped(int AMilliseconds, int AStepMs) const;
   // Carries a complete frame out; returns the answer byte.
   uint8_t Execute(const std::string& AFrame, bool& AChanged);
   // ANotable lines (refusals, faults) are also kept for Events().
