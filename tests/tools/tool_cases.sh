@@ -267,16 +267,21 @@ if [[ -z $exe ]]; then
 fi
 
 # ---- a table through addin-host into vscale, which keeps its dump under a Cyrillic name ----
+# The port of the virtual scale started last, once it says it listens (a minute at most).
+listening_port() {
+  local port
+  for _ in $(seq 1 600); do
+    port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$top/vscale.out" | tr -d '\r')
+    [[ -n $port ]] && break
+    sleep 0.1
+  done
+  echo "$port"
+}
 printf '<?xml version="1.0" encoding="UTF-8"?>\n<Table><Record Code="1" Name="Молочные"/></Table>\n' >"$w/Группы.xml"
 (cd "$w/elsewhere" && exec setsid "${runner[@]}" "$bin/vscale$exe" --port 0 --dump "$w/Дамп.json" --dump-live \
   >"$top/vscale.out" 2>"$top/vscale.err") &
 vscale_pid=$!
-port=
-for _ in $(seq 1 600); do
-  port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$top/vscale.out" | tr -d '\r')
-  [[ -n $port ]] && break
-  sleep 0.1
-done
+port=$(listening_port)
 check "vscale listens" test -n "$port"
 # A text handed over as a string is already decoded: a declaration that names another
 # encoding says nothing about it any more.
@@ -296,10 +301,7 @@ if [[ -z $exe ]]; then
   mkdir -p "$w/Каталог"
   (cd "$w/elsewhere" && exec "$bin/vscale" --port 0 --dump "$w/Каталог/Дамп.json" >"$top/vscale.out" 2>"$top/vscale.err") &
   vscale_pid=$!
-  for _ in $(seq 1 600); do
-    grep -q '^listening' "$top/vscale.out" && break
-    sleep 0.1
-  done
+  listening_port >/dev/null
   rm -rf "$w/Каталог"
   kill -TERM "$vscale_pid"
   wait "$vscale_pid"
