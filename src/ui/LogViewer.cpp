@@ -22,15 +22,6 @@ bool IsLogFileName(const std::string& AName) {
   return ext == ".log";
 }
 
-// The end of the file; a failure is said in the user's words, as the message box shows it.
-std::string ReadTail(const std::string& APath, size_t AMaxBytes, unsigned long long& ASkipped) {
-  try {
-    return platform::ReadFileTail(APath, AMaxBytes, ASkipped);
-  } catch (const platform::EFsError& e) {
-    throw std::runtime_error(FileFailureText(e));
-  }
-}
-
 }  // namespace
 
 TfrmLog::TfrmLog(const std::string& ALogDirectory) : FLogDirectory(ALogDirectory) {
@@ -117,10 +108,18 @@ void TfrmLog::RefreshLogFiles(TLogWindowView& AView) {
   AView.SetFileNames(names);
 }
 
+std::string TfrmLog::ReadShownTail(const std::string& APath, unsigned long long& ASkipped) {
+  try {
+    return platform::ReadFileTail(APath, kShownBytes + 1, ASkipped);
+  } catch (const platform::EFsError& e) {
+    // said in the user's words, as the message box shows it
+    throw std::runtime_error(FileFailureText(e));
+  }
+}
+
 std::string TfrmLog::ReadLogText(const std::string& APath) {
   unsigned long long skipped = 0;
-  // One byte more than is shown: the last one before the cut tells whether a line begins there.
-  std::string text = ReadTail(APath, kShownBytes + 1, skipped);
+  std::string text = ReadShownTail(APath, skipped);
   return ShownText(std::move(text), skipped);
 }
 
@@ -140,7 +139,7 @@ void TfrmLog::LoadSelectedLog(TLogWindowView& AView) {
   if (platform::FileLastWriteTime(path, written)) FLogLastWriteTime = written;
   // A file that cannot be read fails here and the text stays as it was.
   unsigned long long skipped = 0;
-  std::string bytes = ReadTail(path, kShownBytes + 1, skipped);
+  std::string bytes = ReadShownTail(path, skipped);
   FShownEnd = skipped + bytes.size();
   FShownLast = bytes.substr(bytes.size() - std::min(bytes.size(), kSameFileBytes));
   FAppended = 0;

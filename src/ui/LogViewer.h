@@ -20,8 +20,6 @@ class TfrmLog final : public platform::window::TLogWindowEvents {
 
   // The text the window shows for a log file.
   static std::string ReadLogText(const std::string& APath);
-  // The text shown for the end of a file read from the byte ASkipped on.
-  static std::string ShownText(std::string AText, unsigned long long ASkipped);
 
   // The form for the log folder (with or without the path delimiter at its end).
   explicit TfrmLog(const std::string& ALogDirectory);
@@ -38,6 +36,11 @@ class TfrmLog final : public platform::window::TLogWindowEvents {
   const std::string& LogDirectory() const { return FLogDirectory; }
 
  private:
+  // The end of a log as it is read for the window, from the byte ASkipped on: one byte more
+  // than is shown, since the last one before the cut tells whether a line begins there.
+  static std::string ReadShownTail(const std::string& APath, unsigned long long& ASkipped);
+  // The text shown for the end of a file read from the byte ASkipped on.
+  static std::string ShownText(std::string AText, unsigned long long ASkipped);
   void RefreshLogFiles(TLogWindowView& AView);
   void LoadSelectedLog(TLogWindowView& AView);
   // When the file shown has only grown by whole lines since it was read: adds them to the

@@ -157,12 +157,15 @@ bool ClickOpensList(const GdkEvent* AEvent) {
   return AEvent->type == GDK_BUTTON_PRESS && AEvent->button.button == GDK_BUTTON_PRIMARY;
 }
 
+// The Shift, Control and Alt keys held with a key; other states (locks, buttons) left out.
+guint ModifiersOf(const GdkEventKey* AEvent) {
+  return AEvent->state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK);
+}
+
 // Whether the event is a key that opens a focused drop-down list: Space or Enter, with no
 // modifier (Alt+Down is the list's own key binding).
 bool KeyOpensList(const GdkEvent* AEvent) {
-  if (AEvent->type != GDK_KEY_PRESS ||
-      (AEvent->key.state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK)) != 0)
-    return false;
+  if (AEvent->type != GDK_KEY_PRESS || ModifiersOf(&AEvent->key) != 0) return false;
   switch (AEvent->key.keyval) {
     case GDK_KEY_space: case GDK_KEY_KP_Space: case GDK_KEY_Return: case GDK_KEY_KP_Enter: case GDK_KEY_ISO_Enter:
       return true;
@@ -268,8 +271,7 @@ void PressKeyOn(GtkWidget* AToplevel, const std::string& AKey) {
 
 // Esc with no modifier.
 bool IsEscape(const GdkEventKey* AEvent) {
-  return AEvent->keyval == GDK_KEY_Escape &&
-         (AEvent->state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK)) == 0;
+  return AEvent->keyval == GDK_KEY_Escape && ModifiersOf(AEvent) == 0;
 }
 
 // ---- log window ----
@@ -760,7 +762,7 @@ void OpenExternal(const std::string& AUri) {
 
 // Alt+Left, or Backspace with no modifier.
 bool GoesBack(const GdkEventKey* AEvent) {
-  const guint modifiers = AEvent->state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_MOD1_MASK);
+  const guint modifiers = ModifiersOf(AEvent);
   if (AEvent->keyval == GDK_KEY_BackSpace) return modifiers == 0;
   return (AEvent->keyval == GDK_KEY_Left || AEvent->keyval == GDK_KEY_KP_Left) && modifiers == GDK_MOD1_MASK;
 }
